@@ -1,0 +1,30 @@
+#pragma once
+
+namespace winwarden::cmd {
+
+// The program's own commands.
+inline constexpr int kStart = 32771;
+inline constexpr int kStop = 32772;
+inline constexpr int kShowBlocked = 32774;
+inline constexpr int kShowPassed = 32775;
+inline constexpr int kDeleteWindow = 32777;
+inline constexpr int kDownloadPage = 32778;
+inline constexpr int kRefreshList = 32779;
+inline constexpr int kShowStatus = 32780;
+
+// Standard commands, with the ids users' habits and the accelerator table know.
+inline constexpr int kFileNew = 57600;
+inline constexpr int kFileOpen = 57601;
+inline constexpr int kFileSave = 57603;
+inline constexpr int kEditCopy = 57634;
+inline constexpr int kEditCut = 57635;
+inline constexpr int kEditPaste = 57637;
+inline constexpr int kEditUndo = 57643;
+inline constexpr int kAppAbout = 57664;
+inline constexpr int kAppExit = 57665;
+inline constexpr int kNextPane = 57680;
+inline constexpr int kPrevPane = 57681;
+inline constexpr int kViewToolbar = 59392;
+inline constexpr int kViewStatusBar = 59393;
+
+} // namespace winwarden::cmd

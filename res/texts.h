@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+// Texts the user sees, exactly as the program shows them.
+namespace winwarden::text {
+
+inline const QString kAppName = QStringLiteral("winwarden");
+inline const QString kDocTitle = QStringLiteral("浏览哨兵");
+inline const QString kOpenDbFailed = QStringLiteral("连接数据库失败!   ");
+inline const QString kPromptCaption = QStringLiteral("系统提示");
+
+// The live list and the rule list.
+inline const QString kColumnCaption = QStringLiteral("窗口标题");
+inline const QString kColumnFlag = QStringLiteral("窗口标记");
+inline const QString kColumnUrl = QStringLiteral("网址");
+inline constexpr int kColumnCaptionWidth = 680;
+inline constexpr int kColumnFlagWidth = 60;
+inline constexpr int kColumnUrlWidth = 40;
+
+// What follows a page title in its browser window's caption.
+inline const QString kCaptionSuffix = QStringLiteral(" - Microsoft Internet Explorer");
+
+inline const QString kSelectWindow = QStringLiteral("请选择一个窗口 ！  ");
+inline const QString kConfirmDelete =
+    QStringLiteral("窗口名：%1     \n网　址：%2     \n\n是否真的要删除 ？");
+inline const QString kStatusRunning = QStringLiteral("《 浏览哨兵》程序，正常运行！   ");
+inline const QString kStatusStopped = QStringLiteral("《 浏览哨兵》程序，停止运行！   ");
+
+} // namespace winwarden::text

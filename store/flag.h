@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace winwarden {
+
+// The two texts the program itself ever gives a rule's flag.
+inline const QString kFlagPass = QStringLiteral("通过");
+inline const QString kFlagBlock = QStringLiteral("禁止");
+
+// A rule blocks when its flag text begins with 禁止; longer texts that start with it
+// block too, so a hand-edited "禁止访问" still closes the page.
+inline bool IsBlockingFlag(const QString& flag) {
+    return flag.startsWith(kFlagBlock);
+}
+
+} // namespace winwarden
