@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/rulestore.h"
+#include "store/storeerror.h"
 
 #include <QBasicTimer>
 #include <QHash>
@@ -72,6 +73,18 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // Every change to the list's rows goes through these, so that the caption index
+    // (column 0 text -> rows carrying it) always matches the list.
+    void SetUpColumns();                 // delete rows and columns, row height, three columns
+    void DeleteAllRows();
+    int AppendRow();                     // an empty row at the end; returns its index
+    void SetCellText(int row, int column, const QString& text);
+    QString CellText(int row, int column) const;
+    bool IsCaptionListed(const QString& caption) const;
+    int FirstSelectedRow() const;        // lowest selected row, or -1
+    // Reports a store failure once until a cycle or command succeeds again.
+    void ReportStoreFailure(const QString& what, const StoreError& error);
+
     QTableWidget* m_wndList = nullptr;
     bool m_bLayoutReady = false;
     bool m_bMonitoring = false;
