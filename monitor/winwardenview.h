@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 class QTableWidget;
 
@@ -19,9 +20,9 @@ class TopLevelWindows;
 // What the view watches and acts on. The defaults are the real browsers and the
 // process-wide snapshot; tests put fakes here.
 struct MonitorServices {
-    ShellWindows* shellWindows = nullptr;        // null: the watched browsers
-    TopLevelWindows* topLevelWindows = nullptr;  // null: the watched browsers
-    BrowserSnapshot* snapshot = nullptr;         // null: the process-wide snapshot
+    ShellWindows* shellWindows = nullptr;       // null: the watched browsers
+    TopLevelWindows* topLevelWindows = nullptr; // null: the watched browsers
+    BrowserSnapshot* snapshot = nullptr;        // null: the process-wide snapshot
     QString databasePath = QString::fromLatin1(RuleStore::kDefaultFile);
 };
 
@@ -75,15 +76,17 @@ protected:
 private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column 0 text -> rows carrying it) always matches the list.
-    void SetUpColumns();                 // delete rows and columns, row height, three columns
+    void SetUpColumns(); // delete rows and columns, row height, three columns
     void DeleteAllRows();
-    int AppendRow();                     // an empty row at the end; returns its index
+    int AppendRow(); // an empty row at the end; returns its index
     void SetCellText(int row, int column, const QString& text);
     QString CellText(int row, int column) const;
     bool IsCaptionListed(const QString& caption) const;
-    int FirstSelectedRow() const;        // lowest selected row, or -1
+    int FirstSelectedRow() const; // lowest selected row, or -1
     // Reports a store failure once until a cycle or command succeeds again.
     void ReportStoreFailure(const QString& what, const StoreError& error);
+    // A cycle or command reached the store again: the next failure is news.
+    void ResetStoreFailure();
 
     QTableWidget* m_wndList = nullptr;
     bool m_bLayoutReady = false;
@@ -93,6 +96,9 @@ private:
     QBasicTimer m_monitorTimer;
     MonitorServices m_services;
     QHash<QString, int> m_captionIndex; // column-0 text -> how many rows carry it
+    std::unique_ptr<ShellWindows> m_ownedShellWindows;
+    std::unique_ptr<TopLevelWindows> m_ownedTopLevelWindows;
+    bool m_bStoreFailureReported = false;
 };
 
 } // namespace winwarden
