@@ -1,0 +1,33 @@
+#pragma once
+
+#include "store/storeerror.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QString>
+
+namespace winwarden {
+
+// How a connection may treat the file: open it read-write as it is, or also create it.
+enum class OpenMode { ReadWrite, ReadWriteCreate };
+
+// The SQLite URI for a file path, every byte outside the unreserved set percent-encoded so
+// that '?', '#', '%', spaces and non-ASCII names reach the engine unchanged.
+QString SqliteUri(const QString& path, OpenMode mode);
+
+// A name no other connection in this process carries.
+QString UniqueConnectionName(const char* purpose);
+
+// Adds and opens a QSQLITE connection named `name` on `path`, with the busy time-out that lets
+// another process share the file, and reads the schema once so that a file which is not a
+// database fails here rather than at a later statement. On failure the connection is removed
+// again and StoreError is thrown.
+QSqlDatabase OpenSqlite(const QString& name, const QString& path, OpenMode mode);
+
+// Closes and removes a connection opened by OpenSqlite; `db` is left invalid.
+void CloseSqlite(QSqlDatabase& db);
+
+// The engine's code and message of a failed call.
+StoreError ErrorFrom(const QSqlError& error);
+
+} // namespace winwarden
