@@ -27,4 +27,13 @@ inline const QString kConfirmDelete =
 inline const QString kStatusRunning = QStringLiteral("《 浏览哨兵》程序，正常运行！   ");
 inline const QString kStatusStopped = QStringLiteral("《 浏览哨兵》程序，停止运行！   ");
 
+// A rule command the store refused; the engine's message follows.
+inline const QString kLoadRulesFailed = QStringLiteral("读取规则失败：");
+inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败：");
+inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
+
+// The publisher's download page.
+inline const QString kDownloadPageUrl =
+    QStringLiteral("https://www.winwarden.net/software/index.htm");
+
 } // namespace winwarden::text
