@@ -3,6 +3,7 @@
 #include "store/connection.h"
 #include "store/schema.h"
 
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <stdexcept>
@@ -100,6 +101,25 @@ QString TempRuleDb::integrity() const {
         Fail(QStringLiteral("integrity_check"), query.lastError());
     }
     return query.value(0).toString();
+}
+
+int RunSqlite3(const QString& file, const QString& script) {
+    QProcess sqlite;
+    sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sqlite.setStandardOutputFile(QProcess::nullDevice());
+    sqlite.start(QStringLiteral("sqlite3"),
+                 {QStringLiteral("-batch"), QStringLiteral("-bail"), file});
+    if (!sqlite.waitForStarted()) {
+        return -1;
+    }
+    sqlite.write(script.toUtf8());
+    sqlite.closeWriteChannel();
+    if (!sqlite.waitForFinished(30000) || sqlite.exitStatus() != QProcess::NormalExit) {
+        sqlite.kill();
+        sqlite.waitForFinished();
+        return -1;
+    }
+    return sqlite.exitCode();
 }
 
 } // namespace winwarden::test

@@ -52,4 +52,9 @@ private:
     QSqlDatabase m_db;
 };
 
+// Runs the sqlite3 command-line shell on `file` with `script` on its standard input, as a user
+// editing the database by hand would, and returns its exit status (-1 when it could not run).
+// Its standard error is passed through to the test log.
+int RunSqlite3(const QString& file, const QString& script);
+
 } // namespace winwarden::test
