@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace winwarden {
+
+// Calls to a browser's DevTools HTTP endpoint ("host:port", loopback only). Each call gives up
+// after 1 s, follows no redirect, bypasses every proxy and refuses an answer larger than
+// kMaxAnswerBytes. Safe to call from any thread.
+inline constexpr qsizetype kMaxAnswerBytes = 4 * 1024 * 1024;
+
+// The raw /json/list answer, or nothing when the endpoint does not answer 200 in time.
+std::optional<QByteArray> FetchTargetList(const QString& endpoint);
+
+// Asks the browser to close the target `id` (/json/close/<id>); returns once the browser has
+// taken the request, without waiting for the target to go. True when it answered 200.
+bool CloseTarget(const QString& endpoint, const QString& id);
+
+} // namespace winwarden
