@@ -213,6 +213,10 @@ void CWinwardenView::resizeEvent(QResizeEvent* event) {
 void CWinwardenView::SetUpColumns() {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
+    InsertColumns();
+}
+
+void CWinwardenView::InsertColumns() {
     m_wndList->verticalHeader()->setDefaultSectionSize(kRowHeight);
     const struct {
         const QString& header;
@@ -239,6 +243,10 @@ void CWinwardenView::DeleteAllRows() {
 }
 
 int CWinwardenView::AppendRow() {
+    // A row needs cells to hold its caption; without them every later cycle would miss it
+    // in the index and append it again.
+    if (m_wndList->columnCount() == 0)
+        InsertColumns();
     const int row = m_wndList->rowCount();
     m_wndList->insertRow(row);
     ++m_captionIndex[QString()];

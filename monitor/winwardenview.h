@@ -76,7 +76,8 @@ protected:
 private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column 0 text -> rows carrying it) always matches the list.
-    void SetUpColumns(); // delete rows and columns, row height, three columns
+    void SetUpColumns();  // delete rows and columns, row height, three columns
+    void InsertColumns(); // the three columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
     void SetCellText(int row, int column, const QString& text);
