@@ -26,7 +26,6 @@ void ApplyListStyle(QTableWidget& list) {
     palette.setColor(QPalette::Base, background);
     palette.setColor(QPalette::AlternateBase, background);
     list.setPalette(palette);
-    list.viewport()->setAutoFillBackground(true);
 }
 
 // A box owned by the view. It lives on the heap so that a view torn down while the box waits
