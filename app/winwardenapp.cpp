@@ -1,0 +1,132 @@
+#include "app/winwardenapp.h"
+
+#include "app/aboutdlg.h"
+#include "app/mainframe.h"
+#include "app/winwardendoc.h"
+#include "res/commandids.h"
+#include "res/strings.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <cstdio>
+
+namespace winwarden {
+
+CWinwardenApp::CWinwardenApp(MonitorServices services) : m_services(std::move(services)) {}
+
+CWinwardenApp::~CWinwardenApp() = default;
+
+bool CWinwardenApp::InitInstance(const QStringList& arguments) {
+    QCoreApplication::setOrganizationName(kRegistryKey);
+    QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
+    QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
+    // Dialogs and the tray must not end the run; only closing the main window does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    m_recentFiles.Load();
+
+    m_pDocument = std::make_unique<CWinwardenDoc>();
+    m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, m_services);
+
+    const QString path = arguments.value(0);
+    const bool ready =
+        path.isEmpty() ? m_pDocument->OnNewDocument() : m_pDocument->OnOpenDocument(path);
+    if (!ready) {
+        if (!path.isEmpty()) {
+            std::fprintf(stderr, "%s: %s\n", qUtf8Printable(res::kFailedToOpenDoc),
+                         qUtf8Printable(path));
+        }
+        m_pMainWnd.reset();
+        return false;
+    }
+    if (!path.isEmpty()) {
+        m_recentFiles.Add(path);
+    }
+
+    m_pMainWnd->View()->OnInitialUpdate();
+    m_pMainWnd->show();
+    PlaceMainWindow();
+    connect(m_pMainWnd.get(), &CMainFrame::closed, this, [] { QCoreApplication::exit(0); });
+    return true;
+}
+
+// The outer size is fixed, decorations included, and the window is centred in the screen's
+// work area and kept inside it.
+void CWinwardenApp::PlaceMainWindow() {
+    CMainFrame& frame = *m_pMainWnd;
+    const QSize decorations = frame.frameGeometry().size() - frame.geometry().size();
+    frame.resize(kStartSize - decorations);
+
+    const QScreen* screen =
+        frame.screen() != nullptr ? frame.screen() : QGuiApplication::primaryScreen();
+    const QRect area =
+        screen != nullptr ? screen->availableGeometry() : QRect(QPoint(0, 0), kStartSize);
+    QPoint topLeft(area.left() + (area.width() - kStartSize.width()) / 2,
+                   area.top() + (area.height() - kStartSize.height()) / 2);
+    topLeft.setX(
+        std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - kStartSize.width())));
+    topLeft.setY(
+        std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - kStartSize.height())));
+    frame.move(topLeft);
+}
+
+bool CWinwardenApp::OnCmdMsg(int commandId) {
+    switch (commandId) {
+    case cmd::kAppAbout:
+        OnAppAbout();
+        return true;
+    case cmd::kFileNew:
+        OnFileNew();
+        return true;
+    case cmd::kFileOpen:
+        OnFileOpen();
+        return true;
+    case cmd::kAppExit:
+        OnAppExit();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CWinwardenApp::OnAppAbout() {
+    CAboutDlg dialog(m_pMainWnd.get());
+    dialog.exec();
+}
+
+void CWinwardenApp::OnFileNew() {
+    if (!m_pDocument->OnNewDocument()) {
+        return;
+    }
+    m_pMainWnd->View()->OnInitialUpdate();
+}
+
+void CWinwardenApp::OnFileOpen() {
+    const QString path = QFileDialog::getOpenFileName(m_pMainWnd.get());
+    if (path.isEmpty()) {
+        return;
+    }
+    if (!OpenDocumentFile(path)) {
+        QMessageBox::warning(m_pMainWnd.get(), QCoreApplication::applicationName(),
+                             res::kFailedToOpenDoc + u'\n' + path);
+    }
+}
+
+bool CWinwardenApp::OpenDocumentFile(const QString& path) {
+    if (!m_pDocument->OnOpenDocument(path)) {
+        return false;
+    }
+    m_recentFiles.Add(path);
+    m_pMainWnd->View()->OnInitialUpdate();
+    return true;
+}
+
+void CWinwardenApp::OnAppExit() {
+    if (m_pMainWnd != nullptr) {
+        m_pMainWnd->close();
+    }
+}
+
+} // namespace winwarden
