@@ -28,18 +28,23 @@ void Print(FILE* stream, const QString& text) {
     std::fputs(OneLine(text).toUtf8().append('\n').constData(), stream);
 }
 
-int Usage() {
-    Print(stderr, QStringLiteral("用法: winwarden-db create|check [文件]（默认 winwarden.mdb）"));
-    return kExitUsage;
+int Usage(FILE* stream = stderr) {
+    Print(stream, QStringLiteral("用法: winwarden-db create|check [文件]（默认 winwarden.mdb）"));
+    return stream == stderr ? kExitUsage : 0;
 }
 
 int Run(const QStringList& args) {
+    if (args.size() == 2 &&
+        (args.at(1) == QLatin1String("-h") || args.at(1) == QLatin1String("--help"))) {
+        return Usage(stdout);
+    }
     if (args.size() < 2 || args.size() > 3) {
         return Usage();
     }
     const QString& command = args.at(1);
     const QString file = args.size() == 3 ? args.at(2) : QStringLiteral("winwarden.mdb");
-    if (file.isEmpty()) {
+    // An option where the file belongs is a mistake, not a file to create ("./-x" names one).
+    if (file.isEmpty() || file.startsWith(QLatin1Char('-'))) {
         return Usage();
     }
     try {

@@ -31,7 +31,27 @@ std::optional<QString> Text(const QSqlQuery& query, int position) {
     return query.value(position).toString();
 }
 
+QString Describe(const RuleRow& row) {
+    QStringList fields;
+    for (const auto& field : {row.name, row.flag, row.url}) {
+        fields.append(field ? u'"' + *field + u'"' : QStringLiteral("NULL"));
+    }
+    return u'(' + fields.join(QStringLiteral(", ")) + u')';
+}
+
 } // namespace
+
+char* toString(const RuleRow& row) {
+    return qstrdup(Describe(row).toUtf8().constData());
+}
+
+char* toString(const QList<RuleRow>& rows) {
+    QStringList described;
+    for (const RuleRow& row : rows) {
+        described.append(Describe(row));
+    }
+    return qstrdup((u'[' + described.join(QStringLiteral(", ")) + u']').toUtf8().constData());
+}
 
 TempRuleDb::TempRuleDb() {
     if (!m_dir.isValid()) {

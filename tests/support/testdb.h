@@ -22,6 +22,10 @@ struct RuleRow {
     }
 };
 
+// Readable rows in test failure messages.
+char* toString(const RuleRow& row);
+char* toString(const QList<RuleRow>& rows);
+
 // A fresh rule database, "winwarden.mdb" in a temporary directory of its own, made the way the
 // winwarden-db tool makes it and removed with the object. Its own connection (independent of
 // any RuleStore) lets a test arrange and inspect the rows directly. Every helper throws
