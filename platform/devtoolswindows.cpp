@@ -18,6 +18,10 @@ public:
             return std::nullopt;
         }
         const QString title = caption.chopped(text::kCaptionSuffix.size());
+        // An untitled tab's window shows its URL, never the bare suffix.
+        if (title.isEmpty()) {
+            return std::nullopt;
+        }
         for (const QString& endpoint : WatchedDevToolsEndpoints()) {
             const auto answer = FetchTargetList(endpoint);
             const auto targets = answer ? DecodeTargetList(*answer) : std::nullopt;
