@@ -123,6 +123,7 @@ void BM_MonitorCycle(benchmark::State& state) {
     }
     Check(view.ListControl()->rowCount() == kListed, "list filled");
     pages.ids = OpenPages();
+    windows.closes = 0;
     for (auto _ : state)
         view.OnTimer(CWinwardenView::kMonitorTimerId);
     Check(view.ListControl()->rowCount() == kListed, "nothing new listed");

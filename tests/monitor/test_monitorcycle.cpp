@@ -15,17 +15,6 @@
 #include <QTimerEvent>
 #include <memory>
 
-namespace winwarden::test {
-// Lets a failed comparison of rule lists show the rows.
-char* toString(const RuleRow& rule) {
-    const auto show = [](const std::optional<QString>& v) {
-        return v ? *v : QStringLiteral("NULL");
-    };
-    return QTest::toString(
-        QStringLiteral("(%1 | %2 | %3)").arg(show(rule.name), show(rule.flag), show(rule.url)));
-}
-} // namespace winwarden::test
-
 using namespace winwarden;
 using namespace winwarden::test;
 
