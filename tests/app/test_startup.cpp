@@ -124,7 +124,7 @@ private Q_SLOTS:
         frame->resize(640, 480);
         const QRect placed = frame->frameGeometry();
 
-        QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
+        PressOnFrame(Qt::Key_N, Qt::ControlModifier);
 
         QCOMPARE(m_fixture->App().MainFrame(), frame);
         QCOMPARE(m_fixture->App().Document(), document);
