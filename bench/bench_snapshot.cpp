@@ -1,0 +1,55 @@
+// One snapshot pass over a canned answer of 1000 targets, decoding included, no network.
+#include "survey/browsersnapshot.h"
+#include "survey/targetlistshellwindows.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <benchmark/benchmark.h>
+
+using namespace Qt::StringLiterals;
+using namespace winwarden;
+
+namespace {
+
+// Shaped like Chromium's own /json/list answer: every field it sends, titles escaped.
+QByteArray CannedTargetList(int targets) {
+    QJsonArray list;
+    for (int i = 0; i < targets; ++i) {
+        const QString id = u"%1"_s.arg(i, 32, 16, QLatin1Char('0')).toUpper();
+        list.append(QJsonObject{
+            {u"description"_s, QString()},
+            {u"devtoolsFrontendUrl"_s,
+             u"https://chrome-devtools-frontend.appspot.com/serve_rev/@1a2e4e6f/"
+             "inspector.html?ws=127.0.0.1:9222/devtools/page/"_s +
+                 id},
+            {u"id"_s, id},
+            {u"title"_s, u"O&#39;Brien &amp; Sons 测试页 &lt;%1&gt;"_s.arg(i)},
+            {u"type"_s, i % 10 == 9 ? u"service_worker"_s : u"page"_s},
+            {u"url"_s, u"https://www.example.com/catalogue/item?id=%1&lang=zh-CN"_s.arg(i)},
+            {u"webSocketDebuggerUrl"_s, u"ws://127.0.0.1:9222/devtools/page/"_s + id},
+        });
+    }
+    return QJsonDocument(list).toJson();
+}
+
+void BM_SnapshotPass(benchmark::State& state) {
+    const QByteArray answer = CannedTargetList(1000);
+    const std::unique_ptr<ShellWindows> windows =
+        MakeTargetListShellWindows([&] { return std::vector<QByteArray>{answer}; });
+    const auto snapshot = std::make_unique<BrowserSnapshot>();
+    for (auto _ : state) {
+        TakeBrowserSnapshot(*windows, *snapshot);
+        benchmark::DoNotOptimize(snapshot->count);
+    }
+    if (snapshot->count != 1000) {
+        state.SkipWithError("the pass did not read 1000 targets");
+    }
+    state.SetItemsProcessed(state.iterations() * 1000);
+    state.SetBytesProcessed(state.iterations() * answer.size());
+}
+
+} // namespace
+
+BENCHMARK(BM_SnapshotPass)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
