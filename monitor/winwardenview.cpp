@@ -153,9 +153,11 @@ void CWinwardenView::timerEvent(QTimerEvent* event) {
 void CWinwardenView::OnTimer(int /*timerId*/) {
     BrowserSnapshot& snapshot = *m_services.snapshot;
     TakeBrowserSnapshot(*m_services.shellWindows, snapshot);
+    bool reachedStore = false;
     try {
         for (int i = 0; i < snapshot.count && i < BrowserSnapshot::kCapacity; ++i) {
             const auto index = static_cast<std::size_t>(i);
+            reachedStore = reachedStore || !snapshot.titles[index].isEmpty();
             CheckWindowRule(snapshot.titles[index], snapshot.urls[index]);
             AddToLiveList(snapshot.titles[index], snapshot.urls[index]);
         }
@@ -164,7 +166,9 @@ void CWinwardenView::OnTimer(int /*timerId*/) {
         ReportStoreFailure(QStringLiteral("监视时读写窗口规则失败"), error);
         return;
     }
-    ResetStoreFailure();
+    // Only a cycle that asked the store proves it works again; an idle one proves nothing.
+    if (reachedStore)
+        ResetStoreFailure();
 }
 
 void CWinwardenView::CheckWindowRule(QString title, QString url) {

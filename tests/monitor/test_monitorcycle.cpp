@@ -244,6 +244,34 @@ private Q_SLOTS:
         QVERIFY(!m_view->OnCmdMsg(cmd::kAppAbout));
     }
 
+    void ruleListRowsCountAsListedWindows() {
+        const QString a = QStringLiteral("甲"), b = QStringLiteral("乙");
+        m_db->insert(a, kPass, QStringLiteral("http://a/"));
+        m_shell.SetPages({{a, QStringLiteral("http://a-now/")}, {b, QStringLiteral("http://b/")}});
+        m_view->OnStart();
+        m_view->OnShowPassed();
+        QCOMPARE(List()->rowCount(), 1);
+
+        // The cycle appends below the rule rows, and only what they do not hold already.
+        Tick();
+        QCOMPARE(Rows(), (QList<Row>{{Caption(a), kPass, QStringLiteral("http://a/")},
+                                     {Caption(b), kPass, QStringLiteral("http://b/")}}));
+
+        // Emptied while monitoring: the next cycle lists every window again.
+        m_view->OnRefreshList();
+        QCOMPARE(List()->rowCount(), 0);
+        Tick();
+        QCOMPARE(Rows(), (QList<Row>{{Caption(a), kPass, QStringLiteral("http://a-now/")},
+                                     {Caption(b), kPass, QStringLiteral("http://b/")}}));
+
+        // Starting from a rule list with monitoring off begins an empty live list.
+        m_view->OnStop();
+        m_view->OnShowPassed();
+        QVERIFY(List()->rowCount() > 0);
+        m_view->OnStart();
+        QCOMPARE(List()->rowCount(), 0);
+    }
+
     void entriesLeftFromEarlierPassesAreProcessedAgain() {
         const QString title = QStringLiteral("旧页");
         m_db->insert(title, kBlock, QStringLiteral("http://old/"));
@@ -301,6 +329,12 @@ private Q_SLOTS:
                           {QStringLiteral("二"), QStringLiteral("http://2/")}});
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(".+")));
         Tick();
+        Tick();
+        // A cycle with no page to look up says nothing about the store either way.
+        const QList<ShellWindows::Item> pages = m_shell.items;
+        m_shell.items.clear();
+        Tick();
+        m_shell.items = pages;
         Tick();
         QCOMPARE(status.size(), 1);
         QVERIFY(!status.first().first().toString().isEmpty());
