@@ -20,8 +20,9 @@ bool IsUnreserved(char c) {
 } // namespace
 
 QString SqliteUri(const QString& path, OpenMode mode) {
-    // An absolute path keeps a name that begins with "//" from reading as an authority.
-    const QByteArray bytes = QDir::cleanPath(QDir::current().absoluteFilePath(path)).toUtf8();
+    // An absolute path keeps a name that begins with "//" from reading as an authority. It is
+    // not cleaned: ".." after a symbolic link is the engine's to resolve, as the system does.
+    const QByteArray bytes = QDir::current().absoluteFilePath(path).toUtf8();
     QByteArray uri("file://");
     uri.reserve(uri.size() + bytes.size() * 3 + 12);
     static constexpr char kHex[] = "0123456789ABCDEF";
