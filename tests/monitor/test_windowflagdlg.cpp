@@ -2,7 +2,6 @@
 #include "monitor/windowflagdlg.h"
 #include "tests/support/modalanswer.h"
 
-#include <QApplication>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -10,133 +9,118 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QUrl>
+#include <memory>
 
 using namespace winwarden;
+using namespace winwarden::test;
 using namespace Qt::StringLiterals;
-using winwarden::test::Child;
-using winwarden::test::ModalAnswer;
 
 namespace {
 
-const QString kName = QStringLiteral("新闻 %2 首页 - Microsoft Internet Explorer");
-const QString kUrl = QStringLiteral("https://example.org/news?id=1&x=%2");
+const QString kName = u"新闻 %2 首页 - Microsoft Internet Explorer"_s;
+const QString kUrl = u"https://example.org/news?id=1&x=%2"_s;
 
-// What the dialog showed when it came up.
-struct Shown {
-    bool passChecked = false;
-    bool blockChecked = false;
-    bool openEnabled = false;
-    QString name;
-    QString url;
-    QString flag;
-    QString focus;
-};
-
-Shown Observe(QWidget* modal) {
-    Shown shown;
-    shown.passChecked = Child<QRadioButton>(modal, "radioPass")->isChecked();
-    shown.blockChecked = Child<QRadioButton>(modal, "radioBlock")->isChecked();
-    shown.openEnabled = Child<QPushButton>(modal, "openWindow")->isEnabled();
-    shown.name = Child<QLineEdit>(modal, "windowName")->text();
-    shown.url = Child<QLineEdit>(modal, "url")->text();
-    shown.flag = Child<QLineEdit>(modal, "flag")->text();
-    if (QWidget* focus = modal->focusWidget())
-        shown.focus = focus->objectName();
-    return shown;
+// What the dialog shows: checked radio, open button, the three fields, the focus.
+QStringList Observe(QWidget* modal) {
+    QStringList seen;
+    seen << (Child<QRadioButton>(modal, "radioPass")->isChecked() ? u"pass"_s : u""_s)
+         << (Child<QRadioButton>(modal, "radioBlock")->isChecked() ? u"block"_s : u""_s)
+         << (Child<QPushButton>(modal, "openWindow")->isEnabled() ? u"open"_s : u""_s);
+    for (const char* field : {"windowName", "url", "flag"})
+        seen << Child<QLineEdit>(modal, field)->text();
+    seen << (modal->focusWidget() ? modal->focusWidget()->objectName() : QString());
+    return seen;
 }
 
-void Click(QWidget* modal, const char* name) {
-    QTest::mouseClick(Child<QPushButton>(modal, name), Qt::LeftButton);
+void Press(QWidget* modal, const char* button) {
+    QTest::mouseClick(Child<QPushButton>(modal, button), Qt::LeftButton);
+}
+
+// Fills a dialog, runs it with `step` answering, and returns exec()'s result.
+int Run(CWindowFlagDlg& dialog, const QString& flag, const ModalAnswer::Step& step,
+        const QString& url = kUrl) {
+    dialog.m_strWindowName = kName;
+    dialog.m_strUrl = url;
+    dialog.m_strFlag = flag;
+    ModalAnswer answer({step});
+    const int result = dialog.exec();
+    return answer.forced() == 0 ? result : -1;
 }
 
 } // namespace
 
-// Collects the addresses the dialog hands to the desktop.
+// Takes over opening web and local addresses while it lives, and records them.
 class UrlSink final : public QObject {
     Q_OBJECT
 public:
+    UrlSink() {
+        for (const QString& scheme : kSchemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlSink() override {
+        for (const QString& scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
     QList<QUrl> opened;
 public Q_SLOTS:
     void open(const QUrl& url) { opened.append(url); }
+
+private:
+    const QStringList kSchemes{u"http"_s, u"https"_s, u"file"_s, u"mailto"_s};
 };
 
 class TestWindowFlagDlg final : public QObject {
     Q_OBJECT
+    std::unique_ptr<UrlSink> m_sink;
 
 private Q_SLOTS:
-    void init() {
-        m_sink.opened.clear();
-        for (const char* scheme : {"http", "https", "file", "mailto"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_sink, "open");
-    }
-    void cleanup() {
-        for (const char* scheme : {"http", "https", "file", "mailto"})
-            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
+    void init() { m_sink = std::make_unique<UrlSink>(); }
+    void cleanup() { m_sink.reset(); }
 
-    void flagDecidesTheInitialState_data() {
+    void flagDecidesTheState_data() {
         QTest::addColumn<QString>("flag");
         QTest::addColumn<bool>("pass");
-        QTest::newRow("pass") << QStringLiteral("通过") << true;
-        QTest::newRow("block") << QStringLiteral("禁止") << false;
+        QTest::newRow("pass") << u"通过"_s << true;
+        QTest::newRow("block") << u"禁止"_s << false;
         QTest::newRow("empty") << QString() << false;
-        QTest::newRow("other text") << QStringLiteral("通过 ") << false;
+        QTest::newRow("other text") << u"通过 "_s << false;
     }
 
-    // OK without touching a radio button hands back the caller's flag text unchanged.
-    void flagDecidesTheInitialState() {
+    // OK without a click hands back the caller's text, whatever it was.
+    void flagDecidesTheState() {
         QFETCH(QString, flag);
         QFETCH(bool, pass);
         CWindowFlagDlg dialog;
-        dialog.m_strWindowName = kName;
-        dialog.m_strUrl = kUrl;
-        dialog.m_strFlag = flag;
-        Shown shown;
-        ModalAnswer answer({[&](QWidget* modal) {
-            shown = Observe(modal);
-            Click(modal, "ok");
-        }});
-        QCOMPARE(dialog.exec(), 1);
-        QCOMPARE(answer.answered(), 1);
-        QCOMPARE(shown.passChecked, pass);
-        QCOMPARE(shown.blockChecked, !pass);
-        QCOMPARE(shown.openEnabled, pass);
-        QCOMPARE(shown.name, kName);
-        QCOMPARE(shown.url, kUrl);
-        QCOMPARE(shown.flag, flag);
-        QCOMPARE(shown.focus, QStringLiteral("cancel"));
+        QStringList seen;
+        QCOMPARE(Run(dialog, flag,
+                     [&](QWidget* modal) {
+                         seen = Observe(modal);
+                         Press(modal, "ok");
+                     }),
+                 1);
+        QCOMPARE(seen, (QStringList{pass ? u"pass"_s : u""_s, pass ? u""_s : u"block"_s,
+                                    pass ? u"open"_s : u""_s, kName, kUrl, flag, u"cancel"_s}));
         QCOMPARE(dialog.m_strFlag, flag);
         QCOMPARE(dialog.m_strUrl, kUrl);
-        QCOMPARE(dialog.m_strWindowName, kName);
     }
 
-    // The radio pair sets the flag, the flag field and the open button together; clicking the
-    // checked one again changes nothing.
+    // Each radio sets the flag, its field and the open button; the checked one again is a no-op.
     void radioButtonsSwitchTheFlag() {
         CWindowFlagDlg dialog;
-        dialog.m_strUrl = kUrl;
-        dialog.m_strFlag = QString();
-        QList<Shown> states;
-        ModalAnswer answer({[&](QWidget* modal) {
-            auto* pass = Child<QRadioButton>(modal, "radioPass");
-            auto* block = Child<QRadioButton>(modal, "radioBlock");
-            block->click();
-            states.append(Observe(modal));
-            pass->click();
-            states.append(Observe(modal));
-            pass->click();
-            states.append(Observe(modal));
-            Click(modal, "ok");
-        }});
-        QCOMPARE(dialog.exec(), 1);
-        QCOMPARE(states.size(), 3);
-        QCOMPARE(states[0].flag, QStringLiteral("禁止"));
-        QVERIFY(states[0].blockChecked && !states[0].passChecked && !states[0].openEnabled);
-        for (const Shown& state : {states[1], states[2]}) {
-            QCOMPARE(state.flag, QStringLiteral("通过"));
-            QVERIFY(state.passChecked && !state.blockChecked && state.openEnabled);
-        }
-        QCOMPARE(dialog.m_strFlag, QStringLiteral("通过"));
+        QList<QStringList> states;
+        QCOMPARE(Run(dialog, QString(),
+                     [&](QWidget* modal) {
+                         for (const char* radio : {"radioBlock", "radioPass", "radioPass"}) {
+                             Child<QRadioButton>(modal, radio)->click();
+                             states.append(Observe(modal).mid(0, 6));
+                         }
+                         Press(modal, "ok");
+                     }),
+                 1);
+        const QStringList block{u""_s, u"block"_s, u""_s, kName, kUrl, u"禁止"_s};
+        const QStringList pass{u"pass"_s, u""_s, u"open"_s, kName, kUrl, u"通过"_s};
+        QCOMPARE(states, (QList<QStringList>{block, pass, pass}));
+        QCOMPARE(dialog.m_strFlag, u"通过"_s);
     }
 
     void cancelWays_data() {
@@ -150,159 +134,121 @@ private Q_SLOTS:
     void cancelWays() {
         QFETCH(int, way);
         CWindowFlagDlg dialog;
-        dialog.m_strUrl = kUrl;
-        dialog.m_strFlag = QStringLiteral("禁止");
-        ModalAnswer answer({[&](QWidget* modal) {
-            switch (way) {
-            case 0:
-                Click(modal, "cancel");
-                break;
-            case 1:
-                QTest::keyClick(modal->focusWidget(), Qt::Key_Escape);
-                break;
-            case 2:
-                modal->close();
-                break;
-            default:
-                QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
-                break;
-            }
-        }});
-        QCOMPARE(dialog.exec(), 2);
-        QCOMPARE(answer.forced(), 0);
-        QVERIFY(m_sink.opened.isEmpty());
+        QCOMPARE(Run(dialog, u"通过"_s,
+                     [way](QWidget* modal) {
+                         if (way == 0)
+                             Press(modal, "cancel");
+                         else if (way == 2)
+                             modal->close();
+                         else
+                             QTest::keyClick(modal->focusWidget(),
+                                             way == 1 ? Qt::Key_Escape : Qt::Key_Return);
+                     }),
+                 2);
+        QVERIFY(m_sink->opened.isEmpty());
     }
 
-    // No button is the default: Enter presses the focused button, and means OK anywhere else.
+    // No button is the default: Enter presses the focused button, and means OK elsewhere.
     void enterFollowsTheFocus() {
-        CWindowFlagDlg dialog;
-        dialog.m_strUrl = kUrl;
-        dialog.m_strFlag = QStringLiteral("通过");
-        ModalAnswer toOpen({[&](QWidget* modal) {
-            Child<QPushButton>(modal, "openWindow")->setFocus();
-            QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
-        }});
-        QCOMPARE(dialog.exec(), 1);
-        QCOMPARE(m_sink.opened, QList<QUrl>{QUrl(kUrl)});
-
-        CWindowFlagDlg again;
-        again.m_strFlag = QStringLiteral("禁止");
-        ModalAnswer inField({[&](QWidget* modal) {
-            Child<QLineEdit>(modal, "url")->setFocus();
-            QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
-        }});
-        QCOMPARE(again.exec(), 1);
-        QCOMPARE(inField.forced(), 0);
-        QCOMPARE(again.m_strFlag, QStringLiteral("禁止"));
+        CWindowFlagDlg inField;
+        QCOMPARE(Run(inField, u"禁止"_s,
+                     [](QWidget* modal) {
+                         Child<QLineEdit>(modal, "url")->setFocus();
+                         QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
+                     }),
+                 1);
+        CWindowFlagDlg onOpen;
+        QCOMPARE(Run(onOpen, u"通过"_s,
+                     [](QWidget* modal) {
+                         Child<QPushButton>(modal, "openWindow")->setFocus();
+                         QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
+                     }),
+                 1);
+        QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(kUrl)});
     }
 
-    // "打开窗口" opens the rule's page and ends like OK; only web addresses leave the program.
+    // "打开窗口" opens the page and ends like OK; only web addresses leave the program.
     void openWindowOpensThePage() {
         CWindowFlagDlg dialog;
-        dialog.m_strUrl = kUrl;
-        dialog.m_strFlag = QStringLiteral("禁止");
-        ModalAnswer answer({[&](QWidget* modal) {
-            Child<QRadioButton>(modal, "radioPass")->click();
-            Click(modal, "openWindow");
-        }});
-        QCOMPARE(dialog.exec(), 1);
-        QCOMPARE(dialog.m_strFlag, QStringLiteral("通过"));
-        QCOMPARE(m_sink.opened, QList<QUrl>{QUrl(kUrl)});
+        QCOMPARE(Run(dialog, u"禁止"_s,
+                     [](QWidget* modal) {
+                         Child<QRadioButton>(modal, "radioPass")->click();
+                         Press(modal, "openWindow");
+                     }),
+                 1);
+        QCOMPARE(dialog.m_strFlag, u"通过"_s);
+        QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(kUrl)});
 
-        m_sink.opened.clear();
-        for (const QString& local : {QStringLiteral("file:///tmp/launch.desktop"),
-                                     QStringLiteral("mailto:someone@example.org"), QString()}) {
+        for (const QString& local :
+             {u"file:///tmp/launch.desktop"_s, u"mailto:a@example.org"_s, QString()}) {
             CWindowFlagDlg other;
-            other.m_strUrl = local;
-            other.m_strFlag = QStringLiteral("通过");
-            ModalAnswer press({[&](QWidget* modal) {
-                Click(modal, "openWindow");
-            }});
-            QCOMPARE(other.exec(), 1);
+            QCOMPARE(
+                Run(
+                    other, u"通过"_s, [](QWidget* modal) { Press(modal, "openWindow"); }, local),
+                1);
         }
-        QVERIFY(m_sink.opened.isEmpty());
+        QCOMPARE(m_sink->opened.size(), 1);
     }
 
-    // Typing changes nothing, and a very long address comes back whole.
+    // Typing changes nothing, and a very long address is shown and handed back whole.
     void fieldsAreNotEditable() {
-        const QString longUrl = QStringLiteral("https://example.org/?q=") + QString(40000, u'x');
+        const QString longUrl = u"https://example.org/?q="_s + QString(40000, u'x');
         CWindowFlagDlg dialog;
-        dialog.m_strWindowName = kName;
-        dialog.m_strUrl = longUrl;
-        dialog.m_strFlag = QStringLiteral("通过");
-        bool allReadOnly = false;
-        QString urlShown;
-        ModalAnswer answer({[&](QWidget* modal) {
-            allReadOnly = true;
-            for (const char* name : {"windowName", "url", "flag"}) {
-                auto* edit = Child<QLineEdit>(modal, name);
-                allReadOnly = allReadOnly && edit->isReadOnly();
-                edit->setFocus();
-                QTest::keyClick(edit, Qt::Key_End);
-                QTest::keyClick(edit, Qt::Key_Backspace);
-                QTest::keyClicks(edit, QStringLiteral("typed"));
-            }
-            urlShown = Child<QLineEdit>(modal, "url")->text();
-            Click(modal, "ok");
-        }});
-        QCOMPARE(dialog.exec(), 1);
-        QVERIFY(allReadOnly);
-        QCOMPARE(urlShown, longUrl);
+        QStringList seen;
+        QCOMPARE(Run(
+                     dialog, u"通过"_s,
+                     [&](QWidget* modal) {
+                         for (const char* name : {"windowName", "url", "flag"}) {
+                             auto* edit = Child<QLineEdit>(modal, name);
+                             edit->setFocus();
+                             QTest::keyClick(edit, Qt::Key_End);
+                             QTest::keyClick(edit, Qt::Key_Backspace);
+                             QTest::keyClicks(edit, u"typed"_s);
+                         }
+                         seen = Observe(modal).mid(3, 3);
+                         Press(modal, "ok");
+                     },
+                     longUrl),
+                 1);
+        QCOMPARE(seen, (QStringList{kName, longUrl, u"通过"_s}));
         QCOMPARE(dialog.m_strWindowName, kName);
         QCOMPARE(dialog.m_strUrl, longUrl);
-        QCOMPARE(dialog.m_strFlag, QStringLiteral("通过"));
     }
 
-    // Frames around their controls, every control reachable by the mouse, tab order as
-    // designed, nothing outside the dialog.
+    // Frames around their controls, every control on top where the mouse hits it, tab order
+    // as designed.
     void layoutFollowsTheTemplate() {
         CWindowFlagDlg dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("修改窗口标记"));
-
-        QHash<QString, QGroupBox*> frames;
-        for (QGroupBox* frame : dialog.findChildren<QGroupBox*>())
-            frames.insert(frame->title(), frame);
-        QCOMPARE(frames.size(), 4);
-        const auto inside = [&](const QString& frame, const char* name) {
-            auto* control = dialog.findChild<QWidget*>(QString::fromLatin1(name));
-            return control && frames.value(frame)->geometry().contains(control->geometry());
+        QCOMPARE(dialog.windowTitle(), u"修改窗口标记"_s);
+        QHash<QString, QRect> frames;
+        for (const QGroupBox* frame : dialog.findChildren<QGroupBox*>())
+            frames.insert(frame->title(), frame->geometry());
+        const QList<std::pair<QString, QStringList>> contents = {
+            {u"信息"_s, {u"windowName"_s, u"url"_s}},
+            {u"选择"_s, {u"flag"_s, u"radioPass"_s, u"radioBlock"_s}},
+            {u"操作"_s, {u"openWindow"_s, u"ok"_s, u"cancel"_s}},
         };
-        QVERIFY(inside(QStringLiteral("信息"), "windowName"));
-        QVERIFY(inside(QStringLiteral("信息"), "url"));
-        QVERIFY(inside(QStringLiteral("选择"), "flag"));
-        QVERIFY(inside(QStringLiteral("选择"), "radioPass"));
-        QVERIFY(inside(QStringLiteral("选择"), "radioBlock"));
-        for (const char* button : {"openWindow", "ok", "cancel"})
-            QVERIFY2(inside(QStringLiteral("操作"), button), button);
-        for (const QString& title : {u"信息"_s, u"选择"_s, u"操作"_s})
-            QVERIFY(frames.value(QString())->geometry().contains(frames.value(title)->geometry()));
-
+        for (const auto& [title, names] : contents) {
+            QVERIFY(frames.value(QString()).contains(frames.value(title)));
+            for (const QString& name : names)
+                QVERIFY2(frames.value(title).contains(dialog.findChild<QWidget*>(name)->geometry()),
+                         qPrintable(name));
+        }
         for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QVERIFY(dialog.rect().contains(child->geometry()));
-            if (qobject_cast<QGroupBox*>(child))
-                continue;
-            const QPoint centre = child->geometry().center();
-            QWidget* hit = dialog.childAt(centre);
-            QVERIFY2(hit == child || child->isAncestorOf(hit), qPrintable(child->objectName()));
+            if (!qobject_cast<QGroupBox*>(child))
+                QCOMPARE(dialog.childAt(child->geometry().center()), child);
         }
-
         QStringList tabOrder;
-        QWidget* widget = Child<QPushButton>(&dialog, "cancel");
-        do {
-            if ((widget->focusPolicy() & Qt::TabFocus) && widget->parentWidget() == &dialog)
-                tabOrder.append(widget->objectName());
-            widget = widget->nextInFocusChain();
-        } while (widget != Child<QPushButton>(&dialog, "cancel"));
+        QWidget* const first = Child<QPushButton>(&dialog, "cancel");
+        for (QWidget* w = first; tabOrder.isEmpty() || w != first; w = w->nextInFocusChain())
+            if (w->focusPolicy() & Qt::TabFocus)
+                tabOrder.append(w->objectName());
         QCOMPARE(tabOrder, (QStringList{u"cancel"_s, u"ok"_s, u"windowName"_s, u"url"_s, u"flag"_s,
                                         u"openWindow"_s}));
-        for (QPushButton* button : dialog.findChildren<QPushButton*>())
-            QVERIFY(!button->isDefault() && !button->autoDefault());
     }
-
-private:
-    UrlSink m_sink;
 };
 
 QTEST_MAIN(TestWindowFlagDlg)
