@@ -6,25 +6,19 @@
 #include <curl/curl.h>
 #include <memory>
 
-using namespace Qt::StringLiterals;
-
 namespace winwarden {
 
 namespace {
 
 constexpr long kTimeoutMs = 1000;
 
-struct Answer {
-    QByteArray body;
-};
-
 size_t Collect(char* data, size_t size, size_t count, void* user) {
-    auto* answer = static_cast<Answer*>(user);
+    auto* answer = static_cast<QByteArray*>(user);
     const size_t length = size * count;
-    if (length > static_cast<size_t>(kMaxAnswerBytes - answer->body.size())) {
+    if (length > static_cast<size_t>(kMaxAnswerBytes - answer->size())) {
         return 0; // makes curl abort the transfer
     }
-    answer->body.append(data, static_cast<qsizetype>(length));
+    answer->append(data, static_cast<qsizetype>(length));
     return length;
 }
 
@@ -46,7 +40,7 @@ std::optional<QByteArray> Get(const QString& endpoint, const QByteArray& path) {
         return std::nullopt;
     }
     const QByteArray url = "http://" + endpoint.toLatin1() + path;
-    Answer answer;
+    QByteArray answer;
     CURL* handle = curl.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.constData());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http");
@@ -67,7 +61,7 @@ std::optional<QByteArray> Get(const QString& endpoint, const QByteArray& path) {
     if (status != 200) {
         return std::nullopt;
     }
-    return std::move(answer.body);
+    return answer;
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 
 namespace winwarden {
 
-// Calls to a browser's DevTools HTTP endpoint ("host:port", loopback only). Each call gives up
-// after 1 s, follows no redirect, bypasses every proxy and refuses an answer larger than
-// kMaxAnswerBytes. Safe to call from any thread.
+// Calls to a browser's DevTools HTTP endpoint ("host:port"; any other than a loopback one is
+// refused without a connection). Each call gives up after 1 s, follows no redirect, bypasses
+// every proxy and abandons an answer larger than kMaxAnswerBytes. Safe from any thread.
+
+// Far above what a browser with a thousand tabs answers.
 inline constexpr qsizetype kMaxAnswerBytes = 4 * 1024 * 1024;
 
 // The raw /json/list answer, or nothing when the endpoint does not answer 200 in time.

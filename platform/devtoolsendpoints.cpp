@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
