@@ -22,6 +22,8 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     QCoreApplication::setOrganizationName(kRegistryKey);
     QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
     QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
+    // Ties the window to the installed desktop entry (its icon and name in task switchers).
+    QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));
     // Dialogs and the tray must not end the run; only closing the main window does.
     QApplication::setQuitOnLastWindowClosed(false);
 
