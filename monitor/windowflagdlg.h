@@ -11,8 +11,9 @@ namespace winwarden {
 
 // The modal dialog in which the user changes the flag of one window rule. The caller fills
 // the three strings, runs exec() and, after 1 (OK), reads m_strFlag. exec() returns 1 for
-// "确定" and "打开窗口", 2 for "取消", Escape and the close box. The dialog touches neither the
-// list nor the rule store.
+// "确定" and "打开窗口", 2 for "取消", Escape and the close box. "打开窗口" also opens m_strUrl
+// in the browser when it is an http or https address. The dialog touches neither the list nor
+// the rule store.
 class CWindowFlagDlg final : public QDialog {
     Q_OBJECT
 public:
