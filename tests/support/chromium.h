@@ -45,11 +45,11 @@ public:
     std::optional<QJsonObject> Target(const QString& id);
 
     // Polls (every 20 ms, at most `timeoutMs`) until `done` holds; true when it did.
-    static bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+    static bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000);
     // Waits until the target `id` reports the raw /json/list title `rawTitle`.
-    bool WaitForTitle(const QString& id, const QString& rawTitle, int timeoutMs = 5000);
+    bool WaitForTitle(const QString& id, const QString& rawTitle, int timeoutMs = 10000);
     // Waits until no target with `id` is listed any more.
-    bool WaitUntilGone(const QString& id, int timeoutMs = 5000);
+    bool WaitUntilGone(const QString& id, int timeoutMs = 10000);
 
 private:
     std::optional<QByteArray> Request(const QByteArray& method, const QByteArray& target);
