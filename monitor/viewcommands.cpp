@@ -4,6 +4,7 @@
 #include "res/texts.h"
 #include "store/flag.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QList>
 #include <QMessageBox>
@@ -35,6 +36,10 @@ QMessageBox::StandardButton RunBox(QWidget* owner, QMessageBox::Icon icon, const
     QPointer<QMessageBox> box =
         new QMessageBox(icon, text::kPromptCaption, message, buttons, owner);
     box->setObjectName(QString::fromLatin1(name));
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+        ok->setText(text::kButtonOk);
+    if (QAbstractButton* cancel = box->button(QMessageBox::Cancel))
+        cancel->setText(text::kButtonCancel);
     const int answer = box->exec();
     delete box.data();
     return static_cast<QMessageBox::StandardButton>(answer);

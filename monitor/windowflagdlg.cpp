@@ -2,6 +2,7 @@
 // placed where the original dialog template put them.
 #include "monitor/windowflagdlg.h"
 
+#include "res/texts.h"
 #include "store/flag.h"
 
 #include <QDesktopServices>
@@ -117,9 +118,9 @@ CWindowFlagDlg::~CWindowFlagDlg() = default;
 void CWindowFlagDlg::CreateControls() {
     const DialogUnits units(font());
     // Creation order is the tab order.
-    m_btnCancel = PushButton(this, QStringLiteral("取消"), "cancel");
+    m_btnCancel = PushButton(this, text::kButtonCancel, "cancel");
     m_btnCancel->setGeometry(units.ToPixels(429, 99, 50, 14));
-    auto* ok = PushButton(this, QStringLiteral("确定"), "ok");
+    auto* ok = PushButton(this, text::kButtonOk, "ok");
     ok->setGeometry(units.ToPixels(362, 99, 50, 14));
     m_radioPass = RadioButton(this, kFlagPass, "radioPass");
     m_radioPass->setGeometry(units.ToPixels(152, 101, 32, 10));

@@ -32,6 +32,10 @@ inline const QString kLoadRulesFailed = QStringLiteral("读取规则失败：");
 inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败：");
 inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
 
+// The buttons of the program's own boxes, whatever language Qt itself speaks.
+inline const QString kButtonOk = QStringLiteral("确定");
+inline const QString kButtonCancel = QStringLiteral("取消");
+
 // The publisher's download page.
 inline const QString kDownloadPageUrl =
     QStringLiteral("https://www.winwarden.net/software/index.htm");

@@ -8,6 +8,7 @@
 #include "tests/support/modalanswer.h"
 #include "tests/support/testdb.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QDesktopServices>
 #include <QLineEdit>
@@ -44,6 +45,7 @@ struct BoxSeen {
     QString name, caption, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QStringList buttonTexts;
 };
 
 // Answers a box with `press`, after doing `meanwhile` while it is open.
@@ -52,8 +54,11 @@ ModalAnswer::Step AnswerBox(BoxSeen& seen, QMessageBox::StandardButton press,
     return [&seen, press, meanwhile](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         QVERIFY(box);
-        seen = {box->objectName(), box->windowTitle(), box->text(), box->icon(),
-                box->standardButtons()};
+        seen = {box->objectName(), box->windowTitle(),     box->text(),
+                box->icon(),       box->standardButtons(), {}};
+        for (QAbstractButton* button : box->buttons())
+            seen.buttonTexts.append(button->text());
+        seen.buttonTexts.sort();
         if (meanwhile)
             meanwhile();
         box->button(press)->click();
@@ -246,6 +251,7 @@ private Q_SLOTS:
         QCOMPARE(seen.text, ConfirmText(Caption(name), Url(1)));
         QCOMPARE(seen.icon, QMessageBox::Question);
         QCOMPARE(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(seen.buttonTexts, (QStringList{u"取消"_s, u"确定"_s}));
         QCOMPARE(m_db->rows(), stored);
         QCOMPARE(List()->rowCount(), 2);
 
