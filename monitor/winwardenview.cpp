@@ -43,6 +43,25 @@ private:
     RuleStore& m_store;
 };
 
+// A cycle's lookups share one read of the rule file; the file is never left locked after it.
+class ReadBatch final {
+public:
+    explicit ReadBatch(RuleStore& store) : m_store(store) { m_store.BeginReadBatch(); }
+    ~ReadBatch() {
+        try {
+            m_store.EndReadBatch();
+        } catch (const StoreError& error) {
+            // Only reads were in it; the next cycle starts afresh.
+            qWarning().noquote() << error.message();
+        }
+    }
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
+
+private:
+    RuleStore& m_store;
+};
+
 // Nothing can run without the rules. The process ends here, before the event loop exists;
 // running static destructors with a half-built window tree alive is what would crash, so the
 // end skips them, after flushing what was written.
@@ -154,6 +173,7 @@ void CWinwardenView::OnTimer(int /*timerId*/) {
     BrowserSnapshot& snapshot = *m_services.snapshot;
     TakeBrowserSnapshot(*m_services.shellWindows, snapshot);
     bool reachedStore = false;
+    ReadBatch batch(m_store);
     try {
         for (int i = 0; i < snapshot.count && i < BrowserSnapshot::kCapacity; ++i) {
             const auto index = static_cast<std::size_t>(i);
@@ -174,16 +194,21 @@ void CWinwardenView::OnTimer(int /*timerId*/) {
 void CWinwardenView::CheckWindowRule(QString title, QString url) {
     if (title.isEmpty())
         return;
-    m_store.FindByName(title);
-    RecordsetCloser closer(m_store);
-    if (m_store.AtEnd()) {
-        m_store.InsertPassed(title, url);
-        return;
+    {
+        m_store.FindByName(title);
+        RecordsetCloser closer(m_store);
+        if (m_store.AtEnd()) {
+            m_store.InsertPassed(title, url);
+            return;
+        }
+        const std::optional<QString> name = RuleStore::FieldText(m_store.FieldValue(1));
+        const std::optional<QString> flag = RuleStore::FieldText(m_store.FieldValue(2));
+        if (!name || !flag || !IsBlockingFlag(*flag))
+            return;
     }
-    const std::optional<QString> name = RuleStore::FieldText(m_store.FieldValue(1));
-    const std::optional<QString> flag = RuleStore::FieldText(m_store.FieldValue(2));
-    if (!name || !flag || !IsBlockingFlag(*flag))
-        return;
+    // The browser may take up to its time-out to answer; no other program should wait on the
+    // rule file meanwhile.
+    m_store.ReleaseReadLock();
     if (const std::optional<WindowHandle> window =
             m_services.topLevelWindows->FindByCaption(title + text::kCaptionSuffix))
         m_services.topLevelWindows->RequestClose(*window);

@@ -55,6 +55,45 @@ struct RuleStore::Impl {
     bool hasRow = false;
     int columns = 0;
     QString filter;
+    bool batch = false;
+    bool reading = false; // a read transaction of the batch is open
+
+    void BeginRead() {
+        if (!batch || reading) {
+            return;
+        }
+        QSqlQuery begin(db);
+        if (!begin.exec(QStringLiteral("BEGIN"))) {
+            throw ErrorFrom(begin.lastError());
+        }
+        reading = true;
+    }
+
+    // After a failure the engine may have ended the transaction itself; either way the read
+    // is over and holds nothing worth keeping.
+    void AbandonRead() {
+        if (reading) {
+            reading = false;
+            QSqlQuery rollback(db);
+            rollback.exec(QStringLiteral("ROLLBACK"));
+        }
+    }
+
+    // Nothing was written inside the read, so a failed commit loses nothing: roll back and
+    // let the next statement find the file unlocked.
+    void EndRead() {
+        if (!reading) {
+            return;
+        }
+        reading = false;
+        QSqlQuery end(db);
+        if (!end.exec(QStringLiteral("COMMIT"))) {
+            const StoreError failure = ErrorFrom(end.lastError());
+            QSqlQuery rollback(db);
+            rollback.exec(QStringLiteral("ROLLBACK"));
+            throw failure;
+        }
+    }
 
     void RequireOpen() const {
         if (!db.isOpen()) {
@@ -88,6 +127,7 @@ struct RuleStore::Impl {
             hasRow = false;
         }
         statements[which].reset();
+        AbandonRead();
         throw failure;
     }
 
@@ -118,6 +158,9 @@ struct RuleStore::Impl {
         const bool select = which == kFind || which == kList;
         if (select) {
             FinishCurrent();
+            BeginRead();
+        } else {
+            EndRead();
         }
         QSqlQuery& query = Prepared(which);
         int position = 0;
@@ -138,6 +181,8 @@ struct RuleStore::Impl {
 
     void Close() {
         FinishCurrent();
+        batch = false;
+        AbandonRead();
         for (auto& statement : statements) {
             statement.reset();
         }
@@ -232,6 +277,21 @@ std::optional<QString> RuleStore::FieldText(const QVariant& value) {
     default:
         return value.toString();
     }
+}
+
+void RuleStore::BeginReadBatch() {
+    m_impl->RequireOpen();
+    m_impl->batch = true;
+}
+
+void RuleStore::ReleaseReadLock() {
+    m_impl->FinishCurrent();
+    m_impl->EndRead();
+}
+
+void RuleStore::EndReadBatch() {
+    m_impl->batch = false;
+    ReleaseReadLock();
 }
 
 const QString& RuleStore::CurrentFilter() const {

@@ -45,6 +45,15 @@ public:
     // string, a number's string form for a number.
     static std::optional<QString> FieldText(const QVariant& value);
 
+    // Lets a run of lookups share one read of the file instead of locking it per lookup.
+    // Every write, ReleaseReadLock and EndReadBatch end the shared read first, so the store
+    // never upgrades a lock another process may be waiting on, and holds none while its
+    // caller waits on something else. The next lookup of the batch starts a new read.
+    // ReleaseReadLock and EndReadBatch close the current recordset.
+    void BeginReadBatch();
+    void ReleaseReadLock();
+    void EndReadBatch();
+
     const QString& CurrentFilter() const;
     void SetCurrentFilter(const QString& filter);
 

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void anotherProcessHoldingTheLockIsWaitedFor_data();
     void anotherProcessHoldingTheLockIsWaitedFor();
     void readLockIsReleasedByCloseAndByDestruction();
+    void readBatchNeverLeavesTheFileLocked();
     void abuseNeitherCrashesNorCorrupts();
     void refusedChangesAreReportedAndStoreKeepsWorking();
 };
@@ -417,6 +418,36 @@ void TestRuleStore::readLockIsReleasedByCloseAndByDestruction() {
     }
     QCOMPARE(RunSqlite3(db.path(), write), 0);
     QCOMPARE(db.rows().size(), 4);
+}
+
+void TestRuleStore::readBatchNeverLeavesTheFileLocked() {
+    TempRuleDb db;
+    db.insert(u"a"_s, kFlagBlock, u"http://a/"_s);
+    const QString write =
+        u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('w','通过','');"_s;
+    RuleStore store;
+    store.Open(db.path());
+    store.BeginReadBatch();
+    QCOMPARE(Find(store, u"a"_s).size(), 1);
+    // The batch keeps the file share-locked between lookups: that is what it is for.
+    QVERIFY(RunSqlite3(db.path(), write) != 0);
+    store.ReleaseReadLock();
+    QCOMPARE(RunSqlite3(db.path(), write), 0);
+    // A write inside the batch ends the shared read first, lands at once and is kept.
+    QCOMPARE(Find(store, u"new"_s).size(), 0);
+    store.InsertPassed(u"new"_s, u"http://new/"_s);
+    QCOMPARE(RunSqlite3(db.path(), write), 0);
+    QCOMPARE(Find(store, u"new"_s).size(), 1);
+    // A failed statement ends the read too, and the batch goes on working.
+    store.ReleaseReadLock();
+    db.exec(u"ALTER TABLE 窗口名表 RENAME TO 别名"_s);
+    QVERIFY_THROWS_EXCEPTION(StoreError, store.FindByName(u"a"_s));
+    QCOMPARE(RunSqlite3(db.path(), u"ALTER TABLE 别名 RENAME TO 窗口名表;"_s), 0);
+    QCOMPARE(Find(store, u"a"_s).size(), 1);
+    store.EndReadBatch();
+    QCOMPARE(RunSqlite3(db.path(), write), 0);
+    QCOMPARE(db.rows().size(), 5);
+    QCOMPARE(db.integrity(), u"ok"_s);
 }
 
 void TestRuleStore::abuseNeitherCrashesNorCorrupts() {
