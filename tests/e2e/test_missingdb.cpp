@@ -1,6 +1,6 @@
 // Without its rule database the program tells the user and ends with status -1, creating
-// nothing. Checked twice: the view alone in a child process that answers the box itself, and
-// the whole program on a private X server where a key press answers it.
+// nothing: the view alone in a child process that answers the box itself, and the whole program
+// on a private X server where a key press answers it.
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
 
@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -17,110 +16,90 @@
 #include <cstring>
 
 using namespace winwarden;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const char* const kHostFlag = "--view-without-database";
 
-// The child: builds a view over `dir` and, when the box appears, prints what it says and
-// presses its only button. Anything printed after "constructed" means the view came up.
-int RunHost(int argc, char** argv, const QString& dir) {
+// The child: a view over the empty `dir`; prints the box it shows and presses its only button.
+int RunHost(int argc, char** argv, const char* dir) {
     QApplication app(argc, argv);
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
+    QTimer::singleShot(20, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        answer.stop();
-        const QList<QAbstractButton*> buttons = box->buttons();
-        std::printf("title=%s\ntext=%s\nbuttons=%d\nicon=%d\n", qUtf8Printable(box->windowTitle()),
-                    qUtf8Printable(box->text()), static_cast<int>(buttons.size()),
+        std::printf("%s|%s|%d|%d\n", qUtf8Printable(box->windowTitle()),
+                    qUtf8Printable(box->text()), static_cast<int>(box->buttons().size()),
                     static_cast<int>(box->icon()));
         std::fflush(stdout);
-        if (!buttons.isEmpty())
-            buttons.first()->click();
+        box->buttons().first()->click();
     });
-    answer.start(20);
     MonitorServices services;
-    services.databasePath = QDir(dir).filePath(QStringLiteral("winwarden.mdb"));
+    services.databasePath = QString::fromLocal8Bit(dir) + u"/winwarden.mdb"_s;
     CWinwardenView view(nullptr, services);
-    std::printf("constructed\n");
+    std::printf("constructed\n"); // the view must not come up
     return 0;
 }
 
-bool HasFiles(const QString& dir) {
-    return !QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty();
-}
-
-} // namespace
-
-class TestMissingDb final : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void viewTellsTheUserAndEndsWithMinusOne() {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QProcess host;
-        host.start(QCoreApplication::applicationFilePath(),
-                   {QString::fromLatin1(kHostFlag), dir.path()});
-        QVERIFY(host.waitForFinished(30000));
-        const QString out = QString::fromUtf8(host.readAllStandardOutput());
-        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(host.exitCode(), 255);
-        QCOMPARE(out, QStringLiteral("title=winwarden\ntext=%1\nbuttons=1\nicon=%2\n")
-                          .arg(text::kOpenDbFailed)
-                          .arg(static_cast<int>(QMessageBox::Critical)));
-        QVERIFY2(!HasFiles(dir.path()), "the failed open left a file behind");
-    }
-
-    void programTellsTheUserAndEndsWithMinusOne() {
-        const QString program = qEnvironmentVariable("WINWARDEN_PROGRAM");
-        QVERIFY2(!program.isEmpty(), "WINWARDEN_PROGRAM names the program under test");
-        for (const char* tool : {"Xvfb", "xdotool"})
-            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
-
-        // A private X server on a display number it picks itself, so that tests running side
-        // by side never meet. The box is found by its caption, focused and answered with
-        // Return; a program that never shows it is ended, so the test cannot hang.
-        const QString script = QStringLiteral(R"(
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$2/display" 2>"$2/xvfb.log" &
-xvfb=$!
+const char* const kScript = R"(
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$2/display" 2>"$2/xvfb.log" & xvfb=$!
 trap 'kill $xvfb' EXIT
 for i in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.1; done
-DISPLAY=:$(cat "$2/display")
-export DISPLAY
+export DISPLAY=:$(cat "$2/display")
 "$1" & app=$!
 timeout 20 xdotool search --sync --onlyvisible --name '^winwarden$' windowfocus --sync &&
     xdotool key Return
 found=$?
 [ "$found" -eq 0 ] || kill "$app"
 wait "$app"
-status=$?
-echo "found=$found status=$status"
-)");
+echo "found=$found status=$?"
+)";
+
+} // namespace
+
+class TestMissingDb final : public QObject {
+    Q_OBJECT
+    static bool Empty(const QTemporaryDir& dir) {
+        return QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+private Q_SLOTS:
+    void viewTellsTheUserAndEndsWithMinusOne() {
+        QTemporaryDir dir;
+        QProcess host;
+        host.start(QCoreApplication::applicationFilePath(),
+                   {QString::fromLatin1(kHostFlag), dir.path()});
+        QVERIFY(host.waitForFinished(30000));
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.exitCode(), 255);
+        QCOMPARE(QString::fromUtf8(host.readAllStandardOutput()),
+                 u"winwarden|%1|1|%2\n"_s.arg(text::kOpenDbFailed).arg(int(QMessageBox::Critical)));
+        QVERIFY2(Empty(dir), "the failed open left a file behind");
+    }
+
+    // A private X server on a display number it picks itself, so that tests side by side never
+    // meet; a program that never shows the box is ended, so the test cannot hang.
+    void programTellsTheUserAndEndsWithMinusOne() {
+        const QString program = qEnvironmentVariable("WINWARDEN_PROGRAM");
+        QVERIFY2(!program.isEmpty(), "WINWARDEN_PROGRAM names the program under test");
         QTemporaryDir dir, xDir;
-        QVERIFY(dir.isValid() && xDir.isValid());
         QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         run.setProcessEnvironment(env);
         run.setWorkingDirectory(dir.path());
-        run.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"), script, QStringLiteral("sh"), program, xDir.path()});
+        run.start(u"sh"_s, {u"-c"_s, QString::fromUtf8(kScript), u"sh"_s, program, xDir.path()});
         QVERIFY(run.waitForFinished(60000));
         const QString out = QString::fromUtf8(run.readAllStandardOutput()).trimmed();
-        QVERIFY2(out.endsWith(QStringLiteral("found=0 status=255")),
+        QVERIFY2(out.endsWith(u"found=0 status=255"_s),
                  qPrintable(out + QString::fromUtf8(run.readAllStandardError())));
-        QVERIFY2(!HasFiles(dir.path()), "the failed open left a file behind");
+        QVERIFY2(Empty(dir), "the failed open left a file behind");
     }
 };
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], kHostFlag) == 0) {
-        const QString dir = QString::fromLocal8Bit(argv[2]);
         int hostArgc = 1;
-        return RunHost(hostArgc, argv, dir);
+        return RunHost(hostArgc, argv, argv[2]);
     }
     QCoreApplication app(argc, argv);
     TestMissingDb test;

@@ -8,9 +8,9 @@
 #include "tests/support/modalanswer.h"
 #include "tests/support/testdb.h"
 
-#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,347 +18,259 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
-#include <memory>
 
 using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-const QString kPass = u"通过"_s;
-const QString kBlock = u"禁止"_s;
-
-QString Caption(const QString& title) {
-    return title + text::kCaptionSuffix;
-}
-QString Url(int n) {
-    return u"https://page%1.test/"_s.arg(n);
-}
-QString Title(int n) {
-    return u"页面%1"_s.arg(n);
-}
-using Row = QStringList; // caption, flag, URL as the list shows them
-
-// A message box as it came up: object name, caption, text, icon and buttons.
-struct BoxSeen {
-    QString name, caption, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QStringList buttonTexts;
-};
-
-// Answers a box with `press`, after doing `meanwhile` while it is open.
-ModalAnswer::Step AnswerBox(BoxSeen& seen, QMessageBox::StandardButton press,
-                            std::function<void()> meanwhile = {}) {
-    return [&seen, press, meanwhile](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box);
-        seen = {box->objectName(), box->windowTitle(),     box->text(),
-                box->icon(),       box->standardButtons(), {}};
-        for (QAbstractButton* button : box->buttons())
-            seen.buttonTexts.append(button->text());
-        seen.buttonTexts.sort();
-        if (meanwhile)
-            meanwhile();
-        box->button(press)->click();
-    };
-}
-
-// Notes the dialog's three fields, does `meanwhile`, clicks `radio` (if any), presses `button`.
-ModalAnswer::Step AnswerDialog(QStringList& shown, const char* radio, const char* button,
-                               std::function<void()> meanwhile = {}) {
-    return [&shown, radio, button, meanwhile](QWidget* modal) {
-        QCOMPARE(modal->objectName(), u"CWindowFlagDlg"_s);
-        shown.clear();
-        for (const char* field : {"windowName", "flag", "url"})
-            shown.append(Child<QLineEdit>(modal, field)->text());
-        if (meanwhile)
-            meanwhile();
-        if (radio)
-            Child<QRadioButton>(modal, radio)->click();
-        Child<QPushButton>(modal, button)->click();
-    };
-}
-
-QString ConfirmText(const QString& caption, const QString& url) {
-    return u"窗口名："_s + caption + u"     \n网　址："_s + url + u"     \n\n是否真的要删除 ？"_s;
-}
-
-} // namespace
-
-class UrlSink final : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
+struct Rig {
+    TempRuleDb db;
+    BrowserSnapshot snapshot;
+    FakeShellWindows shell;
+    FakeTopLevelWindows windows;
+    MonitorServices services{&shell, &windows, &snapshot, db.path()};
+    CWinwardenView view{nullptr, services};
 };
 
 class TestViewCommands final : public QObject {
     Q_OBJECT
-    std::unique_ptr<TempRuleDb> m_db;
-    std::unique_ptr<BrowserSnapshot> m_snapshot;
-    FakeShellWindows m_shell;
-    FakeTopLevelWindows m_windows;
-    std::unique_ptr<CWinwardenView> m_view;
+    std::unique_ptr<Rig> m;
+    QString m_seen;             // the last box, as Box() writes it
+    QStringList m_shown;        // the flag dialog's fields, as it last opened
+    QList<int> m_openMeanwhile; // pages that open, followed by a tick, while the next modal is up
+    int m_rowsMeanwhile = 0;    // rows listed after that tick
+    QList<QUrl> m_opened;
 
-    MonitorServices Services() {
-        MonitorServices services;
-        services.shellWindows = &m_shell;
-        services.topLevelWindows = &m_windows;
-        services.snapshot = m_snapshot.get();
-        services.databasePath = m_db->path();
-        return services;
+    static QString Url(int n) { return u"https://page%1.test/"_s.arg(n); }
+    static QString Title(int n) { return u"页面%1"_s.arg(n); }
+    static QString Row(const QString& title, const QString& flag, const QString& url) {
+        return title + text::kCaptionSuffix + u'|' + flag + u'|' + url;
     }
-    QTableWidget* List() const { return m_view->ListControl(); }
-    QList<Row> Rows() const {
-        QList<Row> rows;
+    static QString Row(int n, const QString& flag = u"通过"_s) {
+        return Row(Title(n), flag, Url(n));
+    }
+    // A box as "name|caption|icon|sorted button texts|text".
+    static QString Box(const QString& name, QMessageBox::Icon icon, const QString& text,
+                       const QString& buttons = u"确定"_s) {
+        return QStringList{name, u"系统提示"_s, QString::number(icon), buttons, text}.join(u'|');
+    }
+    static QString ConfirmBox(const QString& title, const QString& url) {
+        return Box(u"confirmDeleteBox"_s, QMessageBox::Question,
+                   u"窗口名："_s + title + text::kCaptionSuffix + u"     \n网　址："_s + url +
+                       u"     \n\n是否真的要删除 ？"_s,
+                   u"取消/确定"_s);
+    }
+    void Meanwhile() {
+        if (m_openMeanwhile.isEmpty())
+            return;
+        Open(std::exchange(m_openMeanwhile, {}));
+        Tick();
+        m_rowsMeanwhile = List()->rowCount();
+    }
+    ModalAnswer::Step Press(QMessageBox::StandardButton button) {
+        return [this, button](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            QStringList buttons;
+            for (QAbstractButton* each : box->buttons())
+                buttons << each->text();
+            buttons.sort();
+            m_seen = QStringList{box->objectName(), box->windowTitle(),
+                                 QString::number(box->icon()), buttons.join(u'/'), box->text()}
+                         .join(u'|');
+            Meanwhile();
+            box->button(button)->click();
+        };
+    }
+    ModalAnswer::Step Dialog(const char* radio, const char* button) {
+        return [this, radio, button](QWidget* modal) {
+            m_shown.clear();
+            for (const char* field : {"windowName", "flag", "url"})
+                m_shown << Child<QLineEdit>(modal, field)->text();
+            Meanwhile();
+            if (radio)
+                Child<QRadioButton>(modal, radio)->click();
+            Child<QPushButton>(modal, button)->click();
+        };
+    }
+    // Runs `command` on the view with `steps` answering its modals; how many were answered.
+    template <typename Command> int Run(Command command, QList<ModalAnswer::Step> steps) {
+        ModalAnswer answer(std::move(steps));
+        std::invoke(command, m->view);
+        return answer.answered();
+    }
+
+    QTableWidget* List() const { return m->view.ListControl(); }
+    // The list as "caption|flag|url" lines; a missing cell reads as empty.
+    QStringList Rows() const {
+        QStringList rows;
         for (int r = 0; r < List()->rowCount(); ++r) {
-            Row row;
+            QStringList cells;
             for (int c = 0; c < 3; ++c)
-                row.append(List()->item(r, c) ? List()->item(r, c)->text() : QString());
-            rows.append(row);
+                cells << (List()->item(r, c) ? List()->item(r, c)->text() : QString());
+            rows << cells.join(u'|');
         }
         return rows;
     }
-    void Select(std::initializer_list<int> rows) {
-        List()->clearSelection();
-        for (int row : rows)
-            List()->selectionModel()->select(List()->model()->index(row, 0),
-                                             QItemSelectionModel::Select |
-                                                 QItemSelectionModel::Rows);
+    QStringList Flags() const {
+        QStringList flags;
+        for (const RuleRow& rule : m->db.rows())
+            flags << rule.flag.value_or(u"NULL"_s);
+        return flags;
     }
-    // A double-click on `row`, as the list reports it, run with `step` answering the dialog.
-    void DoubleClick(int row, const ModalAnswer::Step& step) {
-        ModalAnswer answer({step});
-        Q_EMIT List()->cellDoubleClicked(row, 0);
-        QCOMPARE(answer.answered(), 1);
-    }
-    void Tick() { m_view->OnTimer(CWinwardenView::kMonitorTimerId); }
+    void Tick() { m->view.OnTimer(CWinwardenView::kMonitorTimerId); }
     void Open(const QList<int>& pages) {
-        m_shell.items.clear();
+        QStringList titlesAndUrls;
         for (int n : pages)
-            m_shell.items.append(FakeShellWindows::Page(Title(n), Url(n)));
+            titlesAndUrls << Title(n) << Url(n);
+        m->shell.SetPages(titlesAndUrls);
     }
+
+public Q_SLOTS:
+    void open(const QUrl& url) { m_opened.append(url); }
 
 private Q_SLOTS:
     void init() {
-        m_db = std::make_unique<TempRuleDb>();
-        m_snapshot = std::make_unique<BrowserSnapshot>();
-        m_shell = FakeShellWindows();
-        m_windows = FakeTopLevelWindows();
-        m_view = std::make_unique<CWinwardenView>(nullptr, Services());
-        m_view->resize(800, 500);
-        m_view->OnInitialUpdate();
+        m = std::make_unique<Rig>();
+        m->view.resize(800, 500);
+        m->view.OnInitialUpdate();
     }
-    void cleanup() {
-        m_view.reset();
-        m_db.reset();
-    }
+    void cleanup() { m.reset(); }
 
-    // Each rule list replaces the rows; a NULL field leaves its cell empty, an empty window
-    // name still gets the caption suffix.
+    // A NULL field leaves its cell empty; an empty window name still gets the caption suffix.
     void ruleListsShowTheStoredRules() {
         const QString odd = u"O'Brien 100% \"首页\""_s;
-        m_db->insert(odd, kPass, u"https://a.test/?q='x'%20"_s);
-        m_db->insert(std::nullopt, kPass, Url(1));
-        m_db->insert(u""_s, kPass, Url(2));
-        m_db->insert(u"乙"_s, kBlock, Url(3));
-        m_db->insert(u"丙"_s, kPass, std::nullopt);
-        QVERIFY(List()->isHidden());
-
-        QVERIFY(m_view->OnCmdMsg(cmd::kShowPassed));
-        QVERIFY(!List()->isHidden());
-        QCOMPARE(List()->columnCount(), 3);
-        QCOMPARE(List()->horizontalHeaderItem(2)->text(), text::kColumnUrl);
-        QCOMPARE(Rows(), (QList<Row>{{Caption(odd), kPass, u"https://a.test/?q='x'%20"_s},
-                                     {QString(), kPass, Url(1)},
-                                     {text::kCaptionSuffix, kPass, Url(2)},
-                                     {Caption(u"丙"_s), kPass, QString()}}));
-
-        QVERIFY(m_view->OnCmdMsg(cmd::kShowBlocked));
-        QCOMPARE(m_view->Store().CurrentFilter(), kBlock);
-        QCOMPARE(Rows(), (QList<Row>{{Caption(u"乙"_s), kBlock, Url(3)}}));
-
-        m_view->LoadRuleList(u"无此标记"_s);
-        QCOMPARE(List()->columnCount(), 3);
-        QCOMPARE(List()->rowCount(), 0);
-        QCOMPARE(m_view->Store().CurrentFilter(), kBlock);
+        m->db.insert(odd, u"通过"_s, Url(0));
+        m->db.insert(std::nullopt, u"通过"_s, Url(1));
+        m->db.insert(u""_s, u"通过"_s, Url(2));
+        m->db.insert(u"乙"_s, u"禁止"_s, Url(3));
+        m->db.insert(u"丙"_s, u"通过"_s, std::nullopt);
+        QVERIFY(m->view.OnCmdMsg(cmd::kShowPassed) && !List()->isHidden());
+        QCOMPARE(Rows(), (QStringList{Row(odd, u"通过"_s, Url(0)), u"|通过|"_s + Url(1),
+                                      Row({}, u"通过"_s, Url(2)), Row(u"丙"_s, u"通过"_s, {})}));
+        QVERIFY(m->view.OnCmdMsg(cmd::kShowBlocked));
+        QCOMPARE(Rows(), QStringList{Row(u"乙"_s, u"禁止"_s, Url(3))});
+        m->view.LoadRuleList(u"无此标记"_s);
+        QCOMPARE(QSize(List()->columnCount(), List()->rowCount()), QSize(3, 0));
+        QCOMPARE(m->view.Store().CurrentFilter(), u"禁止"_s);
     }
 
-    // The edit acts on the lowest selected row, whichever row was double-clicked; the row
-    // stays in a list whose flag it no longer has.
+    // The lowest selected row is edited, whichever was double-clicked; a "禁止" row set to
+    // "通过" stays in the "禁止" list; cancel changes nothing; OK without a change still writes.
     void flagEditActsOnTheFirstSelectedRow() {
         for (int n : {0, 1, 2})
-            m_db->insert(Title(n), kBlock, Url(n));
-        m_view->OnShowBlocked();
-        const QList<Row> before = Rows();
-        Select({2, 1});
-        QStringList shown;
-        DoubleClick(2, AnswerDialog(shown, "radioPass", "ok"));
-        QCOMPARE(shown, (QStringList{Caption(Title(1)), kBlock, Url(1)}));
-        QCOMPARE(Rows(), (QList<Row>{before[0], {Caption(Title(1)), kPass, Url(1)}, before[2]}));
-        const auto flags = [this] {
-            QList<std::optional<QString>> all;
-            for (const RuleRow& rule : m_db->rows())
-                all.append(rule.flag);
-            return all;
+            m->db.insert(Title(n), u"禁止"_s, Url(n));
+        m->view.OnShowBlocked();
+        for (int row : {2, 1})
+            List()->setRangeSelected({row, 0, row, 2}, true);
+        const auto doubleClick = [](CWinwardenView& view) {
+            Q_EMIT view.ListControl()->cellDoubleClicked(2, 0);
         };
-        QCOMPARE(flags(), (QList<std::optional<QString>>{kBlock, kPass, kBlock}));
-
-        // Cancel changes neither row nor rule, whatever was clicked before.
-        DoubleClick(1, AnswerDialog(shown, "radioBlock", "cancel"));
-        QCOMPARE(Rows()[1][1], kPass);
-        QCOMPARE(flags()[1], kPass);
-
-        // OK without a change still stores the flag shown, over a change made elsewhere.
-        m_db->exec(u"UPDATE 窗口名表 SET 是否禁止 = '禁止'"_s);
-        DoubleClick(1, AnswerDialog(shown, nullptr, "ok"));
-        QCOMPARE(flags(), (QList<std::optional<QString>>{kBlock, kPass, kBlock}));
-
+        QCOMPARE(Run(doubleClick, {Dialog("radioPass", "ok")}), 1);
+        QCOMPARE(m_shown, (QStringList{Title(1) + text::kCaptionSuffix, u"禁止"_s, Url(1)}));
+        QCOMPARE(Rows(), (QStringList{Row(0, u"禁止"_s), Row(1), Row(2, u"禁止"_s)}));
+        QCOMPARE(Flags(), (QStringList{u"禁止"_s, u"通过"_s, u"禁止"_s}));
+        QCOMPARE(Run(doubleClick, {Dialog("radioBlock", "cancel")}), 1);
+        QCOMPARE(Rows()[1] + Flags()[1], Row(1) + u"通过"_s);
+        m->db.exec(u"UPDATE 窗口名表 SET 是否禁止 = '禁止'"_s);
+        QCOMPARE(Run(doubleClick, {Dialog(nullptr, "ok")}), 1);
+        QCOMPARE(Flags(), (QStringList{u"禁止"_s, u"通过"_s, u"禁止"_s}));
         List()->clearSelection();
-        ModalAnswer none({AnswerDialog(shown, nullptr, "ok")});
-        m_view->OnListDblClk();
-        QCOMPARE(none.answered(), 0);
+        QCOMPARE(Run(&CWinwardenView::OnListDblClk, {Dialog(nullptr, "ok")}), 0);
     }
 
-    // A confirmed delete removes every rule with the row's URL and reloads the current
-    // filter; cancel and a missing selection change nothing.
+    // A confirmed delete removes every rule with the row's URL and reloads the current filter;
+    // cancel and a missing selection change nothing.
     void deleteRemovesEveryRuleOfTheUrl() {
         const QString name = u"五折 %2 特卖"_s;
-        m_db->insert(name, kBlock, Url(1));
-        m_db->insert(u"别名"_s, kPass, Url(1));
-        m_db->insert(u"留下"_s, kBlock, Url(2));
-        m_view->OnShowBlocked();
-        const QList<RuleRow> stored = m_db->rows();
-        BoxSeen seen;
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnDeleteWindow();
-        }
-        QCOMPARE(seen.name, u"selectWindowBox"_s);
-        QCOMPARE(seen.caption, u"系统提示"_s);
-        QCOMPARE(seen.text, u"请选择一个窗口 ！  "_s);
-        QCOMPARE(seen.icon, QMessageBox::Information);
-
-        Select({0});
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Cancel)});
-            m_view->OnDeleteWindow();
-        }
-        QCOMPARE(seen.name, u"confirmDeleteBox"_s);
-        QCOMPARE(seen.text, ConfirmText(Caption(name), Url(1)));
-        QCOMPARE(seen.icon, QMessageBox::Question);
-        QCOMPARE(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-        QCOMPARE(seen.buttonTexts, (QStringList{u"取消"_s, u"确定"_s}));
-        QCOMPARE(m_db->rows(), stored);
+        m->db.insert(name, u"禁止"_s, Url(1));
+        m->db.insert(u"别名"_s, u"通过"_s, Url(1));
+        m->db.insert(u"留下"_s, u"禁止"_s, Url(2));
+        m->view.OnShowBlocked();
+        const QList<RuleRow> stored = m->db.rows();
+        Run(&CWinwardenView::OnDeleteWindow, {Press(QMessageBox::Ok)});
+        QCOMPARE(m_seen,
+                 Box(u"selectWindowBox"_s, QMessageBox::Information, u"请选择一个窗口 ！  "_s));
+        List()->selectRow(0);
+        Run(&CWinwardenView::OnDeleteWindow, {Press(QMessageBox::Cancel)});
+        QCOMPARE(m_seen, ConfirmBox(name, Url(1)));
+        QCOMPARE(m->db.rows(), stored);
         QCOMPARE(List()->rowCount(), 2);
-
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnCmdMsg(cmd::kDeleteWindow);
-        }
-        QCOMPARE(m_db->rows(), (QList<RuleRow>{{QVariant(), u"留下"_s, kBlock, Url(2)}}));
-        QCOMPARE(Rows(), (QList<Row>{{Caption(u"留下"_s), kBlock, Url(2)}}));
+        Run([](CWinwardenView& view) { view.OnCmdMsg(cmd::kDeleteWindow); },
+            {Press(QMessageBox::Ok)});
+        QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, u"留下"_s, u"禁止"_s, Url(2)}}));
+        QCOMPARE(Rows(), QStringList{Row(u"留下"_s, u"禁止"_s, Url(2))});
     }
 
-    // Ticks keep coming while the dialog and the confirmation are open; they append rows,
-    // and the pending edit and delete still reach the rows they were opened for.
+    // Ticks keep coming while the dialog and the confirmation are open; they append rows, and
+    // the pending edit and delete still reach the rows they were opened for.
     void ticksWhileModalsAreOpen() {
         Open({1, 2});
-        m_view->OnStart();
+        m->view.OnStart();
         Tick();
-        Select({1});
-        QStringList shown;
-        int rowsMeanwhile = 0;
-        DoubleClick(1, AnswerDialog(shown, "radioBlock", "ok", [&] {
-                        Open({1, 2, 3});
-                        Tick();
-                        rowsMeanwhile = List()->rowCount();
-                    }));
-        QCOMPARE(rowsMeanwhile, 3);
-        QCOMPARE(Rows(), (QList<Row>{{Caption(Title(1)), kPass, Url(1)},
-                                     {Caption(Title(2)), kBlock, Url(2)},
-                                     {Caption(Title(3)), kPass, Url(3)}}));
-        m_windows.captions = {Caption(Title(2))};
+        List()->selectRow(1);
+        m_openMeanwhile = {1, 2, 3};
+        Run(&CWinwardenView::OnListDblClk, {Dialog("radioBlock", "ok")});
+        QCOMPARE(m_rowsMeanwhile, 3);
+        QCOMPARE(Rows(), (QStringList{Row(1), Row(2, u"禁止"_s), Row(3)}));
+        m->windows.captions = {Title(2) + text::kCaptionSuffix};
         Tick();
-        QCOMPARE(m_windows.CloseRequestsFor(Caption(Title(2))), 1);
-
-        // A delete from the live list leaves the rule list of the current filter ("通过"),
-        // below which the next ticks list the open windows again.
-        Select({0});
-        BoxSeen seen;
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok, [&] {
-                Open({1, 2, 3, 4});
-                Tick();
-                rowsMeanwhile = List()->rowCount();
-            })});
-            m_view->OnDeleteWindow();
-        }
-        QCOMPARE(rowsMeanwhile, 4);
-        QCOMPARE(seen.text, ConfirmText(Caption(Title(1)), Url(1)));
-        QCOMPARE(Rows(), (QList<Row>{{Caption(Title(3)), kPass, Url(3)},
-                                     {Caption(Title(4)), kPass, Url(4)}}));
+        QCOMPARE(m->windows.closeRequests.size(), 1);
+        // Deleting from the live list leaves the rule list of the current filter ("通过"),
+        // below which the next tick lists the open windows again.
+        List()->selectRow(0);
+        m_openMeanwhile = {1, 2, 3, 4};
+        Run(&CWinwardenView::OnDeleteWindow, {Press(QMessageBox::Ok)});
+        QCOMPARE(m_rowsMeanwhile, 4);
+        QCOMPARE(m_seen, ConfirmBox(Title(1), Url(1)));
+        QCOMPARE(Rows(), (QStringList{Row(3), Row(4)}));
         Tick();
-        QCOMPARE(Rows().size(), 4);
-        QCOMPARE(Rows()[3], (Row{Caption(Title(2)), kPass, Url(2)}));
+        QCOMPARE(Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2)}));
     }
 
+    // Refresh with monitoring off keeps a rule list; the status box says which state it is.
     void refreshStatusAndDownloadPage() {
-        m_db->insert(u"规则"_s, kPass, Url(9));
-        m_view->OnShowPassed();
-        m_view->OnRefreshList();
+        m->db.insert(u"规则"_s, u"通过"_s, Url(9));
+        m->view.OnShowPassed();
+        m->view.OnRefreshList();
         QCOMPARE(List()->rowCount(), 1);
-        BoxSeen seen;
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnCmdMsg(cmd::kShowStatus);
-        }
-        QCOMPARE(seen.name, u"statusBox"_s);
-        QCOMPARE(seen.caption, u"系统提示"_s);
-        QCOMPARE(seen.text, u"《 浏览哨兵》程序，停止运行！   "_s);
-        QCOMPARE(seen.icon, QMessageBox::Information);
-
+        const auto status = [](CWinwardenView& view) {
+            view.OnCmdMsg(cmd::kShowStatus);
+        };
+        Run(status, {Press(QMessageBox::Ok)});
+        QCOMPARE(m_seen, Box(u"statusBox"_s, QMessageBox::Information,
+                             u"《 浏览哨兵》程序，停止运行！   "_s));
         Open({1});
-        m_view->OnStart();
+        m->view.OnStart();
         Tick();
-        m_view->OnCmdMsg(cmd::kRefreshList);
-        QCOMPARE(List()->rowCount(), 0);
-        QCOMPARE(List()->columnCount(), 3);
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnShowStatus();
-        }
-        QCOMPARE(seen.text, u"《 浏览哨兵》程序，正常运行！   "_s);
+        m->view.OnCmdMsg(cmd::kRefreshList);
+        QCOMPARE(QSize(List()->columnCount(), List()->rowCount()), QSize(3, 0));
+        Run(status, {Press(QMessageBox::Ok)});
+        QCOMPARE(m_seen, Box(u"statusBox"_s, QMessageBox::Information,
+                             u"《 浏览哨兵》程序，正常运行！   "_s));
 
-        UrlSink sink;
-        QDesktopServices::setUrlHandler(u"https"_s, &sink, "open");
-        m_view->OnCmdMsg(cmd::kDownloadPage);
+        QDesktopServices::setUrlHandler(u"https"_s, this, "open");
+        m->view.OnCmdMsg(cmd::kDownloadPage);
         QDesktopServices::unsetUrlHandler(u"https"_s);
-        QCOMPARE(sink.opened.size(), 1);
-        QCOMPARE(sink.opened[0].path(), u"/software/index.htm"_s);
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(u"https://www.winwarden.net/software/index.htm"_s)});
     }
 
     // Before the initial update a resize leaves the list alone; after it the list fills the
     // view in its own colours. A repeated update keeps the size and the monitoring state.
     void initialUpdatePreparesTheList() {
-        CWinwardenView view(nullptr, Services());
+        CWinwardenView view(nullptr, m->services);
         QTableWidget* list = view.ListControl();
         view.show();
         const QRect untouched = list->geometry();
         view.resize(640, 360);
         QCOMPARE(list->geometry(), untouched);
-
         QSignalSpy titles(&view, &CWinwardenView::titleChanged);
         view.OnInitialUpdate();
-        QCOMPARE(titles.size(), 1);
-        QCOMPARE(titles[0][0].toString(), u"浏览哨兵"_s);
-        QVERIFY(list->isHidden());
-        QCOMPARE(list->geometry(), view.rect());
-        QVERIFY(list->showGrid());
+        QCOMPARE(titles.value(0).value(0).toString(), u"浏览哨兵"_s);
+        QVERIFY(list->isHidden() && list->showGrid() && list->verticalHeader()->isHidden());
         QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
         view.resize(700, 420);
         QCOMPARE(list->geometry(), QRect(0, 0, 700, 420));
 
@@ -368,56 +280,41 @@ private Q_SLOTS:
         // The lavender really reaches the screen, below the rows.
         const QImage image = list->viewport()->grab().toImage();
         QCOMPARE(image.pixelColor(image.width() / 2, image.height() - 5), QColor(220, 220, 240));
-
         view.OnInitialUpdate();
         QCOMPARE(titles.size(), 2);
         QCOMPARE(view.size(), QSize(700, 420));
-        QVERIFY(list->isHidden());
-        QVERIFY(view.IsMonitoring());
+        QVERIFY(list->isHidden() && view.IsMonitoring());
         QCOMPARE(QAbstractEventDispatcher::instance()->registeredTimers(&view).size(), 1);
-        QCOMPARE(list->columnCount(), 3);
-        QCOMPARE(list->rowCount(), 1);
+        QCOMPARE(QSize(list->columnCount(), list->rowCount()), QSize(3, 1));
     }
 
     // A refusing store is reported in a box; the list keeps what it shows, nothing is
     // half-done, and the commands work again once the store does.
     void storeFailuresAreReportedAndSurvived() {
-        m_db->insert(u"甲"_s, kPass, Url(1));
-        m_view->OnShowPassed();
-        const QList<Row> shown = Rows();
-        m_db->exec(u"ALTER TABLE 窗口名表 RENAME TO 别处"_s);
-        BoxSeen seen;
-        {
-            ModalAnswer answer({AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnShowBlocked();
-        }
-        QCOMPARE(seen.name, u"storeFailureBox"_s);
-        QCOMPARE(seen.caption, u"系统提示"_s);
-        QVERIFY2(seen.text.startsWith(u"读取规则失败："_s) && seen.text.size() > 7,
-                 qPrintable(seen.text));
-
-        Select({0});
-        QStringList dialog;
-        {
-            ModalAnswer answer(
-                {AnswerDialog(dialog, "radioBlock", "ok"), AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnListDblClk();
-            QCOMPARE(answer.answered(), 2);
-        }
-        QVERIFY2(seen.text.startsWith(u"修改窗口标记失败："_s), qPrintable(seen.text));
-        {
-            ModalAnswer answer(
-                {AnswerBox(seen, QMessageBox::Ok), AnswerBox(seen, QMessageBox::Ok)});
-            m_view->OnDeleteWindow();
-            QCOMPARE(answer.answered(), 2);
-        }
-        QVERIFY2(seen.text.startsWith(u"删除窗口规则失败："_s), qPrintable(seen.text));
+        m->db.insert(u"甲"_s, u"通过"_s, Url(1));
+        m->view.OnShowPassed();
+        const QStringList shown = Rows();
+        m->db.exec(u"ALTER TABLE 窗口名表 RENAME TO 别处"_s);
+        const auto failed = [&](const QString& what) {
+            const QString box = Box(u"storeFailureBox"_s, QMessageBox::Warning, what);
+            return m_seen.startsWith(box) && m_seen.size() > box.size();
+        };
+        Run(&CWinwardenView::OnShowBlocked, {Press(QMessageBox::Ok)});
+        QVERIFY2(failed(u"读取规则失败："_s), qPrintable(m_seen));
+        List()->selectRow(0);
+        QCOMPARE(Run(&CWinwardenView::OnListDblClk,
+                     {Dialog("radioBlock", "ok"), Press(QMessageBox::Ok)}),
+                 2);
+        QVERIFY2(failed(u"修改窗口标记失败："_s), qPrintable(m_seen));
+        QCOMPARE(
+            Run(&CWinwardenView::OnDeleteWindow, {Press(QMessageBox::Ok), Press(QMessageBox::Ok)}),
+            2);
+        QVERIFY2(failed(u"删除窗口规则失败："_s), qPrintable(m_seen));
         QCOMPARE(Rows(), shown);
-
-        m_db->exec(u"ALTER TABLE 别处 RENAME TO 窗口名表"_s);
-        m_view->OnShowBlocked();
+        m->db.exec(u"ALTER TABLE 别处 RENAME TO 窗口名表"_s);
+        m->view.OnShowBlocked();
         QCOMPARE(List()->rowCount(), 0);
-        m_view->OnShowPassed();
+        m->view.OnShowPassed();
         QCOMPARE(Rows(), shown);
     }
 };

@@ -8,211 +8,117 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QUrl>
-#include <memory>
 
 using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-const QString kName = u"新闻 %2 首页 - Microsoft Internet Explorer"_s;
-const QString kUrl = u"https://example.org/news?id=1&x=%2"_s;
-
-// What the dialog shows: checked radio, open button, the three fields, the focus.
-QStringList Observe(QWidget* modal) {
-    QStringList seen;
-    seen << (Child<QRadioButton>(modal, "radioPass")->isChecked() ? u"pass"_s : u""_s)
-         << (Child<QRadioButton>(modal, "radioBlock")->isChecked() ? u"block"_s : u""_s)
-         << (Child<QPushButton>(modal, "openWindow")->isEnabled() ? u"open"_s : u""_s);
-    for (const char* field : {"windowName", "url", "flag"})
-        seen << Child<QLineEdit>(modal, field)->text();
-    seen << (modal->focusWidget() ? modal->focusWidget()->objectName() : QString());
-    return seen;
-}
-
-void Press(QWidget* modal, const char* button) {
-    QTest::mouseClick(Child<QPushButton>(modal, button), Qt::LeftButton);
-}
-
-// Fills a dialog, runs it with `step` answering, and returns exec()'s result.
-int Run(CWindowFlagDlg& dialog, const QString& flag, const ModalAnswer::Step& step,
-        const QString& url = kUrl) {
-    dialog.m_strWindowName = kName;
-    dialog.m_strUrl = url;
-    dialog.m_strFlag = flag;
-    ModalAnswer answer({step});
-    const int result = dialog.exec();
-    return answer.forced() == 0 ? result : -1;
-}
-
-} // namespace
-
-// Takes over opening web and local addresses while it lives, and records them.
-class UrlSink final : public QObject {
+class TestWindowFlagDlg final : public QObject {
     Q_OBJECT
-public:
-    UrlSink() {
+    const QString kUrl = u"https://example.org/news?id=1&x=%2"_s;
+    const QStringList kSchemes{u"http"_s, u"https"_s, u"file"_s, u"mailto"_s};
+    QList<QUrl> m_opened;
+
+    // The checked radio, whether "打开窗口" is enabled, the flag field and the focus.
+    static QString Observe(QWidget* modal) {
+        QStringList seen;
+        for (const QRadioButton* radio : modal->findChildren<QRadioButton*>())
+            if (radio->isChecked())
+                seen << radio->objectName();
+        seen << (Child<QPushButton>(modal, "openWindow")->isEnabled() ? u"open"_s : u"-"_s)
+             << Child<QLineEdit>(modal, "flag")->text() << modal->focusWidget()->objectName();
+        return seen.join(u',');
+    }
+
+public Q_SLOTS:
+    void open(const QUrl& url) { m_opened.append(url); }
+
+private Q_SLOTS:
+    void init() {
+        m_opened.clear();
         for (const QString& scheme : kSchemes)
             QDesktopServices::setUrlHandler(scheme, this, "open");
     }
-    ~UrlSink() override {
+    void cleanup() {
         for (const QString& scheme : kSchemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
 
-private:
-    const QStringList kSchemes{u"http"_s, u"https"_s, u"file"_s, u"mailto"_s};
-};
-
-class TestWindowFlagDlg final : public QObject {
-    Q_OBJECT
-    std::unique_ptr<UrlSink> m_sink;
-
-private Q_SLOTS:
-    void init() { m_sink = std::make_unique<UrlSink>(); }
-    void cleanup() { m_sink.reset(); }
-
-    void flagDecidesTheState_data() {
+    // Actions in turn: "?" notes what Observe() sees, "@x" focuses x, "+text" types, "close"
+    // is the close box, a child's name clicks it, anything else is a key for the focus. No
+    // button is the default: Enter presses the focused one and means OK elsewhere. "打开窗口"
+    // ends like OK and opens only web addresses. The read-only fields show their texts whole.
+    void dialogAnswers_data() {
         QTest::addColumn<QString>("flag");
-        QTest::addColumn<bool>("pass");
-        QTest::newRow("pass") << u"通过"_s << true;
-        QTest::newRow("block") << u"禁止"_s << false;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("other text") << u"通过 "_s << false;
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("actions");
+        QTest::addColumn<QString>("outcome");
+        const QString pass = u"通过"_s, block = u"禁止"_s;
+        QTest::newRow("pass") << pass << kUrl << u"? ok"_s
+                              << u"radioPass,open,通过,cancel 1 通过"_s;
+        QTest::newRow("block") << block << kUrl << u"? ok"_s
+                               << u"radioBlock,-,禁止,cancel 1 禁止"_s;
+        QTest::newRow("empty") << QString() << kUrl << u"? ok"_s << u"radioBlock,-,,cancel 1 "_s;
+        QTest::newRow("other") << u"通过 "_s << kUrl << u"? ok"_s
+                               << u"radioBlock,-,通过 ,cancel 1 通过 "_s;
+        QTest::newRow("radios") << QString() << kUrl << u"radioBlock ? radioPass ? radioPass ? ok"_s
+                                << u"radioBlock,-,禁止,radioBlock radioPass,open,通过,radioPass "
+                                   u"radioPass,open,通过,radioPass 1 通过"_s;
+        QTest::newRow("cancel") << pass << kUrl << u"cancel"_s << u"2 通过"_s;
+        QTest::newRow("escape") << pass << kUrl << u"Escape"_s << u"2 通过"_s;
+        QTest::newRow("close box") << pass << kUrl << u"close"_s << u"2 通过"_s;
+        QTest::newRow("enter at once") << pass << kUrl << u"Return"_s << u"2 通过"_s;
+        QTest::newRow("enter in a field") << block << kUrl << u"@url Return"_s << u"1 禁止"_s;
+        QTest::newRow("enter on open")
+            << pass << kUrl << u"@openWindow Return"_s << u"1 通过 opened"_s;
+        QTest::newRow("pass, open")
+            << block << kUrl << u"radioPass openWindow"_s << u"1 通过 opened"_s;
+        QTest::newRow("file") << pass << u"file:/a"_s << u"openWindow"_s << u"1 通过"_s;
+        QTest::newRow("mail") << pass << u"mailto:a@b"_s << u"openWindow"_s << u"1 通过"_s;
+        QTest::newRow("no address") << pass << QString() << u"openWindow"_s << u"1 通过"_s;
+        QTest::newRow("typing") << pass << u"https://example.org/?q="_s + QString(40000, u'x')
+                                << u"@windowName End Backspace +x @url End Backspace +x "
+                                   u"@flag End Backspace +x ? ok"_s
+                                << u"radioPass,open,通过,flag 1 通过"_s;
     }
-
-    // OK without a click hands back the caller's text, whatever it was.
-    void flagDecidesTheState() {
+    void dialogAnswers() {
         QFETCH(QString, flag);
-        QFETCH(bool, pass);
+        QFETCH(QString, url);
+        QFETCH(QString, actions);
+        QFETCH(QString, outcome);
+        const QString name = u"新闻 %2 首页 - Microsoft Internet Explorer"_s;
         CWindowFlagDlg dialog;
-        QStringList seen;
-        QCOMPARE(Run(dialog, flag,
-                     [&](QWidget* modal) {
-                         seen = Observe(modal);
-                         Press(modal, "ok");
-                     }),
-                 1);
-        QCOMPARE(seen, (QStringList{pass ? u"pass"_s : u""_s, pass ? u""_s : u"block"_s,
-                                    pass ? u"open"_s : u""_s, kName, kUrl, flag, u"cancel"_s}));
-        QCOMPARE(dialog.m_strFlag, flag);
-        QCOMPARE(dialog.m_strUrl, kUrl);
-    }
-
-    // Each radio sets the flag, its field and the open button; the checked one again is a no-op.
-    void radioButtonsSwitchTheFlag() {
-        CWindowFlagDlg dialog;
-        QList<QStringList> states;
-        QCOMPARE(Run(dialog, QString(),
-                     [&](QWidget* modal) {
-                         for (const char* radio : {"radioBlock", "radioPass", "radioPass"}) {
-                             Child<QRadioButton>(modal, radio)->click();
-                             states.append(Observe(modal).mid(0, 6));
-                         }
-                         Press(modal, "ok");
-                     }),
-                 1);
-        const QStringList block{u""_s, u"block"_s, u""_s, kName, kUrl, u"禁止"_s};
-        const QStringList pass{u"pass"_s, u""_s, u"open"_s, kName, kUrl, u"通过"_s};
-        QCOMPARE(states, (QList<QStringList>{block, pass, pass}));
-        QCOMPARE(dialog.m_strFlag, u"通过"_s);
-    }
-
-    void cancelWays_data() {
-        QTest::addColumn<int>("way");
-        QTest::newRow("cancel button") << 0;
-        QTest::newRow("escape") << 1;
-        QTest::newRow("close box") << 2;
-        QTest::newRow("enter right after opening") << 3;
-    }
-
-    void cancelWays() {
-        QFETCH(int, way);
-        CWindowFlagDlg dialog;
-        QCOMPARE(Run(dialog, u"通过"_s,
-                     [way](QWidget* modal) {
-                         if (way == 0)
-                             Press(modal, "cancel");
-                         else if (way == 2)
-                             modal->close();
-                         else
-                             QTest::keyClick(modal->focusWidget(),
-                                             way == 1 ? Qt::Key_Escape : Qt::Key_Return);
-                     }),
-                 2);
-        QVERIFY(m_sink->opened.isEmpty());
-    }
-
-    // No button is the default: Enter presses the focused button, and means OK elsewhere.
-    void enterFollowsTheFocus() {
-        CWindowFlagDlg inField;
-        QCOMPARE(Run(inField, u"禁止"_s,
-                     [](QWidget* modal) {
-                         Child<QLineEdit>(modal, "url")->setFocus();
-                         QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
-                     }),
-                 1);
-        CWindowFlagDlg onOpen;
-        QCOMPARE(Run(onOpen, u"通过"_s,
-                     [](QWidget* modal) {
-                         Child<QPushButton>(modal, "openWindow")->setFocus();
-                         QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
-                     }),
-                 1);
-        QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(kUrl)});
-    }
-
-    // "打开窗口" opens the page and ends like OK; only web addresses leave the program.
-    void openWindowOpensThePage() {
-        CWindowFlagDlg dialog;
-        QCOMPARE(Run(dialog, u"禁止"_s,
-                     [](QWidget* modal) {
-                         Child<QRadioButton>(modal, "radioPass")->click();
-                         Press(modal, "openWindow");
-                     }),
-                 1);
-        QCOMPARE(dialog.m_strFlag, u"通过"_s);
-        QCOMPARE(m_sink->opened, QList<QUrl>{QUrl(kUrl)});
-
-        for (const QString& local :
-             {u"file:///tmp/launch.desktop"_s, u"mailto:a@example.org"_s, QString()}) {
-            CWindowFlagDlg other;
-            QCOMPARE(
-                Run(
-                    other, u"通过"_s, [](QWidget* modal) { Press(modal, "openWindow"); }, local),
-                1);
-        }
-        QCOMPARE(m_sink->opened.size(), 1);
-    }
-
-    // Typing changes nothing, and a very long address is shown and handed back whole.
-    void fieldsAreNotEditable() {
-        const QString longUrl = u"https://example.org/?q="_s + QString(40000, u'x');
-        CWindowFlagDlg dialog;
-        QStringList seen;
-        QCOMPARE(Run(
-                     dialog, u"通过"_s,
-                     [&](QWidget* modal) {
-                         for (const char* name : {"windowName", "url", "flag"}) {
-                             auto* edit = Child<QLineEdit>(modal, name);
-                             edit->setFocus();
-                             QTest::keyClick(edit, Qt::Key_End);
-                             QTest::keyClick(edit, Qt::Key_Backspace);
-                             QTest::keyClicks(edit, u"typed"_s);
-                         }
-                         seen = Observe(modal).mid(3, 3);
-                         Press(modal, "ok");
-                     },
-                     longUrl),
-                 1);
-        QCOMPARE(seen, (QStringList{kName, longUrl, u"通过"_s}));
-        QCOMPARE(dialog.m_strWindowName, kName);
-        QCOMPARE(dialog.m_strUrl, longUrl);
+        dialog.m_strWindowName = name;
+        dialog.m_strUrl = url;
+        dialog.m_strFlag = flag;
+        QStringList got;
+        ModalAnswer answer({[&](QWidget* modal) {
+            for (const QString& action : actions.split(u' ')) {
+                auto* named = modal->findChild<QWidget*>(action.mid(action.startsWith(u'@')));
+                if (action == u"?")
+                    got << Observe(modal);
+                else if (action == u"close")
+                    modal->close();
+                else if (action.startsWith(u'+'))
+                    QTest::keyClicks(modal->focusWidget(), action.mid(1));
+                else if (action.startsWith(u'@'))
+                    named->setFocus();
+                else if (named)
+                    QTest::mouseClick(named, Qt::LeftButton);
+                else
+                    QTest::keySequence(modal->focusWidget(), QKeySequence(action));
+            }
+        }});
+        got << QString::number(dialog.exec()) << dialog.m_strFlag;
+        if (!m_opened.isEmpty())
+            got << (m_opened == QList<QUrl>{QUrl(url)} ? u"opened"_s : u"opened elsewhere"_s);
+        QCOMPARE(answer.forced(), 0);
+        QCOMPARE(got.join(u' '), outcome);
+        const auto shown = [&](const char* field) {
+            return Child<QLineEdit>(&dialog, field)->text();
+        };
+        QCOMPARE(shown("windowName") + shown("url"), name + url);
+        QCOMPARE(dialog.m_strWindowName + dialog.m_strUrl, name + url);
     }
 
     // Frames around their controls, every control on top where the mouse hits it, tab order
@@ -225,29 +131,26 @@ private Q_SLOTS:
         QHash<QString, QRect> frames;
         for (const QGroupBox* frame : dialog.findChildren<QGroupBox*>())
             frames.insert(frame->title(), frame->geometry());
-        const QList<std::pair<QString, QStringList>> contents = {
-            {u"信息"_s, {u"windowName"_s, u"url"_s}},
-            {u"选择"_s, {u"flag"_s, u"radioPass"_s, u"radioBlock"_s}},
-            {u"操作"_s, {u"openWindow"_s, u"ok"_s, u"cancel"_s}},
-        };
-        for (const auto& [title, names] : contents) {
-            QVERIFY(frames.value(QString()).contains(frames.value(title)));
-            for (const QString& name : names)
-                QVERIFY2(frames.value(title).contains(dialog.findChild<QWidget*>(name)->geometry()),
-                         qPrintable(name));
+        for (const QString& line : {u"信息 windowName url"_s, u"选择 flag radioPass radioBlock"_s,
+                                    u"操作 openWindow ok cancel"_s}) {
+            const QStringList names = line.split(u' ');
+            QVERIFY(frames.value(QString()).contains(frames.value(names[0])));
+            for (const QString& name : names.mid(1))
+                QVERIFY2(
+                    frames.value(names[0]).contains(dialog.findChild<QWidget*>(name)->geometry()),
+                    qPrintable(name));
         }
         for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QVERIFY(dialog.rect().contains(child->geometry()));
-            if (!qobject_cast<QGroupBox*>(child))
-                QCOMPARE(dialog.childAt(child->geometry().center()), child);
+            QVERIFY(qobject_cast<QGroupBox*>(child) ||
+                    dialog.childAt(child->geometry().center()) == child);
         }
         QStringList tabOrder;
         QWidget* const first = Child<QPushButton>(&dialog, "cancel");
         for (QWidget* w = first; tabOrder.isEmpty() || w != first; w = w->nextInFocusChain())
             if (w->focusPolicy() & Qt::TabFocus)
                 tabOrder.append(w->objectName());
-        QCOMPARE(tabOrder, (QStringList{u"cancel"_s, u"ok"_s, u"windowName"_s, u"url"_s, u"flag"_s,
-                                        u"openWindow"_s}));
+        QCOMPARE(tabOrder.join(u' '), u"cancel ok windowName url flag openWindow"_s);
     }
 };
 

@@ -2,42 +2,17 @@
 
 namespace winwarden::test {
 
-ShellWindows::Item FakeShellWindows::Page(const QString& title, const QString& url) {
-    return Item{Item::Kind::HtmlDocument, title, url};
-}
-
-ShellWindows::Item FakeShellWindows::Other(Item::Kind kind) {
-    return Item{kind, QString(), QString()};
-}
-
-void FakeShellWindows::SetPages(const QList<std::pair<QString, QString>>& pages) {
+void FakeShellWindows::SetPages(const QStringList& titlesAndUrls) {
     items.clear();
-    for (const auto& [title, url] : pages)
-        items.append(Page(title, url));
-}
-
-bool FakeShellWindows::Create() {
-    ++createCalls;
-    if (failCreate)
-        return false;
-    m_read = items;
-    return true;
-}
-
-int FakeShellWindows::Count() {
-    return static_cast<int>(m_read.size());
-}
-
-ShellWindows::Item FakeShellWindows::ItemAt(int position) {
-    ++itemCalls;
-    return m_read.value(position);
+    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2)
+        items.append(Item{Item::Kind::HtmlDocument, titlesAndUrls[i], titlesAndUrls[i + 1]});
 }
 
 std::optional<WindowHandle> FakeTopLevelWindows::FindByCaption(const QString& caption) {
     lookups.append(caption);
     if (!captions.contains(caption))
         return std::nullopt;
-    return WindowHandle{kEndpoint, caption};
+    return WindowHandle{QStringLiteral("fake"), caption};
 }
 
 void FakeTopLevelWindows::RequestClose(const WindowHandle& window) {
@@ -45,7 +20,7 @@ void FakeTopLevelWindows::RequestClose(const WindowHandle& window) {
 }
 
 int FakeTopLevelWindows::CloseRequestsFor(const QString& caption) const {
-    return static_cast<int>(closeRequests.count(WindowHandle{kEndpoint, caption}));
+    return static_cast<int>(closeRequests.count(WindowHandle{QStringLiteral("fake"), caption}));
 }
 
 } // namespace winwarden::test
