@@ -5,7 +5,6 @@
 #include "tests/support/chromium.h"
 #include "tests/support/testdb.h"
 
-#include <QProcess>
 #include <QTableWidget>
 #include <QTest>
 
@@ -31,9 +30,7 @@ private Q_SLOTS:
         const QString keptUrl = chromium.Target(keptId)->value(u"url").toString();
 
         TempRuleDb db;
-        MonitorServices services;
-        services.databasePath = db.path();
-        CWinwardenView view(nullptr, services);
+        CWinwardenView view(nullptr, {nullptr, nullptr, nullptr, db.path()});
         QVERIFY(view.OnCmdMsg(cmd::kStart));
         const auto stored = [&](const QString& title, const QString& flag, const QString& url) {
             return db.rows().contains(RuleRow{{}, title, flag, url});
@@ -51,10 +48,9 @@ private Q_SLOTS:
         QVERIFY(listed(blocked, blockedUrl) && listed(kept, keptUrl));
 
         // Another process marks one rule as blocked while the program runs.
-        QProcess sqlite;
-        sqlite.start(u"sqlite3"_s, {db.path(), u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE "
-                                               u"窗口名称='坏页 O''Brien & Co';"_s});
-        QVERIFY(sqlite.waitForFinished(10000) && sqlite.exitCode() == 0);
+        QCOMPARE(RunSqlite3(db.path(), u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE "
+                                       u"窗口名称='坏页 O''Brien & Co';"_s),
+                 0);
         view.OnTimer(CWinwardenView::kMonitorTimerId);
         QVERIFY(chromium.WaitUntilGone(blockedId, 2000));
         QVERIFY(chromium.Target(keptId).has_value());

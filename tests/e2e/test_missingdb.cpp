@@ -23,7 +23,8 @@ namespace {
 const char* const kHostFlag = "--view-without-database";
 
 // The child: a view over the empty `dir`; prints the box it shows and presses its only button.
-int RunHost(int argc, char** argv, const char* dir) {
+int RunHost(char** argv, const char* dir) {
+    int argc = 1;
     QApplication app(argc, argv);
     QTimer::singleShot(20, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -45,7 +46,7 @@ Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$2/display" 2>"$2/xvfb.
 trap 'kill $xvfb' EXIT
 for i in $(seq 100); do [ -s "$2/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$2/display")
-"$1" & app=$!
+QT_QPA_PLATFORM=xcb "$1" & app=$!
 timeout 20 xdotool search --sync --onlyvisible --name '^winwarden$' windowfocus --sync &&
     xdotool key Return
 found=$?
@@ -83,9 +84,6 @@ private Q_SLOTS:
         QVERIFY2(!program.isEmpty(), "WINWARDEN_PROGRAM names the program under test");
         QTemporaryDir dir, xDir;
         QProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        run.setProcessEnvironment(env);
         run.setWorkingDirectory(dir.path());
         run.start(u"sh"_s, {u"-c"_s, QString::fromUtf8(kScript), u"sh"_s, program, xDir.path()});
         QVERIFY(run.waitForFinished(60000));
@@ -97,10 +95,8 @@ private Q_SLOTS:
 };
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], kHostFlag) == 0) {
-        int hostArgc = 1;
-        return RunHost(hostArgc, argv, argv[2]);
-    }
+    if (argc == 3 && std::strcmp(argv[1], kHostFlag) == 0)
+        return RunHost(argv, argv[2]);
     QCoreApplication app(argc, argv);
     TestMissingDb test;
     return QTest::qExec(&test, argc, argv);

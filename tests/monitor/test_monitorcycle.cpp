@@ -41,10 +41,10 @@ class TestMonitorCycle final : public QObject {
     QStringList Rows() const {
         QStringList rows;
         for (int r = 0; r < List()->rowCount(); ++r)
-            rows << List()->item(r, 0)->text() + u'|' + List()->item(r, 1)->text() + u'|' +
-                        List()->item(r, 2)->text();
+            rows << u"%1|%2|%3"_s.arg(Cell(r, 0), Cell(r, 1), Cell(r, 2));
         return rows;
     }
+    QString Cell(int r, int c) const { return List()->model()->index(r, c).data().toString(); }
     // Monitoring on or off, the list shown or hidden, its rows x columns, the timers' intervals.
     QString State() const {
         QStringList state{m->view.IsMonitoring() ? u"on"_s : u"off"_s,
