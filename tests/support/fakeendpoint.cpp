@@ -1,18 +1,16 @@
 #include "tests/support/fakeendpoint.h"
 
+#include <QDeadlineTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace Qt::StringLiterals;
-
 namespace winwarden {
 
 namespace {
 
-// A listening socket on 127.0.0.1 with a port the system chose, and that port.
 std::pair<int, quint16> Listen() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -27,42 +25,39 @@ std::pair<int, quint16> Listen() {
     return {fd, ntohs(address.sin_port)};
 }
 
-// Reads until the end of the request's header (or the peer stops sending).
-QByteArray ReadRequest(int socket) {
-    QByteArray request;
-    while (!request.contains("\r\n\r\n") && request.size() < 65536) {
-        pollfd wait{socket, POLLIN, 0};
-        char buffer[4096];
-        if (::poll(&wait, 1, 2000) <= 0) {
-            break;
-        }
-        const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            break;
-        }
-        request.append(buffer, got);
-    }
-    return request;
-}
-
 } // namespace
 
-bool SendAll(int socket, const QByteArray& data) {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        const ssize_t put = ::send(socket, data.constData() + sent,
-                                   static_cast<size_t>(data.size() - sent), MSG_NOSIGNAL);
-        if (put <= 0) {
-            return false;
-        }
-        sent += put;
-    }
-    return true;
-}
-
-FakeEndpoint::FakeEndpoint(Handler serve) {
+FakeEndpoint::FakeEndpoint(QByteArray answer, int delayMs) {
     std::tie(m_listener, m_port) = Listen();
-    m_thread = std::thread([this, serve = std::move(serve)] { Run(serve); });
+    m_thread = std::thread([this, answer = std::move(answer), delayMs] {
+        while (!m_stopping) {
+            pollfd wait{m_listener, POLLIN, 0};
+            if (::poll(&wait, 1, 20) <= 0) {
+                continue;
+            }
+            const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            QByteArray request;
+            char buffer[4096];
+            pollfd read{socket, POLLIN, 0};
+            for (ssize_t got = 1;
+                 got > 0 && !request.contains("\r\n\r\n") && ::poll(&read, 1, 2000) > 0;) {
+                got = ::recv(socket, buffer, sizeof buffer, 0);
+                request.append(buffer, std::max<ssize_t>(got, 0));
+            }
+            std::unique_lock lock(m_mutex);
+            m_requests.push_back(request.left(request.indexOf("\r\n")));
+            lock.unlock();
+            for (const QDeadlineTimer due(delayMs); !m_stopping && !due.hasExpired();) {
+                ::usleep(10000);
+            }
+            for (ssize_t sent = 0, put = 1; !m_stopping && put > 0 && sent < answer.size();
+                 sent += put) {
+                put = ::send(socket, answer.constData() + sent,
+                             static_cast<size_t>(answer.size() - sent), MSG_NOSIGNAL);
+            }
+            ::close(socket);
+        }
+    });
 }
 
 FakeEndpoint::~FakeEndpoint() {
@@ -71,79 +66,15 @@ FakeEndpoint::~FakeEndpoint() {
     ::close(m_listener);
 }
 
-void FakeEndpoint::Run(const Handler& serve) {
-    while (!m_stopping) {
-        pollfd wait{m_listener, POLLIN, 0};
-        if (::poll(&wait, 1, 20) <= 0) {
-            continue;
-        }
-        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
-            continue;
-        }
-        const QByteArray request = ReadRequest(connection);
-        {
-            const std::lock_guard lock(m_mutex);
-            m_requests.push_back(request.left(request.indexOf("\r\n")));
-        }
-        serve(connection, m_stopping);
-        ::close(connection);
-    }
-}
-
-QString FakeEndpoint::Endpoint() const {
-    return u"127.0.0.1:%1"_s.arg(m_port);
-}
-
-std::vector<QByteArray> FakeEndpoint::Requests() const {
-    const std::lock_guard lock(m_mutex);
-    return m_requests;
-}
-
-FakeEndpoint::Handler FakeEndpoint::Answer(int status, const QByteArray& body) {
-    return [status, body](int socket, const std::atomic<bool>&) {
-        SendAll(socket, "HTTP/1.1 " + QByteArray::number(status) +
-                            " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
-                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    };
-}
-
-FakeEndpoint::Handler FakeEndpoint::Redirect(const QString& location) {
-    return [location = location.toUtf8()](int socket, const std::atomic<bool>&) {
-        SendAll(socket,
-                "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
-    };
-}
-
-FakeEndpoint::Handler FakeEndpoint::NeverAnswer() {
-    return [](int, const std::atomic<bool>& stopping) {
-        while (!stopping) {
-            ::usleep(10000);
-        }
-    };
-}
-
-FakeEndpoint::Handler FakeEndpoint::PaddedList(qint64 bytes) {
-    return [bytes](int socket, const std::atomic<bool>& stopping) {
-        const QByteArray chunk(65536, ' ');
-        if (!SendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(bytes) +
-                                 "\r\n\r\n[")) {
-            return;
-        }
-        qint64 sent = 1;
-        for (; sent + chunk.size() < bytes && !stopping; sent += chunk.size()) {
-            if (!SendAll(socket, chunk)) {
-                return;
-            }
-        }
-        SendAll(socket, QByteArray(bytes - sent - 1, ' ') + ']');
-    };
+QByteArray FakeEndpoint::Answer(int status, const QByteArray& body, const QByteArray& headers) {
+    return "HTTP/1.1 " + QByteArray::number(status) + " Answer\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 QString FakeEndpoint::ClosedEndpoint() {
     const auto [fd, port] = Listen();
     ::close(fd);
-    return u"127.0.0.1:%1"_s.arg(port);
+    return QStringLiteral("127.0.0.1:%1").arg(port);
 }
 
 } // namespace winwarden

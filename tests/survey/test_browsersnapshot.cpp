@@ -1,9 +1,10 @@
-// One snapshot pass over a collection the test controls.
+// Snapshot passes over a collection the test controls, fake browsers and a real Chromium.
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
+#include "tests/support/chromium.h"
+#include "tests/support/fakeendpoint.h"
 
 #include <QTest>
-#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -13,117 +14,157 @@ namespace {
 
 using Kind = ShellWindows::Item::Kind;
 
-ShellWindows::Item Page(const QString& title, const QString& url) {
-    return {Kind::HtmlDocument, title, url};
-}
-ShellWindows::Item Other(Kind kind) {
-    return {kind, u"not read"_s, u"not read"_s};
-}
+const QByteArray kList = R"([{"type":"page","title":"A &amp;amp; B","url":"a"},{"type":"x"}])";
 
 class FakeShellWindows final : public ShellWindows {
 public:
     bool creatable = true;
+    std::optional<int> count; // default: as many as `items`; any beyond are pages
     std::vector<Item> items;
-    std::optional<int> reportedCount; // default: as many as `items`; any beyond are pages
-    const BrowserSnapshot* watched = nullptr;
-    std::vector<int> asked;
-    std::vector<int> countsSeen;
+    int asked = 0;
 
     bool Create() override { return creatable; }
-    int Count() override { return reportedCount.value_or(static_cast<int>(items.size())); }
+    int Count() override { return count.value_or(static_cast<int>(items.size())); }
     Item ItemAt(int position) override {
-        asked.push_back(position);
-        if (watched != nullptr) {
-            countsSeen.push_back(watched->count);
-        }
+        ++asked;
         const auto index = static_cast<size_t>(position);
-        return index < items.size() ? items[index]
-                                    : Page(u"t%1"_s.arg(position), u"u%1"_s.arg(position));
+        return index < items.size()
+                   ? items[index]
+                   : Item{Kind::HtmlDocument, u"t%1"_s.arg(position), u"u%1"_s.arg(position)};
     }
 };
 
+// "title|url" of the first `count` positions.
+QStringList Entries(const BrowserSnapshot& snapshot, int count) {
+    QStringList entries;
+    for (size_t index = 0; index < static_cast<size_t>(count); ++index) {
+        entries.append(snapshot.titles[index] + u'|' + snapshot.urls[index]);
+    }
+    return entries;
+}
+
 } // namespace
 
-class SnapshotPassTest final : public QObject {
+class BrowserSnapshotTest final : public QObject {
     Q_OBJECT
 
+    BrowserSnapshot m_snapshot;
+    const FakeEndpoint m_first{FakeEndpoint::Answer(200, kList)};
+    const FakeEndpoint m_second{FakeEndpoint::Answer(200, R"([{"type":"page","title":"2nd"}])")};
+    const FakeEndpoint m_garbage{FakeEndpoint::Answer(200, "<html>no list</html>\x01\xff")};
+    const FakeEndpoint m_late{FakeEndpoint::Answer(200, kList), 2500};
+    const FakeEndpoint m_huge{
+        FakeEndpoint::Answer(200, QByteArray(kList).insert(1, QByteArray(50 << 20, ' ')))};
+    const FakeEndpoint m_redirect{FakeEndpoint::Answer(
+        302, {}, "Location: http://" + m_first.Endpoint().toLatin1() + "/json/list\r\n")};
+    const FakeEndpoint m_missing{FakeEndpoint::Answer(404, kList)};
+
+    static ShellWindows::Item Page(const QString& t) { return {Kind::HtmlDocument, t, t + u'?'}; }
+    static ShellWindows::Item Other(Kind kind) { return {kind, u"x"_s, u"x"_s}; }
+    static void MarkOld(BrowserSnapshot& s) { s.titles.fill(u"old"_s), s.urls.fill(u"old"_s); }
+
 private Q_SLOTS:
-    // Positions without an HTML document keep what an earlier pass stored there.
+    void init() {
+        MarkOld(m_snapshot);
+        m_snapshot.count = 9;
+    }
+
     void passesOverAChangingCollection() {
-        BrowserSnapshot snapshot;
         FakeShellWindows windows;
-        windows.watched = &snapshot;
-        snapshot.count = 9;
-        windows.items = {Other(Kind::NotBrowser), Page(u"A"_s, u"http://a/"_s),
-                         Page({}, u"http://untitled/"_s), Other(Kind::NoHtmlDocument),
-                         Other(Kind::Missing)};
-        TakeBrowserSnapshot(windows, snapshot);
-        QCOMPARE(snapshot.count, 5);
-        QCOMPARE(windows.countsSeen, std::vector<int>(5, 0));
-        const QStringList titles{snapshot.titles[0], snapshot.titles[1], snapshot.titles[2],
-                                 snapshot.titles[3], snapshot.titles[4]};
-        QCOMPARE(titles, QStringList({{}, u"A"_s, {}, {}, {}}));
-        QCOMPARE(snapshot.urls[1], u"http://a/"_s);
-        QCOMPARE(snapshot.urls[2], u"http://untitled/"_s);
-        QVERIFY(snapshot.urls[3].isEmpty());
+        const QString old = u"old|old"_s;
+        windows.items = {Other(Kind::Missing), Page(u"A"_s), Page({}), Other(Kind::NoHtmlDocument),
+                         Other(Kind::NotBrowser)};
+        TakeBrowserSnapshot(windows, m_snapshot);
+        QCOMPARE(m_snapshot.count, 5);
+        QCOMPARE(Entries(m_snapshot, 6), QStringList({old, u"A|A?"_s, u"|?"_s, old, old, old}));
 
-        // Shrinks: position 1 now holds another page, position 0 still no document.
-        windows.items = {Other(Kind::NoHtmlDocument), Page(u"B"_s, u"http://b/"_s)};
-        TakeBrowserSnapshot(windows, snapshot);
-        QCOMPARE(snapshot.count, 2);
-        QCOMPARE(snapshot.titles[1], u"B"_s);
-        QCOMPARE(snapshot.urls[1], u"http://b/"_s);
-        QCOMPARE(snapshot.urls[2], u"http://untitled/"_s); // beyond the count, untouched
-
-        // A page leaves position 1 for a folder: its texts stay there.
-        windows.items = {Page(u"C"_s, u"http://c/"_s), Other(Kind::NotBrowser)};
-        TakeBrowserSnapshot(windows, snapshot);
-        QCOMPARE(snapshot.count, 2);
-        QCOMPARE(snapshot.titles[0], u"C"_s);
-        QCOMPARE(snapshot.titles[1], u"B"_s);
-        QCOMPARE(snapshot.urls[1], u"http://b/"_s);
+        windows.items.resize(2); // shrinks
+        TakeBrowserSnapshot(windows, m_snapshot);
+        QCOMPARE(m_snapshot.count, 2);
+        QCOMPARE(Entries(m_snapshot, 3), QStringList({old, u"A|A?"_s, u"|?"_s}));
     }
 
-    void aCollectionThatCannotBeReadOrIsEmptyTouchesNothing_data() {
+    void unreadableEmptyAndOversizedCollections_data() {
         QTest::addColumn<bool>("creatable");
+        QTest::addColumn<int>("reported");
         QTest::addColumn<int>("count");
-        QTest::newRow("cannot be created") << false << 3;
-        QTest::newRow("no windows") << true << 0;
-        QTest::newRow("negative count") << true << -5;
+        QTest::newRow("cannot be created") << false << 3 << 0;
+        QTest::newRow("no windows") << true << 0 << 0;
+        QTest::newRow("negative count") << true << -5 << 0;
+        QTest::newRow("more than the capacity") << true << 5000 << BrowserSnapshot::kCapacity;
     }
 
-    void aCollectionThatCannotBeReadOrIsEmptyTouchesNothing() {
+    void unreadableEmptyAndOversizedCollections() {
         QFETCH(bool, creatable);
+        QFETCH(int, reported);
         QFETCH(int, count);
-        BrowserSnapshot snapshot;
-        snapshot.titles[0] = u"kept"_s;
-        snapshot.urls[0] = u"http://kept/"_s;
-        snapshot.count = 4;
         FakeShellWindows windows;
         windows.creatable = creatable;
-        windows.reportedCount = count;
-        TakeBrowserSnapshot(windows, snapshot);
-        QCOMPARE(snapshot.count, 0);
-        QVERIFY(windows.asked.empty());
-        QCOMPARE(snapshot.titles[0], u"kept"_s);
-        QCOMPARE(snapshot.urls[0], u"http://kept/"_s);
+        windows.count = reported;
+        TakeBrowserSnapshot(windows, m_snapshot);
+        QCOMPARE(m_snapshot.count, count);
+        QCOMPARE(windows.asked, count); // none beyond the capacity
+        QCOMPARE(m_snapshot.titles.front(), count ? u"t0"_s : u"old"_s);
+        QCOMPARE(m_snapshot.urls.back(), count ? u"u999"_s : u"old"_s);
     }
 
-    // Beyond the capacity nothing is read or written; the sanitizer build checks the bounds.
-    void moreWindowsThanTheCapacityAreCapped() {
-        BrowserSnapshot snapshot;
-        FakeShellWindows windows;
-        windows.reportedCount = 5000;
-        TakeBrowserSnapshot(windows, snapshot);
-        QCOMPARE(snapshot.count, BrowserSnapshot::kCapacity);
-        QCOMPARE(windows.asked.size(), static_cast<size_t>(BrowserSnapshot::kCapacity));
-        QCOMPARE(windows.asked.back(), BrowserSnapshot::kCapacity - 1);
-        QCOMPARE(snapshot.titles.back(), u"t999"_s);
-        QCOMPARE(snapshot.urls.back(), u"u999"_s);
+    // Every answer but the expected one would give windows if the collection took it.
+    void browsersAreReadInOrderAndThoseThatCannotBeReadAreSkipped_data() {
+        QTest::addColumn<QString>("endpoints");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("nothing listening") << FakeEndpoint::ClosedEndpoint() << QStringList();
+        QTest::newRow("answers after the time-out") << m_late.Endpoint() << QStringList();
+        QTest::newRow("garbage") << m_garbage.Endpoint() << QStringList();
+        QTest::newRow("50 MiB") << m_huge.Endpoint() << QStringList();
+        QTest::newRow("redirect") << m_redirect.Endpoint() << QStringList();
+        QTest::newRow("404") << m_missing.Endpoint() << QStringList();
+        QTest::newRow("not a loopback host") << u"10.0.0.1:9222"_s << QStringList();
+        const QString all = u"%1,%2,%3,%4"_s.arg(m_first.Endpoint(), FakeEndpoint::ClosedEndpoint(),
+                                                 m_garbage.Endpoint(), m_second.Endpoint());
+        QTest::newRow("several") << all << QStringList{u"A &amp; B|a"_s, u"old|old"_s, u"2nd|"_s};
+    }
+
+    void browsersAreReadInOrderAndThoseThatCannotBeReadAreSkipped() {
+        QFETCH(QString, endpoints);
+        QFETCH(QStringList, entries);
+        qputenv("WINWARDEN_DEVTOOLS", endpoints.toUtf8());
+        qputenv("http_proxy", "http://127.0.0.1:1"); // loopback never goes through a proxy
+        TakeBrowserSnapshot(*MakeDevToolsShellWindows(), m_snapshot);
+        qunsetenv("http_proxy");
+        QCOMPARE(Entries(m_snapshot, m_snapshot.count), entries);
+    }
+
+    void aRealBrowsersPagesGiveTheirExactTitlesAndUrlsAndOtherTargetsNoEntry() {
+        HeadlessChromium chromium;
+        QVERIFY2(chromium.Start(), qPrintable(chromium.Error()));
+        qputenv("WINWARDEN_DEVTOOLS", chromium.Endpoint().toUtf8());
+        QStringList pages;
+        for (const QString& title : {u"O'Brien & <Sons> \"quoted\""_s, u"测试页 100%"_s, QString(),
+                                     u"Tom &amp; Jerry &#39;s"_s}) {
+            QVERIFY(!chromium.OpenTab(HtmlPageUrl(title)).isEmpty());
+            pages.append(title + u'|' + HtmlPageUrl(title));
+        }
+        QStringList entries;
+        BrowserSnapshot& snapshot = TheBrowserSnapshot();
+        const bool loaded = QTest::qWaitFor([&] { // while the pages load
+            MarkOld(snapshot);
+            TakeBrowserSnapshot();
+            entries = Entries(snapshot, snapshot.count);
+            return std::ranges::all_of(pages,
+                                       [&](const QString& p) { return entries.contains(p); });
+        });
+        QVERIFY2(loaded, qPrintable(entries.join(u'\n')));
+        const QJsonArray targets = chromium.Targets().value_or(QJsonArray());
+        const auto others = std::count_if(targets.begin(), targets.end(), [](const QJsonValue& t) {
+            return t[u"type"].toString() != u"page"_s;
+        });
+        QVERIFY2(others > 0, "the browser lists no target other than its pages");
+        QCOMPARE(entries.size(), targets.size());
+        QCOMPARE(entries.count(u"old|old"_s), others);
     }
 };
 
 } // namespace winwarden
 
-QTEST_GUILESS_MAIN(winwarden::SnapshotPassTest)
-#include "test_snapshotpass.moc"
+QTEST_GUILESS_MAIN(winwarden::BrowserSnapshotTest)
+#include "test_browsersnapshot.moc"
