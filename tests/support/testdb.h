@@ -1,16 +1,13 @@
 #pragma once
 
-#include <QList>
 #include <QSqlDatabase>
-#include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <optional>
 
 namespace winwarden::test {
 
-// One row of 窗口名表 as stored; a database NULL reads as std::nullopt. Rows compare equal
-// when their three rule fields do, whatever their keys.
+// One row of 窗口名表; NULL reads as std::nullopt. Rows are equal when their rule fields are.
 struct RuleRow {
     QVariant key;
     std::optional<QString> name;
@@ -22,43 +19,31 @@ struct RuleRow {
     }
 };
 
-// Readable rows in test failure messages.
 char* toString(const RuleRow& row);
-char* toString(const QList<RuleRow>& rows);
 
-// A fresh rule database, "winwarden.mdb" in a temporary directory of its own, made the way the
-// winwarden-db tool makes it and removed with the object. Its own connection (independent of
-// any RuleStore) lets a test arrange and inspect the rows directly. Every helper throws
-// std::runtime_error when the database refuses, so a broken set-up never passes silently.
+// A fresh "winwarden.mdb" in a temporary directory, made as winwarden-db makes it, with a
+// connection of its own; every member throws when the database refuses.
 class TempRuleDb final {
 public:
     TempRuleDb();
     ~TempRuleDb();
-    TempRuleDb(const TempRuleDb&) = delete;
-    TempRuleDb& operator=(const TempRuleDb&) = delete;
 
-    // The temporary directory, and the database file inside it.
-    QString dir() const;
-    QString path() const;
+    QString dir() const { return m_dir.path(); }
+    QString path() const { return m_dir.filePath(QStringLiteral("winwarden.mdb")); }
 
-    // Stores one rule as-is; a null QString (or std::nullopt) is stored as NULL.
     void insert(const std::optional<QString>& name, const std::optional<QString>& flag,
                 const std::optional<QString>& url);
     // Every row of 窗口名表 in insertion order, fields read by position 0 to 3.
     QList<RuleRow> rows() const;
-    // Runs one SQL statement, e.g. to drop the table or reshape it.
-    void exec(const QString& sql);
-    // PRAGMA integrity_check's first answer: "ok" for a sound file.
-    QString integrity() const;
+    // Runs one statement and answers its first field, e.g. "ok" for PRAGMA integrity_check.
+    QString exec(const QString& sql);
 
 private:
     QTemporaryDir m_dir;
     QSqlDatabase m_db;
 };
 
-// Runs the sqlite3 command-line shell on `file` with `script` on its standard input, as a user
-// editing the database by hand would, and returns its exit status (-1 when it could not run).
-// Its standard error is passed through to the test log.
+// The exit status (-1: did not run) of the sqlite3 shell fed `script`, as a user editing by hand.
 int RunSqlite3(const QString& file, const QString& script);
 
 } // namespace winwarden::test
