@@ -3,6 +3,7 @@
 #include "app/mainframe.h"
 #include "app/winwardenapp.h"
 #include "app/winwardendoc.h"
+#include "res/commandids.h"
 #include "tests/support/fakes.h"
 #include "tests/support/testdb.h"
 
@@ -31,7 +32,6 @@ public:
     CWinwardenView& View() { return *Frame().View(); }
     TempRuleDb& Db() { return m_db; }
     QString SettingsDir() const { return m_settings.path(); }
-    // Sends a command the way its menu item does.
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 
 private:
