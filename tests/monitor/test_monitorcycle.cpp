@@ -57,7 +57,6 @@ private Q_SLOTS:
         const QString title = u"O'Brien 100% \"新闻\""_s, url = u"http://example.test/?q='x'%20"_s;
         m->shell.SetPages({title, url, QString(), u"http://untitled/"_s, title.toUpper(), url,
                            title, u"http://later/"_s});
-        m->view.OnStart();
         for (int tick = 0; tick < 2; ++tick) {
             Tick();
             QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, u"通过"_s, url},
@@ -87,7 +86,6 @@ private Q_SLOTS:
         m->db.insert(title, flag, url);
         m->shell.SetPages(QStringList{title, url, title, u"http://two/"_s}.first(2 * pages));
         m->windows.captions = {title + text::kCaptionSuffix};
-        m->view.OnStart();
         for (int tick = 1; tick <= 2; ++tick) {
             Tick();
             QCOMPARE(m->windows.closeRequests.size(), tick * closes);
@@ -109,7 +107,9 @@ private Q_SLOTS:
         // The page has gone from position 0, but the snapshot still holds its title there.
         m->shell.items = {{ShellWindows::Item::Kind::NoHtmlDocument, {}, {}}};
         QVERIFY(m->view.OnCmdMsg(cmd::kStop));
+        QCOMPARE(State(), u"off hidden 0x0"_s);
         m->view.OnShowBlocked();
+        QCOMPARE(State(), u"off shown 1x3"_s);
         m->view.OnStop(); // with monitoring off, it still empties and hides a rule list
         QCOMPARE(State(), u"off hidden 0x0"_s);
         m->view.OnShowBlocked();
