@@ -5,6 +5,7 @@
 #include "survey/browsersnapshot.h"
 #include "tests/support/fakes.h"
 #include "tests/support/testdb.h"
+#include "tests/support/viewrig.h"
 
 #include <QAbstractEventDispatcher>
 #include <QRegularExpression>
@@ -16,13 +17,7 @@ using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
 
-struct Rig {
-    TempRuleDb db;
-    BrowserSnapshot snapshot;
-    FakeShellWindows shell;
-    FakeTopLevelWindows windows;
-    CWinwardenView view{nullptr, {&shell, &windows, &snapshot, db.path()}};
-};
+using Rig = ViewRig;
 
 class TestMonitorCycle final : public QObject {
     Q_OBJECT

@@ -7,6 +7,7 @@
 #include "tests/support/fakes.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/testdb.h"
+#include "tests/support/viewrig.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -19,13 +20,7 @@ using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
 
-struct Rig {
-    TempRuleDb db;
-    BrowserSnapshot snapshot;
-    FakeShellWindows shell;
-    FakeTopLevelWindows windows;
-    CWinwardenView view{nullptr, {&shell, &windows, &snapshot, db.path()}};
-};
+using Rig = ViewRig;
 
 class TestViewCommands final : public QObject {
     Q_OBJECT
