@@ -27,13 +27,8 @@ class TestMonitorCycle final : public QObject {
         return t + text::kCaptionSuffix + u"|通过|"_s + url;
     }
     QTableWidget* List() const { return m->view.ListControl(); }
-    QString Cell(int r, int c) const { return List()->model()->index(r, c).data().toString(); }
-    QStringList Rows() const { // the list as "caption|flag|url" lines
-        QStringList rows;
-        for (int r = 0; r < List()->rowCount(); ++r)
-            rows << Cell(r, 0) + u'|' + Cell(r, 1) + u'|' + Cell(r, 2);
-        return rows;
-    }
+    QString Cell(int r, int c) const { return m->Cell(r, c); }
+    QStringList Rows() const { return m->Rows(); }
     QString State() const {
         QStringList state{m->view.IsMonitoring() ? u"on"_s : u"off"_s,
                           List()->isHidden() ? u"hidden"_s : u"shown"_s,

@@ -74,13 +74,8 @@ class TestViewCommands final : public QObject {
     }
 
     QTableWidget* List() const { return m->view.ListControl(); }
-    QString Cell(int r, int c) const { return List()->model()->index(r, c).data().toString(); }
-    QStringList Rows() const { // the list as "caption|flag|url" lines
-        QStringList rows;
-        for (int r = 0; r < List()->rowCount(); ++r)
-            rows << Cell(r, 0) + u'|' + Cell(r, 1) + u'|' + Cell(r, 2);
-        return rows;
-    }
+    QString Cell(int r, int c) const { return m->Cell(r, c); }
+    QStringList Rows() const { return m->Rows(); }
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
     void Tick() { m->view.OnTimer(CWinwardenView::kMonitorTimerId); }
     void Open(const QList<int>& pages) {
