@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace winwarden {
+
+// An opaque handle to one browser window, as the source that yielded it understands it. The
+// monitor never looks inside; it only gives it back to RequestClose.
+struct WindowHandle {
+    int source = -1; // which source of a union yielded it; set by the union
+    QString browser; // which browser of that source ("127.0.0.1:9222", a bridge connection)
+    QString id;      // the window's id within that browser
+    bool operator==(const WindowHandle&) const = default;
+};
+
+// One window of a pass.
+struct BrowserWindow {
+    enum class Kind {
+        NotBrowser,     // a window that is not a browser
+        NoHtmlDocument, // a browser window that shows no HTML document (worker, frame, ...)
+        HtmlDocument,   // a browser window showing an HTML document: title and url are set
+    };
+    Kind kind = Kind::NotBrowser;
+    QString title; // the page's own title; empty when the page has none
+    QString url;
+    WindowHandle handle;
+};
+
+// What one pass over a source found.
+struct BrowserPass {
+    std::vector<BrowserWindow> windows; // every watched browser's windows, in a stable order
+    int browsersWatched = 0;            // browsers the source tried to read
+    int browsersRead = 0;               // of those, the ones that answered
+    std::vector<QString> notices;       // what the user should know of (a browser gone quiet)
+    // False when no browser could be read at all: the collection could not be created.
+    bool Read() const { return browsersRead > 0; }
+};
+
+// A source of browser windows: the DevTools endpoints, the companion extension's bridge, or a
+// fake in tests. The monitor calls TakePass and RequestClose off the user-interface thread,
+// one call at a time; a source whose browsers talk to it on another thread guards what the
+// two share.
+class BrowserSource {
+public:
+    virtual ~BrowserSource() = default;
+
+    // `notify` is called, on any thread, whenever the source learns that a window changed, so
+    // that the monitor can take a pass before its next tick. Sources that only poll never
+    // call it.
+    virtual void SetChangeNotifier(std::function<void()> notify) { (void)notify; }
+
+    // One pass: the windows of every browser this source watches, in a stable order. May
+    // wait on the browsers (each wait bounded); never throws.
+    virtual BrowserPass TakePass() = 0;
+
+    // Asks the window to close and returns without waiting for it to go. A window that has
+    // gone meanwhile is no failure.
+    virtual void RequestClose(const WindowHandle& window) = 0;
+};
+
+// The union of several sources: their passes one after the other, in the order given, each
+// window's handle marked with its source so that a close request reaches the right one.
+std::unique_ptr<BrowserSource> MakeBrowserSourceUnion(std::vector<std::unique_ptr<BrowserSource>> sources);
+
+} // namespace winwarden
