@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {
-        return 1;
+        return app.FailureStatus();
     }
     return QApplication::exec();
 }

@@ -15,14 +15,12 @@
 
 namespace winwarden {
 
-CMainFrame::CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorServices services)
+CMainFrame::CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorEngine& engine)
     : m_document(document), m_app(app) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowIcon(AppIcon());
 
-    // The view first: when the rule store cannot be opened it ends the run before any
-    // bar or tray icon exists.
-    m_pView = new CWinwardenView(this, std::move(services));
+    m_pView = new CWinwardenView(engine, this);
     m_pView->setObjectName(QStringLiteral("view"));
     setCentralWidget(m_pView);
 

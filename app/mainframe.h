@@ -16,6 +16,7 @@ class QToolBar;
 namespace winwarden {
 
 class CWinwardenDoc;
+class MonitorEngine;
 
 // The main window: menu, toolbar and status bar around the view, and the tray icon that
 // stands in for the window while it is minimised.
@@ -24,9 +25,9 @@ class CMainFrame final : public QMainWindow, public CommandTarget {
 public:
     static constexpr int kTrayIconId = 128;
 
-    // Creates the view (which opens the rule store), then the bars and the tray icon.
+    // Creates the view over the engine, then the bars and the tray icon.
     // `app` is the last target of the command route.
-    CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorServices services = {});
+    CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorEngine& engine);
     ~CMainFrame() override;
 
     // Offers the command to the view, the document, the frame and the application, in

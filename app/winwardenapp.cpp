@@ -1,12 +1,17 @@
 #include "app/winwardenapp.h"
 
 #include "app/aboutdlg.h"
+#include "app/browsersources.h"
 #include "app/mainframe.h"
 #include "app/winwardendoc.h"
+#include "engine/monitorengine.h"
 #include "res/commandids.h"
 #include "res/strings.h"
+#include "res/texts.h"
+#include "store/storeerror.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
@@ -29,8 +34,17 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
 
     m_recentFiles.Load();
 
+    // Nothing can run without the rules: the user hears of it before any window exists.
+    m_engine = std::make_unique<MonitorEngine>(m_services.source ? std::move(m_services.source)
+                                                                 : MakeWatchedBrowsers());
+    if (!OpenRuleStore()) {
+        m_engine.reset();
+        m_failureStatus = kNoDatabaseStatus;
+        return false;
+    }
+
     m_pDocument = std::make_unique<CWinwardenDoc>();
-    m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, m_services);
+    m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, *m_engine);
 
     const QString path = arguments.value(0);
     const bool ready =
@@ -52,6 +66,24 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     PlaceMainWindow();
     connect(m_pMainWnd.get(), &CMainFrame::closed, this, [] { QCoreApplication::exit(0); });
     return true;
+}
+
+bool CWinwardenApp::OpenRuleStore() {
+    try {
+        m_engine->OpenStore(m_services.databasePath);
+        return true;
+    } catch (const StoreError& error) {
+        // The box has room for one sentence; the terminal gets what a user needs to mend it.
+        const QString path = QDir::current().absoluteFilePath(m_services.databasePath);
+        std::fprintf(stderr,
+                     "winwarden: 无法打开规则数据库 %s：%s\n"
+                     "winwarden: 创建一个新的规则数据库：winwarden-db create '%s'\n",
+                     qUtf8Printable(path), qUtf8Printable(error.message()), qUtf8Printable(path));
+        QMessageBox box(QMessageBox::Critical, text::kAppName, text::kOpenDbFailed,
+                        QMessageBox::Ok);
+        box.exec();
+        return false;
+    }
 }
 
 // The outer size is fixed, decorations included, and the window is centred in the screen's

@@ -2,7 +2,8 @@
 
 #include "app/commandtarget.h"
 #include "app/recentfilelist.h"
-#include "monitor/winwardenview.h"
+#include "store/rulestore.h"
+#include "survey/browsersource.h"
 
 #include <QObject>
 #include <QSize>
@@ -13,6 +14,13 @@ namespace winwarden {
 
 class CMainFrame;
 class CWinwardenDoc;
+class MonitorEngine;
+
+// What the program watches and where its rules are; tests put their own here.
+struct MonitorServices {
+    std::unique_ptr<BrowserSource> source; // null: the watched browsers
+    QString databasePath = QString::fromLatin1(RuleStore::kDefaultFile);
+};
 
 // The application: settings, the one document with its frame and view, start-up placement
 // and the application-wide commands. Needs a QApplication to exist.
@@ -23,13 +31,18 @@ public:
         QStringLiteral("Local AppWizard-Generated Applications");
     static constexpr QSize kStartSize{800, 571};
 
+    // The exit status of a run that could not open its rule database.
+    static constexpr int kNoDatabaseStatus = -1;
+
     explicit CWinwardenApp(MonitorServices services = {});
     ~CWinwardenApp() override;
 
-    // Creates the document, the main window and its view, opens the document named by the
-    // first argument (a new one without arguments) and shows the window centred on the
-    // screen. False when the document cannot be opened: no window is left then.
+    // Opens the rule store, creates the document, the main window and its view, opens the
+    // document named by the first argument (a new one without arguments) and shows the
+    // window centred on the screen. False when the rule store or the document cannot be
+    // opened: no window is left then, and FailureStatus() is the exit status.
     bool InitInstance(const QStringList& arguments);
+    int FailureStatus() const { return m_failureStatus; }
 
     // Handles About, New, Open and Exit.
     bool OnCmdMsg(int commandId) override;
@@ -42,13 +55,17 @@ public:
     bool OpenDocumentFile(const QString& path);
 
     CWinwardenDoc* Document() const { return m_pDocument.get(); }
+    MonitorEngine* Engine() const { return m_engine.get(); }
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
     const RecentFileList& RecentFiles() const { return m_recentFiles; }
 
 private:
     void PlaceMainWindow();
+    bool OpenRuleStore();
 
     MonitorServices m_services;
+    int m_failureStatus = 1;
+    std::unique_ptr<MonitorEngine> m_engine;
     RecentFileList m_recentFiles;
     std::unique_ptr<CWinwardenDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd; // declared last: destroyed before the document

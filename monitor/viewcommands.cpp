@@ -1,8 +1,10 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
+#include "engine/monitorengine.h"
 #include "monitor/windowflagdlg.h"
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
 #include "store/flag.h"
+#include "store/storeerror.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -45,72 +47,57 @@ QMessageBox::StandardButton RunBox(QWidget* owner, QMessageBox::Icon icon, const
     return static_cast<QMessageBox::StandardButton>(answer);
 }
 
-void ReportCommandFailure(QWidget* owner, const QString& what, const StoreError& error) {
-    RunBox(owner, QMessageBox::Warning, what + error.message(), QMessageBox::Ok, "storeFailureBox");
+void ReportCommandFailure(QWidget* owner, const QString& what, const QString& message) {
+    RunBox(owner, QMessageBox::Warning, what + message, QMessageBox::Ok, "storeFailureBox");
 }
-
-void CloseQuietly(RuleStore& store) {
-    try {
-        store.CloseRecordset();
-    } catch (const StoreError&) {
-        // The failure already on its way to the user is the one that matters.
-    }
-}
-
-using RuleCells = std::array<std::optional<QString>, 3>; // window name, flag, URL
 
 } // namespace
 
 void CWinwardenView::OnInitialUpdate() {
     // The frame keeps the size the user gave it: fitting it to the list's tiny form, as a new
-    // document would, collapses the window to a few pixels.
+    // document would, collapses the window to a few pixels. While monitoring, the live list
+    // stays in sight and keeps filling.
     m_bLayoutReady = true;
     m_wndList->setGeometry(rect());
-    m_wndList->hide();
+    if (!IsMonitoring())
+        m_wndList->hide();
     ApplyListStyle(*m_wndList);
     Q_EMIT titleChanged(text::kDocTitle);
 }
 
-void CWinwardenView::LoadRuleList(QString filter) {
+void CWinwardenView::LoadRuleList(const QString& filter) {
     // Everything is read before the list is touched, so a failing store leaves the list as
     // it was.
-    QList<RuleCells> rules;
+    std::vector<Rule> rules;
     try {
-        m_store.ListByFlag(filter);
-        for (; !m_store.AtEnd(); m_store.MoveNext()) {
-            rules.append({RuleStore::FieldText(m_store.FieldValue(1)),
-                          RuleStore::FieldText(m_store.FieldValue(2)),
-                          RuleStore::FieldText(m_store.FieldValue(3))});
-        }
-        m_store.CloseRecordset();
+        rules = m_engine.Store().ListByFlag(filter);
     } catch (const StoreError& error) {
-        CloseQuietly(m_store);
-        ReportCommandFailure(this, text::kLoadRulesFailed, error);
+        ReportCommandFailure(this, text::kLoadRulesFailed, error.message());
         return;
     }
 
     m_wndList->show();
     SetUpColumns();
     ApplyListStyle(*m_wndList);
-    for (const RuleCells& rule : rules) {
+    for (const Rule& rule : rules) {
         const int row = AppendRow();
-        if (rule[0])
-            SetCellText(row, 0, *rule[0] + text::kCaptionSuffix);
-        if (rule[1])
-            SetCellText(row, 1, *rule[1]);
-        if (rule[2])
-            SetCellText(row, 2, *rule[2]);
+        if (rule.name)
+            SetCellText(row, 0, *rule.name + text::kCaptionSuffix);
+        if (rule.flag)
+            SetCellText(row, 1, *rule.flag);
+        if (rule.url)
+            SetCellText(row, 2, *rule.url);
     }
 }
 
 void CWinwardenView::OnShowBlocked() {
-    m_store.SetCurrentFilter(kFlagBlock);
-    LoadRuleList(m_store.CurrentFilter());
+    m_strFilter = kFlagBlock;
+    LoadRuleList(m_strFilter);
 }
 
 void CWinwardenView::OnShowPassed() {
-    m_store.SetCurrentFilter(kFlagPass);
-    LoadRuleList(m_store.CurrentFilter());
+    m_strFilter = kFlagPass;
+    LoadRuleList(m_strFilter);
 }
 
 void CWinwardenView::OnListDblClk() {
@@ -122,6 +109,7 @@ void CWinwardenView::OnListDblClk() {
     dialog->m_strWindowName = CellText(row, 0);
     dialog->m_strFlag = CellText(row, 1);
     dialog->m_strUrl = CellText(row, 2);
+    const QString caption = dialog->m_strWindowName;
     const QString rowUrl = dialog->m_strUrl;
     const int result = dialog->exec();
     if (!dialog)
@@ -132,11 +120,22 @@ void CWinwardenView::OnListDblClk() {
     if (!self || result != CWindowFlagDlg::kResultOk)
         return;
 
-    // Stored first: the list must not show a flag the store refused.
+    // The change reaches the rules with the row's URL and the rule that decides for the
+    // row's title, which may have been stored under another address. Stored first: the list
+    // must not show a flag the store refused.
+    const QString name = caption.endsWith(text::kCaptionSuffix)
+                             ? caption.chopped(text::kCaptionSuffix.size())
+                             : QString();
     try {
-        m_store.SetFlagByUrl(flag, url);
+        RuleStore& store = m_engine.Store();
+        const int changed =
+            name.isNull() ? store.SetFlagByUrl(flag, url) : store.SetFlagForWindow(flag, name, url);
+        if (changed == 0) {
+            ReportCommandFailure(this, text::kSetFlagFailed, text::kNoRuleForWindow);
+            return;
+        }
     } catch (const StoreError& error) {
-        ReportCommandFailure(this, text::kSetFlagFailed, error);
+        ReportCommandFailure(this, text::kSetFlagFailed, error.message());
         return;
     }
     // Ticks only append, so the row index still names the row; it is checked all the same,
@@ -161,12 +160,12 @@ void CWinwardenView::OnDeleteWindow() {
     if (!self || answer != QMessageBox::Ok)
         return;
     try {
-        m_store.DeleteByUrl(url);
+        m_engine.Store().DeleteByUrl(url);
     } catch (const StoreError& error) {
-        ReportCommandFailure(this, text::kDeleteRuleFailed, error);
+        ReportCommandFailure(this, text::kDeleteRuleFailed, error.message());
         return;
     }
-    LoadRuleList(m_store.CurrentFilter());
+    LoadRuleList(m_strFilter);
 }
 
 void CWinwardenView::OnDownloadPage() {
@@ -174,13 +173,13 @@ void CWinwardenView::OnDownloadPage() {
 }
 
 void CWinwardenView::OnRefreshList() {
-    if (m_bMonitoring)
+    if (IsMonitoring())
         DeleteAllRows();
 }
 
 void CWinwardenView::OnShowStatus() {
     RunBox(this, QMessageBox::Information,
-           m_bMonitoring ? text::kStatusRunning : text::kStatusStopped, QMessageBox::Ok,
+           IsMonitoring() ? text::kStatusRunning : text::kStatusStopped, QMessageBox::Ok,
            "statusBox");
 }
 

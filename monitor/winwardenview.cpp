@@ -1,81 +1,28 @@
-// The view itself: the list control, the monitor timer and the monitor cycle.
+// The view itself: the list control and the monitor's entry points.
 #include "monitor/winwardenview.h"
 
-#include "platform/toplevelwindows.h"
+#include "engine/monitorengine.h"
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "store/flag.h"
-#include "survey/browsersnapshot.h"
-#include "survey/shellwindows.h"
 
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 #include <QResizeEvent>
 #include <QTableWidget>
 #include <QTimerEvent>
-#include <QtDebug>
-#include <cstdio>
-#include <cstdlib>
 
 namespace winwarden {
 
 namespace {
 
 constexpr int kRowHeight = 20;
-
-// Every path that ran FindByName closes the recordset, also when a statement throws half-way.
-class RecordsetCloser final {
-public:
-    explicit RecordsetCloser(RuleStore& store) : m_store(store) {}
-    ~RecordsetCloser() {
-        try {
-            m_store.CloseRecordset();
-        } catch (const StoreError&) {
-            // The failure that brought us here is the one worth reporting.
-        }
-    }
-    RecordsetCloser(const RecordsetCloser&) = delete;
-    RecordsetCloser& operator=(const RecordsetCloser&) = delete;
-
-private:
-    RuleStore& m_store;
-};
-
-// A cycle's lookups share one read of the rule file; the file is never left locked after it.
-class ReadBatch final {
-public:
-    explicit ReadBatch(RuleStore& store) : m_store(store) { m_store.BeginReadBatch(); }
-    ~ReadBatch() {
-        try {
-            m_store.EndReadBatch();
-        } catch (const StoreError& error) {
-            // Only reads were in it; the next cycle starts afresh.
-            qWarning().noquote() << error.message();
-        }
-    }
-    ReadBatch(const ReadBatch&) = delete;
-    ReadBatch& operator=(const ReadBatch&) = delete;
-
-private:
-    RuleStore& m_store;
-};
-
-// Nothing can run without the rules. The process ends here, before the event loop exists;
-// running static destructors with a half-built window tree alive is what would crash, so the
-// end skips them, after flushing what was written.
-[[noreturn]] void EndWithoutDatabase() {
-    QMessageBox box(QMessageBox::Critical, text::kAppName, text::kOpenDbFailed, QMessageBox::Ok);
-    box.exec();
-    std::fflush(nullptr);
-    std::_Exit(-1);
-}
+constexpr int kWholeTextRole = Qt::UserRole + 1;
 
 } // namespace
 
-CWinwardenView::CWinwardenView(QWidget* parent, MonitorServices services)
-    : QWidget(parent), m_wndList(new QTableWidget(this)), m_services(std::move(services)) {
+CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
+    : QWidget(parent), m_engine(engine), m_wndList(new QTableWidget(this)), m_strFilter(kFlagPass) {
     m_wndList->setObjectName(QStringLiteral("list"));
     m_wndList->verticalHeader()->hide();
     m_wndList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -83,37 +30,15 @@ CWinwardenView::CWinwardenView(QWidget* parent, MonitorServices services)
     m_wndList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_wndList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_wndList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_wndList->setWordWrap(false);
     // The list's double-click is the view's to handle, like every other notification of it.
     connect(m_wndList, &QTableWidget::cellDoubleClicked, this, [this] { OnListDblClk(); });
-
-    if (!m_services.shellWindows) {
-        m_ownedShellWindows = MakeDevToolsShellWindows();
-        m_services.shellWindows = m_ownedShellWindows.get();
-    }
-    if (!m_services.topLevelWindows) {
-        m_ownedTopLevelWindows = MakeDevToolsTopLevelWindows();
-        m_services.topLevelWindows = m_ownedTopLevelWindows.get();
-    }
-    if (!m_services.snapshot)
-        m_services.snapshot = &TheBrowserSnapshot();
-
-    try {
-        m_store.Open(m_services.databasePath);
-    } catch (const StoreError& error) {
-        qWarning().noquote() << error.message();
-        EndWithoutDatabase();
-    }
-
-    // The process may end without the frame ever telling us; no tick may reach a closing store.
-    if (QCoreApplication::instance())
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-                [this] { m_monitorTimer.stop(); });
+    connect(&m_engine, &MonitorEngine::windowSeen, this, &CWinwardenView::AddToLiveList);
+    connect(&m_engine, &MonitorEngine::storeFailed, this, &CWinwardenView::statusMessage);
 }
 
 CWinwardenView::~CWinwardenView() {
     OnDestroy();
-    m_monitorTimer.stop();
-    m_store.Close();
 }
 
 bool CWinwardenView::OnCmdMsg(int commandId) {
@@ -147,22 +72,23 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
     }
 }
 
+bool CWinwardenView::IsMonitoring() const {
+    return m_engine.IsMonitoring();
+}
+
 void CWinwardenView::OnStart() {
-    if (m_bMonitoring)
+    if (IsMonitoring())
         return;
     SetUpColumns();
     m_wndList->show();
-    m_monitorTimer.start(kMonitorPeriodMs, this);
-    m_nLiveRows = 0;
-    m_bMonitoring = true;
+    m_engine.Start();
 }
 
 void CWinwardenView::OnStop() {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
     m_wndList->hide();
-    m_monitorTimer.stop();
-    m_bMonitoring = false;
+    m_engine.Stop();
 }
 
 void CWinwardenView::timerEvent(QTimerEvent* event) {
@@ -170,67 +96,24 @@ void CWinwardenView::timerEvent(QTimerEvent* event) {
 }
 
 void CWinwardenView::OnTimer(int /*timerId*/) {
-    BrowserSnapshot& snapshot = *m_services.snapshot;
-    TakeBrowserSnapshot(*m_services.shellWindows, snapshot);
-    bool reachedStore = false;
-    ReadBatch batch(m_store);
-    try {
-        for (int i = 0; i < snapshot.count && i < BrowserSnapshot::kCapacity; ++i) {
-            const auto index = static_cast<std::size_t>(i);
-            reachedStore = reachedStore || !snapshot.titles[index].isEmpty();
-            CheckWindowRule(snapshot.titles[index], snapshot.urls[index]);
-            AddToLiveList(snapshot.titles[index], snapshot.urls[index]);
-        }
-    } catch (const StoreError& error) {
-        // The rest of this cycle would meet the same failure; the next tick tries afresh.
-        ReportStoreFailure(QStringLiteral("监视时读写窗口规则失败"), error);
-        return;
-    }
-    // Only a cycle that asked the store proves it works again; an idle one proves nothing.
-    if (reachedStore)
-        ResetStoreFailure();
+    m_engine.OnTimer();
 }
 
-void CWinwardenView::CheckWindowRule(QString title, QString url) {
+void CWinwardenView::AddToLiveList(const QString& title, const QString& url, const QString& flag) {
     if (title.isEmpty())
         return;
-    {
-        m_store.FindByName(title);
-        RecordsetCloser closer(m_store);
-        if (m_store.AtEnd()) {
-            m_store.InsertPassed(title, url);
-            return;
-        }
-        const std::optional<QString> name = RuleStore::FieldText(m_store.FieldValue(1));
-        const std::optional<QString> flag = RuleStore::FieldText(m_store.FieldValue(2));
-        if (!name || !flag || !IsBlockingFlag(*flag))
-            return;
-    }
-    // The browser may take up to its time-out to answer; no other program should wait on the
-    // rule file meanwhile.
-    m_store.ReleaseReadLock();
-    if (const std::optional<WindowHandle> window =
-            m_services.topLevelWindows->FindByCaption(title + text::kCaptionSuffix))
-        m_services.topLevelWindows->RequestClose(*window);
-}
-
-void CWinwardenView::AddToLiveList(QString title, QString url) {
-    if (title.isEmpty())
-        return;
-    m_nLiveRows = m_wndList->rowCount();
     const QString caption = title + text::kCaptionSuffix;
     if (IsCaptionListed(caption))
         return;
     const int row = AppendRow();
     SetCellText(row, 0, caption);
-    SetCellText(row, 1, kFlagPass);
+    SetCellText(row, 1, flag);
     SetCellText(row, 2, url);
-    ++m_nLiveRows;
 }
 
 void CWinwardenView::OnDestroy() {
     if (m_bLayoutReady)
-        m_monitorTimer.stop();
+        m_engine.Stop();
 }
 
 void CWinwardenView::resizeEvent(QResizeEvent* event) {
@@ -292,15 +175,28 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
             m_captionIndex.erase(it);
         ++m_captionIndex[text];
     }
-    if (QTableWidgetItem* item = m_wndList->item(row, column))
+    QTableWidgetItem* item = m_wndList->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        m_wndList->setItem(row, column, item);
+    }
+    // Drawing a text costs time with its length, and a page chooses its own title: the list
+    // draws a bounded beginning of it.
+    if (text.size() > kMaxDrawnChars) {
+        item->setText(text.left(kMaxDrawnChars) + QChar(0x2026));
+        item->setData(kWholeTextRole, text);
+    } else {
         item->setText(text);
-    else
-        m_wndList->setItem(row, column, new QTableWidgetItem(text));
+        item->setData(kWholeTextRole, QVariant());
+    }
 }
 
 QString CWinwardenView::CellText(int row, int column) const {
     const QTableWidgetItem* item = m_wndList->item(row, column);
-    return item ? item->text() : QString();
+    if (!item)
+        return {};
+    const QVariant whole = item->data(kWholeTextRole);
+    return whole.isValid() ? whole.toString() : item->text();
 }
 
 bool CWinwardenView::IsCaptionListed(const QString& caption) const {
@@ -313,19 +209,6 @@ int CWinwardenView::FirstSelectedRow() const {
         if (first < 0 || range.top() < first)
             first = range.top();
     return first;
-}
-
-void CWinwardenView::ReportStoreFailure(const QString& what, const StoreError& error) {
-    if (m_bStoreFailureReported)
-        return;
-    m_bStoreFailureReported = true;
-    const QString message = what + QStringLiteral("：") + error.message();
-    qWarning().noquote() << message;
-    Q_EMIT statusMessage(message);
-}
-
-void CWinwardenView::ResetStoreFailure() {
-    m_bStoreFailureReported = false;
 }
 
 } // namespace winwarden

@@ -31,6 +31,7 @@ inline const QString kStatusStopped = QStringLiteral("《 浏览哨兵》程序�
 inline const QString kLoadRulesFailed = QStringLiteral("读取规则失败：");
 inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败：");
 inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
+inline const QString kNoRuleForWindow = QStringLiteral("规则库中没有这个窗口的规则（它可能已被删除）");
 
 // The buttons of the program's own boxes, whatever language Qt itself speaks.
 inline const QString kButtonOk = QStringLiteral("确定");

@@ -3,32 +3,59 @@
 #include "store/connection.h"
 #include "store/flag.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <array>
 #include <initializer_list>
+#include <sys/stat.h>
 
 namespace winwarden {
 
 namespace {
 
-enum Statement { kFind, kInsert, kSetFlag, kDelete, kList, kStatementCount };
-
-struct StatementText {
-    QString ordered;
-    // Used when the table has no rowid (a hand-made WITHOUT ROWID table): the engine's order.
-    QString plain;
+enum Statement {
+    kFind,
+    kFindMany,
+    kInsert,
+    kSetFlag,
+    kSetFlagForWindow,
+    kDelete,
+    kList,
+    kStatementCount
 };
 
-// ORDER BY rowid keeps rows in insertion order even when a hand-made index would list them
-// otherwise, so that of two rules with one name the older decides. With the index on the
-// looked-up column the engine reads the rows in that order anyway and sorts nothing.
+struct StatementText {
+    QString withRowid;
+    // Used when the table has no rowid (a hand-made WITHOUT ROWID table).
+    QString plain;
+    // Columns ahead of the table's own in a row of the rowid text: its leading rowid.
+    int rowidColumns = 0;
+};
+
+// Of two rules with one name the older decides. A lookup by one name reads the name's index,
+// which keeps equal names in rowid order, so ORDER BY rowid costs no sort there. A lookup of
+// many names reads each rule's rowid instead and picks the smallest itself: with ORDER BY the
+// planner may prefer walking the whole table in rowid order to sorting a few rows.
 const std::array<StatementText, kStatementCount>& Texts() {
     static const std::array<StatementText, kStatementCount> texts{{
-        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid"),
-         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?")},
-        {QStringLiteral("INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES(?,?,?)"), QString()},
+        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? LIMIT 1")},
+        {QStringLiteral("SELECT rowid, * FROM 窗口名表 WHERE 窗口名称 IN "
+                        "(SELECT value FROM json_each(?))"),
+         QStringLiteral(
+             "SELECT * FROM 窗口名表 WHERE 窗口名称 IN (SELECT value FROM json_each(?))"),
+         1},
+        {QStringLiteral(
+             "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?,?,? WHERE NOT EXISTS "
+             "(SELECT 1 FROM 窗口名表 WHERE 窗口名称=?)"),
+         QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=?"), QString()},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR rowid=(SELECT rowid FROM "
+                        "窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
+         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR 窗口名称=?")},
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
@@ -46,54 +73,32 @@ StoreError NotOpen() {
     return StoreError(QStringLiteral("not-open"), QStringLiteral("规则数据库未打开"));
 }
 
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> IdentityOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileId{info.st_dev, info.st_ino};
+}
+
 } // namespace
 
 struct RuleStore::Impl {
+    struct Prepared {
+        QSqlQuery query;
+        int rowidColumns = 0;
+    };
+
     QSqlDatabase db;
-    std::array<std::optional<QSqlQuery>, kStatementCount> statements;
-    QSqlQuery* current = nullptr;
-    bool hasRow = false;
-    int columns = 0;
-    QString filter;
-    bool batch = false;
-    bool reading = false; // a read transaction of the batch is open
-
-    void BeginRead() {
-        if (!batch || reading) {
-            return;
-        }
-        QSqlQuery begin(db);
-        if (!begin.exec(QStringLiteral("BEGIN"))) {
-            throw ErrorFrom(begin.lastError());
-        }
-        reading = true;
-    }
-
-    // After a failure the engine may have ended the transaction itself; either way the read
-    // is over and holds nothing worth keeping.
-    void AbandonRead() {
-        if (reading) {
-            reading = false;
-            QSqlQuery rollback(db);
-            rollback.exec(QStringLiteral("ROLLBACK"));
-        }
-    }
-
-    // Nothing was written inside the read, so a failed commit loses nothing: roll back and
-    // let the next statement find the file unlocked.
-    void EndRead() {
-        if (!reading) {
-            return;
-        }
-        reading = false;
-        QSqlQuery end(db);
-        if (!end.exec(QStringLiteral("COMMIT"))) {
-            const StoreError failure = ErrorFrom(end.lastError());
-            QSqlQuery rollback(db);
-            rollback.exec(QStringLiteral("ROLLBACK"));
-            throw failure;
-        }
-    }
+    QString path;
+    std::optional<FileId> identity;
+    std::array<std::optional<Prepared>, kStatementCount> statements;
 
     void RequireOpen() const {
         if (!db.isOpen()) {
@@ -101,88 +106,86 @@ struct RuleStore::Impl {
         }
     }
 
-    QSqlQuery& Prepared(Statement which) {
-        std::optional<QSqlQuery>& slot = statements[which];
+    Prepared& Prepare(Statement which) {
+        std::optional<Prepared>& slot = statements[which];
         if (slot) {
             return *slot;
         }
         const StatementText& text = Texts()[which];
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        if (!query.prepare(text.ordered)) {
+        int rowidColumns = text.rowidColumns;
+        if (!query.prepare(text.withRowid)) {
             const StoreError failure = ErrorFrom(query.lastError());
             if (text.plain.isEmpty() || !query.prepare(text.plain)) {
                 throw failure;
             }
+            rowidColumns = 0;
         }
-        slot.emplace(std::move(query));
+        slot.emplace(Prepared{std::move(query), rowidColumns});
         return *slot;
     }
 
     // Drops a statement that failed, so that the next use prepares it afresh.
     [[noreturn]] void Fail(Statement which) {
-        const StoreError failure = ErrorFrom(statements[which]->lastError());
-        if (current == &*statements[which]) {
-            current = nullptr;
-            hasRow = false;
-        }
+        const StoreError failure = ErrorFrom(statements[which]->query.lastError());
         statements[which].reset();
-        AbandonRead();
         throw failure;
     }
 
-    void FinishCurrent() {
-        if (current) {
-            current->finish();
-        }
-        current = nullptr;
-        hasRow = false;
-    }
-
-    // Steps the current result; at its end the statement is reset at once so that it holds
-    // no read lock another process would have to wait for.
-    void Advance(Statement which) {
-        hasRow = current->next();
-        if (!hasRow) {
-            if (current->lastError().isValid()) {
-                Fail(which);
-            }
-            current->finish();
-        }
-    }
-
-    Statement CurrentStatement() const { return current == &*statements[kFind] ? kFind : kList; }
-
-    void Run(Statement which, std::initializer_list<QString> values) {
+    Prepared& Run(Statement which, std::initializer_list<QString> values) {
         RequireOpen();
-        const bool select = which == kFind || which == kList;
-        if (select) {
-            FinishCurrent();
-            BeginRead();
-        } else {
-            EndRead();
-        }
-        QSqlQuery& query = Prepared(which);
+        Prepared& prepared = Prepare(which);
         int position = 0;
         for (const QString& value : values) {
-            query.bindValue(position++, NotNull(value));
+            prepared.query.bindValue(position++, NotNull(value));
         }
-        if (!query.exec()) {
+        if (!prepared.query.exec()) {
             Fail(which);
         }
-        if (!select) {
+        return prepared;
+    }
+
+    int RunChange(Statement which, std::initializer_list<QString> values) {
+        QSqlQuery& query = Run(which, values).query;
+        const int changed = query.numRowsAffected();
+        query.finish();
+        return std::max(changed, 0);
+    }
+
+    // Reads every row of a select that Run has executed, then lets go of the file at once.
+    template <typename Visit> void ReadRows(Statement which, Visit visit) {
+        Prepared& prepared = *statements[which];
+        QSqlQuery& query = prepared.query;
+        const int first = prepared.rowidColumns + 1;
+        const int columns = query.record().count();
+        if (columns < first + 3) {
             query.finish();
-            return;
+            throw StoreError(QStringLiteral("bad-position"),
+                             QStringLiteral("表 窗口名表 只有 %1 个字段，至少需要 4 个")
+                                 .arg(columns - prepared.rowidColumns));
         }
-        current = &query;
-        columns = query.record().count();
-        Advance(which);
+        while (query.next()) {
+            const auto text = [&](int position) {
+                return query.isNull(position) ? std::nullopt : FieldText(query.value(position));
+            };
+            visit(Rule{text(first), text(first + 1), text(first + 2)},
+                  prepared.rowidColumns > 0 ? query.value(0).toLongLong() : 0);
+        }
+        if (query.lastError().isValid()) {
+            Fail(which);
+        }
+        query.finish();
+    }
+
+    void Exec(const QString& statement) {
+        QSqlQuery query(db);
+        if (!query.exec(statement)) {
+            throw ErrorFrom(query.lastError());
+        }
     }
 
     void Close() {
-        FinishCurrent();
-        batch = false;
-        AbandonRead();
         for (auto& statement : statements) {
             statement.reset();
         }
@@ -200,8 +203,9 @@ RuleStore::~RuleStore() {
 
 void RuleStore::Open(const QString& path) {
     m_impl->Close();
+    m_impl->path = path;
     m_impl->db = OpenSqlite(UniqueConnectionName("rules"), path, OpenMode::ReadWrite);
-    m_impl->filter = kFlagPass;
+    m_impl->identity = IdentityOf(path);
 }
 
 void RuleStore::Close() {
@@ -212,57 +216,104 @@ bool RuleStore::IsOpen() const {
     return m_impl->db.isOpen();
 }
 
-void RuleStore::FindByName(const QString& title) {
+const QString& RuleStore::Path() const {
+    return m_impl->path;
+}
+
+RuleStore::FileState RuleStore::ReopenIfReplaced() {
+    const std::optional<FileId> now = IdentityOf(m_impl->path);
+    if (!now) {
+        // Whatever is written to a deleted file is lost; better to fail loudly until it is back.
+        m_impl->Close();
+        m_impl->identity.reset();
+        return FileState::Missing;
+    }
+    if (IsOpen() && now == m_impl->identity) {
+        return FileState::Same;
+    }
+    Open(m_impl->path);
+    return FileState::Replaced;
+}
+
+void RuleStore::SetBusyTimeout(int milliseconds) {
+    m_impl->RequireOpen();
+    m_impl->Exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds));
+}
+
+std::optional<Rule> RuleStore::FindByName(const QString& title) {
     m_impl->Run(kFind, {title});
+    std::optional<Rule> found;
+    m_impl->ReadRows(kFind, [&](Rule rule, qint64) {
+        if (!found) {
+            found = std::move(rule);
+        }
+    });
+    return found;
 }
 
-void RuleStore::InsertPassed(const QString& title, const QString& url) {
-    m_impl->Run(kInsert, {title, kFlagPass, url});
+QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
+    QHash<QString, Rule> found;
+    if (titles.isEmpty()) {
+        m_impl->RequireOpen();
+        return found;
+    }
+    const QByteArray names =
+        QJsonDocument(QJsonArray::fromStringList(titles)).toJson(QJsonDocument::Compact);
+    m_impl->Run(kFindMany, {QString::fromUtf8(names)});
+    QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
+    m_impl->ReadRows(kFindMany, [&](Rule rule, qint64 rowid) {
+        const QString name = rule.name.value_or(QString());
+        const auto seen = deciding.constFind(name);
+        // Without rowids the engine's order stands: the first row read decides.
+        if (seen == deciding.cend() || (rowid != 0 && rowid < *seen)) {
+            deciding.insert(name, rowid);
+            found.insert(name, std::move(rule));
+        }
+    });
+    return found;
 }
 
-void RuleStore::SetFlagByUrl(const QString& flag, const QString& url) {
-    m_impl->Run(kSetFlag, {flag, url});
+bool RuleStore::InsertPassed(const QString& title, const QString& url) {
+    return m_impl->RunChange(kInsert, {title, kFlagPass, url, title}) > 0;
 }
 
-void RuleStore::DeleteByUrl(const QString& url) {
-    m_impl->Run(kDelete, {url});
+int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& pages) {
+    m_impl->RequireOpen();
+    if (pages.empty()) {
+        return 0;
+    }
+    m_impl->Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    int added = 0;
+    try {
+        for (const auto& [title, url] : pages) {
+            added += m_impl->RunChange(kInsert, {title, kFlagPass, url, title});
+        }
+        m_impl->Exec(QStringLiteral("COMMIT"));
+    } catch (const StoreError&) {
+        QSqlQuery rollback(m_impl->db);
+        rollback.exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    return added;
 }
 
-void RuleStore::ListByFlag(const QString& flag) {
+int RuleStore::SetFlagByUrl(const QString& flag, const QString& url) {
+    return m_impl->RunChange(kSetFlag, {flag, url});
+}
+
+int RuleStore::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
+    return m_impl->RunChange(kSetFlagForWindow, {flag, url, name});
+}
+
+int RuleStore::DeleteByUrl(const QString& url) {
+    return m_impl->RunChange(kDelete, {url});
+}
+
+std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
     m_impl->Run(kList, {flag});
-}
-
-bool RuleStore::AtEnd() const {
-    return !m_impl->hasRow;
-}
-
-QVariant RuleStore::FieldValue(int position) const {
-    m_impl->RequireOpen();
-    if (!m_impl->hasRow) {
-        throw StoreError(QStringLiteral("no-row"), QStringLiteral("记录集没有当前行"));
-    }
-    if (position < 0 || position >= m_impl->columns) {
-        throw StoreError(QStringLiteral("bad-position"),
-                         QStringLiteral("字段位置 %1 不存在（记录只有 %2 个字段）")
-                             .arg(position)
-                             .arg(m_impl->columns));
-    }
-    if (m_impl->current->isNull(position)) {
-        return QVariant();
-    }
-    return m_impl->current->value(position);
-}
-
-void RuleStore::MoveNext() {
-    m_impl->RequireOpen();
-    if (!m_impl->hasRow) {
-        throw StoreError(QStringLiteral("no-row"), QStringLiteral("记录集已到末尾"));
-    }
-    m_impl->Advance(m_impl->CurrentStatement());
-}
-
-void RuleStore::CloseRecordset() {
-    m_impl->FinishCurrent();
+    std::vector<Rule> rules;
+    m_impl->ReadRows(kList, [&](Rule rule, qint64) { rules.push_back(std::move(rule)); });
+    return rules;
 }
 
 std::optional<QString> RuleStore::FieldText(const QVariant& value) {
@@ -277,29 +328,6 @@ std::optional<QString> RuleStore::FieldText(const QVariant& value) {
     default:
         return value.toString();
     }
-}
-
-void RuleStore::BeginReadBatch() {
-    m_impl->RequireOpen();
-    m_impl->batch = true;
-}
-
-void RuleStore::ReleaseReadLock() {
-    m_impl->FinishCurrent();
-    m_impl->EndRead();
-}
-
-void RuleStore::EndReadBatch() {
-    m_impl->batch = false;
-    ReleaseReadLock();
-}
-
-const QString& RuleStore::CurrentFilter() const {
-    return m_impl->filter;
-}
-
-void RuleStore::SetCurrentFilter(const QString& filter) {
-    m_impl->filter = filter;
 }
 
 } // namespace winwarden

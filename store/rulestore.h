@@ -1,18 +1,30 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace winwarden {
 
-// The window rules in the SQLite file: table 窗口名表 with a leading key, then
-// 窗口名称, 是否禁止 and 网址, read by position (1, 2, 3) so that a hand-made table works.
+// One window rule as the table holds it: each field may be NULL.
+struct Rule {
+    std::optional<QString> name; // 窗口名称, the page title
+    std::optional<QString> flag; // 是否禁止
+    std::optional<QString> url;  // 网址
+    bool operator==(const Rule&) const = default;
+};
+
+// The window rules in the SQLite file: table 窗口名表 with a leading key, then 窗口名称, 是否禁止
+// and 网址, read by position (1, 2, 3) so that a hand-made table works. Of several rules with
+// one name the oldest (by rowid) decides.
 //
 // Every failure throws StoreError with the engine's message; after a failed statement the
-// store keeps working. FindByName and ListByFlag leave their result as the current
-// recordset, which the caller reads with AtEnd/FieldValue/MoveNext and then closes.
+// store keeps working. No statement holds the file once it has returned.
 class RuleStore final {
 public:
     static constexpr const char* kDefaultFile = "winwarden.mdb";
@@ -23,39 +35,41 @@ public:
     RuleStore& operator=(const RuleStore&) = delete;
 
     // Opens an existing rule database read-write; never creates one. Throws on failure.
-    // On success the current filter becomes "通过".
     void Open(const QString& path = QString::fromLatin1(kDefaultFile));
     void Close();
     bool IsOpen() const;
+    // The path given to Open.
+    const QString& Path() const;
 
-    void FindByName(const QString& title);
-    void InsertPassed(const QString& title, const QString& url);
-    void SetFlagByUrl(const QString& flag, const QString& url);
-    void DeleteByUrl(const QString& url);
-    void ListByFlag(const QString& flag);
+    // What is at the path now, against the file that is open.
+    enum class FileState { Same, Replaced, Missing };
+    // When the file at the path is no longer the one that is open (deleted, or replaced by a
+    // rename), closes the store and, where there is a file again, opens that one. Throws when
+    // the new file cannot be opened; the store is closed then.
+    FileState ReopenIfReplaced();
 
-    // The current recordset. AtEnd is true when there is no current row (an empty result,
-    // a closed one, or past the last row).
-    bool AtEnd() const;
-    QVariant FieldValue(int position) const;
-    void MoveNext();
-    void CloseRecordset();
+    // How long a statement waits for another process's lock before it fails.
+    void SetBusyTimeout(int milliseconds);
+
+    std::optional<Rule> FindByName(const QString& title);
+    // The deciding rule of every title that has one, in one statement.
+    QHash<QString, Rule> FindByNames(const QStringList& titles);
+    // Stores (title, "通过", url) unless a rule with this name exists, decided inside the one
+    // statement so that two writers never both add it. True when a rule was added.
+    bool InsertPassed(const QString& title, const QString& url);
+    // The same for many pages in one transaction; the number of rules added. Either all the
+    // missing rules are added or, on a failure, none.
+    int InsertPassed(const std::vector<std::pair<QString, QString>>& pages);
+    // The number of rules changed or deleted.
+    int SetFlagByUrl(const QString& flag, const QString& url);
+    // Changes the rules with this URL and the rule that decides for this name.
+    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url);
+    int DeleteByUrl(const QString& url);
+    std::vector<Rule> ListByFlag(const QString& flag);
 
     // The text of a field value: none for a database NULL, the empty string for an empty
     // string, a number's string form for a number.
     static std::optional<QString> FieldText(const QVariant& value);
-
-    // Lets a run of lookups share one read of the file instead of locking it per lookup.
-    // Every write, ReleaseReadLock and EndReadBatch end the shared read first, so the store
-    // never upgrades a lock another process may be waiting on, and holds none while its
-    // caller waits on something else. The next lookup of the batch starts a new read.
-    // ReleaseReadLock and EndReadBatch close the current recordset.
-    void BeginReadBatch();
-    void ReleaseReadLock();
-    void EndReadBatch();
-
-    const QString& CurrentFilter() const;
-    void SetCurrentFilter(const QString& filter);
 
 private:
     struct Impl;

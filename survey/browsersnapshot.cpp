@@ -2,39 +2,27 @@
 
 #include "survey/shellwindows.h"
 
-#include <algorithm>
-
 namespace winwarden {
 
-BrowserSnapshot& TheBrowserSnapshot() {
-    static BrowserSnapshot snapshot;
-    return snapshot;
-}
-
-void TakeBrowserSnapshot(ShellWindows& windows, BrowserSnapshot& snapshot) {
+void TakeBrowserSnapshot(const ShellWindows& windows, BrowserSnapshot& snapshot) {
     snapshot.count = 0;
+    snapshot.titles.clear();
+    snapshot.urls.clear();
     if (!windows.Create()) {
         return;
     }
-    const int count = std::min(windows.Count(), BrowserSnapshot::kCapacity);
-    if (count <= 0) {
-        return;
-    }
+    const int count = windows.Count();
+    snapshot.titles.resize(static_cast<size_t>(count));
+    snapshot.urls.resize(static_cast<size_t>(count));
     for (int position = 0; position < count; ++position) {
-        const ShellWindows::Item item = windows.ItemAt(position);
-        // Any other kind of window leaves what an earlier pass stored at this position.
-        if (item.kind == ShellWindows::Item::Kind::HtmlDocument) {
+        const BrowserWindow& item = windows.ItemAt(position);
+        if (item.kind == BrowserWindow::Kind::HtmlDocument) {
             const auto index = static_cast<size_t>(position);
             snapshot.titles[index] = item.title;
             snapshot.urls[index] = item.url;
         }
     }
     snapshot.count = count;
-}
-
-void TakeBrowserSnapshot() {
-    static const std::unique_ptr<ShellWindows> windows = MakeDevToolsShellWindows();
-    TakeBrowserSnapshot(*windows, TheBrowserSnapshot());
 }
 
 } // namespace winwarden

@@ -1,29 +1,21 @@
 #pragma once
 
 #include <QString>
-#include <array>
+#include <vector>
 
 namespace winwarden {
 
 class ShellWindows;
 
 // Page title and URL of every browser window, by position in the shell's window collection.
-// Entries of positions that show no HTML document keep what an earlier pass left there.
+// A position whose window shows no HTML document holds no title, so the cycle passes it by.
 struct BrowserSnapshot {
-    static constexpr int kCapacity = 1000;
-    std::array<QString, kCapacity> titles;
-    std::array<QString, kCapacity> urls;
-    int count = 0; // windows reported by the last pass; 0 during a pass and after a failed one
+    std::vector<QString> titles;
+    std::vector<QString> urls;
+    int count = 0; // windows in the last pass; 0 after a pass that could not read the collection
 };
 
-// The process-wide snapshot that the monitor cycle reads.
-BrowserSnapshot& TheBrowserSnapshot();
-
-// One pass over `windows` into `snapshot`. Never writes outside the tables: more than
-// kCapacity windows are read up to the capacity and the count is capped.
-void TakeBrowserSnapshot(ShellWindows& windows, BrowserSnapshot& snapshot);
-
-// One pass over the watched browsers into the process-wide snapshot.
-void TakeBrowserSnapshot();
+// One pass over `windows` into `snapshot`: as many entries as the collection holds.
+void TakeBrowserSnapshot(const ShellWindows& windows, BrowserSnapshot& snapshot);
 
 } // namespace winwarden

@@ -64,6 +64,7 @@ public:
 
 // The union of several sources: their passes one after the other, in the order given, each
 // window's handle marked with its source so that a close request reaches the right one.
-std::unique_ptr<BrowserSource> MakeBrowserSourceUnion(std::vector<std::unique_ptr<BrowserSource>> sources);
+std::unique_ptr<BrowserSource>
+MakeBrowserSourceUnion(std::vector<std::unique_ptr<BrowserSource>> sources);
 
 } // namespace winwarden

@@ -1,37 +1,51 @@
 #pragma once
 
+#include "survey/browsersource.h"
+
+#include <QHash>
 #include <QString>
-#include <memory>
+#include <functional>
+#include <optional>
 
 namespace winwarden {
 
-// The collection of open shell windows that one snapshot pass reads, position by position.
-class ShellWindows {
+// The collection of open shell windows that one snapshot pass reads, position by position:
+// the windows that one pass of the browser sources found.
+class ShellWindows final {
 public:
-    struct Item {
-        enum class Kind {
-            Missing,        // no window at this position, or asking for it failed
-            NotBrowser,     // a window that is not a browser
-            NoHtmlDocument, // a browser that shows no HTML document
-            HtmlDocument,   // a browser showing an HTML document: title and url are set
-        };
-        Kind kind = Kind::Missing;
-        QString title;
-        QString url;
-    };
+    explicit ShellWindows(const BrowserPass& pass) : m_pass(pass) {}
 
-    virtual ~ShellWindows() = default;
-
-    // Reads the collection afresh. False when it cannot be read at all.
-    virtual bool Create() = 0;
-    // Number of windows in the collection read by the last successful Create.
-    virtual int Count() = 0;
+    // False when the collection could not be read at all (no browser answered).
+    bool Create() const { return m_pass.Read(); }
+    int Count() const { return static_cast<int>(m_pass.windows.size()); }
     // The window at `position`, 0 <= position < Count().
-    virtual Item ItemAt(int position) = 0;
+    const BrowserWindow& ItemAt(int position) const {
+        return m_pass.windows[static_cast<size_t>(position)];
+    }
+
+private:
+    const BrowserPass& m_pass;
 };
 
-// The watched browsers' targets (WINWARDEN_DEVTOOLS): pages are HTML documents, every other
-// target type is a window without one.
-std::unique_ptr<ShellWindows> MakeDevToolsShellWindows();
+// The top-level browser windows of one pass, found by their caption: the page title followed
+// by " - Microsoft Internet Explorer". Answered from the pass itself, with no second look at
+// the browsers.
+class TopLevelWindows final {
+public:
+    using CloseRequest = std::function<void(const WindowHandle&)>;
+
+    TopLevelWindows(const BrowserPass& pass, CloseRequest close)
+        : m_pass(pass), m_close(std::move(close)) {}
+
+    // The first window of the pass whose caption is exactly `caption`, or nothing.
+    std::optional<WindowHandle> FindByCaption(const QString& caption);
+    // Asks the window to close and returns at once, without waiting for it to go.
+    void RequestClose(const WindowHandle& window) { m_close(window); }
+
+private:
+    const BrowserPass& m_pass;
+    CloseRequest m_close;
+    std::optional<QHash<QString, int>> m_byTitle; // title -> first position, made on first use
+};
 
 } // namespace winwarden

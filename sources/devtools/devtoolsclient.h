@@ -10,8 +10,9 @@ namespace winwarden {
 // refused without a connection). Each call gives up after 1 s, follows no redirect, bypasses
 // every proxy and abandons an answer larger than kMaxAnswerBytes. Safe from any thread.
 
-// Far above what a browser with a thousand tabs answers.
-inline constexpr qsizetype kMaxAnswerBytes = 4 * 1024 * 1024;
+// Far above what a browser answers even when a page stuffs megabytes into the addresses of its
+// frames: a list that big is still read, and only an endpoint gone mad is cut off.
+inline constexpr qsizetype kMaxAnswerBytes = 256 * 1024 * 1024;
 
 // The raw /json/list answer, or nothing when the endpoint does not answer 200 in time.
 std::optional<QByteArray> FetchTargetList(const QString& endpoint);

@@ -1,14 +1,18 @@
-#include "platform/devtoolsendpoints.h"
+#include "sources/devtools/devtoolsendpoints.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -84,12 +88,27 @@ void ParseEntry(const QString& entry, DevToolsEndpoints& result) {
         refuse(u"neither host:port nor the path of a DevToolsActivePort file"_s);
         return;
     }
-    QFile file(entry);
-    if (!file.open(QIODevice::ReadOnly)) {
-        refuse(u"cannot read this DevToolsActivePort file: "_s + file.errorString());
+    // A FIFO or a device there would block the open or the read for as long as it likes:
+    // only a regular file is read, and the open itself never waits.
+    const int fd = ::open(QFile::encodeName(entry).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        refuse(u"cannot read this DevToolsActivePort file: "_s +
+               QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    const QString firstLine = QString::fromUtf8(file.readLine(64)).trimmed();
+    struct stat info {};
+    char head[64] = {};
+    ssize_t length = -1;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        length = ::read(fd, head, sizeof head);
+    }
+    ::close(fd);
+    if (!S_ISREG(info.st_mode)) {
+        refuse(u"not a regular file"_s);
+        return;
+    }
+    const QByteArray text(head, std::max<ssize_t>(length, 0));
+    const QString firstLine = QString::fromUtf8(text.split('\n').value(0)).trimmed();
     const auto port = ParsePort(firstLine);
     if (!port) {
         refuse(u"the first line of this file is not a port number"_s);

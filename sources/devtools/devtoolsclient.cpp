@@ -1,6 +1,6 @@
-#include "platform/devtoolsclient.h"
+#include "sources/devtools/devtoolsclient.h"
 
-#include "platform/devtoolsendpoints.h"
+#include "sources/devtools/devtoolsendpoints.h"
 
 #include <QUrl>
 #include <curl/curl.h>
@@ -17,6 +17,9 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
     const size_t length = size * count;
     if (length > static_cast<size_t>(kMaxAnswerBytes - answer->size())) {
         return 0; // makes curl abort the transfer
+    }
+    if (answer->isEmpty()) {
+        answer->reserve(64 * 1024);
     }
     answer->append(data, static_cast<qsizetype>(length));
     return length;
@@ -75,7 +78,9 @@ bool CloseTarget(const QString& endpoint, const QString& id) {
         return false;
     }
     // The id comes from the browser's answer: escape it so that it stays one path segment.
-    return Get(endpoint, "/json/close/" + QUrl::toPercentEncoding(id)).has_value();
+    // Dots too: "." and ".." would otherwise be folded into the path before it is sent.
+    return Get(endpoint, "/json/close/" + QUrl::toPercentEncoding(id, QByteArray(), "."))
+        .has_value();
 }
 
 } // namespace winwarden

@@ -1,4 +1,4 @@
-#include "platform/targetlist.h"
+#include "sources/devtools/targetlist.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,9 +81,18 @@ bool IsUrlStandInTitle(const QString& title, const QString& url) {
     if (title.isEmpty() || url.isEmpty()) {
         return false;
     }
+    if (title == url) {
+        return true;
+    }
     // The browser unescapes some characters of the URL it shows and keeps others escaped;
-    // comparing both sides fully unescaped covers every such choice.
-    return title == url || Decoded(title) == Decoded(DisplayedUrl(url));
+    // comparing both sides fully unescaped covers every such choice. Without an escape on
+    // either side the texts must be equal as they stand, which spares the decoding for the
+    // titles of nearly every page.
+    const QString shown = DisplayedUrl(url);
+    if (!title.contains(u'%') && !shown.contains(u'%')) {
+        return title == shown;
+    }
+    return Decoded(title) == Decoded(shown);
 }
 
 std::optional<std::vector<DevToolsTarget>> DecodeTargetList(const QByteArray& answer) {
@@ -99,9 +108,15 @@ std::optional<std::vector<DevToolsTarget>> DecodeTargetList(const QByteArray& an
             continue;
         }
         const QJsonObject object = value.toObject();
-        DevToolsTarget target{object.value(u"id"_s).toString(), object.value(u"type"_s).toString(),
-                              UnescapeTargetTitle(object.value(u"title"_s).toString()),
-                              object.value(u"url"_s).toString()};
+        // A page controls its own title and the addresses of its frames: whatever it puts
+        // there is cut to a sane length here, one entry at a time, so that it cannot make the
+        // whole list unusable.
+        DevToolsTarget target{
+            object.value(u"id"_s).toString().left(kMaxIdChars),
+            object.value(u"type"_s).toString().left(kMaxIdChars),
+            UnescapeTargetTitle(
+                QStringView(object.value(u"title"_s).toString()).left(kMaxTitleChars)),
+            object.value(u"url"_s).toString().left(kMaxUrlChars)};
         if (IsUrlStandInTitle(target.title, target.url)) {
             target.title.clear();
         }

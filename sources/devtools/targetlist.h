@@ -16,6 +16,12 @@ struct DevToolsTarget {
     bool operator==(const DevToolsTarget&) const = default;
 };
 
+// Longer texts in a target list are cut to these lengths: far above what a real page shows,
+// low enough that a hostile page cannot make every pass slow.
+inline constexpr qsizetype kMaxTitleChars = 64 * 1024;
+inline constexpr qsizetype kMaxUrlChars = 1024 * 1024;
+inline constexpr qsizetype kMaxIdChars = 256;
+
 // Decodes a /json/list answer. Nothing when the answer is not a JSON array; entries that are
 // not objects are skipped and missing fields read as empty. Safe on any input.
 std::optional<std::vector<DevToolsTarget>> DecodeTargetList(const QByteArray& answer);

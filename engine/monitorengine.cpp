@@ -1,0 +1,268 @@
+#include "engine/monitorengine.h"
+
+#include "res/texts.h"
+#include "store/flag.h"
+#include "store/storeerror.h"
+#include "survey/shellwindows.h"
+
+#include <QSet>
+#include <QThread>
+#include <QTimerEvent>
+#include <QtDebug>
+
+namespace winwarden {
+
+namespace {
+
+// The cycle runs on the user-interface thread: it waits for another program's lock on the
+// rule file only briefly and tries again at the next tick. The user's own commands may wait
+// longer.
+constexpr int kCycleBusyTimeoutMs = 100;
+constexpr int kCommandBusyTimeoutMs = 2000;
+
+} // namespace
+
+MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
+    : QObject(parent), m_source(std::move(source)), m_thread(new QThread(this)),
+      m_worker(new QObject) {
+    m_thread->setObjectName(QStringLiteral("winwarden-survey"));
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread->start();
+    // A source that hears of a change asks for a cycle from whatever thread it hears it on.
+    m_source->SetChangeNotifier([this] {
+        QMetaObject::invokeMethod(this, &MonitorEngine::RequestEarlyCycle, Qt::QueuedConnection);
+    });
+}
+
+MonitorEngine::~MonitorEngine() {
+    m_timer.stop();
+    m_earlyTimer.stop();
+    m_source->SetChangeNotifier({});
+    // A pass under way ends within its time-outs; what it posts back is dropped with us.
+    m_thread->quit();
+    m_thread->wait();
+}
+
+void MonitorEngine::OpenStore(const QString& path) {
+    m_store.Open(path);
+}
+
+void MonitorEngine::Start() {
+    if (m_status.monitoring) {
+        return;
+    }
+    m_timer.start(kMonitorPeriodMs, this);
+    MonitorStatus status;
+    status.monitoring = true;
+    status.storeFailure = m_status.storeFailure;
+    SetStatus(status);
+}
+
+void MonitorEngine::Stop() {
+    m_timer.stop();
+    m_earlyTimer.stop();
+    m_earlyWanted = false;
+    MonitorStatus status = m_status;
+    status.monitoring = false;
+    SetStatus(status);
+}
+
+void MonitorEngine::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_earlyTimer.timerId()) {
+        m_earlyTimer.stop();
+    }
+    OnTimer();
+}
+
+void MonitorEngine::OnTimer() {
+    // A tick that falls due while a pass is out is dropped, as a pending tick would be.
+    if (m_passOut) {
+        return;
+    }
+    TakePass();
+}
+
+void MonitorEngine::RequestEarlyCycle() {
+    if (!m_status.monitoring) {
+        return;
+    }
+    if (m_passOut) {
+        m_earlyWanted = true;
+        return;
+    }
+    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : kEarlyCycleGapMs;
+    if (since >= kEarlyCycleGapMs) {
+        TakePass();
+    } else if (!m_earlyTimer.isActive()) {
+        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), this);
+    }
+}
+
+void MonitorEngine::TakePass() {
+    m_passOut = true;
+    m_earlyWanted = false;
+    m_earlyTimer.stop();
+    m_sinceLastPass.start();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            auto pass = std::make_shared<const BrowserPass>(m_source->TakePass());
+            QMetaObject::invokeMethod(
+                this, [this, pass] { OnPassTaken(*pass); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void MonitorEngine::OnPassTaken(const BrowserPass& pass) {
+    m_passOut = false;
+    // A pass asked for before a stop still tells what is open, but nothing acts on it.
+    if (m_status.monitoring) {
+        RunCycle(pass);
+    }
+    if (m_earlyWanted) {
+        RequestEarlyCycle();
+    }
+    Q_EMIT cycleFinished();
+}
+
+void MonitorEngine::RunCycle(const BrowserPass& pass) {
+    const ShellWindows shellWindows(pass);
+    TakeBrowserSnapshot(shellWindows, m_snapshot);
+
+    MonitorStatus status = m_status;
+    status.cycled = true;
+    status.browsersWatched = pass.browsersWatched;
+    status.browsersRead = pass.browsersRead;
+    status.notices = QStringList(pass.notices.begin(), pass.notices.end());
+    status.windows = 0;
+    QStringList titles;
+    QSet<QString> distinct;
+    for (int i = 0; i < m_snapshot.count; ++i) {
+        const QString& title = m_snapshot.titles[static_cast<size_t>(i)];
+        if (!title.isEmpty()) {
+            ++status.windows;
+            if (!distinct.contains(title)) {
+                distinct.insert(title);
+                titles.append(title);
+            }
+        }
+    }
+    SetStatus(status);
+    if (titles.isEmpty()) {
+        return; // nothing to ask the store, and so nothing learnt about it either
+    }
+
+    try {
+        switch (m_store.ReopenIfReplaced()) {
+        case RuleStore::FileState::Missing:
+            throw StoreError(QStringLiteral("missing"),
+                             QStringLiteral("规则数据库文件不存在：%1").arg(m_store.Path()));
+        case RuleStore::FileState::Replaced:
+            qInfo().noquote() << "winwarden: the rule database was replaced; opened it again";
+            break;
+        case RuleStore::FileState::Same:
+            break;
+        }
+        m_store.SetBusyTimeout(kCycleBusyTimeoutMs);
+        m_rules = m_store.FindByNames(titles);
+    } catch (const StoreError& error) {
+        RestoreBusyTimeout();
+        // Without the rules nothing can be decided; the next tick tries afresh.
+        ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
+        return;
+    }
+
+    TopLevelWindows windows(pass, [this](const WindowHandle& window) {
+        // The close request waits on the browser, so it goes where the passes go.
+        QMetaObject::invokeMethod(
+            m_worker, [this, window] { m_source->RequestClose(window); }, Qt::QueuedConnection);
+    });
+    m_windows = &windows;
+    m_newPages.clear();
+    for (int i = 0; i < m_snapshot.count; ++i) {
+        const auto index = static_cast<size_t>(i);
+        const QString& title = m_snapshot.titles[index];
+        if (title.isEmpty()) {
+            continue;
+        }
+        const QString flag = CheckWindowRule(title, m_snapshot.urls[index]);
+        Q_EMIT windowSeen(title, m_snapshot.urls[index], flag);
+    }
+    m_windows = nullptr;
+
+    // Every rule that could be read has been enforced; a failure to record new titles only
+    // delays their recording to the next tick.
+    try {
+        m_store.InsertPassed(m_newPages);
+        ClearStoreFailure();
+    } catch (const StoreError& error) {
+        ReportStoreFailure(QStringLiteral("记录新窗口失败"), error.message());
+    }
+    m_newPages.clear();
+    m_rules.clear();
+    RestoreBusyTimeout();
+}
+
+void MonitorEngine::RestoreBusyTimeout() {
+    try {
+        if (m_store.IsOpen()) {
+            m_store.SetBusyTimeout(kCommandBusyTimeoutMs);
+        }
+    } catch (const StoreError&) {
+        // The store's next statement reports what is wrong with it.
+    }
+}
+
+QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url) {
+    if (title.isEmpty()) {
+        return {};
+    }
+    const auto found = m_rules.constFind(title);
+    if (found == m_rules.cend()) {
+        // Recorded once, however often the title appears in this pass; a later entry with
+        // the same title finds this rule.
+        m_newPages.emplace_back(title, url);
+        m_rules.insert(title, Rule{title, kFlagPass, url});
+        return kFlagPass;
+    }
+    const Rule& rule = *found;
+    if (rule.name && rule.flag && IsBlockingFlag(*rule.flag) && m_windows) {
+        if (const std::optional<WindowHandle> window =
+                m_windows->FindByCaption(title + text::kCaptionSuffix)) {
+            m_windows->RequestClose(*window);
+            Q_EMIT windowClosing(title, url);
+        }
+    }
+    return rule.flag.value_or(QString());
+}
+
+void MonitorEngine::ReportStoreFailure(const QString& what, const QString& message) {
+    const QString text = what + QStringLiteral("：") + message;
+    const bool news = m_status.storeFailure.isEmpty();
+    MonitorStatus status = m_status;
+    status.storeFailure = text;
+    SetStatus(status);
+    if (news) {
+        qWarning().noquote() << text;
+        Q_EMIT storeFailed(text);
+    }
+}
+
+void MonitorEngine::ClearStoreFailure() {
+    if (!m_status.storeFailure.isEmpty()) {
+        MonitorStatus status = m_status;
+        status.storeFailure.clear();
+        SetStatus(status);
+    }
+}
+
+void MonitorEngine::SetStatus(const MonitorStatus& status) {
+    if (status == m_status) {
+        return;
+    }
+    m_status = status;
+    Q_EMIT statusChanged(m_status);
+}
+
+} // namespace winwarden

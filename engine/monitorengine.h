@@ -1,0 +1,113 @@
+#pragma once
+
+#include "store/rulestore.h"
+#include "survey/browsersnapshot.h"
+#include "survey/browsersource.h"
+
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class QThread;
+
+namespace winwarden {
+
+class TopLevelWindows;
+
+// What the user should see of the monitor at a glance.
+struct MonitorStatus {
+    bool monitoring = false;
+    bool cycled = false;     // a cycle has run since monitoring started
+    int windows = 0;         // browser windows showing a page in the last cycle
+    int browsersWatched = 0; // browsers the last pass tried to read
+    int browsersRead = 0;    // of those, the ones that answered
+    QString storeFailure;    // what went wrong with the rules; empty while they work
+    QStringList notices;     // what the browser sources want known
+    bool operator==(const MonitorStatus&) const = default;
+};
+
+// The monitor: the rule store, the timer and the cycle. Every 2000 ms while monitoring, one
+// pass over the browser source is taken on a thread of its own, and the rule checks run on
+// its result here: a title seen for the first time is stored as "通过", a window whose rule
+// is "禁止" is asked to close, and every window is reported for the live list.
+class MonitorEngine final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMonitorPeriodMs = 2000;
+    // Early cycles asked for by a source come at least this far apart.
+    static constexpr int kEarlyCycleGapMs = 200;
+
+    explicit MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent = nullptr);
+    ~MonitorEngine() override;
+
+    // Opens the rule store; throws StoreError when it cannot.
+    void OpenStore(const QString& path);
+    RuleStore& Store() { return m_store; }
+
+    void Start();
+    void Stop();
+    bool IsMonitoring() const { return m_status.monitoring; }
+
+    // A tick: asks for a pass unless one is out already. Returns at once; the cycle runs
+    // when the pass comes back.
+    void OnTimer();
+    // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
+    void RequestEarlyCycle();
+    // The rule checks and the live-list reports of one cycle over `pass`, right now.
+    void RunCycle(const BrowserPass& pass);
+
+    // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
+    // now, as the live list shows it.
+    QString CheckWindowRule(const QString& title, const QString& url);
+
+    const MonitorStatus& Status() const { return m_status; }
+    const BrowserSnapshot& Snapshot() const { return m_snapshot; }
+    bool PassOut() const { return m_passOut; }
+
+Q_SIGNALS:
+    // A window of the cycle, for the live list, with the flag its rule holds.
+    void windowSeen(const QString& title, const QString& url, const QString& flag);
+    // The cycle asked a window to close.
+    void windowClosing(const QString& title, const QString& url);
+    // A store failure, once until the store works again.
+    void storeFailed(const QString& message);
+    void statusChanged(const winwarden::MonitorStatus& status);
+    void cycleFinished();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void TakePass();
+    void OnPassTaken(const BrowserPass& pass);
+    void ReportStoreFailure(const QString& what, const QString& message);
+    void ClearStoreFailure();
+    void SetStatus(const MonitorStatus& status);
+    void RestoreBusyTimeout();
+
+    RuleStore m_store;
+    std::unique_ptr<BrowserSource> m_source;
+    QThread* m_thread = nullptr;
+    QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests
+    QBasicTimer m_timer;
+    QBasicTimer m_earlyTimer;
+    QElapsedTimer m_sinceLastPass;
+    bool m_passOut = false;
+    bool m_earlyWanted = false;
+    BrowserSnapshot m_snapshot;
+    MonitorStatus m_status;
+
+    // The cycle under way.
+    QHash<QString, Rule> m_rules;                        // title -> deciding rule
+    std::vector<std::pair<QString, QString>> m_newPages; // titles to store, with their URLs
+    TopLevelWindows* m_windows = nullptr;
+};
+
+} // namespace winwarden
