@@ -1,20 +1,32 @@
 // One monitor cycle at scale: 1000 open pages, 100,000 stored rules, 10,000 listed windows.
-// BM_MonitorCycle runs the view's own cycle; BM_MonitorCycleNaive does the same work the
-// literal way (unindexed table, a fresh statement text per lookup, a row-by-row list scan),
-// which is what the view's index and prepared statements are there to beat.
+// BM_MonitorCycle runs the engine's own cycle on a pass that has been taken, which is all the
+// user-interface thread does; BM_MonitorCycleNaive does the same work the literal way
+// (unindexed table, a fresh statement text per lookup, a row-by-row list scan). The stall
+// benchmarks run whole cycles through the event loop and report the longest time it was
+// blocked.
+#include "engine/monitorengine.h"
 #include "monitor/winwardenview.h"
-#include "platform/toplevelwindows.h"
 #include "res/texts.h"
+#include "sources/devtools/devtoolsclient.h"
+#include "sources/devtools/devtoolssource.h"
 #include "store/flag.h"
 #include "store/schema.h"
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
+#include "tests/support/fakeendpoint.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <memory>
 #include <stdexcept>
@@ -38,23 +50,23 @@ QString FlagOf(int i) {
     return i % kBlockEvery == 0 ? kFlagBlock : kFlagPass;
 }
 
-class Pages final : public ShellWindows {
-public:
-    QList<int> ids;
-    bool Create() override { return true; }
-    int Count() override { return static_cast<int>(ids.size()); }
-    Item ItemAt(int position) override {
-        const int i = ids.at(position);
-        return Item{Item::Kind::HtmlDocument, Title(i), Url(i)};
-    }
-};
+BrowserPass PassOf(const QList<int>& ids) {
+    BrowserPass pass;
+    pass.browsersWatched = pass.browsersRead = 1;
+    for (int i : ids)
+        pass.windows.push_back({BrowserWindow::Kind::HtmlDocument,
+                                Title(i),
+                                Url(i),
+                                {-1, QStringLiteral("bench"), QString::number(i)}});
+    return pass;
+}
 
-class Windows final : public TopLevelWindows {
+// Hands out a prepared pass and counts close requests.
+class Pages final : public BrowserSource {
 public:
-    int closes = 0;
-    std::optional<WindowHandle> FindByCaption(const QString& caption) override {
-        return WindowHandle{QStringLiteral("bench"), caption};
-    }
+    BrowserPass pass;
+    std::atomic<int> closes{0};
+    BrowserPass TakePass() override { return pass; }
     void RequestClose(const WindowHandle&) override { ++closes; }
 };
 
@@ -109,27 +121,28 @@ void BM_MonitorCycle(benchmark::State& state) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("winwarden.mdb"));
     FillRules(path, true);
-    Pages pages;
-    Windows windows;
-    auto snapshot = std::make_unique<BrowserSnapshot>();
-    MonitorServices services{&pages, &windows, snapshot.get(), path};
-    CWinwardenView view(nullptr, services);
+    auto* pages = new Pages;
+    MonitorEngine engine{std::unique_ptr<BrowserSource>(pages)};
+    engine.OpenStore(path);
+    CWinwardenView view(engine);
     view.OnStart();
-    // List kListed windows, a snapshot's worth at a time.
+    // List kListed windows, a pass's worth at a time.
     for (int first = 0; first < kListed; first += kPages) {
-        pages.ids.clear();
+        QList<int> ids;
         for (int i = first; i < first + kPages; ++i)
-            pages.ids.append(i);
-        view.OnTimer(CWinwardenView::kMonitorTimerId);
+            ids.append(i);
+        engine.RunCycle(PassOf(ids));
     }
     Check(view.ListControl()->rowCount() == kListed, "list filled");
-    pages.ids = OpenPages();
-    windows.closes = 0;
+    const BrowserPass pass = PassOf(OpenPages());
+    engine.WaitForCloseRequests();
+    pages->closes = 0;
     for (auto _ : state)
-        view.OnTimer(CWinwardenView::kMonitorTimerId);
+        engine.RunCycle(pass);
+    engine.WaitForCloseRequests();
     Check(view.ListControl()->rowCount() == kListed, "nothing new listed");
     state.counters["closes/cycle"] =
-        benchmark::Counter(windows.closes, benchmark::Counter::kAvgIterations);
+        benchmark::Counter(pages->closes, benchmark::Counter::kAvgIterations);
     view.OnStop();
 }
 
@@ -146,9 +159,8 @@ void BM_MonitorCycleNaive(benchmark::State& state) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("naive"));
     db.setDatabaseName(path);
     Check(db.open(), "open");
-    Pages pages;
-    pages.ids = OpenPages();
-    Windows windows;
+    const BrowserPass pass = PassOf(OpenPages());
+    int closes = 0;
     auto snapshot = std::make_unique<BrowserSnapshot>();
     QTableWidget list(0, 3);
     for (int i = 0; i < kListed; ++i) {
@@ -159,7 +171,8 @@ void BM_MonitorCycleNaive(benchmark::State& state) {
     }
 
     for (auto _ : state) {
-        TakeBrowserSnapshot(pages, *snapshot);
+        TakeBrowserSnapshot(ShellWindows(pass), *snapshot);
+        TopLevelWindows windows(pass, [&](const WindowHandle&) { ++closes; });
         for (int i = 0; i < snapshot->count; ++i) {
             const QString& title = snapshot->titles[static_cast<std::size_t>(i)];
             const QString& url = snapshot->urls[static_cast<std::size_t>(i)];
@@ -197,15 +210,78 @@ void BM_MonitorCycleNaive(benchmark::State& state) {
         }
     }
     Check(list.rowCount() == kListed, "nothing new listed");
-    state.counters["closes/cycle"] =
-        benchmark::Counter(windows.closes, benchmark::Counter::kAvgIterations);
+    state.counters["closes/cycle"] = benchmark::Counter(closes, benchmark::Counter::kAvgIterations);
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("naive"));
 }
 
+// A /json/list answer of `pages` pages, shaped like Chromium's own.
+QByteArray TargetList(const QList<int>& ids) {
+    QJsonArray list;
+    for (int i : ids)
+        list.append(QJsonObject{{QStringLiteral("id"), QString::number(i)},
+                                {QStringLiteral("type"), QStringLiteral("page")},
+                                {QStringLiteral("title"), Title(i)},
+                                {QStringLiteral("url"), Url(i)}});
+    return QJsonDocument(list).toJson(QJsonDocument::Compact);
+}
+
+// Whole cycles through the event loop against a DevTools endpoint that answers after
+// `delayMs`: the longest time the loop went without running its 1 ms timer, over all cycles.
+void RunStallCycles(benchmark::State& state, const QList<int>& open, int delayMs) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("winwarden.mdb"));
+    FillRules(path, true);
+    const FakeEndpoint endpoint(FakeEndpoint::Answer(200, TargetList(open)), delayMs);
+    std::atomic<int> closes{0};
+    MonitorEngine engine(MakeDevToolsSource([&] { return QStringList{endpoint.Endpoint()}; },
+                                            &FetchTargetList,
+                                            [&](const QString&, const QString&) { ++closes; }));
+    engine.OpenStore(path);
+    CWinwardenView view(engine);
+    view.OnStart();
+    QElapsedTimer clock;
+    qint64 longest = 0;
+    QTimer beat;
+    beat.setInterval(1);
+    QObject::connect(&beat, &QTimer::timeout,
+                     [&] { longest = std::max(longest, clock.restart()); });
+    for (auto _ : state) {
+        QSignalSpy finished(&engine, &MonitorEngine::cycleFinished);
+        clock.start();
+        beat.start();
+        engine.OnTimer();
+        Check(finished.wait(30000), "cycle finished");
+        longest = std::max(longest, clock.elapsed());
+        beat.stop();
+        engine.WaitForCloseRequests();
+    }
+    state.counters["stall_ms"] = static_cast<double>(longest);
+    state.counters["closes/cycle"] = benchmark::Counter(closes, benchmark::Counter::kAvgIterations);
+}
+
+void BM_EventLoopStall1000Windows(benchmark::State& state) {
+    RunStallCycles(state, OpenPages(), 0);
+}
+
+void BM_EventLoopStallSlowEndpoint(benchmark::State& state) {
+    RunStallCycles(state, OpenPages(), 900);
+}
+
+// 100 of 500 open pages blocked at once: every close request goes out in the one cycle.
+void BM_EventLoopStall100Of500Blocked(benchmark::State& state) {
+    QList<int> ids;
+    for (int i = 0; i < 500; ++i)
+        ids.append(i * kBlockEvery + (i % 5 == 0 ? 0 : 1));
+    RunStallCycles(state, ids, 0);
+}
+
 BENCHMARK(BM_MonitorCycle)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleNaive)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EventLoopStall1000Windows)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_EventLoopStallSlowEndpoint)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_EventLoopStall100Of500Blocked)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 } // namespace
 

@@ -63,6 +63,7 @@ void MonitorEngine::Stop() {
     m_timer.stop();
     m_earlyTimer.stop();
     m_earlyWanted = false;
+    m_passStale = m_passOut;
     MonitorStatus status = m_status;
     status.monitoring = false;
     SetStatus(status);
@@ -95,12 +96,13 @@ void MonitorEngine::RequestEarlyCycle() {
     if (since >= kEarlyCycleGapMs) {
         TakePass();
     } else if (!m_earlyTimer.isActive()) {
-        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), this);
+        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), Qt::PreciseTimer, this);
     }
 }
 
 void MonitorEngine::TakePass() {
     m_passOut = true;
+    m_passStale = false;
     m_earlyWanted = false;
     m_earlyTimer.stop();
     m_sinceLastPass.start();
@@ -114,10 +116,15 @@ void MonitorEngine::TakePass() {
         Qt::QueuedConnection);
 }
 
+void MonitorEngine::WaitForCloseRequests() {
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
+}
+
 void MonitorEngine::OnPassTaken(const BrowserPass& pass) {
     m_passOut = false;
-    // A pass asked for before a stop still tells what is open, but nothing acts on it.
-    if (m_status.monitoring) {
+    // A tick runs a cycle whatever the monitoring state, but a stop forgets what it asked.
+    if (!m_passStale) {
         RunCycle(pass);
     }
     if (m_earlyWanted) {
@@ -137,7 +144,9 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
     status.notices = QStringList(pass.notices.begin(), pass.notices.end());
     status.windows = 0;
     QStringList titles;
+    titles.reserve(m_snapshot.count);
     QSet<QString> distinct;
+    distinct.reserve(m_snapshot.count);
     for (int i = 0; i < m_snapshot.count; ++i) {
         const QString& title = m_snapshot.titles[static_cast<size_t>(i)];
         if (!title.isEmpty()) {

@@ -67,6 +67,9 @@ public:
     // now, as the live list shows it.
     QString CheckWindowRule(const QString& title, const QString& url);
 
+    // Waits until every close request made so far has been handed to the source.
+    void WaitForCloseRequests();
+
     const MonitorStatus& Status() const { return m_status; }
     const BrowserSnapshot& Snapshot() const { return m_snapshot; }
     bool PassOut() const { return m_passOut; }
@@ -100,6 +103,7 @@ private:
     QBasicTimer m_earlyTimer;
     QElapsedTimer m_sinceLastPass;
     bool m_passOut = false;
+    bool m_passStale = false; // the pass out was asked for before a stop: nothing acts on it
     bool m_earlyWanted = false;
     BrowserSnapshot m_snapshot;
     MonitorStatus m_status;

@@ -4,8 +4,6 @@
 #include "store/flag.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <array>
@@ -71,6 +69,36 @@ QString NotNull(const QString& value) {
 
 StoreError NotOpen() {
     return StoreError(QStringLiteral("not-open"), QStringLiteral("规则数据库未打开"));
+}
+
+// The titles as a JSON array of strings, for json_each. Written directly: a cycle passes a
+// thousand titles each time, and a detour through a JSON document costs more than the lookup.
+QString JsonArray(const QStringList& texts) {
+    qsizetype length = 2;
+    for (const QString& text : texts) {
+        length += text.size() + 3;
+    }
+    QString json;
+    json.reserve(length + length / 8);
+    json.append(u'[');
+    for (const QString& text : texts) {
+        if (json.size() > 1) {
+            json.append(u',');
+        }
+        json.append(u'"');
+        for (const QChar c : text) {
+            if (c == u'"' || c == u'\\') {
+                json.append(u'\\').append(c);
+            } else if (c.unicode() < 0x20) {
+                json.append(QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')));
+            } else {
+                json.append(c);
+            }
+        }
+        json.append(u'"');
+    }
+    json.append(u']');
+    return json;
 }
 
 struct FileId {
@@ -206,6 +234,10 @@ void RuleStore::Open(const QString& path) {
     m_impl->path = path;
     m_impl->db = OpenSqlite(UniqueConnectionName("rules"), path, OpenMode::ReadWrite);
     m_impl->identity = IdentityOf(path);
+    // A cycle looks up every open page at once, all over the name index: with the whole
+    // index in memory that costs no reads of the file. The engine drops the pages anyway as
+    // soon as another program changes the file.
+    m_impl->Exec(QStringLiteral("PRAGMA cache_size = -32768"));
 }
 
 void RuleStore::Close() {
@@ -257,10 +289,10 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
         m_impl->RequireOpen();
         return found;
     }
-    const QByteArray names =
-        QJsonDocument(QJsonArray::fromStringList(titles)).toJson(QJsonDocument::Compact);
-    m_impl->Run(kFindMany, {QString::fromUtf8(names)});
+    m_impl->Run(kFindMany, {JsonArray(titles)});
+    found.reserve(titles.size());
     QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
+    deciding.reserve(titles.size());
     m_impl->ReadRows(kFindMany, [&](Rule rule, qint64 rowid) {
         const QString name = rule.name.value_or(QString());
         const auto seen = deciding.constFind(name);

@@ -4,7 +4,7 @@
 #include "app/winwardenapp.h"
 #include "app/winwardendoc.h"
 #include "res/commandids.h"
-#include "tests/support/fakes.h"
+#include "tests/support/fakesource.h"
 #include "tests/support/testdb.h"
 
 #include <QAction>
@@ -21,8 +21,8 @@ public:
     AppFixture() {
         QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-        m_app = std::make_unique<CWinwardenApp>(MonitorServices{
-            .shellWindows = &m_shell, .topLevelWindows = &m_windows, .databasePath = m_db.path()});
+        m_app = std::make_unique<CWinwardenApp>(
+            MonitorServices{std::unique_ptr<BrowserSource>(m_source), m_db.path()});
     }
 
     bool Start(const QStringList& arguments = {}) { return m_app->InitInstance(arguments); }
@@ -31,14 +31,14 @@ public:
     CWinwardenDoc& Doc() { return *m_app->Document(); }
     CWinwardenView& View() { return *Frame().View(); }
     TempRuleDb& Db() { return m_db; }
+    FakeBrowserSource& Source() { return *m_source; }
     QString SettingsDir() const { return m_settings.path(); }
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 
 private:
     QTemporaryDir m_settings;
     TempRuleDb m_db;
-    FakeShellWindows m_shell;
-    FakeTopLevelWindows m_windows;
+    FakeBrowserSource* m_source = new FakeBrowserSource; // owned by the application
     std::unique_ptr<CWinwardenApp> m_app;
 };
 

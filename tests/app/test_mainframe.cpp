@@ -1,4 +1,5 @@
 // The main window over the real view: menus, keys, status bar and bars.
+#include "engine/monitorengine.h"
 #include "tests/app/appfixture.h"
 
 #include <QAbstractEventDispatcher>
@@ -49,7 +50,7 @@ private Q_SLOTS:
                        u"\n查看(&V): 工具栏(&T)=59392[x] 状态栏(&S)=59393[x] --- 程序状态=32780"
                        u"\n帮助(&H): 关于 winwarden(&A)...=57664 --- 下载最新版本=32778"_s);
         // The window takes every editing key of its table before the list; none has an effect.
-        view.AddToLiveList(u"Kept page"_s, u"https://kept.example/"_s);
+        view.AddToLiveList(u"Kept page"_s, u"https://kept.example/"_s, u"通过"_s);
         QTableWidget* list = view.ListControl();
         list->setCurrentCell(0, 0);
         list->setFocus();
@@ -65,12 +66,12 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), list->item(0, 0)->text());
         // Exit ends the run with status 0, the monitor stopped before the view's store closes.
         auto* dispatcher = QAbstractEventDispatcher::instance();
-        QVERIFY(!dispatcher->registeredTimers(&view).isEmpty());
+        QVERIFY(!dispatcher->registeredTimers(&view.Engine()).isEmpty());
         QEventLoop loop;
         QTimer::singleShot(0, this, [this] { m_fixture->TriggerMenu(cmd::kAppExit); });
         QTimer::singleShot(5000, &loop, [&loop] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);
-        QVERIFY(!Frame().isVisible() && dispatcher->registeredTimers(&view).isEmpty());
+        QVERIFY(!Frame().isVisible() && dispatcher->registeredTimers(&view.Engine()).isEmpty());
     }
     // Prompts (a program command has none), then the toggles: {toolbar, mark, status bar, mark}.
     void statusPromptsAndBarToggles() {

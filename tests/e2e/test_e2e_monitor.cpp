@@ -1,7 +1,9 @@
 // The monitor against a real headless Chromium and a real rule database file.
+#include "engine/monitorengine.h"
 #include "monitor/winwardenview.h"
 #include "res/commandids.h"
 #include "res/texts.h"
+#include "sources/devtools/devtoolssource.h"
 #include "tests/support/chromium.h"
 #include "tests/support/testdb.h"
 
@@ -30,21 +32,24 @@ private Q_SLOTS:
         const QString keptUrl = chromium.Target(keptId)->value(u"url").toString();
 
         TempRuleDb db;
-        CWinwardenView view(nullptr, {nullptr, nullptr, nullptr, db.path()});
+        MonitorEngine engine(MakeDevToolsSource());
+        engine.OpenStore(db.path());
+        CWinwardenView view(engine);
         QVERIFY(view.OnCmdMsg(cmd::kStart));
         const auto stored = [&](const QString& title, const QString& flag, const QString& url) {
             return db.rows().contains(RuleRow{{}, title, flag, url});
         };
-        const auto listed = [&](const QString& title, const QString& url) {
+        const auto listed = [&](const QString& title, const QString& url,
+                                const QString& flag = u"通过"_s) {
             const QTableWidget* list = view.ListControl();
             const auto found = list->findItems(title + text::kCaptionSuffix, Qt::MatchExactly);
-            return found.size() == 1 && list->item(found[0]->row(), 1)->text() == u"通过"_s &&
+            return found.size() == 1 && list->item(found[0]->row(), 1)->text() == flag &&
                    list->item(found[0]->row(), 2)->text() == url;
         };
         // The first tick comes from the monitor timer itself.
         QTRY_VERIFY_WITH_TIMEOUT(stored(blocked, u"通过"_s, blockedUrl) &&
                                      stored(kept, u"通过"_s, keptUrl),
-                                 CWinwardenView::kMonitorPeriodMs * 3);
+                                 MonitorEngine::kMonitorPeriodMs * 3);
         QVERIFY(listed(blocked, blockedUrl) && listed(kept, keptUrl));
 
         // Another process marks one rule as blocked while the program runs.
@@ -52,7 +57,7 @@ private Q_SLOTS:
                                        u"窗口名称='坏页 O''Brien & Co';"_s),
                  0);
         view.OnTimer(CWinwardenView::kMonitorTimerId);
-        QVERIFY(chromium.WaitUntilGone(blockedId, 2000));
+        QVERIFY(chromium.WaitUntilGone(blockedId, 3000));
         QVERIFY(chromium.Target(keptId).has_value());
         QVERIFY(listed(blocked, blockedUrl));
         QVERIFY(stored(blocked, u"禁止"_s, blockedUrl) && stored(kept, u"通过"_s, keptUrl));

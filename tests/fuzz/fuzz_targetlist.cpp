@@ -1,5 +1,5 @@
 // Any bytes a browser endpoint may answer, through the target-list decoder and a snapshot pass.
-#include "platform/targetlist.h"
+#include "sources/devtools/targetlist.h"
 #include "survey/browsersnapshot.h"
 #include "survey/targetlistshellwindows.h"
 

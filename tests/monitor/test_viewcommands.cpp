@@ -3,8 +3,6 @@
 #include "monitor/winwardenview.h"
 #include "res/commandids.h"
 #include "res/texts.h"
-#include "survey/browsersnapshot.h"
-#include "tests/support/fakes.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/testdb.h"
 #include "tests/support/viewrig.h"
@@ -77,12 +75,12 @@ class TestViewCommands final : public QObject {
     QString Cell(int r, int c) const { return m->Cell(r, c); }
     QStringList Rows() const { return m->Rows(); }
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
-    void Tick() { m->view.OnTimer(CWinwardenView::kMonitorTimerId); }
+    void Tick() { m->Tick(); }
     void Open(const QList<int>& pages) {
         QStringList titlesAndUrls;
         for (int n : pages)
             titlesAndUrls << Title(n) << Url(n);
-        m->shell.SetPages(titlesAndUrls);
+        m->source->SetPages(titlesAndUrls);
     }
 
 private Q_SLOTS:
@@ -145,6 +143,26 @@ private Q_SLOTS:
                  (QStringList{u"|通过|"_s + Url(5), text::kCaptionSuffix + u"|通过|"_s, Row(1)}));
     }
 
+    // The page is open at another address than the one its rule was first stored with:
+    // blocking it from the live list reaches the rule that decides for its title, and the
+    // page goes at the next tick. A change that reaches no rule is refused and shown as such.
+    void blockingReachesTheRuleThatDecides() {
+        m->db.insert(Title(1), u"通过"_s, Url(1) + u"?from=yesterday"_s);
+        m->source->SetPages({Title(1), Url(1) + u"?from=today"_s});
+        m->view.OnStart();
+        Tick();
+        List()->selectRow(0);
+        Run(&CWinwardenView::OnListDblClk, {Click({u"禁止"_s, u"确定"_s})});
+        QCOMPARE(Flags(), u"禁止"_s);
+        QCOMPARE(Cell(0, 1), u"禁止"_s);
+        Tick();
+        QCOMPARE(m->source->CloseRequestsFor(Title(1)), 1);
+        m->db.exec(u"DELETE FROM 窗口名表"_s);
+        Run(&CWinwardenView::OnListDblClk, {Click({u"通过"_s, u"确定"_s}), Click(kOk)});
+        QCOMPARE(m_seen, u"系统提示|2|确定|修改窗口标记失败："_s + text::kNoRuleForWindow);
+        QCOMPARE(Cell(0, 1), u"禁止"_s);
+    }
+
     // Ticks keep coming while the dialog and the confirmation are open; they append rows, and
     // the pending edit and delete still reach the rows they were opened for.
     void monitoringWithModalsOpen() {
@@ -172,16 +190,18 @@ private Q_SLOTS:
         QCOMPARE(m_seen, ConfirmBox(1));
         QCOMPARE(Rows(), (QStringList{Row(3), Row(4)}));
         Tick();
-        QCOMPARE(Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2)}));
+        QCOMPARE(Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2, u"禁止"_s)}));
         // Refresh while monitoring empties the list; the status box says so.
         m->view.OnCmdMsg(cmd::kRefreshList);
         QCOMPARE(QSize(List()->columnCount(), List()->rowCount()), QSize(3, 0));
         Run(&CWinwardenView::OnShowStatus, {Click(kOk)});
         QCOMPARE(m_seen, u"系统提示|1|确定|《 浏览哨兵》程序，正常运行！   "_s);
-        m->view.OnInitialUpdate(); // again: the size and the monitoring stay
+        m->view.OnInitialUpdate(); // again (a new document): the size and the live list stay
         QCOMPARE(m->view.size(), QSize(700, 420));
-        QVERIFY(List()->isHidden() && m->view.IsMonitoring());
-        QCOMPARE(QAbstractEventDispatcher::instance()->registeredTimers(&m->view).size(), 1);
+        QVERIFY(!List()->isHidden() && m->view.IsMonitoring());
+        QCOMPARE(QAbstractEventDispatcher::instance()->registeredTimers(&m->engine).size(), 1);
+        Tick();
+        QCOMPARE(List()->rowCount(), 4);
     }
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "engine/monitorengine.h"
 #include "monitor/winwardenview.h"
-#include "survey/browsersnapshot.h"
-#include "tests/support/fakes.h"
+#include "tests/support/fakesource.h"
 #include "tests/support/testdb.h"
 
 #include <QStringList>
@@ -10,17 +10,22 @@
 
 namespace winwarden::test {
 
-// A real view over a fresh rule database, watching fake windows.
-struct ViewRig {
+// A monitor engine over a fresh rule database, watching a fake browser source.
+struct EngineRig {
     TempRuleDb db;
-    BrowserSnapshot snapshot;
-    FakeShellWindows shell;
-    FakeTopLevelWindows windows;
-    CWinwardenView view{nullptr, {&shell, &windows, &snapshot, db.path()}};
+    FakeBrowserSource* source = new FakeBrowserSource; // owned by the engine
+    MonitorEngine engine{std::unique_ptr<BrowserSource>(source)};
 
-    QString Cell(int row, int column) const {
-        return view.ListControl()->model()->index(row, column).data().toString();
-    }
+    EngineRig() { engine.OpenStore(db.path()); }
+    // One tick, waited for until its cycle and its close requests are done.
+    void Tick();
+};
+
+// A real view over such an engine.
+struct ViewRig : EngineRig {
+    CWinwardenView view{engine};
+
+    QString Cell(int row, int column) const { return view.CellText(row, column); }
     // The list as "caption|flag|url" lines.
     QStringList Rows() const {
         QStringList rows;

@@ -1,0 +1,178 @@
+// The monitor cycle without any widget: a real rule database, a fake browser source.
+#include "engine/monitorengine.h"
+#include "res/texts.h"
+#include "tests/support/viewrig.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+class TestMonitorEngine final : public QObject {
+    Q_OBJECT
+    std::unique_ptr<EngineRig> m;
+    QStringList m_seen; // "title|flag|url" of every window the cycles reported
+
+    QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
+    void IgnoreWarnings() { QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s)); }
+
+private Q_SLOTS:
+    void init() {
+        m = std::make_unique<EngineRig>();
+        m_seen.clear();
+        connect(&m->engine, &MonitorEngine::windowSeen, this,
+                [this](const QString& t, const QString& u, const QString& f) {
+                    m_seen << t + u'|' + f + u'|' + u;
+                });
+    }
+
+    // Stored in the cycle that first sees it, once per title (case counts), with the first URL;
+    // every titled window is reported in order, an untitled one neither stored nor reported.
+    void firstSightStoresOneRulePerTitle() {
+        const QString title = u"O'Brien 100% \"新闻\""_s, url = u"http://example.test/?q='x'%20"_s;
+        m->source->SetPages({title, url, QString(), u"http://untitled/"_s, title.toUpper(), url,
+                             title, u"http://later/"_s});
+        for (int tick = 0; tick < 2; ++tick) {
+            m->Tick();
+            QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, u"通过"_s, url},
+                                                   {{}, title.toUpper(), u"通过"_s, url}}));
+        }
+        const QStringList once{title + u"|通过|"_s + url, title.toUpper() + u"|通过|"_s + url,
+                               title + u"|通过|http://later/"_s};
+        QCOMPARE(m_seen, once + once);
+    }
+
+    void blockingDependsOnHowTheFlagBegins_data() {
+        QTest::addColumn<std::optional<QString>>("flag");
+        QTest::addColumn<int>("pages"); // windows with the one title
+        QTest::addColumn<int>("closes");
+        QTest::newRow("block") << std::optional(u"禁止"_s) << 1 << 1;
+        QTest::newRow("block, title twice") << std::optional(u"禁止"_s) << 2 << 2;
+        QTest::newRow("longer") << std::optional(u"禁止访问"_s) << 1 << 1;
+        QTest::newRow("half") << std::optional(u"禁"_s) << 1 << 0;
+        QTest::newRow("empty") << std::optional(u""_s) << 1 << 0;
+        QTest::newRow("null") << std::optional<QString>() << 1 << 0;
+        QTest::newRow("leading space") << std::optional(u" 禁止"_s) << 1 << 0;
+    }
+    // Close requests at every cycle while the window stays open; the flag is reported as held.
+    void blockingDependsOnHowTheFlagBegins() {
+        QFETCH(std::optional<QString>, flag);
+        QFETCH(int, pages);
+        QFETCH(int, closes);
+        const QString title = u"某页"_s, url = u"http://page.test/"_s;
+        m->db.insert(title, flag, url);
+        m->source->SetPages(QStringList{title, url, title, u"http://two/"_s}.first(2 * pages));
+        for (int tick = 1; tick <= 2; ++tick) {
+            m->Tick();
+            QCOMPARE(m->source->CloseRequestsFor(title), tick * closes);
+            QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, flag, url}}));
+        }
+        QCOMPARE(m_seen.first(), title + u'|' + flag.value_or(QString()) + u'|' + url);
+    }
+
+    // A window that shows no page any more is passed by: its deleted rule stays deleted.
+    void windowsWithoutAPageArePassedBy() {
+        m->source->SetPages({u"旧页"_s, u"http://old/"_s});
+        m->Tick();
+        m->db.exec(u"DELETE FROM 窗口名表"_s);
+        m->source->SetWindows({{BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}}});
+        m->Tick();
+        QCOMPARE(m->db.rows().size(), 0);
+        QCOMPARE(m_seen.size(), 1);
+    }
+
+    // However many windows are open, the last one is checked too.
+    void noCapOnTheNumberOfWindows() {
+        std::vector<BrowserWindow> windows(1500, {BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}});
+        windows.back() = {BrowserWindow::Kind::HtmlDocument,
+                          u"末页"_s,
+                          u"http://last/"_s,
+                          {-1, u"fake"_s, u"末页"_s}};
+        m->db.insert(u"末页"_s, u"禁止"_s, u"http://last/"_s);
+        m->source->SetWindows(windows);
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"末页"_s), 1);
+        QCOMPARE(m->engine.Status().windows, 1);
+    }
+
+    // A store that refuses to record new titles still has its rules enforced; a store that
+    // cannot be read at all is reported once until it works again.
+    void storeFailuresAreReportedOnceAndBlockingGoesOn() {
+        QSignalSpy failures(&m->engine, &MonitorEngine::storeFailed);
+        m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        m->db.exec(u"CREATE TRIGGER 满 BEFORE INSERT ON 窗口名表 BEGIN "
+                   u"SELECT RAISE(FAIL, 'database or disk is full'); END"_s);
+        m->source->SetPages({u"新页"_s, u"http://new/"_s, u"坏页"_s, u"http://bad/"_s});
+        IgnoreWarnings();
+        m->Tick();
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 2);
+        QCOMPARE(failures.size(), 1);
+        QVERIFY(m->engine.Status().storeFailure.contains(u"disk is full"_s));
+        m->db.exec(u"DROP TRIGGER 满"_s);
+        m->Tick();
+        QCOMPARE(m->db.rows().size(), 2);
+        QVERIFY(m->engine.Status().storeFailure.isEmpty());
+        m->db.exec(u"ALTER TABLE 窗口名表 RENAME TO 别处"_s);
+        IgnoreWarnings();
+        m->Tick();
+        m->Tick();
+        QCOMPARE(failures.size(), 2);
+    }
+
+    // A rule file deleted or replaced by a rename is opened afresh at the next cycle.
+    void aReplacedRuleFileIsOpenedAgain() {
+        m->source->SetPages({u"坏页"_s, u"http://bad/"_s});
+        m->Tick();
+        TempRuleDb other;
+        other.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        QVERIFY(QFile::remove(m->db.path()));
+        IgnoreWarnings();
+        m->Tick();
+        QVERIFY(m->engine.Status().storeFailure.contains(m->db.path()));
+        QVERIFY(QFile::rename(other.path(), m->db.path()));
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
+        QVERIFY(m->engine.Status().storeFailure.isEmpty());
+    }
+
+    // What the user sees at a glance: monitoring, windows seen, browsers that did not answer.
+    void statusFollowsTheCycles() {
+        QSignalSpy changes(&m->engine, &MonitorEngine::statusChanged);
+        m->engine.Start();
+        QVERIFY(m->engine.Status().monitoring && !m->engine.Status().cycled);
+        m->source->SetPages({u"一"_s, u"1"_s, u"二"_s, u"2"_s});
+        m->Tick();
+        QCOMPARE(m->engine.Status().windows, 2);
+        m->source->SetUnreadable(true);
+        m->Tick();
+        QCOMPARE(m->engine.Status().browsersRead, 0);
+        QCOMPARE(m->engine.Status().windows, 0);
+        m->engine.Stop();
+        QVERIFY(!m->engine.Status().monitoring);
+        QCOMPARE(changes.size(), 4);
+    }
+
+    // Early cycles asked for in a burst make one pass now and at most one more, 200 ms on.
+    void earlyCyclesAreCoalesced() {
+        m->engine.Start();
+        QSignalSpy finished(&m->engine, &MonitorEngine::cycleFinished);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i)
+            m->engine.RequestEarlyCycle();
+        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.wait(5000));
+        QVERIFY(clock.elapsed() >= MonitorEngine::kEarlyCycleGapMs);
+        QVERIFY(!finished.wait(MonitorEngine::kEarlyCycleGapMs * 2));
+        QCOMPARE(m->source->Passes(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMonitorEngine)
+#include "test_monitorengine.moc"
