@@ -1,6 +1,7 @@
 // The main window's menu, toolbar and status bar.
 #include "app/icons.h"
 #include "app/mainframe.h"
+#include "app/monitorpane.h"
 #include "res/commandids.h"
 #include "res/menus.h"
 #include "res/strings.h"
@@ -75,6 +76,11 @@ void CMainFrame::CreateStatusBar() {
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
     m_messagePane->setTextFormat(Qt::PlainText);
     m_wndStatusBar->addWidget(m_messagePane, 1);
+
+    auto* monitorPane = new MonitorPane(m_wndStatusBar);
+    monitorPane->Show(m_pView->Engine().Status());
+    connect(&m_pView->Engine(), &MonitorEngine::statusChanged, monitorPane, &MonitorPane::Show);
+    m_wndStatusBar->addPermanentWidget(monitorPane);
 
     const int ids[] = {res::kIdsCapsLock, res::kIdsNumLock, res::kIdsScrollLock};
     const char* names[] = {"capsLockIndicator", "numLockIndicator", "scrollLockIndicator"};

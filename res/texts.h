@@ -33,6 +33,14 @@ inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败�
 inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
 inline const QString kNoRuleForWindow = QStringLiteral("规则库中没有这个窗口的规则（它可能已被删除）");
 
+// The status bar's monitor pane.
+inline const QString kPaneMonitoring = QStringLiteral("监视中");
+inline const QString kPaneStopped = QStringLiteral("未监视");
+inline const QString kPaneWindows = QStringLiteral("浏览器窗口 %1 个");
+inline const QString kPaneNoBrowser = QStringLiteral("没有浏览器应答");
+inline const QString kPaneSomeBrowsersSilent = QStringLiteral("%1 个浏览器未应答");
+inline const QString kPaneStoreFailed = QStringLiteral("窗口规则读写失败");
+
 // The buttons of the program's own boxes, whatever language Qt itself speaks.
 inline const QString kButtonOk = QStringLiteral("确定");
 inline const QString kButtonCancel = QStringLiteral("取消");

@@ -5,8 +5,11 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -30,6 +33,36 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&Frame()));
     }
     void cleanup() { m_fixture.reset(); }
+
+    // The monitor pane says at a glance what the monitor does, and trouble stays in it for as
+    // long as it lasts, whatever the message pane shows meanwhile.
+    void monitorPaneShowsStateAndTrouble() {
+        auto* pane = Frame().findChild<QLabel*>(u"monitorPane"_s);
+        QCOMPARE(pane->text(), u"未监视"_s);
+        m_fixture->TriggerMenu(cmd::kStart);
+        MonitorEngine& engine = m_fixture->View().Engine();
+        const auto tick = [&] {
+            QSignalSpy finished(&engine, &MonitorEngine::cycleFinished);
+            engine.OnTimer();
+            QVERIFY(finished.wait(5000));
+        };
+        m_fixture->Source().SetPages({u"一"_s, u"http://1/"_s, u"二"_s, u"http://2/"_s});
+        tick();
+        QCOMPARE(pane->text(), u"监视中 · 浏览器窗口 2 个"_s);
+        m_fixture->Source().SetUnreadable(true);
+        tick();
+        Frame().statusBar()->showMessage(u"就绪"_s);
+        QCOMPARE(pane->text(), u"监视中 · 没有浏览器应答"_s);
+        m_fixture->Source().SetUnreadable(false);
+        m_fixture->Db().exec(u"DROP TABLE 窗口名表"_s);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s));
+        tick();
+        tick();
+        QCOMPARE(pane->text(), u"监视中 · 浏览器窗口 2 个 · 窗口规则读写失败"_s);
+        QVERIFY(pane->toolTip().contains(u"窗口名表"_s));
+        m_fixture->TriggerMenu(cmd::kStop);
+        QVERIFY(pane->text().startsWith(u"未监视"_s));
+    }
 
     // Menus, then the editing keys over a live list, then exit while the monitor runs.
     void menusKeysAndExitWhileMonitoring() {

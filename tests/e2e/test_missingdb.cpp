@@ -40,8 +40,12 @@ private Q_SLOTS:
         run.start(u"sh"_s, {u"-c"_s, QString::fromUtf8(kScript), u"sh"_s, program, xDir.path()});
         QVERIFY(run.waitForFinished(60000));
         const QString out = QString::fromUtf8(run.readAllStandardOutput()).trimmed();
-        QVERIFY2(out.endsWith(u"found=0 status=255"_s),
-                 qPrintable(out + QString::fromUtf8(run.readAllStandardError())));
+        const QString err = QString::fromUtf8(run.readAllStandardError());
+        QVERIFY2(out.endsWith(u"found=0 status=255"_s), qPrintable(out + err));
+        // The terminal tells where the program looked and how to make a database there.
+        const QString path = QDir(dir.path()).filePath(u"winwarden.mdb"_s);
+        QVERIFY2(err.contains(path) && err.contains(u"winwarden-db create '"_s + path),
+                 qPrintable(err));
         QVERIFY2(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  "the failed open left a file behind");
     }

@@ -1,0 +1,43 @@
+#include "app/monitorpane.h"
+
+#include "res/texts.h"
+
+namespace winwarden {
+
+MonitorPane::MonitorPane(QWidget* parent) : QLabel(parent) {
+    setObjectName(QStringLiteral("monitorPane"));
+    setTextFormat(Qt::PlainText);
+    setFrameShape(QFrame::StyledPanel);
+    Show(MonitorStatus{});
+}
+
+QString MonitorPane::Text(const MonitorStatus& status) {
+    QStringList parts{status.monitoring ? text::kPaneMonitoring : text::kPaneStopped};
+    if (status.monitoring && status.cycled) {
+        if (status.browsersWatched > 0 && status.browsersRead == 0) {
+            parts << text::kPaneNoBrowser;
+        } else {
+            parts << text::kPaneWindows.arg(status.windows);
+            if (status.browsersRead < status.browsersWatched) {
+                parts << text::kPaneSomeBrowsersSilent.arg(status.browsersWatched -
+                                                           status.browsersRead);
+            }
+        }
+    }
+    if (!status.storeFailure.isEmpty()) {
+        parts << text::kPaneStoreFailed;
+    }
+    parts << status.notices;
+    return parts.join(QStringLiteral(" · "));
+}
+
+void MonitorPane::Show(const MonitorStatus& status) {
+    setText(Text(status));
+    const bool trouble = !status.storeFailure.isEmpty() || !status.notices.isEmpty() ||
+                         (status.monitoring && status.cycled && status.browsersRead == 0);
+    // Trouble stands out without anything to open; the tooltip has the whole story.
+    setStyleSheet(trouble ? QStringLiteral("color: #b00000; font-weight: bold;") : QString());
+    setToolTip(status.storeFailure);
+}
+
+} // namespace winwarden
