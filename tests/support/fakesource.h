@@ -1,0 +1,40 @@
+#pragma once
+
+#include "survey/browsersource.h"
+
+#include <QList>
+#include <QStringList>
+#include <mutex>
+#include <vector>
+
+namespace winwarden::test {
+
+// A browser source whose windows the test sets. Safe to use from the test thread while the
+// monitor takes passes on another; every close request is recorded and closes the window.
+class FakeBrowserSource final : public BrowserSource {
+public:
+    // One HTML-document window per title and URL, in turn; the handle is {-1, "fake", title}.
+    void SetPages(const QStringList& titlesAndUrls);
+    void SetWindows(std::vector<BrowserWindow> windows);
+    // While set, a pass reads no browser at all.
+    void SetUnreadable(bool unreadable);
+
+    BrowserPass TakePass() override;
+    void RequestClose(const WindowHandle& window) override;
+
+    // Every RequestClose, in order; and those that named a window titled `title` (or, for a
+    // window already gone, whose handle's id is `title`).
+    QList<WindowHandle> CloseRequests() const;
+    int CloseRequestsFor(const QString& title) const;
+    int Passes() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<BrowserWindow> m_windows;
+    bool m_unreadable = false;
+    QList<WindowHandle> m_closeRequests;
+    QStringList m_closeTitles; // the title of the window each request named, when it was open
+    int m_passes = 0;
+};
+
+} // namespace winwarden::test
