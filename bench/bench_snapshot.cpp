@@ -1,6 +1,8 @@
-// One snapshot pass over a canned answer of 1000 targets, decoding included, no network.
+// One snapshot pass through the DevTools source over a canned answer of 1000 targets,
+// decoding included, no network.
+#include "sources/devtools/devtoolssource.h"
 #include "survey/browsersnapshot.h"
-#include "survey/targetlistshellwindows.h"
+#include "survey/shellwindows.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,11 +37,14 @@ QByteArray CannedTargetList(int targets) {
 
 void BM_SnapshotPass(benchmark::State& state) {
     const QByteArray answer = CannedTargetList(1000);
-    const std::unique_ptr<ShellWindows> windows =
-        MakeTargetListShellWindows([&] { return std::vector<QByteArray>{answer}; });
+    const std::unique_ptr<BrowserSource> source =
+        MakeDevToolsSource([] { return QStringList{u"127.0.0.1:9222"_s}; },
+                           [&](const QString&) { return std::optional{answer}; },
+                           [](const QString&, const QString&) {});
     const auto snapshot = std::make_unique<BrowserSnapshot>();
     for (auto _ : state) {
-        TakeBrowserSnapshot(*windows, *snapshot);
+        const BrowserPass pass = source->TakePass();
+        TakeBrowserSnapshot(ShellWindows(pass), *snapshot);
         benchmark::DoNotOptimize(snapshot->count);
     }
     if (snapshot->count != 1000) {
