@@ -1,8 +1,9 @@
-// Snapshot passes over a collection the test controls, fake browsers and a real Chromium.
+// Snapshot passes, the lookup by caption and the union of several sources, over passes the
+// test makes.
+#include "res/texts.h"
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
-#include "tests/support/chromium.h"
-#include "tests/support/fakeendpoint.h"
+#include "tests/support/fakesource.h"
 
 #include <QTest>
 
@@ -12,32 +13,23 @@ namespace winwarden {
 
 namespace {
 
-using Kind = ShellWindows::Item::Kind;
+using Kind = BrowserWindow::Kind;
 
-const QByteArray kList = R"([{"type":"page","title":"A &amp;amp; B","url":"a"},{"type":"x"}])";
+BrowserWindow Window(Kind kind, const QString& title, const QString& id = {}) {
+    return {kind, title, title + u'?', WindowHandle{-1, u"b"_s, id.isEmpty() ? title : id}};
+}
 
-class FakeShellWindows final : public ShellWindows {
-public:
-    bool creatable = true;
-    std::optional<int> count; // default: as many as `items`; any beyond are pages
-    std::vector<Item> items;
-    int asked = 0;
+BrowserPass ReadPass(std::vector<BrowserWindow> windows) {
+    BrowserPass pass;
+    pass.browsersWatched = pass.browsersRead = 1;
+    pass.windows = std::move(windows);
+    return pass;
+}
 
-    bool Create() override { return creatable; }
-    int Count() override { return count.value_or(static_cast<int>(items.size())); }
-    Item ItemAt(int position) override {
-        ++asked;
-        const auto index = static_cast<size_t>(position);
-        return index < items.size()
-                   ? items[index]
-                   : Item{Kind::HtmlDocument, u"t%1"_s.arg(position), u"u%1"_s.arg(position)};
-    }
-};
-
-// "title|url" of the first `count` positions.
-QStringList Entries(const BrowserSnapshot& snapshot, int count) {
+// "title|url" of every position.
+QStringList Entries(const BrowserSnapshot& snapshot) {
     QStringList entries;
-    for (size_t index = 0; index < static_cast<size_t>(count); ++index) {
+    for (size_t index = 0; index < static_cast<size_t>(snapshot.count); ++index) {
         entries.append(snapshot.titles[index] + u'|' + snapshot.urls[index]);
     }
     return entries;
@@ -48,119 +40,88 @@ QStringList Entries(const BrowserSnapshot& snapshot, int count) {
 class BrowserSnapshotTest final : public QObject {
     Q_OBJECT
 
-    BrowserSnapshot m_snapshot;
-    const FakeEndpoint m_first{FakeEndpoint::Answer(200, kList)};
-    const FakeEndpoint m_second{FakeEndpoint::Answer(200, R"([{"type":"page","title":"2nd"}])")};
-    const FakeEndpoint m_garbage{FakeEndpoint::Answer(200, "<html>no list</html>\x01\xff")};
-    const FakeEndpoint m_late{FakeEndpoint::Answer(200, kList), 2500};
-    const FakeEndpoint m_huge{
-        FakeEndpoint::Answer(200, QByteArray(kList).insert(1, QByteArray(50 << 20, ' ')))};
-    const FakeEndpoint m_redirect{FakeEndpoint::Answer(
-        302, {}, "Location: http://" + m_first.Endpoint().toLatin1() + "/json/list\r\n")};
-    const FakeEndpoint m_missing{FakeEndpoint::Answer(404, kList)};
-
-    static ShellWindows::Item Page(const QString& t) { return {Kind::HtmlDocument, t, t + u'?'}; }
-    static ShellWindows::Item Other(Kind kind) { return {kind, u"x"_s, u"x"_s}; }
-    static void MarkOld(BrowserSnapshot& s) { s.titles.fill(u"old"_s), s.urls.fill(u"old"_s); }
-
 private Q_SLOTS:
-    void init() {
-        MarkOld(m_snapshot);
-        m_snapshot.count = 9;
-    }
-
     void passesOverAChangingCollection() {
-        FakeShellWindows windows;
-        const QString old = u"old|old"_s;
-        windows.items = {Other(Kind::Missing), Page(u"A"_s), Page({}), Other(Kind::NoHtmlDocument),
-                         Other(Kind::NotBrowser)};
-        TakeBrowserSnapshot(windows, m_snapshot);
-        QCOMPARE(m_snapshot.count, 5);
-        QCOMPARE(Entries(m_snapshot, 6), QStringList({old, u"A|A?"_s, u"|?"_s, old, old, old}));
+        BrowserSnapshot snapshot;
+        BrowserPass pass = ReadPass(
+            {Window(Kind::NotBrowser, u"x"_s), Window(Kind::HtmlDocument, u"A"_s),
+             Window(Kind::HtmlDocument, {}, u"1"_s), Window(Kind::NoHtmlDocument, u"x"_s)});
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s, u"|?"_s, u"|"_s}));
 
-        windows.items.resize(2); // shrinks
-        TakeBrowserSnapshot(windows, m_snapshot);
-        QCOMPARE(m_snapshot.count, 2);
-        QCOMPARE(Entries(m_snapshot, 3), QStringList({old, u"A|A?"_s, u"|?"_s}));
+        pass.windows.resize(2);
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s}));
+
+        pass.browsersRead = 0; // the collection cannot be read: nothing of the last pass stays
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(snapshot.count, 0);
+        QVERIFY(snapshot.titles.empty());
     }
 
-    void unreadableEmptyAndOversizedCollections_data() {
-        QTest::addColumn<bool>("creatable");
-        QTest::addColumn<int>("reported");
-        QTest::addColumn<int>("count");
-        QTest::newRow("cannot be created") << false << 3 << 0;
-        QTest::newRow("no windows") << true << 0 << 0;
-        QTest::newRow("negative count") << true << -5 << 0;
-        QTest::newRow("more than the capacity") << true << 5000 << BrowserSnapshot::kCapacity;
+    // However many other windows come first, the last one is still seen.
+    void noFixedCapacity() {
+        std::vector<BrowserWindow> windows(5000, Window(Kind::NoHtmlDocument, {}, u"w"_s));
+        windows.push_back(Window(Kind::HtmlDocument, u"last"_s));
+        BrowserSnapshot snapshot;
+        TakeBrowserSnapshot(ShellWindows(ReadPass(std::move(windows))), snapshot);
+        QCOMPARE(snapshot.count, 5001);
+        QCOMPARE(snapshot.titles.back(), u"last"_s);
     }
 
-    void unreadableEmptyAndOversizedCollections() {
-        QFETCH(bool, creatable);
-        QFETCH(int, reported);
-        QFETCH(int, count);
-        FakeShellWindows windows;
-        windows.creatable = creatable;
-        windows.count = reported;
-        TakeBrowserSnapshot(windows, m_snapshot);
-        QCOMPARE(m_snapshot.count, count);
-        QCOMPARE(windows.asked, count); // none beyond the capacity
-        QCOMPARE(m_snapshot.titles.front(), count ? u"t0"_s : u"old"_s);
-        QCOMPARE(m_snapshot.urls.back(), count ? u"u999"_s : u"old"_s);
-    }
-
-    // Every answer but the expected one would give windows if the collection took it.
-    void browsersAreReadInOrderAndThoseThatCannotBeReadAreSkipped_data() {
-        QTest::addColumn<QString>("endpoints");
-        QTest::addColumn<QStringList>("entries");
-        QTest::newRow("nothing listening") << FakeEndpoint::ClosedEndpoint() << QStringList();
-        QTest::newRow("answers after the time-out") << m_late.Endpoint() << QStringList();
-        QTest::newRow("garbage") << m_garbage.Endpoint() << QStringList();
-        QTest::newRow("50 MiB") << m_huge.Endpoint() << QStringList();
-        QTest::newRow("redirect") << m_redirect.Endpoint() << QStringList();
-        QTest::newRow("404") << m_missing.Endpoint() << QStringList();
-        QTest::newRow("not a loopback host") << u"10.0.0.1:9222"_s << QStringList();
-        const QString all = u"%1,%2,%3,%4"_s.arg(m_first.Endpoint(), FakeEndpoint::ClosedEndpoint(),
-                                                 m_garbage.Endpoint(), m_second.Endpoint());
-        QTest::newRow("several") << all << QStringList{u"A &amp; B|a"_s, u"old|old"_s, u"2nd|"_s};
-    }
-
-    void browsersAreReadInOrderAndThoseThatCannotBeReadAreSkipped() {
-        QFETCH(QString, endpoints);
-        QFETCH(QStringList, entries);
-        qputenv("WINWARDEN_DEVTOOLS", endpoints.toUtf8());
-        qputenv("http_proxy", "http://127.0.0.1:1"); // loopback never goes through a proxy
-        TakeBrowserSnapshot(*MakeDevToolsShellWindows(), m_snapshot);
-        qunsetenv("http_proxy");
-        QCOMPARE(Entries(m_snapshot, m_snapshot.count), entries);
-    }
-
-    void aRealBrowsersPagesGiveTheirExactTitlesAndUrlsAndOtherTargetsNoEntry() {
-        HeadlessChromium chromium;
-        QVERIFY2(chromium.Start(), qPrintable(chromium.Error()));
-        qputenv("WINWARDEN_DEVTOOLS", chromium.Endpoint().toUtf8());
-        QStringList pages;
-        for (const QString& title : {u"O'Brien & <Sons> \"quoted\""_s, u"测试页 100%"_s, QString(),
-                                     u"Tom &amp; Jerry &#39;s"_s}) {
-            QVERIFY(!chromium.OpenTab(HtmlPageUrl(title)).isEmpty());
-            pages.append(title + u'|' + HtmlPageUrl(title));
+    void aWindowIsFoundByItsExactCaptionInThePass() {
+        const QString& suffix = text::kCaptionSuffix;
+        const BrowserPass pass = ReadPass({Window(Kind::NoHtmlDocument, u"W"_s),
+                                           Window(Kind::HtmlDocument, {}, u"untitled"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"first"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)});
+        QList<WindowHandle> closed;
+        TopLevelWindows windows(pass, [&](const WindowHandle& h) { closed.append(h); });
+        for (const QString& caption :
+             {u"A & B"_s, u"a & b"_s + suffix, u"W"_s + suffix, suffix, u"A & B "_s + suffix}) {
+            QVERIFY2(!windows.FindByCaption(caption), qPrintable(caption));
         }
-        QStringList entries;
-        BrowserSnapshot& snapshot = TheBrowserSnapshot();
-        const bool loaded = QTest::qWaitFor([&] { // while the pages load
-            MarkOld(snapshot);
-            TakeBrowserSnapshot();
-            entries = Entries(snapshot, snapshot.count);
-            return std::ranges::all_of(pages,
-                                       [&](const QString& p) { return entries.contains(p); });
-        });
-        QVERIFY2(loaded, qPrintable(entries.join(u'\n')));
-        const QJsonArray targets = chromium.Targets().value_or(QJsonArray());
-        const auto others = std::count_if(targets.begin(), targets.end(), [](const QJsonValue& t) {
-            return t[u"type"].toString() != u"page"_s;
-        });
-        QVERIFY2(others > 0, "the browser lists no target other than its pages");
-        QCOMPARE(entries.size(), targets.size());
-        QCOMPARE(entries.count(u"old|old"_s), others);
+        const auto found = windows.FindByCaption(u"A & B"_s + suffix);
+        QVERIFY(found);
+        QCOMPARE(found->id, u"first"_s);
+        windows.RequestClose(*found);
+        QCOMPARE(closed, QList<WindowHandle>{*found});
+    }
+
+    // Sources follow one another in the order given; a close reaches the source that yielded
+    // the window, and a handle of no source reaches none.
+    void aUnionKeepsItsSourcesOrderAndRoutesCloses() {
+        std::vector<std::unique_ptr<BrowserSource>> sources;
+        for (const QStringList& pages : {QStringList{u"a1"_s, u"u"_s, u"a2"_s, u"u"_s},
+                                         QStringList{}, QStringList{u"c1"_s, u"u"_s}}) {
+            auto source = std::make_unique<test::FakeBrowserSource>();
+            source->SetPages(pages);
+            source->SetUnreadable(pages.isEmpty());
+            sources.push_back(std::move(source));
+        }
+        std::vector<test::FakeBrowserSource*> fakes;
+        for (const auto& source : sources) {
+            fakes.push_back(static_cast<test::FakeBrowserSource*>(source.get()));
+        }
+        const std::unique_ptr<BrowserSource> all = MakeBrowserSourceUnion(std::move(sources));
+        const BrowserPass pass = all->TakePass();
+        QStringList order;
+        for (const BrowserWindow& window : pass.windows) {
+            order.append(window.title + u'@' + QString::number(window.handle.source));
+        }
+        QCOMPARE(order, QStringList({u"a1@0"_s, u"a2@0"_s, u"c1@2"_s}));
+        QCOMPARE(pass.browsersWatched, 3);
+        QCOMPARE(pass.browsersRead, 2);
+
+        all->RequestClose(pass.windows[2].handle);
+        all->RequestClose(WindowHandle{3, u"fake"_s, u"a1"_s});
+        all->RequestClose(WindowHandle{-1, u"fake"_s, u"a1"_s});
+        QCOMPARE(fakes[0]->CloseRequests().size() + fakes[1]->CloseRequests().size(), 0);
+        QCOMPARE(fakes[2]->CloseRequestsFor(u"c1"_s), 1);
+
+        fakes[0]->SetUnreadable(true);
+        fakes[2]->SetUnreadable(true);
+        QVERIFY(!all->TakePass().Read());
     }
 };
 
