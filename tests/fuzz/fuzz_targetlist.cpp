@@ -1,9 +1,10 @@
-// Any bytes a browser endpoint may answer, through the target-list decoder and a snapshot pass.
-#include "platform/targetlist.h"
+// Any bytes a browser endpoint may answer, through the target-list decoder, the DevTools source
+// and a snapshot pass.
+#include "sources/devtools/devtoolssource.h"
+#include "sources/devtools/targetlist.h"
 #include "survey/browsersnapshot.h"
-#include "survey/targetlistshellwindows.h"
+#include "survey/shellwindows.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,14 +19,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto targets = DecodeTargetList(answer);
+    const std::unique_ptr<BrowserSource> source =
+        MakeDevToolsSource([] { return QStringList{QStringLiteral("127.0.0.1:9222")}; },
+                           [&](const QString&) { return std::optional{answer}; },
+                           [](const QString&, const QString&) {});
+    const BrowserPass pass = source->TakePass();
     static BrowserSnapshot snapshot;
-    const std::unique_ptr<ShellWindows> windows =
-        MakeTargetListShellWindows([&] { return std::vector<QByteArray>{answer}; });
-    TakeBrowserSnapshot(*windows, snapshot);
-    const int expected =
-        targets ? std::min(static_cast<int>(targets->size()), BrowserSnapshot::kCapacity) : 0;
-    if (snapshot.count != expected) {
+    TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+    const int expected = targets ? static_cast<int>(targets->size()) : 0;
+    if (snapshot.count != expected || pass.Read() != targets.has_value()) {
         __builtin_trap();
+    }
+    for (const DevToolsTarget& target : targets.value_or(std::vector<DevToolsTarget>{})) {
+        if (target.id.size() > kMaxIdChars || target.title.size() > kMaxTitleChars ||
+            target.url.size() > kMaxUrlChars) {
+            __builtin_trap();
+        }
     }
     return 0;
 }

@@ -107,6 +107,14 @@ private Q_SLOTS:
             R"([1, "page", null, [], {"id": 5, "type": ["page"], "title": {}}, {"type": "page"}])");
         QVERIFY(targets);
         QCOMPARE(*targets, (std::vector<DevToolsTarget>{{}, {{}, u"page"_s, {}, {}}}));
+        // Odd but readable: a byte-order mark, a lone surrogate, a raw control character, a
+        // number beyond 64 bits.
+        for (const QByteArray& odd :
+             {"\xef\xbb\xbf[{\"id\":\"A\"}]"_ba, "[{\"id\":\"A\",\"title\":\"\\ud800\x01\"}]"_ba,
+              "[123456789012345678901234, {\"id\":\"A\"}]"_ba}) {
+            const auto read = DecodeTargetList(odd);
+            QVERIFY2(read && read->back().id == u"A"_s, odd.constData());
+        }
     }
 
     void onlyLoopbackHostsAndPortsAreWatched() {
