@@ -115,24 +115,29 @@ constexpr size_t kReusedParserBytes = 16 * 1024 * 1024;
 } // namespace
 
 QString UnescapeTargetTitle(QStringView title) {
-    QString result;
-    result.reserve(title.size());
+    // Never longer than the title: written in place into a string of its length, cut after.
+    QString result(title.size(), Qt::Uninitialized);
+    QChar* out = result.data();
     qsizetype i = 0;
     while (i < title.size()) {
-        if (title[i] == u'&') {
-            const QStringView rest = title.mid(i);
-            const auto entity =
-                std::find_if(kEntities.begin(), kEntities.end(),
-                             [&](const Entity& e) { return rest.startsWith(e.text); });
-            if (entity != kEntities.end()) {
-                result.append(entity->character);
-                i += entity->text.size();
-                continue;
-            }
+        const qsizetype amp = title.indexOf(u'&', i);
+        const qsizetype stop = amp < 0 ? title.size() : amp;
+        out = std::copy(title.begin() + i, title.begin() + stop, out);
+        i = stop;
+        if (i == title.size()) {
+            break;
         }
-        result.append(title[i]);
-        ++i;
+        const QStringView rest = title.mid(i);
+        const auto entity = std::find_if(kEntities.begin(), kEntities.end(),
+                                         [&](const Entity& e) { return rest.startsWith(e.text); });
+        if (entity != kEntities.end()) {
+            *out++ = entity->character;
+            i += entity->text.size();
+        } else {
+            *out++ = title[i++];
+        }
     }
+    result.truncate(out - result.constData());
     return result;
 }
 
