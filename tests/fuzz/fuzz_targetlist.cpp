@@ -5,10 +5,43 @@
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstddef>
 #include <cstdint>
 
 using namespace winwarden;
+
+namespace {
+
+// The list as Qt's JSON reader sees it: the fast reader must never see another one.
+std::optional<std::vector<DevToolsTarget>> ReadWithQt(const QByteArray& answer) {
+    const QJsonDocument document = QJsonDocument::fromJson(answer);
+    if (!document.isArray()) {
+        return std::nullopt;
+    }
+    std::vector<DevToolsTarget> targets;
+    for (const QJsonValue& value : document.array()) {
+        if (!value.isObject()) {
+            continue;
+        }
+        const QJsonObject object = value.toObject();
+        const auto field = [&](const char* key, qsizetype max) {
+            return object.value(QLatin1StringView(key)).toString().left(max);
+        };
+        DevToolsTarget target{field("id", kMaxIdChars), field("type", kMaxIdChars),
+                              UnescapeTargetTitle(field("title", kMaxTitleChars)),
+                              field("url", kMaxUrlChars)};
+        if (IsUrlStandInTitle(target.title, target.url)) {
+            target.title.clear();
+        }
+        targets.push_back(std::move(target));
+    }
+    return targets;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray answer(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -19,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto targets = DecodeTargetList(answer);
+    if (targets != ReadWithQt(answer)) {
+        __builtin_trap();
+    }
     const std::unique_ptr<BrowserSource> source =
         MakeDevToolsSource([] { return QStringList{QStringLiteral("127.0.0.1:9222")}; },
                            [&](const QString&) { return std::optional{answer}; },
