@@ -64,7 +64,8 @@ private Q_SLOTS:
         std::vector<BrowserWindow> windows(5000, Window(Kind::NoHtmlDocument, {}, u"w"_s));
         windows.push_back(Window(Kind::HtmlDocument, u"last"_s));
         BrowserSnapshot snapshot;
-        TakeBrowserSnapshot(ShellWindows(ReadPass(std::move(windows))), snapshot);
+        const BrowserPass pass = ReadPass(std::move(windows));
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
         QCOMPARE(snapshot.count, 5001);
         QCOMPARE(snapshot.titles.back(), u"last"_s);
     }
