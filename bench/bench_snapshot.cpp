@@ -1,5 +1,7 @@
-// One snapshot pass over a canned answer of 1000 targets, decoding included, no network.
+// One snapshot pass through the DevTools source over a canned answer of 1000 targets,
+// decoding included, no network.
 #include "sources/devtools/devtoolssource.h"
+#include "sources/devtools/targetlist.h"
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
 
@@ -38,7 +40,7 @@ void BM_SnapshotPass(benchmark::State& state) {
     const QByteArray answer = CannedTargetList(1000);
     const std::unique_ptr<BrowserSource> source =
         MakeDevToolsSource([] { return QStringList{u"127.0.0.1:9222"_s}; },
-                           [&](const QString&) { return std::optional(answer); },
+                           [&](const QString&) { return std::optional{answer}; },
                            [](const QString&, const QString&) {});
     const auto snapshot = std::make_unique<BrowserSnapshot>();
     for (auto _ : state) {
@@ -53,7 +55,44 @@ void BM_SnapshotPass(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * answer.size());
 }
 
+// The same pass with the list read by Qt's JSON reader, as before simdjson.
+BrowserPass QtJsonPass(const QByteArray& answer) {
+    BrowserPass pass;
+    pass.browsersWatched = pass.browsersRead = 1;
+    const QJsonArray array = QJsonDocument::fromJson(answer).array();
+    pass.windows.reserve(static_cast<size_t>(array.size()));
+    for (const QJsonValue& value : array) {
+        const QJsonObject object = value.toObject();
+        const bool page = object.value(u"type"_s).toString() == u"page"_s;
+        QString title = UnescapeTargetTitle(
+            QStringView(object.value(u"title"_s).toString()).left(kMaxTitleChars));
+        QString url = object.value(u"url"_s).toString().left(kMaxUrlChars);
+        if (IsUrlStandInTitle(title, url)) {
+            title.clear();
+        }
+        pass.windows.push_back(BrowserWindow{
+            page ? BrowserWindow::Kind::HtmlDocument : BrowserWindow::Kind::NoHtmlDocument,
+            page ? title : QString(), page ? url : QString(),
+            WindowHandle{-1, u"127.0.0.1:9222"_s,
+                         object.value(u"id"_s).toString().left(kMaxIdChars)}});
+    }
+    return pass;
+}
+
+void BM_SnapshotPassQtJson(benchmark::State& state) {
+    const QByteArray answer = CannedTargetList(1000);
+    const auto snapshot = std::make_unique<BrowserSnapshot>();
+    for (auto _ : state) {
+        const BrowserPass pass = QtJsonPass(answer);
+        TakeBrowserSnapshot(ShellWindows(pass), *snapshot);
+        benchmark::DoNotOptimize(snapshot->count);
+    }
+    state.SetItemsProcessed(state.iterations() * 1000);
+    state.SetBytesProcessed(state.iterations() * answer.size());
+}
+
 } // namespace
 
 BENCHMARK(BM_SnapshotPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnapshotPassQtJson)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

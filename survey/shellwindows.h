@@ -14,6 +14,8 @@ namespace winwarden {
 class ShellWindows final {
 public:
     explicit ShellWindows(const BrowserPass& pass) : m_pass(pass) {}
+    // It reads the pass in place: a pass that would be gone after this statement is refused.
+    explicit ShellWindows(BrowserPass&&) = delete;
 
     // False when the collection could not be read at all (no browser answered).
     bool Create() const { return m_pass.Read(); }
@@ -36,6 +38,7 @@ public:
 
     TopLevelWindows(const BrowserPass& pass, CloseRequest close)
         : m_pass(pass), m_close(std::move(close)) {}
+    TopLevelWindows(BrowserPass&&, CloseRequest) = delete;
 
     // The first window of the pass whose caption is exactly `caption`, or nothing.
     std::optional<WindowHandle> FindByCaption(const QString& caption);

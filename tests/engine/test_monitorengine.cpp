@@ -66,6 +66,7 @@ private Q_SLOTS:
         QFETCH(int, closes);
         const QString title = u"某页"_s, url = u"http://page.test/"_s;
         m->db.insert(title, flag, url);
+        m->source->SetClosesWindows(false);
         m->source->SetPages(QStringList{title, url, title, u"http://two/"_s}.first(2 * pages));
         for (int tick = 1; tick <= 2; ++tick) {
             m->Tick();
@@ -107,6 +108,7 @@ private Q_SLOTS:
         m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
         m->db.exec(u"CREATE TRIGGER 满 BEFORE INSERT ON 窗口名表 BEGIN "
                    u"SELECT RAISE(FAIL, 'database or disk is full'); END"_s);
+        m->source->SetClosesWindows(false);
         m->source->SetPages({u"新页"_s, u"http://new/"_s, u"坏页"_s, u"http://bad/"_s});
         IgnoreWarnings();
         m->Tick();

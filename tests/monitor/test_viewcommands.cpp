@@ -166,6 +166,7 @@ private Q_SLOTS:
     // Ticks keep coming while the dialog and the confirmation are open; they append rows, and
     // the pending edit and delete still reach the rows they were opened for.
     void monitoringWithModalsOpen() {
+        m->source->SetClosesWindows(false); // blocked pages stay listed: the list only grows
         m->view.show();
         const QRect untouched = List()->geometry();
         m->view.resize(640, 360); // before the initial update, the list stays as it is

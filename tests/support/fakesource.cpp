@@ -1,14 +1,18 @@
 #include "tests/support/fakesource.h"
 
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
 namespace winwarden::test {
 
 void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
     std::vector<BrowserWindow> windows;
-    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2)
-        windows.push_back({BrowserWindow::Kind::HtmlDocument,
-                           titlesAndUrls[i],
-                           titlesAndUrls[i + 1],
-                           {-1, QStringLiteral("fake"), titlesAndUrls[i]}});
+    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2) {
+        const QString& title = titlesAndUrls[i];
+        windows.push_back(BrowserWindow{BrowserWindow::Kind::HtmlDocument, title,
+                                        titlesAndUrls[i + 1], WindowHandle{-1, u"fake"_s, title}});
+    }
     SetWindows(std::move(windows));
 }
 
@@ -22,21 +26,38 @@ void FakeBrowserSource::SetUnreadable(bool unreadable) {
     m_unreadable = unreadable;
 }
 
+void FakeBrowserSource::SetClosesWindows(bool closes) {
+    const std::lock_guard lock(m_mutex);
+    m_closesWindows = closes;
+}
+
 BrowserPass FakeBrowserSource::TakePass() {
     const std::lock_guard lock(m_mutex);
     ++m_passes;
     BrowserPass pass;
     pass.browsersWatched = 1;
-    if (!m_unreadable) {
-        pass.browsersRead = 1;
-        pass.windows = m_windows;
+    if (m_unreadable) {
+        return pass;
     }
+    pass.browsersRead = 1;
+    pass.windows = m_windows;
     return pass;
 }
 
 void FakeBrowserSource::RequestClose(const WindowHandle& window) {
     const std::lock_guard lock(m_mutex);
     m_closeRequests.append(window);
+    const auto named = std::find_if(m_windows.cbegin(), m_windows.cend(), [&](const auto& open) {
+        return open.handle.browser == window.browser && open.handle.id == window.id;
+    });
+    m_closeTitles.append(named != m_windows.cend() ? named->title : window.id);
+    if (!m_closesWindows) {
+        return;
+    }
+    const auto gone = std::remove_if(m_windows.begin(), m_windows.end(), [&](const auto& open) {
+        return open.handle.browser == window.browser && open.handle.id == window.id;
+    });
+    m_windows.erase(gone, m_windows.end());
 }
 
 QList<WindowHandle> FakeBrowserSource::CloseRequests() const {
@@ -46,8 +67,7 @@ QList<WindowHandle> FakeBrowserSource::CloseRequests() const {
 
 int FakeBrowserSource::CloseRequestsFor(const QString& title) const {
     const std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_closeRequests.begin(), m_closeRequests.end(),
-                                          [&](const WindowHandle& h) { return h.id == title; }));
+    return static_cast<int>(m_closeTitles.count(title));
 }
 
 int FakeBrowserSource::Passes() const {

@@ -5,22 +5,28 @@
 #include <QList>
 #include <QStringList>
 #include <mutex>
+#include <vector>
 
 namespace winwarden::test {
 
-// A browser source whose windows the test sets. Safe to set from the test's thread while the
-// monitor takes passes on its own.
+// A browser source whose windows the test sets. Safe to use from the test thread while the
+// monitor takes passes on another; every close request is recorded and closes the window.
 class FakeBrowserSource final : public BrowserSource {
 public:
-    // One HTML-document window per title and URL, in turn; the handle's id is the title.
+    // One HTML-document window per title and URL, in turn; the handle is {-1, "fake", title}.
     void SetPages(const QStringList& titlesAndUrls);
     void SetWindows(std::vector<BrowserWindow> windows);
-    // Passes read no browser at all.
+    // While set, a pass reads no browser at all.
     void SetUnreadable(bool unreadable);
+    // Whether a close request closes the window (the default), or the window stays, as a page
+    // that holds its tab open would.
+    void SetClosesWindows(bool closes);
 
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
 
+    // Every RequestClose, in order; and those that named a window titled `title` (or, for a
+    // window already gone, whose handle's id is `title`).
     QList<WindowHandle> CloseRequests() const;
     int CloseRequestsFor(const QString& title) const;
     int Passes() const;
@@ -29,7 +35,9 @@ private:
     mutable std::mutex m_mutex;
     std::vector<BrowserWindow> m_windows;
     bool m_unreadable = false;
+    bool m_closesWindows = true;
     QList<WindowHandle> m_closeRequests;
+    QStringList m_closeTitles; // the title of the window each request named, when it was open
     int m_passes = 0;
 };
 

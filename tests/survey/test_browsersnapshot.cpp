@@ -1,0 +1,132 @@
+// Snapshot passes, the lookup by caption and the union of several sources, over passes the
+// test makes.
+#include "res/texts.h"
+#include "survey/browsersnapshot.h"
+#include "survey/shellwindows.h"
+#include "tests/support/fakesource.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden {
+
+namespace {
+
+using Kind = BrowserWindow::Kind;
+
+BrowserWindow Window(Kind kind, const QString& title, const QString& id = {}) {
+    return {kind, title, title + u'?', WindowHandle{-1, u"b"_s, id.isEmpty() ? title : id}};
+}
+
+BrowserPass ReadPass(std::vector<BrowserWindow> windows) {
+    BrowserPass pass;
+    pass.browsersWatched = pass.browsersRead = 1;
+    pass.windows = std::move(windows);
+    return pass;
+}
+
+// "title|url" of every position.
+QStringList Entries(const BrowserSnapshot& snapshot) {
+    QStringList entries;
+    for (size_t index = 0; index < static_cast<size_t>(snapshot.count); ++index) {
+        entries.append(snapshot.titles[index] + u'|' + snapshot.urls[index]);
+    }
+    return entries;
+}
+
+} // namespace
+
+class BrowserSnapshotTest final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void passesOverAChangingCollection() {
+        BrowserSnapshot snapshot;
+        BrowserPass pass = ReadPass(
+            {Window(Kind::NotBrowser, u"x"_s), Window(Kind::HtmlDocument, u"A"_s),
+             Window(Kind::HtmlDocument, {}, u"1"_s), Window(Kind::NoHtmlDocument, u"x"_s)});
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s, u"|?"_s, u"|"_s}));
+
+        pass.windows.resize(2);
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s}));
+
+        pass.browsersRead = 0; // the collection cannot be read: nothing of the last pass stays
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(snapshot.count, 0);
+        QVERIFY(snapshot.titles.empty());
+    }
+
+    // However many other windows come first, the last one is still seen.
+    void noFixedCapacity() {
+        std::vector<BrowserWindow> windows(5000, Window(Kind::NoHtmlDocument, {}, u"w"_s));
+        windows.push_back(Window(Kind::HtmlDocument, u"last"_s));
+        BrowserSnapshot snapshot;
+        const BrowserPass pass = ReadPass(std::move(windows));
+        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
+        QCOMPARE(snapshot.count, 5001);
+        QCOMPARE(snapshot.titles.back(), u"last"_s);
+    }
+
+    void aWindowIsFoundByItsExactCaptionInThePass() {
+        const QString& suffix = text::kCaptionSuffix;
+        const BrowserPass pass = ReadPass({Window(Kind::NoHtmlDocument, u"W"_s),
+                                           Window(Kind::HtmlDocument, {}, u"untitled"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"first"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)});
+        QList<WindowHandle> closed;
+        TopLevelWindows windows(pass, [&](const WindowHandle& h) { closed.append(h); });
+        for (const QString& caption :
+             {u"A & B"_s, u"a & b"_s + suffix, u"W"_s + suffix, suffix, u"A & B "_s + suffix}) {
+            QVERIFY2(!windows.FindByCaption(caption), qPrintable(caption));
+        }
+        const auto found = windows.FindByCaption(u"A & B"_s + suffix);
+        QVERIFY(found);
+        QCOMPARE(found->id, u"first"_s);
+        windows.RequestClose(*found);
+        QCOMPARE(closed, QList<WindowHandle>{*found});
+    }
+
+    // Sources follow one another in the order given; a close reaches the source that yielded
+    // the window, and a handle of no source reaches none.
+    void aUnionKeepsItsSourcesOrderAndRoutesCloses() {
+        std::vector<std::unique_ptr<BrowserSource>> sources;
+        for (const QStringList& pages : {QStringList{u"a1"_s, u"u"_s, u"a2"_s, u"u"_s},
+                                         QStringList{}, QStringList{u"c1"_s, u"u"_s}}) {
+            auto source = std::make_unique<test::FakeBrowserSource>();
+            source->SetPages(pages);
+            source->SetUnreadable(pages.isEmpty());
+            sources.push_back(std::move(source));
+        }
+        std::vector<test::FakeBrowserSource*> fakes;
+        for (const auto& source : sources) {
+            fakes.push_back(static_cast<test::FakeBrowserSource*>(source.get()));
+        }
+        const std::unique_ptr<BrowserSource> all = MakeBrowserSourceUnion(std::move(sources));
+        const BrowserPass pass = all->TakePass();
+        QStringList order;
+        for (const BrowserWindow& window : pass.windows) {
+            order.append(window.title + u'@' + QString::number(window.handle.source));
+        }
+        QCOMPARE(order, QStringList({u"a1@0"_s, u"a2@0"_s, u"c1@2"_s}));
+        QCOMPARE(pass.browsersWatched, 3);
+        QCOMPARE(pass.browsersRead, 2);
+
+        all->RequestClose(pass.windows[2].handle);
+        all->RequestClose(WindowHandle{3, u"fake"_s, u"a1"_s});
+        all->RequestClose(WindowHandle{-1, u"fake"_s, u"a1"_s});
+        QCOMPARE(fakes[0]->CloseRequests().size() + fakes[1]->CloseRequests().size(), 0);
+        QCOMPARE(fakes[2]->CloseRequestsFor(u"c1"_s), 1);
+
+        fakes[0]->SetUnreadable(true);
+        fakes[2]->SetUnreadable(true);
+        QVERIFY(!all->TakePass().Read());
+    }
+};
+
+} // namespace winwarden
+
+QTEST_GUILESS_MAIN(winwarden::BrowserSnapshotTest)
+#include "test_browsersnapshot.moc"
