@@ -1,5 +1,6 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
 #include "engine/monitorengine.h"
+#include "monitor/addruledlg.h"
 #include "monitor/windowflagdlg.h"
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
@@ -58,7 +59,7 @@ void CWinwardenView::OnInitialUpdate() {
     // document would, collapses the window to a few pixels. While monitoring, the live list
     // stays in sight and keeps filling.
     m_bLayoutReady = true;
-    m_wndList->setGeometry(rect());
+    LayOut();
     if (!IsMonitoring())
         m_wndList->hide();
     ApplyListStyle(*m_wndList);
@@ -87,6 +88,7 @@ void CWinwardenView::LoadRuleList(const QString& filter) {
             SetCellText(row, 1, *rule.flag);
         if (rule.url)
             SetCellText(row, 2, *rule.url);
+        ApplyFilter(row);
     }
 }
 
@@ -166,6 +168,48 @@ void CWinwardenView::OnDeleteWindow() {
         return;
     }
     LoadRuleList(m_strFilter);
+}
+
+void CWinwardenView::OnAddRule() {
+    QPointer<CWinwardenView> self(this);
+    QPointer<CAddRuleDlg> dialog = new CAddRuleDlg(window());
+    const int result = dialog->exec();
+    if (!dialog)
+        return;
+    const QString name = dialog->WindowName();
+    const QString url = dialog->Url();
+    const QString flag = dialog->Flag();
+    delete dialog.data();
+    if (!self || result != QDialog::Accepted)
+        return;
+    if (name.isEmpty()) {
+        RunBox(this, QMessageBox::Information, text::kAddRuleEmptyName, QMessageBox::Ok,
+               "emptyNameBox");
+        return;
+    }
+    RuleStore& store = m_engine.Store();
+    try {
+        // One name, one rule: a name that has one is offered a change of flag instead.
+        if (const std::optional<Rule> rule = store.FindByName(name)) {
+            const QString held = rule->flag.value_or(QString());
+            const auto answer =
+                RunBox(this, QMessageBox::Question, text::kAddRuleExists.arg(name, held, flag),
+                       QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
+            if (!self || answer != QMessageBox::Ok)
+                return;
+            store.SetFlagForWindow(flag, name, rule->url.value_or(QString()));
+        } else {
+            store.InsertPassed(name, url);
+            if (flag != kFlagPass)
+                store.SetFlagForWindow(flag, name, url);
+        }
+    } catch (const StoreError& error) {
+        ReportCommandFailure(this, text::kAddRuleFailed, error.message());
+        return;
+    }
+    // A rule list on show gains the rule; the live list only lists what is open.
+    if (!IsMonitoring() && !m_wndList->isHidden())
+        LoadRuleList(m_strFilter);
 }
 
 void CWinwardenView::OnDownloadPage() {

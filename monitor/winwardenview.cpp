@@ -6,8 +6,11 @@
 #include "res/texts.h"
 #include "store/flag.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QResizeEvent>
 #include <QTableWidget>
 #include <QTimerEvent>
@@ -18,6 +21,8 @@ namespace {
 
 constexpr int kRowHeight = 20;
 constexpr int kWholeTextRole = Qt::UserRole + 1;
+// A tooltip wraps its text; past this it would cover the screen.
+constexpr int kMaxTipChars = 4096;
 
 } // namespace
 
@@ -33,6 +38,20 @@ CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
     m_wndList->setWordWrap(false);
     // The list's double-click is the view's to handle, like every other notification of it.
     connect(m_wndList, &QTableWidget::cellDoubleClicked, this, [this] { OnListDblClk(); });
+    m_wndList->installEventFilter(this);
+
+    m_filterEdit = new QLineEdit(this);
+    m_filterEdit->setObjectName(QStringLiteral("filter"));
+    m_filterEdit->setPlaceholderText(text::kFilterPlaceholder);
+    m_filterEdit->setClearButtonEnabled(true);
+    m_filterEdit->hide();
+    m_filterEdit->installEventFilter(this);
+    connect(m_filterEdit, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
+    auto* find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, &CWinwardenView::OnFind);
+    addAction(find);
     connect(&m_engine, &MonitorEngine::windowSeen, this, &CWinwardenView::AddToLiveList);
     connect(&m_engine, &MonitorEngine::storeFailed, this, &CWinwardenView::statusMessage);
 }
@@ -66,6 +85,9 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
         return true;
     case cmd::kShowStatus:
         OnShowStatus();
+        return true;
+    case cmd::kAddRule:
+        OnAddRule();
         return true;
     default:
         return false;
@@ -109,6 +131,7 @@ void CWinwardenView::AddToLiveList(const QString& title, const QString& url, con
     SetCellText(row, 0, caption);
     SetCellText(row, 1, flag);
     SetCellText(row, 2, url);
+    ApplyFilter(row);
 }
 
 void CWinwardenView::OnDestroy() {
@@ -119,7 +142,67 @@ void CWinwardenView::OnDestroy() {
 void CWinwardenView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (m_bLayoutReady)
-        m_wndList->setGeometry(0, 0, event->size().width(), event->size().height());
+        LayOut();
+}
+
+// The list covers the view, below the filter while the filter is open.
+void CWinwardenView::LayOut() {
+    int top = 0;
+    if (!m_filterEdit->isHidden()) {
+        top = m_filterEdit->sizeHint().height();
+        m_filterEdit->setGeometry(0, 0, width(), top);
+    }
+    m_wndList->setGeometry(0, top, width(), height() - top);
+}
+
+void CWinwardenView::OnFind() {
+    m_filterEdit->show();
+    LayOut();
+    m_filterEdit->setFocus(Qt::ShortcutFocusReason);
+    m_filterEdit->selectAll();
+}
+
+void CWinwardenView::CloseFilter() {
+    m_filterEdit->clear();
+    m_filterEdit->hide();
+    LayOut();
+    m_wndList->setFocus(Qt::OtherFocusReason);
+}
+
+void CWinwardenView::ApplyFilter(int row) {
+    const QString wanted = m_filterEdit->text();
+    const bool shown = wanted.isEmpty() || CellText(row, 0).contains(wanted, Qt::CaseInsensitive) ||
+                       CellText(row, 2).contains(wanted, Qt::CaseInsensitive);
+    m_wndList->setRowHidden(row, !shown);
+}
+
+void CWinwardenView::ApplyFilter() {
+    for (int row = 0; row < m_wndList->rowCount(); ++row)
+        ApplyFilter(row);
+}
+
+// Enter on a row changes its flag, as a double-click does; Delete deletes its rule; Escape
+// in the filter closes it.
+bool CWinwardenView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (watched == m_wndList && plain) {
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                OnListDblClk();
+                return true;
+            }
+            if (key->key() == Qt::Key_Delete) {
+                OnDeleteWindow();
+                return true;
+            }
+        }
+        if (watched == m_filterEdit && plain && key->key() == Qt::Key_Escape) {
+            CloseFilter();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CWinwardenView::SetUpColumns() {
@@ -180,6 +263,10 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
         item = new QTableWidgetItem;
         m_wndList->setItem(row, column, item);
     }
+    // The address column is narrow: its tooltip shows the whole address.
+    if (column == 2)
+        item->setToolTip(text.size() > kMaxTipChars ? text.left(kMaxTipChars) + QChar(0x2026)
+                                                    : text);
     // Drawing a text costs time with its length, and a page chooses its own title: the list
     // draws a bounded beginning of it.
     if (text.size() > kMaxDrawnChars) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QWidget>
 
+class QLineEdit;
 class QTableWidget;
 
 namespace winwarden {
@@ -42,9 +43,13 @@ public:
     void OnDownloadPage();
     void OnRefreshList();
     void OnShowStatus();
+    void OnAddRule();
+    // Shows the filter above the list and puts the cursor in it.
+    void OnFind();
 
     bool IsMonitoring() const;
     QTableWidget* ListControl() const { return m_wndList; }
+    QLineEdit* FilterEdit() const { return m_filterEdit; }
     MonitorEngine& Engine() const { return m_engine; }
     const QString& CurrentFilter() const { return m_strFilter; }
     // The whole text of a cell, however it is drawn.
@@ -59,6 +64,7 @@ Q_SIGNALS:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Every change to the list's rows goes through these, so that the caption index
@@ -70,9 +76,14 @@ private:
     void SetCellText(int row, int column, const QString& text);
     bool IsCaptionListed(const QString& caption) const;
     int FirstSelectedRow() const; // lowest selected row, or -1
+    void LayOut();
+    void ApplyFilter(int row); // hides the row unless it matches the filter
+    void ApplyFilter();
+    void CloseFilter();
 
     MonitorEngine& m_engine;
     QTableWidget* m_wndList = nullptr;
+    QLineEdit* m_filterEdit = nullptr;
     bool m_bLayoutReady = false;
     QString m_strFilter;
     QHash<QString, int> m_captionIndex; // column-0 text -> how many rows carry it

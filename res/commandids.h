@@ -11,6 +11,7 @@ inline constexpr int kDeleteWindow = 32777;
 inline constexpr int kDownloadPage = 32778;
 inline constexpr int kRefreshList = 32779;
 inline constexpr int kShowStatus = 32780;
+inline constexpr int kAddRule = 32781;
 
 // Standard commands, with the ids users' habits and the accelerator table know.
 inline constexpr int kFileNew = 57600;

@@ -31,7 +31,22 @@ inline const QString kStatusStopped = QStringLiteral("《 浏览哨兵》程序�
 inline const QString kLoadRulesFailed = QStringLiteral("读取规则失败：");
 inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败：");
 inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
-inline const QString kNoRuleForWindow = QStringLiteral("规则库中没有这个窗口的规则（它可能已被删除）");
+inline const QString kNoRuleForWindow =
+    QStringLiteral("规则库中没有这个窗口的规则（它可能已被删除）");
+
+// Adding a rule before the page is visited.
+inline const QString kAddRuleCaption = QStringLiteral("添加规则");
+inline const QString kAddRuleNameLabel = QStringLiteral("窗口名称（网页标题）：");
+inline const QString kAddRuleUrlLabel = QStringLiteral("网址（可不填）：");
+inline const QString kAddRuleFlagLabel = QStringLiteral("窗口标记：");
+inline const QString kAddRuleEmptyName = QStringLiteral("请填写窗口名称（网页的标题）。");
+inline const QString kAddRuleExists =
+    QStringLiteral("窗口“%1”已有规则，标记为“%2”。\n\n是否把这条规则的标记改为“%3”？");
+inline const QString kAddRuleFailed = QStringLiteral("添加规则失败：");
+
+// The filter above the list.
+inline const QString kFilterPlaceholder =
+    QStringLiteral("筛选：窗口标题或网址中包含的文字（Esc 关闭）");
 
 // The status bar's monitor pane.
 inline const QString kPaneMonitoring = QStringLiteral("监视中");

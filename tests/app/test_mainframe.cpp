@@ -79,7 +79,7 @@ private Q_SLOTS:
         }
         QCOMPARE(tree, u"\n系统(&S): 启动=32771 停止=32772 --- 退出(&X)=57665"
                        u"\n窗口(&W): 禁止的窗口=32774 通过的窗口=32775 --- 删除一个窗口=32777 "
-                       u"刷新监视屏幕=32779"
+                       u"刷新监视屏幕=32779 --- 添加规则…=32781"
                        u"\n查看(&V): 工具栏(&T)=59392[x] 状态栏(&S)=59393[x] --- 程序状态=32780"
                        u"\n帮助(&H): 关于 winwarden(&A)...=57664 --- 下载最新版本=32778"_s);
         // The window takes every editing key of its table before the list; none has an effect.

@@ -143,6 +143,70 @@ private Q_SLOTS:
                  (QStringList{u"|通过|"_s + Url(5), text::kCaptionSuffix + u"|通过|"_s, Row(1)}));
     }
 
+    // Rules typed before a visit: an empty name is refused, a name that has a rule is offered
+    // a change of flag instead of a second rule, and a new one lands in the list on show.
+    void addingRulesAhead() {
+        const auto fill = [this](const QString& name, const QString& url, const char* flag,
+                                 const char* button) {
+            return [=](QWidget* dialog) {
+                Child<QLineEdit>(dialog, "ruleName")->setText(name);
+                Child<QLineEdit>(dialog, "ruleUrl")->setText(url);
+                Child<QAbstractButton>(dialog, flag)->click();
+                Child<QAbstractButton>(dialog, button)->click();
+            };
+        };
+        m->view.OnShowBlocked();
+        QCOMPARE(
+            Run(&CWinwardenView::OnAddRule, {fill({}, Url(1), "radioBlock", "ok"), Click(kOk)}), 2);
+        QCOMPARE(m_seen, u"系统提示|1|确定|请填写窗口名称（网页的标题）。"_s);
+        Run(&CWinwardenView::OnAddRule, {fill(Title(1), Url(1), "radioBlock", "ok")});
+        QCOMPARE(Rows(), QStringList{Row(1, u"禁止"_s)});
+        Run(&CWinwardenView::OnAddRule,
+            {fill(Title(1), Url(2), "radioPass", "ok"), Click(kCancel)});
+        QCOMPARE(Flags(), u"禁止"_s);
+        Run(&CWinwardenView::OnAddRule, {fill(Title(1), Url(2), "radioPass", "ok"), Click(kOk)});
+        QVERIFY(m_seen.contains(u"已有规则，标记为“禁止”"_s));
+        QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, Title(1), u"通过"_s, Url(1)}}));
+        Run(&CWinwardenView::OnAddRule, {fill(Title(2), {}, "radioPass", "cancel")});
+        QCOMPARE(m->db.rows().size(), 1);
+    }
+
+    // The filter narrows every list to the rows whose caption or address holds the text, rows
+    // the monitor appends included; Enter edits the selected row and Delete deletes it.
+    void filterAndKeys() {
+        m->source->SetClosesWindows(false);
+        Open({1, 2, 12});
+        m->view.OnStart();
+        Tick();
+        m->view.OnFind();
+        QVERIFY(!m->view.FilterEdit()->isHidden());
+        QTest::keyClicks(m->view.FilterEdit(), u"PAGE1"_s);
+        const auto shown = [this] {
+            QStringList rows;
+            for (int r = 0; r < List()->rowCount(); ++r)
+                if (!List()->isRowHidden(r))
+                    rows << Cell(r, 2);
+            return rows;
+        };
+        QCOMPARE(shown(), (QStringList{Url(1), Url(12)}));
+        Open({3, 10});
+        Tick();
+        QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
+        m->view.OnShowPassed();
+        QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
+        QTest::keyClick(m->view.FilterEdit(), Qt::Key_Escape);
+        QVERIFY(m->view.FilterEdit()->isHidden());
+        QCOMPARE(shown().size(), 5);
+        List()->selectRow(0);
+        QCOMPARE(Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
+                     {Click(kCancel)}),
+                 1);
+        QCOMPARE(m_seen, Title(1) + text::kCaptionSuffix + u"|通过|"_s + Url(1));
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Delete); }, {Click(kOk)});
+        QCOMPARE(m_seen, ConfirmBox(1));
+        QCOMPARE(m->db.rows().size(), 4);
+    }
+
     // The page is open at another address than the one its rule was first stored with:
     // blocking it from the live list reaches the rule that decides for its title, and the
     // page goes at the next tick. A change that reaches no rule is refused and shown as such.
