@@ -2,7 +2,7 @@
 
 #include "platform/targetlist.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,17 +52,18 @@ BridgeServer::~BridgeServer() {
 }
 
 bool BridgeServer::Listen(const QString& path) {
-    if (m_server.listen(path)) {
-        return true;
+    // With access options the server binds elsewhere and renames the socket into place, which
+    // would silently replace another winwarden's: look first. A socket left by a winwarden that
+    // crashed is taken over; one that answers is not.
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            Say(u"another winwarden watches the companion extension at "_s + path);
+            return false;
+        }
+        QLocalServer::removeServer(path);
     }
-    // A socket left by a winwarden that crashed is taken over; one that answers is not.
-    QLocalSocket probe;
-    probe.connectToServer(path);
-    if (probe.waitForConnected(500)) {
-        Say(u"another winwarden watches the companion extension at "_s + path);
-        return false;
-    }
-    QLocalServer::removeServer(path);
     if (!m_server.listen(path)) {
         Say(u"cannot listen at "_s + path + u": "_s + m_server.errorString());
         return false;
