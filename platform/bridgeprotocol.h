@@ -13,6 +13,8 @@ namespace winwarden {
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
 // winwarden → winwarden-host → extension:
 //   {"type":"close","tabs":[7,…]}
+// On connecting to winwarden the host sends a hello (browser and version empty until the
+// extension's hello has come) and the latest tab list it holds.
 
 // The native host's name in the browsers' host manifests.
 inline constexpr char kBridgeHostName[] = "net.winwarden.host";

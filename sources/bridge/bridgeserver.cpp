@@ -3,6 +3,7 @@
 #include "platform/targetlist.h"
 
 #include <QFileInfo>
+#include <QUrl>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +28,21 @@ bool IsOwnUser(const QLocalSocket& socket) {
            peer.uid == ::getuid();
 }
 
+// A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
+// endpoint does, Firefox without the scheme ("/tmp/a.html", "h.test/p?q=测"), and a blank page
+// as "New Tab" in the browser's language.
+bool IsUntitled(const QString& title, const QString& url) {
+    static const QStringList blank{u"about:blank"_s, u"about:newtab"_s, u"about:home"_s,
+                                   u"about:privatebrowsing"_s};
+    if (title.isEmpty() || IsUrlStandInTitle(title, url) || blank.contains(url)) {
+        return true;
+    }
+    const qsizetype scheme = url.indexOf("://"_L1);
+    const QString shown = scheme > 0 ? url.mid(scheme + 3) : QString();
+    return !shown.isEmpty() &&
+           (title == shown || title == QUrl::fromPercentEncoding(shown.toUtf8()));
+}
+
 QString Identity(const BridgeHello& hello) {
     return hello.browser + u' ' + hello.caller;
 }
@@ -43,12 +59,6 @@ BridgeServer::BridgeServer() {
         return;
     }
     Listen(path);
-}
-
-BridgeServer::~BridgeServer() {
-    for (auto& [number, connection] : m_connections) {
-        QObject::disconnect(connection.socket, nullptr, &m_context, nullptr);
-    }
 }
 
 bool BridgeServer::Listen(const QString& path) {
@@ -186,8 +196,7 @@ BrowserPass BridgeServer::TakePass() {
         for (const BridgeTab& tab : browser.tabs) {
             BrowserWindow window;
             window.kind = BrowserWindow::Kind::HtmlDocument;
-            // Like the DevTools endpoint, the tab list shows a page without a title by its URL.
-            window.title = IsUrlStandInTitle(tab.title, tab.url) ? QString() : tab.title;
+            window.title = IsUntitled(tab.title, tab.url) ? QString() : tab.title;
             window.url = tab.url;
             window.handle.browser = browser.name;
             window.handle.id = QString::number(tab.id);

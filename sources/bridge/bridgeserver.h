@@ -17,7 +17,6 @@ namespace winwarden {
 class BridgeServer final : public BrowserSource {
 public:
     BridgeServer();
-    ~BridgeServer() override;
 
     void SetChangeNotifier(std::function<void()> notify) override;
     BrowserPass TakePass() override;
@@ -42,17 +41,19 @@ private:
     void Drop(quint64 number);
     void Close(quint64 number, qint64 tab);
 
-    QObject m_context; // the queued writes run in its thread
-    QLocalServer m_server;
     std::map<quint64, Connection> m_connections; // the server's thread only
     quint64 m_next = 1;
-
     std::mutex m_mutex;
     std::map<quint64, Browser> m_browsers; // by connection number: the order they came in
     // Every kind of browser seen so far ("<family> <caller>") and how many are connected now,
     // so that one that goes away while others stay can be told apart.
     std::map<QString, int> m_seen;
     std::function<void()> m_notify;
+
+    QLocalServer m_server;
+    // Parent of the sockets and context of every connection and queued write: it goes first,
+    // and with it every call that could still reach the members above.
+    QObject m_context;
 };
 
 } // namespace winwarden

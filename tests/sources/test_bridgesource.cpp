@@ -45,12 +45,18 @@ private Q_SLOTS:
         first.Send(Tabs({{4, u"好页"_s, u"http://h.test/a"_s, false},
                          {5, u""_s, u"about:blank"_s, true},
                          {6, u"h.test/b"_s, u"http://h.test/b"_s, false},
-                         {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false}}));
+                         {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false},
+                         {8, u"/tmp/x y"_s, u"file:///tmp/x%20y"_s, false},
+                         {9, u"New Tab"_s, u"about:newtab"_s, false},
+                         {10, u"h.test/b"_s, u"https://h.test/b"_s, false},
+                         {11, u"h.test"_s, u"https://h.test/"_s, false}}));
         QVERIFY(QTest::qWaitFor([&] { return notified == 1; }, 5000));
         BrowserPass pass = source->TakePass();
         QCOMPARE(pass.browsersRead, 1);
-        QCOMPARE(Titles(pass), (QStringList{u"bridge:1 4 好页"_s, u"bridge:1 5 "_s,
-                                            u"bridge:1 6 "_s, u"bridge:1 7 "_s}));
+        QCOMPARE(Titles(pass),
+                 (QStringList{u"bridge:1 4 好页"_s, u"bridge:1 5 "_s, u"bridge:1 6 "_s,
+                              u"bridge:1 7 "_s, u"bridge:1 8 "_s, u"bridge:1 9 "_s,
+                              u"bridge:1 10 "_s, u"bridge:1 11 h.test"_s}));
         QCOMPARE(pass.windows.front().url, u"http://h.test/a"_s);
         QVERIFY(std::all_of(pass.windows.begin(), pass.windows.end(), [](const BrowserWindow& w) {
             return w.kind == BrowserWindow::Kind::HtmlDocument;
