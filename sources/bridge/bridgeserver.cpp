@@ -39,8 +39,9 @@ bool IsUntitled(const QString& title, const QString& url) {
     }
     const qsizetype scheme = url.indexOf("://"_L1);
     const QString shown = scheme > 0 ? url.mid(scheme + 3) : QString();
+    // It decodes some escapes and keeps others; comparing both fully decoded covers each choice.
     return !shown.isEmpty() &&
-           (title == shown || title == QUrl::fromPercentEncoding(shown.toUtf8()));
+           QUrl::fromPercentEncoding(title.toUtf8()) == QUrl::fromPercentEncoding(shown.toUtf8());
 }
 
 QString Identity(const BridgeHello& hello) {

@@ -46,7 +46,7 @@ private Q_SLOTS:
                          {5, u""_s, u"about:blank"_s, true},
                          {6, u"h.test/b"_s, u"http://h.test/b"_s, false},
                          {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false},
-                         {8, u"/tmp/x y"_s, u"file:///tmp/x%20y"_s, false},
+                         {8, u"h.test/?q=测%20x"_s, u"http://h.test/?q=%E6%B5%8B%20x"_s, false},
                          {9, u"New Tab"_s, u"about:newtab"_s, false},
                          {10, u"h.test/b"_s, u"https://h.test/b"_s, false},
                          {11, u"h.test"_s, u"https://h.test/"_s, false}}));
