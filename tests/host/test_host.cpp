@@ -83,6 +83,7 @@ private Q_SLOTS:
         // Over the 64 MiB cap, sent in full: skipped without being kept.
         const quint32 oversize = kFromBrowserFrameCap + 1;
         host.SendRaw(LengthOnly(oversize) + QByteArray(oversize, '{'));
+        QVERIFY(host.Flush());
         host.SendRaw(LengthOnly(0));
         host.SendRaw(LengthOnly(3) + "\xc3\x28\"");
         host.SendRaw(LengthOnly(5) + "{\"a\":");
@@ -91,10 +92,10 @@ private Q_SLOTS:
         host.Send(QJsonObject{{"type"_L1, u"tabs"_s}, {"tabs"_L1, QJsonArray{u"x"_s}}});
         const QByteArray split = Frame(Tabs({5}));
         host.SendRaw(split.left(2));
-        QVERIFY(host.Process().waitForBytesWritten(5000));
+        QVERIFY(host.Flush());
         QTest::qWait(100);
         host.SendRaw(split.mid(2, 9));
-        QVERIFY(host.Process().waitForBytesWritten(5000));
+        QVERIFY(host.Flush());
         QTest::qWait(100);
         host.SendRaw(split.mid(11));
         QVERIFY(winwarden.WaitForMessages(2, 15000));

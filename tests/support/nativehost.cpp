@@ -50,6 +50,15 @@ bool HostProcess::Start(const QStringList& arguments) {
     return m_process.waitForStarted(5000);
 }
 
+bool HostProcess::Flush() {
+    while (m_process.bytesToWrite() > 0) {
+        if (!m_process.waitForBytesWritten(5000)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool HostProcess::WaitForMessages(size_t count, int timeoutMs) {
     return QTest::qWaitFor([&] { return m_received.size() >= count; }, timeoutMs);
 }

@@ -40,6 +40,9 @@ public:
     void Send(const QJsonObject& message) { m_process.write(Frame(message)); }
     void SendRaw(const QByteArray& bytes) { m_process.write(bytes); }
     void CloseInput() { m_process.closeWriteChannel(); }
+    // Writes everything sent so far before returning (waiting in the event loop writes a
+    // piece only every 10 ms).
+    bool Flush();
     // Waits until at least `count` messages have come to the browser side.
     bool WaitForMessages(size_t count, int timeoutMs = 5000);
     const std::vector<QJsonObject>& Messages() const { return m_received; }
