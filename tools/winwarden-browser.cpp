@@ -132,7 +132,6 @@ int Install(const QString& host, const QString& extension) {
                   u"点“加载已解压的扩展程序”并选这个文件夹；"_s);
     Print(stdout, u"  Firefox：打开 about:debugging#/runtime/this-firefox，"
                   u"点“临时载入附加组件”并选其中的 manifest.json；"_s);
-    Print(stdout, u"  长期使用请以 root 按浏览器策略安装（见 README）。"_s);
     return 0;
 }
 

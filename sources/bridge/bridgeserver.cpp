@@ -112,7 +112,7 @@ void BridgeServer::Read(quint64 number) {
     if (connection == m_connections.end()) {
         return;
     }
-    bool listed = false;
+    bool changed = false;
     for (const QJsonObject& message :
          connection->second.reader.Feed(connection->second.socket->readAll())) {
         const BridgeMessage decoded = DecodeBridgeMessage(message);
@@ -125,17 +125,18 @@ void BridgeServer::Read(quint64 number) {
             browser.hello = *hello;
             ++m_seen[Identity(browser.hello)];
         } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
+            // The extension repeats its list every 2 s; only a change is worth an early cycle.
+            changed = changed || !browser.listed || tabs->tabs != browser.tabs;
             browser.listed = true;
             browser.tabs = std::move(tabs->tabs);
             browser.reported.clear();
             for (const BridgeTab& tab : browser.tabs) {
                 browser.reported.insert(tab.id);
             }
-            listed = true;
         }
     }
     std::function<void()> notify;
-    if (listed) {
+    if (changed) {
         const std::lock_guard lock(m_mutex);
         notify = m_notify;
     }

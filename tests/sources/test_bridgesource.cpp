@@ -42,15 +42,20 @@ private Q_SLOTS:
 
         HostProcess first;
         QVERIFY(first.Start());
-        first.Send(Tabs({{4, u"好页"_s, u"http://h.test/a"_s, false},
-                         {5, u""_s, u"about:blank"_s, true},
-                         {6, u"h.test/b"_s, u"http://h.test/b"_s, false},
-                         {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false},
-                         {8, u"h.test/?q=测%20x"_s, u"http://h.test/?q=%E6%B5%8B%20x"_s, false},
-                         {9, u"New Tab"_s, u"about:newtab"_s, false},
-                         {10, u"h.test/b"_s, u"https://h.test/b"_s, false},
-                         {11, u"h.test"_s, u"https://h.test/"_s, false}}));
+        const QJsonObject tabs =
+            Tabs({{4, u"好页"_s, u"http://h.test/a"_s, false},
+                  {5, u""_s, u"about:blank"_s, true},
+                  {6, u"h.test/b"_s, u"http://h.test/b"_s, false},
+                  {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false},
+                  {8, u"h.test/?q=测%20x"_s, u"http://h.test/?q=%E6%B5%8B%20x"_s, false},
+                  {9, u"New Tab"_s, u"about:newtab"_s, false},
+                  {10, u"h.test/b"_s, u"https://h.test/b"_s, false},
+                  {11, u"h.test"_s, u"https://h.test/"_s, false}});
+        first.Send(tabs);
         QVERIFY(QTest::qWaitFor([&] { return notified == 1; }, 5000));
+        first.Send(tabs); // the same list again is no change
+        QTest::qWait(300);
+        QCOMPARE(notified, 1);
         BrowserPass pass = source->TakePass();
         QCOMPARE(pass.browsersRead, 1);
         QCOMPARE(Titles(pass),
@@ -88,6 +93,7 @@ private Q_SLOTS:
         first.CloseInput();
         QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 1; }, 5000));
         QCOMPARE(Titles(source->TakePass()), QStringList{u"bridge:2 4 另一页"_s});
+        QCOMPARE(notified, 3);
     }
 
     void theSocketIsTheUsersOnlyAndAStaleOneIsTakenOver() {
