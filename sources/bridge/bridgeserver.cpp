@@ -115,7 +115,7 @@ void BridgeServer::Read(quint64 number) {
     bool changed = false;
     for (const QJsonObject& message :
          connection->second.reader.Feed(connection->second.socket->readAll())) {
-        const BridgeMessage decoded = DecodeBridgeMessage(message);
+        BridgeMessage decoded = DecodeBridgeMessage(message);
         const std::lock_guard lock(m_mutex);
         Browser& browser = m_browsers[number];
         if (const auto* hello = std::get_if<BridgeHello>(&decoded)) {
