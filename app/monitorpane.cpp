@@ -14,7 +14,7 @@ MonitorPane::MonitorPane(QWidget* parent) : QLabel(parent) {
 QString MonitorPane::Text(const MonitorStatus& status) {
     QStringList parts{status.monitoring ? text::kPaneMonitoring : text::kPaneStopped};
     if (status.monitoring && status.cycled) {
-        if (status.browsersWatched > 0 && status.browsersRead == 0) {
+        if (status.browsersRead == 0) {
             parts << text::kPaneNoBrowser;
         } else {
             parts << text::kPaneWindows.arg(status.windows);

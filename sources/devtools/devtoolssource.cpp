@@ -17,11 +17,16 @@ public:
 
     BrowserPass TakePass() override {
         BrowserPass pass;
+        const bool silentIsAbsent = m_silentIsAbsent && m_silentIsAbsent();
         for (const QString& endpoint : m_endpoints()) {
-            ++pass.browsersWatched;
             const std::optional<QByteArray> answer = m_fetch(endpoint);
             std::optional<std::vector<DevToolsTarget>> targets =
                 answer ? DecodeTargetList(*answer) : std::nullopt;
+            // The endpoint nobody named is only looked at in passing: silent, it is no browser
+            // that stopped answering.
+            if (targets || !silentIsAbsent) {
+                ++pass.browsersWatched;
+            }
             if (!targets) {
                 continue;
             }
@@ -48,6 +53,7 @@ private:
     std::function<QStringList()> m_endpoints;
     TargetListFetch m_fetch;
     TargetClose m_close;
+    std::function<bool()> m_silentIsAbsent;
 };
 
 } // namespace

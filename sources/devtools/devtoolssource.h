@@ -16,7 +16,8 @@ using TargetListFetch = std::function<std::optional<QByteArray>(const QString& e
 using TargetClose = std::function<void(const QString& endpoint, const QString& id)>;
 
 // The browsers named by WINWARDEN_DEVTOOLS, read through their DevTools endpoints: targets of
-// type "page" are HTML documents, every other target a browser window without one.
+// type "page" are HTML documents, every other target a browser window without one. Where the
+// variable is unset, the default endpoint counts as a watched browser only while it answers.
 std::unique_ptr<BrowserSource> MakeDevToolsSource();
 
 // The same over endpoints and calls of the caller's choosing (benchmarks and tests).

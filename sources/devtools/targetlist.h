@@ -30,8 +30,4 @@ std::optional<std::vector<DevToolsTarget>> DecodeTargetList(const QByteArray& an
 // &quot; &#39;), in one pass, so that a title whose own text is "&amp;" stays "&amp;".
 QString UnescapeTargetTitle(QStringView title);
 
-// True when `title` is the browser's stand-in for a page without a title: the page's URL as
-// the browser displays it.
-bool IsUrlStandInTitle(const QString& title, const QString& url);
-
 } // namespace winwarden

@@ -3,6 +3,7 @@
 #include "sources/devtools/devtoolssource.h"
 #include "sources/devtools/targetlist.h"
 #include "survey/browsersnapshot.h"
+#include "survey/pagetitle.h"
 #include "survey/shellwindows.h"
 
 #include <QJsonArray>

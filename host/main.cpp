@@ -1,0 +1,23 @@
+// winwarden-host: the native-messaging host that a browser starts for winwarden's companion
+// extension. It relays the browser's tab lists to the running winwarden and winwarden's close
+// requests back, and ends when the browser closes its input.
+#include "host/hostrelay.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // A browser that went away shows as a failed write, not as a signal that ends us.
+    std::signal(SIGPIPE, SIG_IGN);
+    const QStringList arguments = app.arguments().mid(1);
+    const QString caller = winwarden::AllowedBridgeCaller(arguments);
+    if (caller.isEmpty()) {
+        std::fprintf(stderr, "winwarden-host: caller not allowed: %s\n",
+                     qPrintable(arguments.join(u' ').left(200)));
+        return 1;
+    }
+    winwarden::HostRelay relay(caller);
+    return app.exec();
+}

@@ -1,0 +1,145 @@
+#include "platform/bridgeprotocol.h"
+
+#include "platform/runtimedir.h"
+
+#include <QJsonArray>
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden {
+
+namespace {
+
+// Browsers' tab ids are whole numbers that JavaScript holds exactly.
+constexpr double kLargestId = 9007199254740991.0;
+
+bool ReadId(const QJsonValue& value, qint64* id) {
+    if (!value.isDouble()) {
+        return false;
+    }
+    const double number = value.toDouble();
+    if (!(std::fabs(number) <= kLargestId) || std::trunc(number) != number) {
+        return false;
+    }
+    *id = static_cast<qint64>(number);
+    return true;
+}
+
+bool ReadString(const QJsonObject& object, QLatin1StringView key, QString* to) {
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined()) {
+        return true;
+    }
+    if (!value.isString()) {
+        return false;
+    }
+    *to = value.toString();
+    return true;
+}
+
+BridgeMessage Unknown(QString* why, const QString& reason) {
+    if (why != nullptr) {
+        *why = reason;
+    }
+    return std::monostate{};
+}
+
+} // namespace
+
+BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
+    const QString type = message.value("type"_L1).toString();
+    if (type == "hello"_L1) {
+        BridgeHello hello;
+        if (!ReadString(message, "browser"_L1, &hello.browser) ||
+            !ReadString(message, "version"_L1, &hello.version) ||
+            !ReadString(message, "caller"_L1, &hello.caller)) {
+            return Unknown(why, u"hello with a field that is not a string"_s);
+        }
+        return hello;
+    }
+    if (type == "tabs"_L1) {
+        const QJsonValue list = message.value("tabs"_L1);
+        if (!list.isArray()) {
+            return Unknown(why, u"tabs without a list"_s);
+        }
+        BridgeTabs tabs;
+        const QJsonArray array = list.toArray();
+        tabs.tabs.reserve(static_cast<size_t>(array.size()));
+        for (const QJsonValue& entry : array) {
+            const QJsonObject object = entry.toObject();
+            const QJsonValue incognito = object.value("incognito"_L1);
+            BridgeTab tab;
+            if (!entry.isObject() || !ReadId(object.value("id"_L1), &tab.id) ||
+                !ReadString(object, "title"_L1, &tab.title) ||
+                !ReadString(object, "url"_L1, &tab.url) ||
+                !(incognito.isUndefined() || incognito.isBool())) {
+                return Unknown(why, u"tabs with a malformed tab"_s);
+            }
+            tab.incognito = incognito.toBool();
+            tabs.tabs.push_back(std::move(tab));
+        }
+        return tabs;
+    }
+    if (type == "close"_L1) {
+        const QJsonValue list = message.value("tabs"_L1);
+        if (!list.isArray()) {
+            return Unknown(why, u"close without a list"_s);
+        }
+        BridgeClose close;
+        for (const QJsonValue& entry : list.toArray()) {
+            qint64 id = 0;
+            if (!ReadId(entry, &id)) {
+                return Unknown(why, u"close with a tab id that is not a whole number"_s);
+            }
+            close.tabs.push_back(id);
+        }
+        return close;
+    }
+    return Unknown(why, u"unknown message type"_s);
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeHello& hello) {
+    return {{"type"_L1, u"hello"_s},
+            {"browser"_L1, hello.browser},
+            {"version"_L1, hello.version},
+            {"caller"_L1, hello.caller}};
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs) {
+    QJsonArray list;
+    for (const BridgeTab& tab : tabs.tabs) {
+        list.append(QJsonObject{{"id"_L1, tab.id},
+                                {"title"_L1, tab.title},
+                                {"url"_L1, tab.url},
+                                {"incognito"_L1, tab.incognito}});
+    }
+    return {{"type"_L1, u"tabs"_s}, {"tabs"_L1, list}};
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeClose& close) {
+    QJsonArray list;
+    for (const qint64 id : close.tabs) {
+        list.append(id);
+    }
+    return {{"type"_L1, u"close"_s}, {"tabs"_L1, list}};
+}
+
+QString AllowedBridgeCaller(const QStringList& arguments) {
+    const QString origin = u"chrome-extension://"_s + QLatin1StringView(kBridgeChromiumId) + u'/';
+    if (!arguments.isEmpty() && arguments.front() == origin) {
+        return origin;
+    }
+    // Firefox names the manifest first, so the id is the second argument.
+    if (arguments.size() >= 2 && arguments.at(1) == QLatin1StringView(kBridgeGeckoId)) {
+        return arguments.at(1);
+    }
+    return {};
+}
+
+QString BridgeSocketPath() {
+    const QString folder = RuntimeDir();
+    return folder.isEmpty() ? QString() : folder + u"/bridge"_s;
+}
+
+} // namespace winwarden

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <variant>
+#include <vector>
+
+namespace winwarden {
+
+// The messages of the companion extension's bridge. Extension → winwarden-host → winwarden:
+//   {"type":"hello","browser":"chromium","version":"1.0"}   (the host adds "caller")
+//   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
+// winwarden → winwarden-host → extension:
+//   {"type":"close","tabs":[7,…]}
+// On connecting to winwarden the host sends a hello (browser and version empty until the
+// extension's hello has come) and the latest tab list it holds.
+
+// The native host's name in the browsers' host manifests.
+inline constexpr char kBridgeHostName[] = "net.winwarden.host";
+// The extension's id in Chromium-family browsers: fixed by the public key in its manifest.
+inline constexpr char kBridgeChromiumId[] = "nmmkcloaiigldlkhkbnmgnjkbgnifpek";
+// The extension's id in Firefox: browser_specific_settings.gecko.id of its manifest.
+inline constexpr char kBridgeGeckoId[] = "winwarden@winwarden.net";
+
+struct BridgeHello {
+    QString browser; // the family the extension says it runs in: chromium, chrome, firefox, …
+    QString version; // the extension's version
+    QString caller;  // the caller the host checked: "chrome-extension://<id>/" or the gecko id
+    bool operator==(const BridgeHello&) const = default;
+};
+
+struct BridgeTab {
+    qint64 id = 0;
+    QString title;
+    QString url;
+    bool incognito = false;
+    bool operator==(const BridgeTab&) const = default;
+};
+
+struct BridgeTabs {
+    std::vector<BridgeTab> tabs;
+    bool operator==(const BridgeTabs&) const = default;
+};
+
+struct BridgeClose {
+    std::vector<qint64> tabs;
+    bool operator==(const BridgeClose&) const = default;
+};
+
+// What a message says; std::monostate when it is none of the above, with the reason.
+using BridgeMessage = std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose>;
+
+// Reads a decoded frame. Strict: a wrong type of any field, a tab id that is not a whole
+// number a browser could use, or an unknown message type makes the whole message unknown.
+BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why = nullptr);
+
+QJsonObject EncodeBridgeMessage(const BridgeHello& hello);
+QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs);
+QJsonObject EncodeBridgeMessage(const BridgeClose& close);
+
+// Whether a native host's arguments name an allowed caller: Chromium-family browsers pass
+// "chrome-extension://<id>/", Firefox the path of the host manifest and the extension's id.
+// The caller as BridgeHello::caller records it, or empty when it is not allowed.
+QString AllowedBridgeCaller(const QStringList& arguments);
+
+// The path of the bridge socket: "bridge" in RuntimeDir(); empty when there is no safe folder.
+QString BridgeSocketPath();
+
+} // namespace winwarden

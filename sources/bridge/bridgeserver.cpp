@@ -1,0 +1,237 @@
+#include "sources/bridge/bridgeserver.h"
+
+#include "survey/pagetitle.h"
+
+#include <QFileInfo>
+#include <QUrl>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden {
+
+namespace {
+
+void Say(const QString& line) {
+    std::fprintf(stderr, "winwarden: %s\n", qPrintable(line));
+}
+
+// Only our own user's processes may speak for a browser; the folder already keeps others out,
+// this also holds where it is shared by mistake.
+bool IsOwnUser(const QLocalSocket& socket) {
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) ==
+               0 &&
+           peer.uid == ::getuid();
+}
+
+// A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
+// endpoint does, Firefox without the scheme ("/tmp/a.html", "h.test/p?q=测"), and a blank page
+// as "New Tab" in the browser's language.
+bool IsUntitled(const QString& title, const QString& url) {
+    static const QStringList blank{u"about:blank"_s, u"about:newtab"_s, u"about:home"_s,
+                                   u"about:privatebrowsing"_s};
+    if (title.isEmpty() || IsUrlStandInTitle(title, url) || blank.contains(url)) {
+        return true;
+    }
+    const qsizetype scheme = url.indexOf("://"_L1);
+    const QString shown = scheme > 0 ? url.mid(scheme + 3) : QString();
+    // It decodes some escapes and keeps others; comparing both fully decoded covers each choice.
+    return !shown.isEmpty() &&
+           QUrl::fromPercentEncoding(title.toUtf8()) == QUrl::fromPercentEncoding(shown.toUtf8());
+}
+
+QString Identity(const BridgeHello& hello) {
+    return hello.browser + u' ' + hello.caller;
+}
+
+} // namespace
+
+BridgeServer::BridgeServer() {
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    QObject::connect(&m_server, &QLocalServer::newConnection, &m_context, [this] { Accept(); });
+    const QString path = BridgeSocketPath();
+    if (path.isEmpty()) {
+        Say(u"no private runtime folder for the browser bridge; the companion extension is "
+            u"not watched"_s);
+        return;
+    }
+    Listen(path);
+}
+
+bool BridgeServer::Listen(const QString& path) {
+    // With access options the server binds elsewhere and renames the socket into place, which
+    // would silently replace another winwarden's: look first. A socket left by a winwarden that
+    // crashed is taken over; one that answers is not.
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            Say(u"another winwarden watches the companion extension at "_s + path);
+            return false;
+        }
+        QLocalServer::removeServer(path);
+    }
+    if (!m_server.listen(path)) {
+        Say(u"cannot listen at "_s + path + u": "_s + m_server.errorString());
+        return false;
+    }
+    return true;
+}
+
+void BridgeServer::Accept() {
+    while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+        if (!IsOwnUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const quint64 number = m_next++;
+        socket->setParent(&m_context);
+        m_connections[number].socket = socket;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_browsers[number].name = u"bridge:"_s + QString::number(number);
+        }
+        QObject::connect(socket, &QLocalSocket::readyRead, &m_context,
+                         [this, number] { Read(number); });
+        QObject::connect(socket, &QLocalSocket::disconnected, &m_context,
+                         [this, number] { Drop(number); });
+        Read(number);
+        if (socket->state() != QLocalSocket::ConnectedState) {
+            Drop(number); // it went before its signals were connected
+        }
+    }
+}
+
+void BridgeServer::Read(quint64 number) {
+    const auto connection = m_connections.find(number);
+    if (connection == m_connections.end()) {
+        return;
+    }
+    bool changed = false;
+    for (const QJsonObject& message :
+         connection->second.reader.Feed(connection->second.socket->readAll())) {
+        BridgeMessage decoded = DecodeBridgeMessage(message);
+        const std::lock_guard lock(m_mutex);
+        Browser& browser = m_browsers[number];
+        if (const auto* hello = std::get_if<BridgeHello>(&decoded)) {
+            if (browser.hello != BridgeHello{}) {
+                --m_seen[Identity(browser.hello)];
+            }
+            browser.hello = *hello;
+            ++m_seen[Identity(browser.hello)];
+        } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
+            // The extension repeats its list every 2 s; only a change is worth an early cycle.
+            changed = changed || !browser.listed || tabs->tabs != browser.tabs;
+            browser.listed = true;
+            browser.tabs = std::move(tabs->tabs);
+            browser.reported.clear();
+            for (const BridgeTab& tab : browser.tabs) {
+                browser.reported.insert(tab.id);
+            }
+        }
+    }
+    std::function<void()> notify;
+    if (changed) {
+        const std::lock_guard lock(m_mutex);
+        notify = m_notify;
+    }
+    if (notify) {
+        notify();
+    }
+}
+
+void BridgeServer::Drop(quint64 number) {
+    const auto connection = m_connections.find(number);
+    if (connection == m_connections.end()) {
+        return;
+    }
+    connection->second.socket->deleteLater();
+    m_connections.erase(connection);
+    std::function<void()> notify;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto browser = m_browsers.find(number);
+        if (browser != m_browsers.end()) {
+            if (browser->second.hello != BridgeHello{}) {
+                --m_seen[Identity(browser->second.hello)];
+            }
+            m_browsers.erase(browser);
+        }
+        notify = m_notify;
+    }
+    // Its tabs are gone from the collection: worth a cycle as any other change.
+    if (notify) {
+        notify();
+    }
+}
+
+void BridgeServer::Close(quint64 number, qint64 tab) {
+    const auto connection = m_connections.find(number);
+    if (connection == m_connections.end()) {
+        return;
+    }
+    if (const auto frame =
+            EncodeFrame(EncodeBridgeMessage(BridgeClose{{tab}}), kToBrowserFrameCap)) {
+        connection->second.socket->write(*frame);
+    }
+}
+
+void BridgeServer::SetChangeNotifier(std::function<void()> notify) {
+    const std::lock_guard lock(m_mutex);
+    m_notify = std::move(notify);
+}
+
+BrowserPass BridgeServer::TakePass() {
+    BrowserPass pass;
+    const std::lock_guard lock(m_mutex);
+    for (const auto& [number, browser] : m_browsers) {
+        ++pass.browsersWatched;
+        if (!browser.listed) {
+            continue;
+        }
+        ++pass.browsersRead;
+        for (const BridgeTab& tab : browser.tabs) {
+            BrowserWindow window;
+            window.kind = BrowserWindow::Kind::HtmlDocument;
+            window.title = IsUntitled(tab.title, tab.url) ? QString() : tab.title;
+            window.url = tab.url;
+            window.handle.browser = browser.name;
+            window.handle.id = QString::number(tab.id);
+            pass.windows.push_back(std::move(window));
+        }
+    }
+    return pass;
+}
+
+void BridgeServer::RequestClose(const WindowHandle& window) {
+    bool whole = false;
+    const qint64 tab = window.id.toLongLong(&whole);
+    if (!whole) {
+        return;
+    }
+    quint64 number = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto browser =
+            std::find_if(m_browsers.begin(), m_browsers.end(),
+                         [&](const auto& entry) { return entry.second.name == window.browser; });
+        if (browser == m_browsers.end() || !browser->second.reported.contains(tab)) {
+            return;
+        }
+        number = browser->first;
+    }
+    // The socket may only be touched in its own thread.
+    QMetaObject::invokeMethod(
+        &m_context, [this, number, tab] { Close(number, tab); }, Qt::QueuedConnection);
+}
+
+std::unique_ptr<BrowserSource> MakeBridgeSource() {
+    return std::make_unique<BridgeServer>();
+}
+
+} // namespace winwarden

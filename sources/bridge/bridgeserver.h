@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/bridgeprotocol.h"
+#include "platform/nativeframing.h"
+#include "survey/browsersource.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <map>
+#include <mutex>
+#include <unordered_set>
+
+namespace winwarden {
+
+// The bridge source (see bridgesource.h). The server, the sockets and their readers belong to
+// the thread that made it; what TakePass and RequestClose read is guarded by m_mutex.
+class BridgeServer final : public BrowserSource {
+public:
+    BridgeServer();
+
+    void SetChangeNotifier(std::function<void()> notify) override;
+    BrowserPass TakePass() override;
+    void RequestClose(const WindowHandle& window) override;
+
+private:
+    struct Connection {
+        QLocalSocket* socket = nullptr;
+        FrameReader reader{kFromBrowserFrameCap};
+    };
+    struct Browser {
+        QString name; // the handle's browser: "bridge:<number>"
+        BridgeHello hello;
+        bool listed = false; // a tab list has come
+        std::vector<BridgeTab> tabs;
+        std::unordered_set<qint64> reported;
+    };
+
+    bool Listen(const QString& path);
+    void Accept();
+    void Read(quint64 number);
+    void Drop(quint64 number);
+    void Close(quint64 number, qint64 tab);
+
+    std::map<quint64, Connection> m_connections; // the server's thread only
+    quint64 m_next = 1;
+    std::mutex m_mutex;
+    std::map<quint64, Browser> m_browsers; // by connection number: the order they came in
+    // Every kind of browser seen so far ("<family> <caller>") and how many are connected now,
+    // so that one that goes away while others stay can be told apart.
+    std::map<QString, int> m_seen;
+    std::function<void()> m_notify;
+
+    QLocalServer m_server;
+    // Parent of the sockets and context of every connection and queued write: it goes first,
+    // and with it every call that could still reach the members above.
+    QObject m_context;
+};
+
+} // namespace winwarden

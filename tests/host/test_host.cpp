@@ -1,0 +1,162 @@
+// winwarden-host as a browser and winwarden see it: the real program through pipes, with a
+// stand-in for winwarden on the bridge socket of a private runtime folder.
+#include "platform/bridgeprotocol.h"
+#include "tests/support/nativehost.h"
+
+#include <QJsonArray>
+#include <QTest>
+#include <cstring>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject Hello() {
+    return {{"type"_L1, u"hello"_s}, {"browser"_L1, u"chromium"_s}, {"version"_L1, u"1"_s}};
+}
+
+QJsonObject Tabs(std::initializer_list<int> ids) {
+    BridgeTabs tabs;
+    for (const int id : ids) {
+        tabs.tabs.push_back({id, u"页 %1"_s.arg(id), u"http://h.test/%1"_s.arg(id), false});
+    }
+    return EncodeBridgeMessage(tabs);
+}
+
+QJsonObject Close(std::vector<qint64> ids) {
+    return EncodeBridgeMessage(BridgeClose{std::move(ids)});
+}
+
+QByteArray LengthOnly(quint32 length) {
+    QByteArray bytes(sizeof length, Qt::Uninitialized);
+    std::memcpy(bytes.data(), &length, sizeof length);
+    return bytes;
+}
+
+} // namespace
+
+class TestHost final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void relaysTabListsAndOnlyClosesReportedTabs() {
+        RuntimeFolder runtime;
+        FakeWinwarden winwarden;
+        QVERIFY(winwarden.Listen(runtime.SocketPath()));
+        HostProcess host;
+        QVERIFY(host.Start());
+        host.Send(Hello());
+        host.Send(Tabs({1, 2}));
+        QVERIFY(winwarden.WaitForMessages(3));
+        // The host's own hello first, then the browser's with the caller it checked.
+        const BridgeHello hello{u"chromium"_s, u"1"_s, AllowedOrigin()};
+        QCOMPARE(DecodeBridgeMessage(winwarden.Messages().at(1)), BridgeMessage(hello));
+        QCOMPARE(winwarden.Messages().at(2), Tabs({1, 2}));
+
+        // Tab 7 was never reported, tab 1 was; junk and a close request to winwarden are
+        // dropped without ending anything.
+        winwarden.SendRaw(LengthOnly(4) + "\xff\xfe{}");
+        winwarden.Send(Tabs({9}));
+        winwarden.Send(Close({7, 1}));
+        QVERIFY(host.WaitForMessages(1));
+        QCOMPARE(host.Messages().front(), Close({1}));
+        // A newer list replaces the reported tabs.
+        host.Send(Tabs({3}));
+        QVERIFY(winwarden.WaitForMessages(4));
+        winwarden.Send(Close({1, 2}));
+        winwarden.Send(Close({3}));
+        QVERIFY(host.WaitForMessages(2));
+        QCOMPARE(host.Messages(), (std::vector{Close({1}), Close({3})}));
+        host.CloseInput();
+        QVERIFY(host.Process().waitForFinished(5000));
+        QCOMPARE(host.Process().exitCode(), 0);
+    }
+
+    void badFramesAreDroppedAndSplitOnesReassembled() {
+        RuntimeFolder runtime;
+        FakeWinwarden winwarden;
+        QVERIFY(winwarden.Listen(runtime.SocketPath()));
+        HostProcess host;
+        QVERIFY(host.Start());
+        // Over the 64 MiB cap, sent in full: skipped without being kept.
+        const quint32 oversize = kFromBrowserFrameCap + 1;
+        host.SendRaw(LengthOnly(oversize) + QByteArray(oversize, '{'));
+        QVERIFY(host.Flush());
+        host.SendRaw(LengthOnly(0));
+        host.SendRaw(LengthOnly(3) + "\xc3\x28\"");
+        host.SendRaw(LengthOnly(5) + "{\"a\":");
+        host.SendRaw(LengthOnly(2) + "[]");
+        host.Send(QJsonObject{{"type"_L1, u"close"_s}, {"tabs"_L1, QJsonArray{1}}});
+        host.Send(QJsonObject{{"type"_L1, u"tabs"_s}, {"tabs"_L1, QJsonArray{u"x"_s}}});
+        const QByteArray split = Frame(Tabs({5}));
+        host.SendRaw(split.left(2));
+        QVERIFY(host.Flush());
+        QTest::qWait(100);
+        host.SendRaw(split.mid(2, 9));
+        QVERIFY(host.Flush());
+        QTest::qWait(100);
+        host.SendRaw(split.mid(11));
+        QVERIFY(winwarden.WaitForMessages(2, 15000));
+        QCOMPARE(winwarden.Messages().back(), Tabs({5}));
+        // A frame cut short by the end of input.
+        host.SendRaw(LengthOnly(100) + "{\"type\"");
+        host.CloseInput();
+        QVERIFY(host.Process().waitForFinished(5000));
+        QCOMPARE(host.Process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.Process().exitCode(), 0);
+        QCOMPARE(winwarden.Messages().size(), size_t(2));
+        const QList<QByteArray> lines = host.Process().readAllStandardError().trimmed().split('\n');
+        QCOMPARE(lines.size(), 8);
+        QVERIFY2(lines.back().contains("cut short"), lines.back().constData());
+    }
+
+    void callersNotAllowedAreRefused() {
+        RuntimeFolder runtime;
+        FakeWinwarden winwarden;
+        QVERIFY(winwarden.Listen(runtime.SocketPath()));
+        const QString other = u"chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/"_s;
+        for (const QStringList& arguments :
+             {QStringList{}, QStringList{other}, QStringList{AllowedOrigin().chopped(1)},
+              QStringList{u"/m.json"_s, u"other@winwarden.net"_s},
+              QStringList{QLatin1StringView(kBridgeGeckoId)}}) {
+            HostProcess host;
+            QVERIFY(host.Start(arguments));
+            QVERIFY(host.Process().waitForFinished(5000));
+            QCOMPARE(host.Process().exitCode(), 1);
+        }
+        QCOMPARE(winwarden.Connections(), 0);
+        HostProcess firefox;
+        QVERIFY(firefox.Start({u"/m.json"_s, QLatin1StringView(kBridgeGeckoId)}));
+        QVERIFY(winwarden.WaitForMessages(1));
+        QCOMPARE(winwarden.Messages().front()[u"caller"], QLatin1StringView(kBridgeGeckoId));
+    }
+
+    void waitsForWinwardenAndFindsItAgainAfterARestart() {
+        RuntimeFolder runtime;
+        HostProcess host;
+        QVERIFY(host.Start());
+        host.Send(Hello());
+        host.Send(Tabs({1}));
+        host.Send(Tabs({1, 2}));
+        QTest::qWait(600);
+        QCOMPARE(host.Process().state(), QProcess::Running);
+        for (int start = 0; start < 2; ++start) {
+            FakeWinwarden winwarden;
+            QVERIFY(winwarden.Listen(runtime.SocketPath()));
+            // On each start: the hello and only the latest list.
+            QVERIFY(winwarden.WaitForMessages(2));
+            QTest::qWait(200);
+            QCOMPARE(winwarden.Messages().size(), size_t(2));
+            QCOMPARE(winwarden.Messages().at(0)[u"browser"], u"chromium"_s);
+            QCOMPARE(winwarden.Messages().at(1), Tabs({1, 2}));
+            winwarden.Send(Close({2}));
+            QVERIFY(host.WaitForMessages(size_t(start) + 1));
+        }
+        QCOMPARE(host.Process().state(), QProcess::Running);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHost)
+#include "test_host.moc"

@@ -1,0 +1,120 @@
+// The bridge source with real winwarden-host processes as its browsers.
+#include "platform/bridgeprotocol.h"
+#include "sources/bridge/bridgesource.h"
+#include "tests/support/nativehost.h"
+
+#include <QFileInfo>
+#include <QTest>
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject Tabs(std::vector<BridgeTab> tabs) {
+    return EncodeBridgeMessage(BridgeTabs{std::move(tabs)});
+}
+
+QStringList Titles(const BrowserPass& pass) {
+    QStringList titles;
+    for (const BrowserWindow& window : pass.windows) {
+        titles.append(window.handle.browser + u' ' + window.handle.id + u' ' + window.title);
+    }
+    return titles;
+}
+
+} // namespace
+
+class TestBridgeSource final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void eachHostIsABrowserWhoseTabsAreWindows() {
+        RuntimeFolder runtime;
+        const auto source = MakeBridgeSource();
+        std::atomic<int> notified = 0;
+        source->SetChangeNotifier([&] { ++notified; });
+        QCOMPARE(source->TakePass().browsersWatched, 0);
+
+        HostProcess first;
+        QVERIFY(first.Start());
+        const QJsonObject tabs =
+            Tabs({{4, u"好页"_s, u"http://h.test/a"_s, false},
+                  {5, u""_s, u"about:blank"_s, true},
+                  {6, u"h.test/b"_s, u"http://h.test/b"_s, false},
+                  {7, u"file:///tmp/x"_s, u"file:///tmp/x"_s, false},
+                  {8, u"h.test/?q=测%20x"_s, u"http://h.test/?q=%E6%B5%8B%20x"_s, false},
+                  {9, u"New Tab"_s, u"about:newtab"_s, false},
+                  {10, u"h.test/b"_s, u"https://h.test/b"_s, false},
+                  {11, u"h.test"_s, u"https://h.test/"_s, false}});
+        first.Send(tabs);
+        QVERIFY(QTest::qWaitFor([&] { return notified == 1; }, 5000));
+        first.Send(tabs); // the same list again is no change
+        QTest::qWait(300);
+        QCOMPARE(notified, 1);
+        BrowserPass pass = source->TakePass();
+        QCOMPARE(pass.browsersRead, 1);
+        QCOMPARE(Titles(pass),
+                 (QStringList{u"bridge:1 4 好页"_s, u"bridge:1 5 "_s, u"bridge:1 6 "_s,
+                              u"bridge:1 7 "_s, u"bridge:1 8 "_s, u"bridge:1 9 "_s,
+                              u"bridge:1 10 "_s, u"bridge:1 11 h.test"_s}));
+        QCOMPARE(pass.windows.front().url, u"http://h.test/a"_s);
+        QVERIFY(std::all_of(pass.windows.begin(), pass.windows.end(), [](const BrowserWindow& w) {
+            return w.kind == BrowserWindow::Kind::HtmlDocument;
+        }));
+
+        HostProcess second;
+        QVERIFY(second.Start());
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 2; }, 5000));
+        QCOMPARE(source->TakePass().browsersRead, 1); // no list from it yet
+        second.Send(Tabs({{4, u"另一页"_s, u"http://h.test/c"_s, false}}));
+        QVERIFY(QTest::qWaitFor([&] { return notified == 2; }, 5000));
+        QCOMPARE(Titles(source->TakePass()).last(), u"bridge:2 4 另一页"_s);
+
+        // From another thread, as the monitor asks: only tabs that browser reported.
+        std::thread([&] {
+            WindowHandle handle{0, u"bridge:2"_s, u"4"_s};
+            source->RequestClose(handle);
+            handle.id = u"5"_s; // the first browser's tab, not this one's
+            source->RequestClose(handle);
+            source->RequestClose({0, u"bridge:9"_s, u"4"_s});
+            source->RequestClose({0, u"bridge:1"_s, u"x"_s});
+        }).join();
+        QVERIFY(second.WaitForMessages(1));
+        QTest::qWait(300);
+        QCOMPARE(second.Messages(), std::vector{EncodeBridgeMessage(BridgeClose{{4}})});
+        QVERIFY(first.Messages().empty());
+
+        // A browser that goes away takes its tabs with it.
+        first.CloseInput();
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 1; }, 5000));
+        QCOMPARE(Titles(source->TakePass()), QStringList{u"bridge:2 4 另一页"_s});
+        QCOMPARE(notified, 3);
+    }
+
+    void theSocketIsTheUsersOnlyAndAStaleOneIsTakenOver() {
+        RuntimeFolder runtime;
+        const QString path = runtime.SocketPath();
+        QFile stale(path);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        const auto source = MakeBridgeSource();
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QVERIFY(S_ISSOCK(info.st_mode));
+        QCOMPARE(info.st_mode & 077, 0u);
+        // A second winwarden leaves the first one's socket alone.
+        const auto second = MakeBridgeSource();
+        HostProcess host;
+        QVERIFY(host.Start());
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 1; }, 5000));
+        QCOMPARE(second->TakePass().browsersWatched, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBridgeSource)
+#include "test_bridgesource.moc"
