@@ -46,6 +46,7 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     form->addRow(text::kAddRuleUrlLabel, m_editUrl);
     form->addRow(text::kAddRuleFlagLabel, flags);
     form->addRow(buttons);
+    form->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QString CAddRuleDlg::WindowName() const {

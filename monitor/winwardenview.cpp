@@ -156,6 +156,8 @@ void CWinwardenView::LayOut() {
 }
 
 void CWinwardenView::OnFind() {
+    if (m_wndList->isHidden())
+        return; // no list on show, nothing to narrow
     m_filterEdit->show();
     LayOut();
     m_filterEdit->setFocus(Qt::ShortcutFocusReason);
