@@ -1,0 +1,216 @@
+// From a blocked title appearing in a real Chromium tab to that tab being gone, through the
+// whole monitor: with the companion extension and the bridge source (a tab change asks for a
+// cycle at once), and with the DevTools source (the 2 s tick). A page opens a tab every
+// 1.5 s; each tab stamps its address with the browser's clock and then takes the blocked
+// title. One repetition per tab; the median and the worst are the figures to read. Needs
+// /usr/bin/chromium.
+#include "engine/monitorengine.h"
+#include "sources/bridge/bridgesource.h"
+#include "sources/devtools/devtoolsclient.h"
+#include "sources/devtools/devtoolssource.h"
+#include "sources/devtools/targetlist.h"
+#include "tests/support/chromium.h"
+#include "tests/support/testdb.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <csignal>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kTabs = 20;
+const QString kBlocked = u"坏页"_s;
+
+bool WriteFile(const QString& path, const QByteArray& contents) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+QByteArray OpenerPage() {
+    return "<title>opener</title><script>let n = 0; setInterval(() => { if (n++ < " +
+           QByteArray::number(kTabs + 2) + ") window.open('blocked.html'); }, 1500);</script>";
+}
+
+// 300 ms after loading: the address gets the moment, then the page takes the blocked title.
+QByteArray BlockedPage() {
+    return "<meta charset=utf-8><title>t</title><script>setTimeout(() => { "
+           "history.replaceState(null, '', '#' + Date.now()); document.title = '" +
+           kBlocked.toUtf8() + "'; }, 300);</script>";
+}
+
+// Blocked tabs (id -> the moment in their address) as one look at the browser finds them.
+using Look = std::function<std::map<QString, qint64>()>;
+
+class Rig final {
+public:
+    Rig() { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path())); }
+    ~Rig() {
+        m_engine.reset();
+        if (m_browser.state() != QProcess::NotRunning) {
+            ::kill(-static_cast<pid_t>(m_browser.processId()), SIGKILL);
+            m_browser.waitForFinished(5000);
+        }
+    }
+
+    bool StartBridge() {
+        auto source = MakeBridgeSource();
+        BrowserSource* bridge = source.get();
+        const QString host = QCoreApplication::applicationDirPath() + u"/../host/winwarden-host"_s;
+        const QString extension =
+            QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../extension"_s);
+        const QByteArray manifest = "{\"name\":\"net.winwarden.host\",\"description\":\"w\","
+                                    "\"type\":\"stdio\",\"path\":\"" +
+                                    QFileInfo(host).canonicalFilePath().toUtf8() +
+                                    "\",\"allowed_origins\":[\"chrome-extension://"
+                                    "nmmkcloaiigldlkhkbnmgnjkbgnifpek/\"]}";
+        if (!WritePages() ||
+            !WriteFile(m_dir.filePath(u"p/NativeMessagingHosts/net.winwarden.host.json"_s),
+                       manifest)) {
+            return false;
+        }
+        StartEngine(std::move(source), [bridge] {
+            std::map<QString, qint64> blocked;
+            for (const BrowserWindow& window : bridge->TakePass().windows)
+                if (window.title == kBlocked)
+                    blocked.emplace(window.handle.id, window.url.section(u'#', -1).toLongLong());
+            return blocked;
+        });
+        m_browser.setStandardOutputFile(QProcess::nullDevice());
+        m_browser.setStandardErrorFile(QProcess::nullDevice());
+        m_browser.setChildProcessModifier([] { ::setsid(); });
+        m_browser.start(
+            u"/usr/bin/chromium"_s,
+            {u"--headless=new"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
+             u"--disable-background-networking"_s, u"--disable-component-update"_s,
+             u"--disable-sync"_s, u"--disable-popup-blocking"_s,
+             u"--user-data-dir="_s + m_dir.filePath(u"p"_s), u"--load-extension="_s + extension,
+             u"file://"_s + m_dir.filePath(u"opener.html"_s)});
+        return m_browser.waitForStarted(10000);
+    }
+
+    bool StartDevTools() {
+        if (!WritePages() || !m_chromium.Start())
+            return false;
+        const QString endpoint = m_chromium.Endpoint();
+        qputenv("WINWARDEN_DEVTOOLS", endpoint.toUtf8());
+        StartEngine(MakeDevToolsSource(), [endpoint] {
+            std::map<QString, qint64> blocked;
+            const auto answer = FetchTargetList(endpoint);
+            const auto targets = answer ? DecodeTargetList(*answer) : std::nullopt;
+            for (const DevToolsTarget& target : targets.value_or(std::vector<DevToolsTarget>{}))
+                if (target.type == u"page"_s && target.title == kBlocked)
+                    blocked.emplace(target.id, target.url.section(u'#', -1).toLongLong());
+            return blocked;
+        });
+        // The DevTools browser blocks the opener's pop-ups: the tabs are opened from here.
+        QObject::connect(&m_opener, &QTimer::timeout, [this] {
+            m_chromium.OpenTab(u"file://"_s + m_dir.filePath(u"blocked.html"_s));
+        });
+        m_opener.start(1500);
+        return true;
+    }
+
+    // The next latency in ms, or -1 when none comes within 20 s.
+    qint64 Next() {
+        QElapsedTimer waited;
+        waited.start();
+        while (m_taken >= m_latencies.size() && waited.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return m_taken < m_latencies.size() ? m_latencies[m_taken++] : -1;
+    }
+
+private:
+    bool WritePages() {
+        return WriteFile(m_dir.filePath(u"opener.html"_s), OpenerPage()) &&
+               WriteFile(m_dir.filePath(u"blocked.html"_s), BlockedPage());
+    }
+
+    void StartEngine(std::unique_ptr<BrowserSource> source, Look look) {
+        m_db.insert(kBlocked, u"禁止"_s, u""_s);
+        m_engine = std::make_unique<MonitorEngine>(std::move(source));
+        m_engine->OpenStore(m_db.path());
+        m_engine->Start();
+        // Looks every 10 ms: a tab that was there and is not any more has gone now.
+        m_look = std::move(look);
+        QObject::connect(&m_watch, &QTimer::timeout, [this] {
+            const std::map<QString, qint64> now = m_look();
+            for (const auto& [id, stamp] : now)
+                if (stamp > 0)
+                    m_seen.emplace(id, stamp);
+            for (const auto& [id, stamp] : m_seen)
+                if (!now.contains(id) && m_gone.insert(id).second)
+                    m_latencies.push_back(QDateTime::currentMSecsSinceEpoch() - stamp);
+        });
+        m_watch.start(10);
+    }
+
+    QTemporaryDir m_dir;
+    TempRuleDb m_db;
+    HeadlessChromium m_chromium;
+    QProcess m_browser;
+    std::unique_ptr<MonitorEngine> m_engine;
+    Look m_look;
+    QTimer m_watch;
+    QTimer m_opener;
+    std::map<QString, qint64> m_seen;
+    std::set<QString> m_gone;
+    std::vector<qint64> m_latencies;
+    size_t m_taken = 0;
+};
+
+void Measure(benchmark::State& state, bool bridge) {
+    Rig rig;
+    if (!QFileInfo(u"/usr/bin/chromium"_s).isExecutable() ||
+        !(bridge ? rig.StartBridge() : rig.StartDevTools())) {
+        state.SkipWithError("no Chromium");
+        return;
+    }
+    std::vector<double> all;
+    for (auto _ : state) {
+        for (int tab = 0; tab < kTabs; ++tab) {
+            const qint64 ms = rig.Next();
+            if (ms < 0) {
+                state.SkipWithError("no blocked tab closed within 20 s");
+                return;
+            }
+            all.push_back(static_cast<double>(ms));
+        }
+    }
+    std::sort(all.begin(), all.end());
+    state.counters["median_ms"] = all[all.size() / 2];
+    state.counters["worst_ms"] = all.back();
+}
+
+void BM_BlockedTabGoneBridge(benchmark::State& state) {
+    Measure(state, true);
+}
+void BM_BlockedTabGoneDevTools(benchmark::State& state) {
+    Measure(state, false);
+}
+BENCHMARK(BM_BlockedTabGoneBridge)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_BlockedTabGoneDevTools)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
