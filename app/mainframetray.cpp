@@ -1,7 +1,10 @@
 // The tray icon, minimising into it, and the lock-key indicators.
+#include "app/appsettings.h"
+#include "app/closenotifier.h"
 #include "app/icons.h"
 #include "app/lockkeys.h"
 #include "app/mainframe.h"
+#include "engine/monitorengine.h"
 #include "res/strings.h"
 #include "res/texts.h"
 
@@ -30,6 +33,19 @@ void CMainFrame::CreateTrayIcon() {
                 }
             });
     m_trayIcon->show();
+
+    // Where there is a tray, it says which pages went, so that a closed page is not taken for
+    // a browser crash.
+    auto* notifier = new CloseNotifier(
+        [this](const QString& message) {
+            if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages() &&
+                NotifyClosedPages()) {
+                m_trayIcon->showMessage(text::kClosedCaption, message, AppIcon(), 5000);
+            }
+        },
+        this);
+    connect(&m_pView->Engine(), &MonitorEngine::windowClosing, notifier,
+            [notifier](const QString& title) { notifier->OnWindowClosing(title); });
 }
 
 // Minimising hides the window behind the tray icon, taskbar entry included, and the monitor

@@ -1,6 +1,7 @@
 #include "app/winwardenapp.h"
 
 #include "app/aboutdlg.h"
+#include "app/appsettings.h"
 #include "app/browsersources.h"
 #include "app/mainframe.h"
 #include "app/winwardendoc.h"
@@ -15,6 +16,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <cstdio>
 
 namespace winwarden {
@@ -46,7 +48,11 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     m_pDocument = std::make_unique<CWinwardenDoc>();
     m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, *m_engine);
 
-    const QString path = arguments.value(0);
+    // The program's own options; what is left names the document.
+    QStringList rest = arguments;
+    const bool monitor = rest.removeAll(QStringLiteral("--monitor")) > 0 || MonitorAtLaunch();
+    const bool toTray = rest.removeAll(QStringLiteral("--tray")) > 0;
+    const QString path = rest.value(0);
     const bool ready =
         path.isEmpty() ? m_pDocument->OnNewDocument() : m_pDocument->OnOpenDocument(path);
     if (!ready) {
@@ -64,6 +70,13 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     m_pMainWnd->View()->OnInitialUpdate();
     m_pMainWnd->show();
     PlaceMainWindow();
+    if (monitor) {
+        m_pMainWnd->RouteCommand(cmd::kStart);
+    }
+    // Started at login: straight into the tray, where there is one.
+    if (toTray && QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_pMainWnd->setWindowState(m_pMainWnd->windowState() | Qt::WindowMinimized);
+    }
     connect(m_pMainWnd.get(), &CMainFrame::closed, this, [] { QCoreApplication::exit(0); });
     return true;
 }

@@ -48,6 +48,11 @@ inline const QString kAddRuleFailed = QStringLiteral("添加规则失败：");
 inline const QString kFilterPlaceholder =
     QStringLiteral("筛选：窗口标题或网址中包含的文字（Esc 关闭）");
 
+// The tray's word on pages the monitor closed.
+inline const QString kClosedCaption = QStringLiteral("浏览哨兵");
+inline const QString kClosedOne = QStringLiteral("已关闭：%1");
+inline const QString kClosedMany = QStringLiteral("已关闭 %1 个网页：%2");
+
 // The status bar's monitor pane.
 inline const QString kPaneMonitoring = QStringLiteral("监视中");
 inline const QString kPaneStopped = QStringLiteral("未监视");

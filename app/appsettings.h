@@ -1,0 +1,11 @@
+#pragma once
+
+namespace winwarden {
+
+// The user's choices kept in the settings file (QSettings of the application).
+// [Monitor] StartAtLaunch: monitoring starts as soon as the window is up, as 启动 would.
+bool MonitorAtLaunch();
+// [Notifications] ClosedPages: the tray tells which pages the monitor closed (default on).
+bool NotifyClosedPages();
+
+} // namespace winwarden
