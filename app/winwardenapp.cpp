@@ -3,12 +3,12 @@
 #include "app/aboutdlg.h"
 #include "app/mainframe.h"
 #include "app/winwardendoc.h"
+#include "monitor/messagebox.h"
 #include "res/commandids.h"
 #include "res/strings.h"
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QScreen>
 #include <cstdio>
 
@@ -27,8 +27,6 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     // Dialogs and the tray must not end the run; only closing the main window does.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    m_recentFiles.Load();
-
     m_pDocument = std::make_unique<CWinwardenDoc>();
     m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, m_services);
 
@@ -43,10 +41,6 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
         m_pMainWnd.reset();
         return false;
     }
-    if (!path.isEmpty()) {
-        m_recentFiles.Add(path);
-    }
-
     m_pMainWnd->View()->OnInitialUpdate();
     m_pMainWnd->show();
     PlaceMainWindow();
@@ -111,8 +105,8 @@ void CWinwardenApp::OnFileOpen() {
         return;
     }
     if (!OpenDocumentFile(path)) {
-        QMessageBox::warning(m_pMainWnd.get(), QCoreApplication::applicationName(),
-                             res::kFailedToOpenDoc + u'\n' + path);
+        RunMessageBox(m_pMainWnd.get(), QMessageBox::Warning, QCoreApplication::applicationName(),
+                      res::kFailedToOpenDoc + u'\n' + path, QMessageBox::Ok, "openFailedBox");
     }
 }
 
@@ -120,7 +114,6 @@ bool CWinwardenApp::OpenDocumentFile(const QString& path) {
     if (!m_pDocument->OnOpenDocument(path)) {
         return false;
     }
-    m_recentFiles.Add(path);
     m_pMainWnd->View()->OnInitialUpdate();
     return true;
 }

@@ -32,6 +32,10 @@ inline const QString kLoadRulesFailed = QStringLiteral("读取规则失败：");
 inline const QString kSetFlagFailed = QStringLiteral("修改窗口标记失败：");
 inline const QString kDeleteRuleFailed = QStringLiteral("删除窗口规则失败：");
 
+// A web address the desktop could not open; the address follows on its own line.
+inline const QString kLinkNotOpened =
+    QStringLiteral("无法打开这个网址，请复制后在浏览器中打开：\n%1");
+
 // The buttons of the program's own boxes, whatever language Qt itself speaks.
 inline const QString kButtonOk = QStringLiteral("确定");
 inline const QString kButtonCancel = QStringLiteral("取消");
