@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/commandtarget.h"
-#include "app/recentfilelist.h"
 #include "monitor/winwardenview.h"
 
 #include <QObject>
@@ -43,13 +42,11 @@ public:
 
     CWinwardenDoc* Document() const { return m_pDocument.get(); }
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
-    const RecentFileList& RecentFiles() const { return m_recentFiles; }
 
 private:
     void PlaceMainWindow();
 
     MonitorServices m_services;
-    RecentFileList m_recentFiles;
     std::unique_ptr<CWinwardenDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd; // declared last: destroyed before the document
 };

@@ -8,19 +8,17 @@
 #include "tests/support/testdb.h"
 
 #include <QAction>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace winwarden::test {
 
-// The whole application over a fresh rule database, a faked browser and throwaway settings.
+// The whole application over a fresh rule database and a faked browser.
 class AppFixture final {
 public:
     AppFixture() {
         QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         m_app = std::make_unique<CWinwardenApp>(MonitorServices{
             .shellWindows = &m_shell, .topLevelWindows = &m_windows, .databasePath = m_db.path()});
     }
@@ -31,11 +29,9 @@ public:
     CWinwardenDoc& Doc() { return *m_app->Document(); }
     CWinwardenView& View() { return *Frame().View(); }
     TempRuleDb& Db() { return m_db; }
-    QString SettingsDir() const { return m_settings.path(); }
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 
 private:
-    QTemporaryDir m_settings;
     TempRuleDb m_db;
     FakeShellWindows m_shell;
     FakeTopLevelWindows m_windows;
