@@ -44,7 +44,8 @@ public:
     // What the status bar's message pane shows.
     QString MessageText() const;
 
-    // Brings the window back from the tray, as big as it was; only activates it when shown.
+    // Brings the window back from the tray or from being minimised, as big as it was, and
+    // activates it.
     void ShowFromTray();
     // True while the window is hidden behind the tray icon.
     bool IsInTray() const { return m_bInTray; }

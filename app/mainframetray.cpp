@@ -60,6 +60,8 @@ void CMainFrame::ShowFromTray() {
         m_bInTray = false;
         show();
         setWindowState(m_restoreState);
+    } else if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     }
     raise();
     activateWindow();
