@@ -22,8 +22,6 @@ class CWinwardenDoc;
 class CMainFrame final : public QMainWindow, public CommandTarget {
     Q_OBJECT
 public:
-    static constexpr int kTrayIconId = 128;
-
     // Creates the view (which opens the rule store), then the bars and the tray icon.
     // `app` is the last target of the command route.
     CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorServices services = {});

@@ -19,7 +19,6 @@ CWinwardenApp::CWinwardenApp(MonitorServices services) : m_services(std::move(se
 CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
-    QCoreApplication::setOrganizationName(kRegistryKey);
     QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
     QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).

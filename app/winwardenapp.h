@@ -13,13 +13,11 @@ namespace winwarden {
 class CMainFrame;
 class CWinwardenDoc;
 
-// The application: settings, the one document with its frame and view, start-up placement
+// The application: the one document with its frame and view, start-up placement
 // and the application-wide commands. Needs a QApplication to exist.
 class CWinwardenApp final : public QObject, public CommandTarget {
     Q_OBJECT
 public:
-    static inline const QString kRegistryKey =
-        QStringLiteral("Local AppWizard-Generated Applications");
     static constexpr QSize kStartSize{800, 571};
 
     explicit CWinwardenApp(MonitorServices services = {});
