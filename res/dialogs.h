@@ -15,7 +15,7 @@ struct DialogControl {
 };
 
 // A dialog layout: caption, size in dialog units, and the font the units are measured in.
-struct DialogTemplate {
+struct DialogLayout {
     QStringView caption;
     int width, height;
     QStringView fontFamily;
@@ -23,7 +23,7 @@ struct DialogTemplate {
 };
 
 // The About box.
-inline constexpr DialogTemplate kAboutBox{u"关于 winwarden", 276, 99, u"宋体", 9};
+inline constexpr DialogLayout kAboutBox{u"关于 winwarden", 276, 99, u"宋体", 9};
 inline constexpr std::array<DialogControl, 4> kAboutBoxControls{{
     {ControlKind::Icon, u"", 15, 16, 21, 21},
     {ControlKind::Text, u"浏览哨兵 winwarden 1.0 版", 54, 16, 119, 8},
