@@ -1,3 +1,4 @@
+#include "app/linkopener.h"
 #include "app/mainframe.h"
 #include "app/singleinstance.h"
 #include "app/winwardenapp.h"
@@ -37,6 +38,7 @@ int main(int argc, char* argv[]) {
     if (!app.InitInstance(arguments)) {
         return 1;
     }
+    const winwarden::LinkOpener links(app.MainFrame());
     QObject::connect(&instance, &winwarden::SingleInstance::showRequested, app.MainFrame(),
                      &winwarden::CMainFrame::ShowFromTray);
     return QApplication::exec();
