@@ -1,14 +1,11 @@
 // The main window over the real view: menus, keys, status bar and bars.
 #include "tests/app/appfixture.h"
-#include "tests/support/modalanswer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -33,23 +30,6 @@ private Q_SLOTS:
     }
     void cleanup() { m_fixture.reset(); }
 
-    // 下载最新版本 where the desktop cannot open the page: a box shows the address.
-    void downloadPageThatCannotOpen() {
-        QDesktopServices::setUrlHandler(u"https"_s, this, "refuse"); // a handler that cannot run
-        QString shown;
-        test::ModalAnswer answer({[&shown](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            shown =
-                box ? box->objectName() + u'|' + box->windowTitle() + u'|' + box->text() : u""_s;
-            box->accept();
-        }});
-        m_fixture->TriggerMenu(cmd::kDownloadPage);
-        QDesktopServices::unsetUrlHandler(u"https"_s);
-        QCOMPARE(answer.forced(), 0);
-        QVERIFY2(shown.startsWith(u"linkNotOpenedBox|系统提示|"_s) &&
-                     shown.endsWith(u"\nhttps://www.winwarden.net/software/index.htm"_s),
-                 qPrintable(shown));
-    }
     // The editing keys over a live list, then exit while the monitor runs.
     void keysAndExitWhileMonitoring() {
         CWinwardenView& view = m_fixture->View();
