@@ -19,8 +19,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     font.setPointSize(res::kAboutBox.fontPointSize);
     setFont(font);
 
-    // Dialog units as the classic dialog manager measures them: a quarter of the font's
-    // average character width across, an eighth of its height down.
+    // Dialog units: a quarter of the font's average character width across, an eighth of its
+    // height down, so that the layout grows with the font.
     const QFontMetricsF metrics(font);
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const double averageWidth = std::round(metrics.horizontalAdvance(alphabet) / 52.0);
@@ -60,8 +60,6 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
             frame->lower();
             break;
         }
-        case res::ControlKind::List:
-            break;
         }
     }
     setFixedSize(ToPixels(0, 0, res::kAboutBox.width, res::kAboutBox.height).size());

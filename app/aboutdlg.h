@@ -4,7 +4,7 @@
 
 namespace winwarden {
 
-// The About box: program icon, product line and an OK button, laid out from its template.
+// The About box: program icon, product line and an OK button, laid out from res/dialogs.h.
 class CAboutDlg final : public QDialog {
     Q_OBJECT
 public:

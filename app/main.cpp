@@ -1,8 +1,12 @@
+#include "app/linkopener.h"
+#include "app/mainframe.h"
+#include "app/singleinstance.h"
 #include "app/winwardenapp.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -12,11 +16,30 @@ int main(int argc, char* argv[]) {
     if (qtTexts.load(QStringLiteral("qtbase_zh_CN"),
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
-    winwarden::CWinwardenApp app;
+
+    // A second copy for the same rules would record and close pages twice: the first one
+    // comes forward instead.
+    const QString database = winwarden::DatabasePath();
+    winwarden::SingleInstance instance(database);
+    switch (instance.ClaimDatabase()) {
+    case winwarden::SingleInstance::Claim::HandedOver:
+        return 0;
+    case winwarden::SingleInstance::Claim::Unanswered:
+        std::fprintf(stderr, "winwarden: another copy holds %s but does not answer\n",
+                     qUtf8Printable(instance.SocketPath()));
+        return 1;
+    case winwarden::SingleInstance::Claim::First:
+        break;
+    }
+
+    winwarden::CWinwardenApp app(winwarden::MonitorServices{nullptr, database});
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {
         return app.FailureStatus();
     }
+    const winwarden::LinkOpener links(app.MainFrame());
+    QObject::connect(&instance, &winwarden::SingleInstance::showRequested, app.MainFrame(),
+                     &winwarden::CMainFrame::ShowFromTray);
     return QApplication::exec();
 }

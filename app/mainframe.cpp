@@ -86,7 +86,7 @@ void CMainFrame::CreateAccelerators() {
 
 void CMainFrame::UpdateCaption() {
     setWindowTitle(m_document.GetTitle() + QStringLiteral(" - ") +
-                   res::StringField(res::kIdsMainFrame, res::kDocWindowTitle));
+                   res::LoadString(res::kIdsAppTitle).toString());
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -23,8 +23,6 @@ class MonitorEngine;
 class CMainFrame final : public QMainWindow, public CommandTarget {
     Q_OBJECT
 public:
-    static constexpr int kTrayIconId = 128;
-
     // Creates the view over the engine, then the bars and the tray icon.
     // `app` is the last target of the command route.
     CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorEngine& engine);
@@ -45,7 +43,8 @@ public:
     // What the status bar's message pane shows.
     QString MessageText() const;
 
-    // Brings the window back from the tray, as big as it was; only activates it when shown.
+    // Brings the window back from the tray or from being minimised, as big as it was, and
+    // activates it.
     void ShowFromTray();
     // True while the window is hidden behind the tray icon.
     bool IsInTray() const { return m_bInTray; }

@@ -63,19 +63,21 @@ void CMainFrame::changeEvent(QEvent* event) {
     QTimer::singleShot(0, this, &CMainFrame::HideToTray);
 }
 
+// The window keeps its minimised state while hidden: leaving that state asks the window
+// system to map the window again, which, on a hidden window, leaves an empty frame on screen.
 void CMainFrame::HideToTray() {
-    if (!m_bInTray) {
-        return;
+    if (m_bInTray) {
+        hide();
     }
-    hide();
-    setWindowState(m_restoreState);
 }
 
 void CMainFrame::ShowFromTray() {
     if (m_bInTray) {
         m_bInTray = false;
-        setWindowState(m_restoreState);
         show();
+        setWindowState(m_restoreState);
+    } else if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     }
     raise();
     activateWindow();

@@ -6,6 +6,7 @@
 #include "app/mainframe.h"
 #include "app/winwardendoc.h"
 #include "engine/monitorengine.h"
+#include "monitor/messagebox.h"
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <cstdio>
@@ -26,15 +26,14 @@ CWinwardenApp::CWinwardenApp(MonitorServices services) : m_services(std::move(se
 CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
-    QCoreApplication::setOrganizationName(kRegistryKey);
+    // The settings file: ~/.config/Local AppWizard-Generated Applications/winwarden.conf.
+    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
     QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).
     QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));
     // Dialogs and the tray must not end the run; only closing the main window does.
     QApplication::setQuitOnLastWindowClosed(false);
-
-    m_recentFiles.Load();
 
     // Nothing can run without the rules: the user hears of it before any window exists.
     m_engine = std::make_unique<MonitorEngine>(m_services.source ? std::move(m_services.source)
@@ -63,10 +62,6 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
         m_pMainWnd.reset();
         return false;
     }
-    if (!path.isEmpty()) {
-        m_recentFiles.Add(path);
-    }
-
     m_pMainWnd->View()->OnInitialUpdate();
     m_pMainWnd->show();
     PlaceMainWindow();
@@ -92,9 +87,8 @@ bool CWinwardenApp::OpenRuleStore() {
                      "winwarden: 无法打开规则数据库 %s：%s\n"
                      "winwarden: 创建一个新的规则数据库：winwarden-db create '%s'\n",
                      qUtf8Printable(path), qUtf8Printable(error.message()), qUtf8Printable(path));
-        QMessageBox box(QMessageBox::Critical, text::kAppName, text::kOpenDbFailed,
-                        QMessageBox::Ok);
-        box.exec();
+        RunMessageBox(nullptr, QMessageBox::Critical, text::kAppName, text::kOpenDbFailed,
+                      QMessageBox::Ok, "openDbFailedBox");
         return false;
     }
 }
@@ -156,8 +150,8 @@ void CWinwardenApp::OnFileOpen() {
         return;
     }
     if (!OpenDocumentFile(path)) {
-        QMessageBox::warning(m_pMainWnd.get(), QCoreApplication::applicationName(),
-                             res::kFailedToOpenDoc + u'\n' + path);
+        RunMessageBox(m_pMainWnd.get(), QMessageBox::Warning, QCoreApplication::applicationName(),
+                      res::kFailedToOpenDoc + u'\n' + path, QMessageBox::Ok, "openFailedBox");
     }
 }
 
@@ -165,7 +159,6 @@ bool CWinwardenApp::OpenDocumentFile(const QString& path) {
     if (!m_pDocument->OnOpenDocument(path)) {
         return false;
     }
-    m_recentFiles.Add(path);
     m_pMainWnd->View()->OnInitialUpdate();
     return true;
 }

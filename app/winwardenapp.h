@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/commandtarget.h"
-#include "app/recentfilelist.h"
 #include "store/rulestore.h"
 #include "survey/browsersource.h"
 
@@ -22,13 +21,11 @@ struct MonitorServices {
     QString databasePath = QString::fromLatin1(RuleStore::kDefaultFile);
 };
 
-// The application: settings, the one document with its frame and view, start-up placement
+// The application: the one document with its frame and view, start-up placement
 // and the application-wide commands. Needs a QApplication to exist.
 class CWinwardenApp final : public QObject, public CommandTarget {
     Q_OBJECT
 public:
-    static inline const QString kRegistryKey =
-        QStringLiteral("Local AppWizard-Generated Applications");
     static constexpr QSize kStartSize{800, 571};
 
     // The exit status of a run that could not open its rule database.
@@ -57,7 +54,6 @@ public:
     CWinwardenDoc* Document() const { return m_pDocument.get(); }
     MonitorEngine* Engine() const { return m_engine.get(); }
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
-    const RecentFileList& RecentFiles() const { return m_recentFiles; }
 
 private:
     void PlaceMainWindow();
@@ -66,7 +62,6 @@ private:
     MonitorServices m_services;
     int m_failureStatus = 1;
     std::unique_ptr<MonitorEngine> m_engine;
-    RecentFileList m_recentFiles;
     std::unique_ptr<CWinwardenDoc> m_pDocument;
     std::unique_ptr<CMainFrame> m_pMainWnd; // declared last: destroyed before the document
 };

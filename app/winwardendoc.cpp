@@ -1,5 +1,6 @@
 #include "app/winwardendoc.h"
 
+#include "monitor/messagebox.h"
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSaveFile>
 
 namespace winwarden {
@@ -60,8 +60,8 @@ bool CWinwardenDoc::DoFileSave() {
         }
     }
     if (!OnSaveDocument(path)) {
-        QMessageBox::warning(m_dialogParent, QCoreApplication::applicationName(),
-                             res::kFailedToSaveDoc + u'\n' + path);
+        RunMessageBox(m_dialogParent, QMessageBox::Warning, QCoreApplication::applicationName(),
+                      res::kFailedToSaveDoc + u'\n' + path, QMessageBox::Ok, "saveFailedBox");
         return false;
     }
     return true;

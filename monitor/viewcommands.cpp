@@ -1,6 +1,7 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
 #include "engine/monitorengine.h"
 #include "monitor/addruledlg.h"
+#include "monitor/messagebox.h"
 #include "monitor/windowflagdlg.h"
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
@@ -32,20 +33,10 @@ void ApplyListStyle(QTableWidget& list) {
     list.setPalette(palette);
 }
 
-// A box owned by the view. It lives on the heap so that a view torn down while the box waits
-// takes the box with it instead of leaving a dangling stack object behind.
+// The view's boxes carry the prompt caption.
 QMessageBox::StandardButton RunBox(QWidget* owner, QMessageBox::Icon icon, const QString& message,
                                    QMessageBox::StandardButtons buttons, const char* name) {
-    QPointer<QMessageBox> box =
-        new QMessageBox(icon, text::kPromptCaption, message, buttons, owner);
-    box->setObjectName(QString::fromLatin1(name));
-    if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-        ok->setText(text::kButtonOk);
-    if (QAbstractButton* cancel = box->button(QMessageBox::Cancel))
-        cancel->setText(text::kButtonCancel);
-    const int answer = box->exec();
-    delete box.data();
-    return static_cast<QMessageBox::StandardButton>(answer);
+    return RunMessageBox(owner, icon, text::kPromptCaption, message, buttons, name);
 }
 
 void ReportCommandFailure(QWidget* owner, const QString& what, const QString& message) {
@@ -213,7 +204,8 @@ void CWinwardenView::OnAddRule() {
 }
 
 void CWinwardenView::OnDownloadPage() {
-    QDesktopServices::openUrl(QUrl(text::kDownloadPageUrl));
+    if (!QDesktopServices::openUrl(QUrl(text::kDownloadPageUrl)))
+        ReportUnopenedLink(this, text::kDownloadPageUrl);
 }
 
 void CWinwardenView::OnRefreshList() {

@@ -1,7 +1,8 @@
 // The flag dialog: three read-only fields, a pass/block radio pair and three push buttons,
-// placed where the original dialog template put them.
+// laid out in dialog units so that the Chinese labels fit whatever the font's size.
 #include "monitor/windowflagdlg.h"
 
+#include "monitor/messagebox.h"
 #include "res/texts.h"
 #include "store/flag.h"
 
@@ -12,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -22,7 +24,7 @@
 namespace winwarden {
 namespace {
 
-// The template's font is 9-point 宋体; the Song-style faces come first, then any CJK face,
+// The layout is measured for 9-point 宋体; the Song-style faces come first, then any CJK face,
 // so that the Chinese labels fit the boxes measured for them.
 QFont DialogFont() {
     static const QStringList preferred = {
@@ -44,8 +46,8 @@ QFont DialogFont() {
     return font;
 }
 
-// Dialog units of the template: a quarter of the average character width across, an eighth
-// of the character height down. The template was drawn for a Song face whose Latin letters
+// Dialog units: a quarter of the average character width across, an eighth of the character
+// height down. The layout was drawn for a Song face whose Latin letters
 // are half an ideograph wide, so that half-width cell is the average character here; the
 // proportional Latin letters of other CJK faces would widen the dialog past the screen
 // while the Chinese labels gained nothing.
@@ -191,10 +193,15 @@ void CWindowFlagDlg::OnRadioPass() {
 void CWindowFlagDlg::OnOpenWindow() {
     // Only web addresses are handed to the desktop: a rule's URL is text from the database,
     // and any other scheme could make the desktop launch a local program.
+    // An address that is not handed over, or that no browser takes, is shown to the user.
     const QUrl url(m_strUrl, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
-    if (scheme == u"http" || scheme == u"https") {
-        QDesktopServices::openUrl(url);
+    const bool web = scheme == u"http" || scheme == u"https";
+    if (!web || !QDesktopServices::openUrl(url)) {
+        QPointer<CWindowFlagDlg> self(this);
+        ReportUnopenedLink(this, m_strUrl);
+        if (!self)
+            return; // it went with the main window while the box was open
     }
     OnOK();
 }

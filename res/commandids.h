@@ -13,7 +13,7 @@ inline constexpr int kRefreshList = 32779;
 inline constexpr int kShowStatus = 32780;
 inline constexpr int kAddRule = 32781;
 
-// Standard commands, with the ids users' habits and the accelerator table know.
+// Standard commands: document, editing, application and bar toggles.
 inline constexpr int kFileNew = 57600;
 inline constexpr int kFileOpen = 57601;
 inline constexpr int kFileSave = 57603;

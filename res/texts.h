@@ -61,6 +61,10 @@ inline const QString kPaneNoBrowser = QStringLiteral("没有浏览器应答");
 inline const QString kPaneSomeBrowsersSilent = QStringLiteral("%1 个浏览器未应答");
 inline const QString kPaneStoreFailed = QStringLiteral("窗口规则读写失败");
 
+// A web address the desktop could not open; the address follows on its own line.
+inline const QString kLinkNotOpened =
+    QStringLiteral("无法打开这个网址，请复制后在浏览器中打开：\n%1");
+
 // The buttons of the program's own boxes, whatever language Qt itself speaks.
 inline const QString kButtonOk = QStringLiteral("确定");
 inline const QString kButtonCancel = QStringLiteral("取消");

@@ -21,7 +21,7 @@ bool IsUnreserved(char c) {
 
 QString SqliteUri(const QString& path, OpenMode mode) {
     // An absolute path keeps a name that begins with "//" from reading as an authority. It is
-    // not cleaned: ".." after a symbolic link is the engine's to resolve, as the system does.
+    // not cleaned: ".." after a symbolic link must lead where the file system says it does.
     const QByteArray bytes = QDir::current().absoluteFilePath(path).toUtf8();
     QByteArray uri("file://");
     uri.reserve(uri.size() + bytes.size() * 3 + 12);

@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6sql6-sqlite libqt6svg6 qt6-qpa-plugins
     libcurl4-openssl-dev libbenchmark-dev libsimdjson-dev
     qt6-translations-l10n sqlite3 chromium firefox-esr xvfb xauth xdotool trayer imagemagick
-    fonts-noto-cjk
+    fonts-noto-cjk x11-utils openbox
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, creates the rule database winwarden.mdb in the current
-# directory if there is none, starts a watched browser when none answers, and starts the
-# program there.
+# Installs what is missing, builds, starts a watched browser when none answers, and starts the
+# program through the launcher, with this build's binaries: the rules live in the user's data
+# folder (~/.local/share/winwarden/), created there when missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/install-deps.sh"
 bash "$root/tools/build.sh"
 build=${BUILD_DIR:-$root/build}
-[ -e winwarden.mdb ] || "$build/tools/winwarden-db" create winwarden.mdb
 
 # The first watched endpoint: host:port, or a DevToolsActivePort file whose first line is
 # the port.
@@ -33,4 +32,4 @@ elif ! answers; then
     echo "run: nothing answers on $host:$port; starting a watched browser"
     WINWARDEN_BROWSER_PORT=$port bash "$root/tools/launch-browser.sh" || true
 fi
-exec "$build/winwarden" "$@"
+WINWARDEN_BIN_DIR="$build:$build/tools" exec bash "$root/tools/winwarden-launcher" "$@"

@@ -1,0 +1,114 @@
+// The real program on a desktop as users have it: a private X server with the openbox window
+// manager and trayer as the tray. Minimising leaves only the tray icon, a double-click on it
+// brings the window back as it was, and a second start brings the running window forward.
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// $1 the program, $2 winwarden-db, $3 a private folder, $4 the steps. Xvfb picks a free display
+// itself; everything started here ends with the script. `shown` lists the program's viewable
+// windows by name (the tray icon is "winwarden"), `state` says whether the window is maximised.
+const char* const kDesktop = R"sh(
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$3/display" 2>"$3/xvfb.log" & xvfb=$!
+trap 'kill $app $tray $wm $xvfb 2>/dev/null; wait' EXIT
+for i in $(seq 100); do [ -s "$3/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$3/display") XDG_RUNTIME_DIR=$3 QT_QPA_PLATFORM=xcb
+program=$1 log=$3/app.log
+openbox >"$3/openbox.log" 2>&1 & wm=$!
+wait_until() { for i in $(seq 100); do eval "$1" >/dev/null 2>&1 && return; sleep 0.1; done; }
+wait_until "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"
+trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 & tray=$!
+wait_until "xdotool search --onlyvisible --name '^panel$'"
+"$2" create winwarden.mdb >/dev/null
+start() {
+    "$program" 2>>"$log" & app=$!
+    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^浏览哨兵 - winwarden$' | head -n 1)
+    echo "started: $(shown) $(state)"
+}
+shown() {
+    sleep 0.5
+    for w in $(xdotool search --onlyvisible --pid $app); do xdotool getwindowname $w; done |
+        sort | tr '\n' '|'
+}
+state() { xprop -id $win _NET_WM_STATE | grep -q MAXIMIZED_HORZ && echo max || echo normal; }
+minimise() { xdotool windowminimize $win && echo "minimised: $(shown)"; }
+tray_double_click() {
+    eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --pid $app \
+        --name '^winwarden$' | head -n 1)")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click --repeat 2 --delay 100 1
+    echo "restored: $(shown) $(state)"
+}
+maximise() { # a double-click on the title bar, openbox's own way
+    eval "$(xwininfo -id $win | awk '/Absolute upper-left/ {print tolower(substr($3, 1, 1)) "=" $4}')"
+    xdotool mousemove $((x + 200)) $((y - 8)) click --repeat 2 --delay 100 1
+    sleep 1
+    echo "maximised: $(state)"
+}
+second_start() { # from elsewhere, the database named by its full path
+    (cd / && WINWARDEN_DATABASE=$OLDPWD/winwarden.mdb timeout 10 "$program" 2>>"$log")
+    echo "second start: $? $(shown) $(state)"
+}
+crash() { kill -9 $app && wait $app; }
+start
+eval "$4"
+)sh";
+
+} // namespace
+
+class TestDesktop final : public QObject {
+    Q_OBJECT
+
+    // Runs the steps on a fresh desktop; the transcript of what they saw.
+    QString Run(const QString& steps) {
+        QTemporaryDir dir, xDir;
+        QProcess run;
+        run.setWorkingDirectory(dir.path());
+        run.start(u"bash"_s, {u"-c"_s, QString::fromUtf8(kDesktop), u"bash"_s,
+                              qEnvironmentVariable("WINWARDEN_PROGRAM"),
+                              qEnvironmentVariable("WINWARDEN_DB_TOOL"), xDir.path(), steps});
+        if (!run.waitForFinished(120000))
+            run.kill();
+        return QString::fromUtf8(run.readAllStandardOutput()).trimmed();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        for (const QString& tool : {u"Xvfb"_s, u"openbox"_s, u"trayer"_s, u"xdotool"_s, u"xprop"_s})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(tool + u" is missing: tools/install-deps.sh installs it"_s));
+    }
+
+    // The window is gone from the screen while in the tray, and comes back normal or maximised.
+    void minimiseToTrayAndBack() {
+        QCOMPARE(Run(u"minimise; tray_double_click; maximise; minimise; tray_double_click"_s),
+                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
+                 u"minimised: winwarden|\n"
+                 u"restored: winwarden|浏览哨兵 - winwarden| normal\n"
+                 u"maximised: max\n"
+                 u"minimised: winwarden|\n"
+                 u"restored: winwarden|浏览哨兵 - winwarden| max"_s);
+    }
+    // A second copy for the same rules ends at once with status 0, the first one shown again;
+    // after a crash, the socket left behind is taken over by the next copy.
+    void secondStartBringsTheWindowBack() {
+        QCOMPARE(Run(u"minimise; second_start; maximise; minimise; second_start; "
+                     u"crash; start; minimise; second_start"_s),
+                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
+                 u"minimised: winwarden|\n"
+                 u"second start: 0 winwarden|浏览哨兵 - winwarden| normal\n"
+                 u"maximised: max\n"
+                 u"minimised: winwarden|\n"
+                 u"second start: 0 winwarden|浏览哨兵 - winwarden| max\n"
+                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
+                 u"minimised: winwarden|\n"
+                 u"second start: 0 winwarden|浏览哨兵 - winwarden| normal"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "test_desktop.moc"
