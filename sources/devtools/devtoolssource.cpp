@@ -12,8 +12,10 @@ namespace {
 
 class DevToolsSource final : public BrowserSource {
 public:
-    DevToolsSource(std::function<QStringList()> endpoints, TargetListFetch fetch, TargetClose close)
-        : m_endpoints(std::move(endpoints)), m_fetch(std::move(fetch)), m_close(std::move(close)) {}
+    DevToolsSource(std::function<QStringList()> endpoints, TargetListFetch fetch, TargetClose close,
+                   std::function<bool()> silentIsAbsent = {})
+        : m_endpoints(std::move(endpoints)), m_fetch(std::move(fetch)), m_close(std::move(close)),
+          m_silentIsAbsent(std::move(silentIsAbsent)) {}
 
     BrowserPass TakePass() override {
         BrowserPass pass;
@@ -59,9 +61,10 @@ private:
 } // namespace
 
 std::unique_ptr<BrowserSource> MakeDevToolsSource() {
-    return MakeDevToolsSource(
+    return std::make_unique<DevToolsSource>(
         &WatchedDevToolsEndpoints, &FetchTargetList,
-        [](const QString& endpoint, const QString& id) { CloseTarget(endpoint, id); });
+        [](const QString& endpoint, const QString& id) { CloseTarget(endpoint, id); },
+        [] { return qEnvironmentVariable("WINWARDEN_DEVTOOLS").trimmed().isEmpty(); });
 }
 
 std::unique_ptr<BrowserSource> MakeDevToolsSource(std::function<QStringList()> endpoints,

@@ -21,6 +21,7 @@ class TestLauncher final : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"HOME"_s, m_dir.path());
         env.insert(u"XDG_DATA_HOME"_s, dataHome);
+        env.insert(u"XDG_CONFIG_HOME"_s, m_dir.filePath(u"config"_s));
         env.insert(u"WINWARDEN_BIN_DIR"_s, m_dir.filePath(bin));
         env.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
         env.remove(u"WINWARDEN_DATABASE"_s);
@@ -57,6 +58,26 @@ private Q_SLOTS:
         QCOMPARE(Launch({}, m_dir.filePath(u"own"_s)),
                  u"已创建规则数据库 %1/winwarden.mdb\n%1\n"_s.arg(own));
         QVERIFY(Launch({}, {}, u"none"_s).contains(u"winwarden"_s)); // no program: said so
+    }
+
+    // At login the desktop starts the launcher, monitoring and in the tray; off removes exactly
+    // that entry and no one else's.
+    void autostartEntryWrittenAndRemoved() {
+        const QString entry = m_dir.filePath(u"config/autostart/winwarden.desktop"_s);
+        Launch({u"--autostart"_s, u"on"_s});
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        QVERIFY2(text.contains(u"winwarden-launcher\" --monitor --tray\n"_s) &&
+                     text.contains(u"WINWARDEN_BIN_DIR="_s + m_dir.filePath(u"bin"_s)),
+                 qPrintable(text));
+        Launch({u"--autostart"_s, u"off"_s});
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Desktop Entry]\nExec=other\n") > 0);
+        file.close();
+        Launch({u"--autostart"_s, u"off"_s});
+        QVERIFY(QFile::exists(entry));
     }
 };
 

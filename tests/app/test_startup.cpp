@@ -91,6 +91,20 @@ private Q_SLOTS:
     }
     // The About box from the menu and the toolbar, closed by its button or its close box; then,
     // minimised where there is no tray, the window stays minimised, as there is no way back.
+    // --monitor, or the setting, starts monitoring with the window; the first cycle comes with
+    // the first tick. The option is no document name.
+    void monitoringFromTheStart() {
+        QSettings().setValue(u"Monitor/StartAtLaunch"_s, false);
+        QVERIFY(m_fixture->Start({u"--monitor"_s}));
+        QVERIFY(m_fixture->View().IsMonitoring() && m_fixture->Doc().GetPathName().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(m_fixture->Source().Passes() > 0, 3000);
+        m_fixture.reset();
+        m_fixture = std::make_unique<AppFixture>();
+        QSettings().setValue(u"Monitor/StartAtLaunch"_s, true);
+        QVERIFY(m_fixture->Start());
+        QVERIFY(m_fixture->View().IsMonitoring());
+    }
+
     void aboutBoxAndTray() {
         QVERIFY(m_fixture->Start());
         QVERIFY(QTest::qWaitForWindowExposed(&Frame()));

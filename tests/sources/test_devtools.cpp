@@ -202,6 +202,20 @@ private Q_SLOTS:
 
     // A page controls the addresses of its frames: a list of several megabytes is still read,
     // each absurd text cut on its own, and no count of other targets hides a page.
+    // A named endpoint that is silent is a browser that does not answer; the default one, named
+    // by nobody, is only looked at in passing.
+    void onlyANamedSilentEndpointCountsAsWatched() {
+        qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toLatin1());
+        const auto source = MakeDevToolsSource();
+        BrowserPass pass = source->TakePass();
+        QCOMPARE(std::pair(pass.browsersWatched, pass.browsersRead), std::pair(1, 0));
+        qunsetenv("WINWARDEN_DEVTOOLS");
+        pass = source->TakePass();
+        if (pass.Read())
+            QSKIP("a browser answers on 127.0.0.1:9222 here");
+        QCOMPARE(pass.browsersWatched, 0);
+    }
+
     void hugeAndLongListsStillShowTheirPages() {
         const QString fragment(1200 * 1024, u'f');
         const QJsonObject page{{u"id"_s, u"P"_s},
