@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QStringList>
 
 class QAction;
 class QLabel;
@@ -85,6 +86,7 @@ private:
     QHash<int, QAction*> m_menuActions;
     Qt::WindowStates m_restoreState = Qt::WindowNoState;
     bool m_bInTray = false;
+    QStringList m_toldNotices; // the sources' notices the tray has told of
     bool m_bDestroyed = false;
 };
 

@@ -46,6 +46,20 @@ void CMainFrame::CreateTrayIcon() {
         this);
     connect(&m_pView->Engine(), &MonitorEngine::windowClosing, notifier,
             [notifier](const QString& title) { notifier->OnWindowClosing(title); });
+    // What a browser source wants known (a browser that lost its extension) is told once, when
+    // it appears; the status bar keeps it for as long as it lasts.
+    connect(&m_pView->Engine(), &MonitorEngine::statusChanged, this,
+            [this](const MonitorStatus& status) {
+                for (const QString& notice : status.notices) {
+                    if (!m_toldNotices.contains(notice) &&
+                        QSystemTrayIcon::isSystemTrayAvailable() &&
+                        QSystemTrayIcon::supportsMessages()) {
+                        m_trayIcon->showMessage(text::kClosedCaption, notice,
+                                                QSystemTrayIcon::Warning, 10000);
+                    }
+                }
+                m_toldNotices = status.notices;
+            });
 }
 
 // Minimising hides the window behind the tray icon, taskbar entry included, and the monitor
