@@ -1,6 +1,7 @@
 #include "store/rulestore.h"
 
 #include "store/connection.h"
+#include "store/databasename.h"
 #include "store/flag.h"
 
 #include <QFile>
@@ -14,10 +15,15 @@ namespace winwarden {
 
 namespace {
 
+// What a statement on a server may take outside a cycle (which sets its own, shorter limit):
+// the user interface waits on it.
+constexpr int kStatementTimeoutMs = 2000;
+
 enum Statement {
     kFind,
     kFindMany,
     kInsert,
+    kInsertMany,
     kSetFlag,
     kSetFlagForWindow,
     kDelete,
@@ -27,18 +33,22 @@ enum Statement {
 
 struct StatementText {
     QString withRowid;
-    // Used when the table has no rowid (a hand-made WITHOUT ROWID table).
+    // Used when the table has no usable order (a hand-made WITHOUT ROWID table, or a leading
+    // column PostgreSQL cannot sort): the engine's order decides then.
     QString plain;
     // Columns ahead of the table's own in a row of the rowid text: its leading rowid.
     int rowidColumns = 0;
 };
 
+using Dialect = std::array<StatementText, kStatementCount>;
+
 // Of two rules with one name the older decides. A lookup by one name reads the name's index,
 // which keeps equal names in rowid order, so ORDER BY rowid costs no sort there. A lookup of
 // many names reads each rule's rowid instead and picks the smallest itself: with ORDER BY the
-// planner may prefer walking the whole table in rowid order to sorting a few rows.
-const std::array<StatementText, kStatementCount>& Texts() {
-    static const std::array<StatementText, kStatementCount> texts{{
+// planner may prefer walking the whole table in rowid order to sorting a few rows. A batch of
+// new rules is one statement per rule inside a transaction.
+const Dialect& SqliteTexts() {
+    static const Dialect texts{{
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? LIMIT 1")},
         {QStringLiteral("SELECT rowid, * FROM 窗口名表 WHERE 窗口名称 IN "
@@ -50,6 +60,7 @@ const std::array<StatementText, kStatementCount>& Texts() {
              "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?,?,? WHERE NOT EXISTS "
              "(SELECT 1 FROM 窗口名表 WHERE 窗口名称=?)"),
          QString()},
+        {QString(), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=?"), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR rowid=(SELECT rowid FROM "
                         "窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
@@ -57,6 +68,42 @@ const std::array<StatementText, kStatementCount>& Texts() {
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
+    }};
+    return texts;
+}
+
+// PostgreSQL has no rowid, and ctid changes with every update: the leading column, which
+// winwarden-db makes an identity, gives the age. "ORDER BY 1" names it by position, so a
+// hand-made table with any sortable leading column works too. Names travel as one array per
+// statement; a batch of new rules is one statement, which takes its titles in name order so
+// that two stations inserting overlapping batches wait for each other instead of deadlocking,
+// and ON CONFLICT lets the unique index settle a race that NOT EXISTS alone cannot see.
+const Dialect& PostgresTexts() {
+    static const Dialect texts{{
+        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text ORDER BY 1 LIMIT 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text LIMIT 1")},
+        {QStringLiteral("SELECT DISTINCT ON (窗口名称) * FROM 窗口名表 WHERE 窗口名称 = "
+                        "ANY(?::text[]) ORDER BY 窗口名称, 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称 = ANY(?::text[])")},
+        {QStringLiteral(
+             "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?::text,?::text,?::text WHERE "
+             "NOT EXISTS (SELECT 1 FROM 窗口名表 WHERE 窗口名称=?::text) ON CONFLICT DO NOTHING"),
+         QString()},
+        {QStringLiteral(
+             "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT p.n, ?::text, p.u FROM "
+             "(SELECT DISTINCT ON (n) n, u FROM unnest(?::text[], ?::text[]) WITH ORDINALITY "
+             "AS q(n, u, i) ORDER BY n, i) AS p WHERE NOT EXISTS (SELECT 1 FROM 窗口名表 WHERE "
+             "窗口名称 = p.n) ORDER BY p.n ON CONFLICT DO NOTHING"),
+         QString()},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text"), QString()},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR ctid=(SELECT "
+                        "r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE 窗口名称=?::text ORDER "
+                        "BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral(
+             "UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR 窗口名称=?::text")},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?::text"), QString()},
+        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text ORDER BY 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text")},
     }};
     return texts;
 }
@@ -101,6 +148,32 @@ QString JsonArray(const QStringList& texts) {
     return json;
 }
 
+// The texts as a PostgreSQL array literal of quoted elements, for "= ANY(?::text[])".
+QString PgArray(const QStringList& texts) {
+    qsizetype length = 2;
+    for (const QString& text : texts) {
+        length += text.size() + 3;
+    }
+    QString array;
+    array.reserve(length + length / 8);
+    array.append(u'{');
+    for (const QString& text : texts) {
+        if (array.size() > 1) {
+            array.append(u',');
+        }
+        array.append(u'"');
+        for (const QChar c : text) {
+            if (c == u'"' || c == u'\\') {
+                array.append(u'\\');
+            }
+            array.append(c);
+        }
+        array.append(u'"');
+    }
+    array.append(u'}');
+    return array;
+}
+
 struct FileId {
     dev_t device = 0;
     ino_t inode = 0;
@@ -125,7 +198,11 @@ struct RuleStore::Impl {
 
     QSqlDatabase db;
     QString path;
+    DatabaseLocation location;
+    const Dialect* texts = &SqliteTexts();
     std::optional<FileId> identity;
+    // A statement failed since the last check: the server connection may be gone.
+    bool suspect = false;
     std::array<std::optional<Prepared>, kStatementCount> statements;
 
     void RequireOpen() const {
@@ -139,7 +216,7 @@ struct RuleStore::Impl {
         if (slot) {
             return *slot;
         }
-        const StatementText& text = Texts()[which];
+        const StatementText& text = (*texts)[which];
         QSqlQuery query(db);
         query.setForwardOnly(true);
         int rowidColumns = text.rowidColumns;
@@ -158,6 +235,7 @@ struct RuleStore::Impl {
     [[noreturn]] void Fail(Statement which) {
         const StoreError failure = ErrorFrom(statements[which]->query.lastError());
         statements[which].reset();
+        suspect = true;
         throw failure;
     }
 
@@ -209,16 +287,19 @@ struct RuleStore::Impl {
     void Exec(const QString& statement) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
+            suspect = true;
             throw ErrorFrom(query.lastError());
         }
     }
+
+    bool Postgres() const { return location.engine == DatabaseLocation::Engine::Postgres; }
 
     void Close() {
         for (auto& statement : statements) {
             statement.reset();
         }
         if (db.isValid()) {
-            CloseSqlite(db);
+            CloseDatabase(db);
         }
     }
 };
@@ -229,11 +310,28 @@ RuleStore::~RuleStore() {
     m_impl->Close();
 }
 
-void RuleStore::Open(const QString& path) {
+void RuleStore::Open(const QString& name) {
     m_impl->Close();
-    m_impl->path = path;
-    m_impl->db = OpenSqlite(UniqueConnectionName("rules"), path, OpenMode::ReadWrite);
-    m_impl->identity = IdentityOf(path);
+    m_impl->location = ParseDatabaseName(name);
+    m_impl->path = m_impl->location.display;
+    m_impl->suspect = false;
+    if (m_impl->Postgres()) {
+        m_impl->texts = &PostgresTexts();
+        m_impl->identity.reset();
+        m_impl->db = OpenPostgres(UniqueConnectionName("rules"), m_impl->location);
+        try {
+            // Without the table every statement would fail; better to say so at once.
+            m_impl->Exec(QStringLiteral("SELECT * FROM 窗口名表 WHERE false"));
+            m_impl->Exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs));
+        } catch (const StoreError&) {
+            m_impl->Close();
+            throw;
+        }
+        return;
+    }
+    m_impl->texts = &SqliteTexts();
+    m_impl->db = OpenSqlite(UniqueConnectionName("rules"), name, OpenMode::ReadWrite);
+    m_impl->identity = IdentityOf(name);
     // A cycle looks up every open page at once, all over the name index: with the whole
     // index in memory that costs no reads of the file. The engine drops the pages anyway as
     // soon as another program changes the file.
@@ -253,6 +351,23 @@ const QString& RuleStore::Path() const {
 }
 
 RuleStore::FileState RuleStore::ReopenIfReplaced() {
+    if (m_impl->Postgres()) {
+        // A server has no file to replace, but its connection can break: after a failure,
+        // one cheap statement tells, and a broken connection is made afresh.
+        if (IsOpen() && m_impl->suspect) {
+            try {
+                m_impl->Exec(QStringLiteral("SELECT 1"));
+                m_impl->suspect = false;
+            } catch (const StoreError&) {
+                m_impl->Close();
+            }
+        }
+        if (IsOpen()) {
+            return FileState::Same;
+        }
+        Open(m_impl->path);
+        return FileState::Replaced;
+    }
     const std::optional<FileId> now = IdentityOf(m_impl->path);
     if (!now) {
         // Whatever is written to a deleted file is lost; better to fail loudly until it is back.
@@ -269,7 +384,9 @@ RuleStore::FileState RuleStore::ReopenIfReplaced() {
 
 void RuleStore::SetBusyTimeout(int milliseconds) {
     m_impl->RequireOpen();
-    m_impl->Exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds));
+    m_impl->Exec((m_impl->Postgres() ? QStringLiteral("SET statement_timeout = %1")
+                                     : QStringLiteral("PRAGMA busy_timeout = %1"))
+                     .arg(milliseconds));
 }
 
 std::optional<Rule> RuleStore::FindByName(const QString& title) {
@@ -289,7 +406,7 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
         m_impl->RequireOpen();
         return found;
     }
-    m_impl->Run(kFindMany, {JsonArray(titles)});
+    m_impl->Run(kFindMany, {m_impl->Postgres() ? PgArray(titles) : JsonArray(titles)});
     found.reserve(titles.size());
     QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
     deciding.reserve(titles.size());
@@ -313,6 +430,17 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
     m_impl->RequireOpen();
     if (pages.empty()) {
         return 0;
+    }
+    if (m_impl->Postgres()) {
+        QStringList titles;
+        QStringList urls;
+        titles.reserve(static_cast<qsizetype>(pages.size()));
+        urls.reserve(static_cast<qsizetype>(pages.size()));
+        for (const auto& [title, url] : pages) {
+            titles.append(title);
+            urls.append(url);
+        }
+        return m_impl->RunChange(kInsertMany, {kFlagPass, PgArray(titles), PgArray(urls)});
     }
     m_impl->Exec(QStringLiteral("BEGIN IMMEDIATE"));
     int added = 0;
