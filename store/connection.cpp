@@ -140,6 +140,35 @@ bool IsPostgres(const QSqlDatabase& db) {
     return db.driverName() == QLatin1String("QPSQL");
 }
 
+QString PgArrayLiteral(const QStringList& texts) {
+    qsizetype length = 2;
+    for (const QString& text : texts) {
+        length += text.size() + 3;
+    }
+    QString array;
+    array.reserve(length + length / 8);
+    array.append(u'{');
+    for (const QString& text : texts) {
+        if (array.size() > 1) {
+            array.append(u',');
+        }
+        if (text.isNull()) {
+            array.append(QLatin1String("NULL"));
+            continue;
+        }
+        array.append(u'"');
+        for (const QChar c : text) {
+            if (c == u'"' || c == u'\\') {
+                array.append(u'\\');
+            }
+            array.append(c);
+        }
+        array.append(u'"');
+    }
+    array.append(u'}');
+    return array;
+}
+
 void CloseSqlite(QSqlDatabase& db) {
     const QString name = db.connectionName();
     db.close();
@@ -152,6 +181,8 @@ StoreError ErrorFrom(const QSqlError& error) {
     if (message.isEmpty()) {
         message = error.driverText();
     }
+    // libpq ends its messages with a newline and may break them over indented lines.
+    message = message.simplified();
     if (message.isEmpty()) {
         message = QStringLiteral("未知的数据库错误");
     }

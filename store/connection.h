@@ -35,6 +35,10 @@ QSqlDatabase OpenDatabase(const QString& name, const DatabaseLocation& location,
 
 bool IsPostgres(const QSqlDatabase& db);
 
+// The texts as a PostgreSQL array literal for a "?::text[]" value: every element quoted, a
+// null QString as NULL.
+QString PgArrayLiteral(const QStringList& texts);
+
 // Closes and removes a connection opened by one of the above; `db` is left invalid.
 void CloseSqlite(QSqlDatabase& db);
 inline void CloseDatabase(QSqlDatabase& db) {

@@ -77,14 +77,16 @@ const Dialect& SqliteTexts() {
 // hand-made table with any sortable leading column works too. Names travel as one array per
 // statement; a batch of new rules is one statement, which takes its titles in name order so
 // that two stations inserting overlapping batches wait for each other instead of deadlocking,
-// and ON CONFLICT lets the unique index settle a race that NOT EXISTS alone cannot see.
+// and ON CONFLICT lets the unique index settle a race that NOT EXISTS alone cannot see. The
+// names are joined as a set rather than compared with "= ANY": the planner then probes the
+// index once per name instead of testing every row against the whole array.
 const Dialect& PostgresTexts() {
     static const Dialect texts{{
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text ORDER BY 1 LIMIT 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text LIMIT 1")},
-        {QStringLiteral("SELECT DISTINCT ON (窗口名称) * FROM 窗口名表 WHERE 窗口名称 = "
-                        "ANY(?::text[]) ORDER BY 窗口名称, 1"),
-         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称 = ANY(?::text[])")},
+        {QStringLiteral("SELECT DISTINCT ON (窗口名称) * FROM 窗口名表 WHERE 窗口名称 IN "
+                        "(SELECT unnest(?::text[])) ORDER BY 窗口名称, 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称 IN (SELECT unnest(?::text[]))")},
         {QStringLiteral(
              "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?::text,?::text,?::text WHERE "
              "NOT EXISTS (SELECT 1 FROM 窗口名表 WHERE 窗口名称=?::text) ON CONFLICT DO NOTHING"),
@@ -148,30 +150,12 @@ QString JsonArray(const QStringList& texts) {
     return json;
 }
 
-// The texts as a PostgreSQL array literal of quoted elements, for "= ANY(?::text[])".
-QString PgArray(const QStringList& texts) {
-    qsizetype length = 2;
-    for (const QString& text : texts) {
-        length += text.size() + 3;
+// The texts for a "?::text[]" value, an absent URL as the empty text like a single one.
+QString PgArray(QStringList texts) {
+    for (QString& text : texts) {
+        text = NotNull(text);
     }
-    QString array;
-    array.reserve(length + length / 8);
-    array.append(u'{');
-    for (const QString& text : texts) {
-        if (array.size() > 1) {
-            array.append(u',');
-        }
-        array.append(u'"');
-        for (const QChar c : text) {
-            if (c == u'"' || c == u'\\') {
-                array.append(u'\\');
-            }
-            array.append(c);
-        }
-        array.append(u'"');
-    }
-    array.append(u'}');
-    return array;
+    return PgArrayLiteral(texts);
 }
 
 struct FileId {
