@@ -1,5 +1,6 @@
 #include "store/databasename.h"
 
+#include "store/rulestore.h"
 #include "store/storeerror.h"
 
 namespace winwarden {
@@ -147,7 +148,8 @@ DatabaseLocation ParseDatabaseName(const QString& name) {
 
 QString DatabaseNameFromEnvironment() {
     const QString name = qEnvironmentVariable("WINWARDEN_DATABASE");
-    return name.isEmpty() ? QStringLiteral("winwarden.mdb") : DatabaseDisplayName(name);
+    return name.isEmpty() ? QString::fromLatin1(RuleStore::kDefaultFile)
+                          : DatabaseDisplayName(name);
 }
 
 QString DatabaseDisplayName(const QString& name) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/databasename.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6sql6-sqlite libqt6svg6 qt6-qpa-plugins
+    libqt6sql6-psql postgresql postgresql-client
     libcurl4-openssl-dev libbenchmark-dev
     qt6-translations-l10n sqlite3 chromium xvfb xauth xdotool trayer imagemagick fonts-noto-cjk
 )
