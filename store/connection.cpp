@@ -98,7 +98,11 @@ QSqlDatabase OpenPostgres(const QString& name, const DatabaseLocation& location)
         } else {
             // The driver joins the options with spaces in place of ';', so every value is
             // quoted and none may hold a ';'.
-            QStringList options{QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds)};
+            // A network that drops a connection without a word would otherwise keep a
+            // statement waiting for minutes: unacknowledged data ends it after the time-out.
+            QStringList options{
+                QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds),
+                QStringLiteral("tcp_user_timeout=%1").arg(kConnectTimeoutSeconds * 1000)};
             const auto add = [&options](const QString& key, const QString& value) {
                 if (!value.isEmpty()) {
                     options.append(key + u'=' + Quoted(value));
