@@ -207,6 +207,7 @@ struct RuleStore::Impl {
         if (!query.prepare(text.withRowid)) {
             const StoreError failure = ErrorFrom(query.lastError());
             if (text.plain.isEmpty() || !query.prepare(text.plain)) {
+                suspect = true;
                 throw failure;
             }
             rowidColumns = 0;
