@@ -150,6 +150,13 @@ QString JsonArray(const QStringList& texts) {
     return json;
 }
 
+// PostgreSQL text cannot hold U+0000, and a statement carrying one fails as a whole. A page
+// can give itself such a title; it has no rule on a server and gets none, and it must not
+// keep the other pages of the cycle from being looked up or recorded.
+bool StorableOnServer(const QString& text) {
+    return !text.contains(QChar(0));
+}
+
 // The texts for a "?::text[]" value, an absent URL as the empty text like a single one.
 QString PgArray(QStringList texts) {
     for (QString& text : texts) {
@@ -391,7 +398,13 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
         m_impl->RequireOpen();
         return found;
     }
-    m_impl->Run(kFindMany, {m_impl->Postgres() ? PgArray(titles) : JsonArray(titles)});
+    if (m_impl->Postgres()) {
+        QStringList storable = titles;
+        storable.removeIf([](const QString& title) { return !StorableOnServer(title); });
+        m_impl->Run(kFindMany, {PgArray(storable)});
+    } else {
+        m_impl->Run(kFindMany, {JsonArray(titles)});
+    }
     found.reserve(titles.size());
     QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
     deciding.reserve(titles.size());
@@ -422,8 +435,10 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
         titles.reserve(static_cast<qsizetype>(pages.size()));
         urls.reserve(static_cast<qsizetype>(pages.size()));
         for (const auto& [title, url] : pages) {
-            titles.append(title);
-            urls.append(url);
+            if (StorableOnServer(title) && StorableOnServer(url)) {
+                titles.append(title);
+                urls.append(url);
+            }
         }
         return m_impl->RunChange(kInsertMany, {kFlagPass, PgArray(titles), PgArray(urls)});
     }

@@ -66,7 +66,9 @@ public:
     // statement so that two writers never both add it. True when a rule was added.
     bool InsertPassed(const QString& title, const QString& url);
     // The same for many pages in one transaction; the number of rules added. Either all the
-    // missing rules are added or, on a failure, none.
+    // missing rules are added or, on a failure, none. On a server, a page whose title or URL
+    // holds U+0000 (which PostgreSQL text cannot) is passed over, and FindByNames finds no
+    // rule for such a title.
     int InsertPassed(const std::vector<std::pair<QString, QString>>& pages);
     // The number of rules changed or deleted.
     int SetFlagByUrl(const QString& flag, const QString& url);
