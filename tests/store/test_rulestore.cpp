@@ -40,6 +40,7 @@ protected:
             rows.append(Row(rule));
         return rows;
     }
+
 private Q_SLOTS:
     void init() {
         m_store.Close();
