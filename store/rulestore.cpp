@@ -4,6 +4,7 @@
 #include "store/databasename.h"
 #include "store/flag.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -18,6 +19,9 @@ namespace {
 // What a statement on a server may take outside a cycle (which sets its own, shorter limit):
 // the user interface waits on it.
 constexpr int kStatementTimeoutMs = 2000;
+// A connect attempt this slow met a server, or a network, that does not answer.
+constexpr qint64 kSlowConnectMs = 1000;
+constexpr qint64 kSlowServerPauseMs = 15000;
 
 enum Statement {
     kFind,
@@ -194,6 +198,9 @@ struct RuleStore::Impl {
     std::optional<FileId> identity;
     // A statement failed since the last check: the server connection may be gone.
     bool suspect = false;
+    // Since the last reconnect that waited for a silent server, and why it failed.
+    QElapsedTimer quietUntil;
+    std::optional<StoreError> slowFailure;
     std::array<std::optional<Prepared>, kStatementCount> statements;
 
     void RequireOpen() const {
@@ -342,6 +349,27 @@ const QString& RuleStore::Path() const {
     return m_impl->path;
 }
 
+// A server that does not answer at all costs the whole connect time-out, and the window waits
+// on it: after such an attempt, the next ones fail at once with its reason for a while. A
+// refused connection costs nothing and is tried again at every call.
+void RuleStore::Reconnect() {
+    if (m_impl->quietUntil.isValid() && !m_impl->quietUntil.hasExpired(kSlowServerPauseMs)) {
+        throw *m_impl->slowFailure;
+    }
+    m_impl->quietUntil.invalidate();
+    QElapsedTimer attempt;
+    attempt.start();
+    try {
+        Open(m_impl->path);
+    } catch (const StoreError& error) {
+        if (attempt.elapsed() >= kSlowConnectMs) {
+            m_impl->quietUntil.start();
+            m_impl->slowFailure = error;
+        }
+        throw;
+    }
+}
+
 RuleStore::FileState RuleStore::ReopenIfReplaced() {
     if (m_impl->Postgres()) {
         // A server has no file to replace, but its connection can break: after a failure,
@@ -357,7 +385,7 @@ RuleStore::FileState RuleStore::ReopenIfReplaced() {
         if (IsOpen()) {
             return FileState::Same;
         }
-        Open(m_impl->path);
+        Reconnect();
         return FileState::Replaced;
     }
     const std::optional<FileId> now = IdentityOf(m_impl->path);

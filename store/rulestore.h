@@ -52,7 +52,8 @@ public:
     // rename), closes the store and, where there is a file again, opens that one. Throws when
     // the new file cannot be opened; the store is closed then. On a server: Same while the
     // connection works; after a lost connection (or a failed reopen) connects again and
-    // answers Replaced, or throws while the server cannot be reached.
+    // answers Replaced, or throws while the server cannot be reached. After an attempt that
+    // waited out the connect time-out, the calls of the next 15 s throw at once.
     FileState ReopenIfReplaced();
 
     // How long a statement waits for another process's lock before it fails; on a server, how
@@ -82,6 +83,8 @@ public:
     static std::optional<QString> FieldText(const QVariant& value);
 
 private:
+    void Reconnect();
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

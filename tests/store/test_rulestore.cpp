@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -339,6 +342,36 @@ private Q_SLOTS:
         m_server->Start();
         QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Replaced);
         QCOMPARE(m_store.FindByNames({u"a"_s, u"b"_s}).size(), 2);
+    }
+
+    // A server that never answers costs one connect time-out, not one at every later call.
+    void aSilentServerIsNotWaitedForAgainAndAgain() {
+        // Listening but never answering: the kernel completes each connection on its own.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(fd, 16) == 0 &&
+                ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        RuleStore store;
+        const QString silent =
+            u"postgresql://station@127.0.0.1:%1/x"_s.arg(ntohs(address.sin_port));
+        QVERIFY_THROWS_EXCEPTION(StoreError, store.Open(silent));
+        for (int call = 0; call < 3; ++call) {
+            try {
+                store.ReopenIfReplaced();
+                QFAIL("a silent server was reached");
+            } catch (const StoreError& error) {
+                QVERIFY2(error.message().contains(u"timeout"_s), qPrintable(error.message()));
+            }
+        }
+        int attempts = 0;
+        for (int client; (client = ::accept(fd, nullptr, nullptr)) >= 0; ++attempts)
+            ::close(client);
+        ::close(fd);
+        QCOMPARE(attempts, 2); // the open and the first reconnect
     }
 
     // A leading column that cannot be sorted leaves the engine's order to decide.
