@@ -18,7 +18,7 @@ class MonitorEngine;
 // What the program watches and where its rules are; tests put their own here.
 struct MonitorServices {
     std::unique_ptr<BrowserSource> source; // null: the watched browsers
-    QString databasePath = QString::fromLatin1(RuleStore::kDefaultFile);
+    QString databasePath = DatabaseNameFromEnvironment();
 };
 
 // The application: the one document with its frame and view, start-up placement

@@ -73,6 +73,106 @@ QSqlDatabase OpenSqlite(const QString& name, const QString& path, OpenMode mode)
     throw failure;
 }
 
+namespace {
+
+// Seconds libpq waits for a server that does not answer: long enough for a slow school
+// network, short enough that a start-up or a cycle never looks hung.
+constexpr int kConnectTimeoutSeconds = 2;
+
+// A value for a libpq connection string: quoted, with backslash and apostrophe escaped.
+QString Quoted(const QString& value) {
+    QString quoted = value;
+    quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + quoted + u'\'';
+}
+
+} // namespace
+
+QSqlDatabase OpenPostgres(const QString& name, const DatabaseLocation& location) {
+    StoreError failure{QString(), QString()};
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        if (!db.isValid()) {
+            failure = StoreError(QStringLiteral("no-driver"),
+                                 QStringLiteral("缺少 Qt 的 PostgreSQL 驱动（libqt6sql6-psql）"));
+        } else {
+            // The driver joins the options with spaces in place of ';', so every value is
+            // quoted and none may hold a ';'.
+            // A network that drops a connection without a word would otherwise keep a
+            // statement waiting for minutes: unacknowledged data ends it after the time-out.
+            QStringList options{
+                QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds),
+                QStringLiteral("tcp_user_timeout=%1").arg(kConnectTimeoutSeconds * 1000)};
+            const auto add = [&options](const QString& key, const QString& value) {
+                if (!value.isEmpty()) {
+                    options.append(key + u'=' + Quoted(value));
+                }
+            };
+            add(QStringLiteral("host"), location.host);
+            add(QStringLiteral("port"), location.port);
+            add(QStringLiteral("dbname"), location.database);
+            add(QStringLiteral("user"), location.user);
+            for (const QString& option : location.options) {
+                const qsizetype equals = option.indexOf(u'=');
+                add(option.left(equals), option.mid(equals + 1));
+            }
+            if (std::any_of(options.cbegin(), options.cend(),
+                            [](const QString& o) { return o.contains(u';'); })) {
+                failure = StoreError(QStringLiteral("bad-uri"),
+                                     QStringLiteral("数据库地址中不能含有分号"));
+            } else {
+                db.setConnectOptions(options.join(u';'));
+                if (db.open()) {
+                    return db;
+                }
+                failure = ErrorFrom(db.lastError());
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    throw failure;
+}
+
+QSqlDatabase OpenDatabase(const QString& name, const DatabaseLocation& location, OpenMode mode) {
+    if (location.engine == DatabaseLocation::Engine::Postgres) {
+        return OpenPostgres(name, location);
+    }
+    return OpenSqlite(name, location.path, mode);
+}
+
+bool IsPostgres(const QSqlDatabase& db) {
+    return db.driverName() == QLatin1String("QPSQL");
+}
+
+QString PgArrayLiteral(const QStringList& texts) {
+    qsizetype length = 2;
+    for (const QString& text : texts) {
+        length += text.size() + 3;
+    }
+    QString array;
+    array.reserve(length + length / 8);
+    array.append(u'{');
+    for (const QString& text : texts) {
+        if (array.size() > 1) {
+            array.append(u',');
+        }
+        if (text.isNull()) {
+            array.append(QLatin1String("NULL"));
+            continue;
+        }
+        array.append(u'"');
+        for (const QChar c : text) {
+            if (c == u'"' || c == u'\\') {
+                array.append(u'\\');
+            }
+            array.append(c);
+        }
+        array.append(u'"');
+    }
+    array.append(u'}');
+    return array;
+}
+
 void CloseSqlite(QSqlDatabase& db) {
     const QString name = db.connectionName();
     db.close();
@@ -85,6 +185,8 @@ StoreError ErrorFrom(const QSqlError& error) {
     if (message.isEmpty()) {
         message = error.driverText();
     }
+    // libpq ends its messages with a newline and may break them over indented lines.
+    message = message.simplified();
     if (message.isEmpty()) {
         message = QStringLiteral("未知的数据库错误");
     }

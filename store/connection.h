@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/databasename.h"
 #include "store/storeerror.h"
 
 #include <QSqlDatabase>
@@ -24,8 +25,25 @@ QString UniqueConnectionName(const char* purpose);
 // again and StoreError is thrown.
 QSqlDatabase OpenSqlite(const QString& name, const QString& path, OpenMode mode);
 
-// Closes and removes a connection opened by OpenSqlite; `db` is left invalid.
+// Adds and opens a QPSQL connection named `name` to the server and database of `location`,
+// giving up after about two seconds when the server does not answer. On failure the connection
+// is removed again and StoreError is thrown with libpq's reason (which never holds a password).
+QSqlDatabase OpenPostgres(const QString& name, const DatabaseLocation& location);
+
+// OpenSqlite or OpenPostgres, as the location says; a server database is never created.
+QSqlDatabase OpenDatabase(const QString& name, const DatabaseLocation& location, OpenMode mode);
+
+bool IsPostgres(const QSqlDatabase& db);
+
+// The texts as a PostgreSQL array literal for a "?::text[]" value: every element quoted, a
+// null QString as NULL.
+QString PgArrayLiteral(const QStringList& texts);
+
+// Closes and removes a connection opened by one of the above; `db` is left invalid.
 void CloseSqlite(QSqlDatabase& db);
+inline void CloseDatabase(QSqlDatabase& db) {
+    CloseSqlite(db);
+}
 
 // The engine's code and message of a failed call.
 StoreError ErrorFrom(const QSqlError& error);

@@ -1,8 +1,10 @@
 #include "store/rulestore.h"
 
 #include "store/connection.h"
+#include "store/databasename.h"
 #include "store/flag.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -14,10 +16,18 @@ namespace winwarden {
 
 namespace {
 
+// What a statement on a server may take outside a cycle (which sets its own, shorter limit):
+// the user interface waits on it.
+constexpr int kStatementTimeoutMs = 2000;
+// A connect attempt this slow met a server, or a network, that does not answer.
+constexpr qint64 kSlowConnectMs = 1000;
+constexpr qint64 kSlowServerPauseMs = 15000;
+
 enum Statement {
     kFind,
     kFindMany,
     kInsert,
+    kInsertMany,
     kSetFlag,
     kSetFlagForWindow,
     kDelete,
@@ -27,18 +37,22 @@ enum Statement {
 
 struct StatementText {
     QString withRowid;
-    // Used when the table has no rowid (a hand-made WITHOUT ROWID table).
+    // Used when the table has no usable order (a hand-made WITHOUT ROWID table, or a leading
+    // column PostgreSQL cannot sort): the engine's order decides then.
     QString plain;
     // Columns ahead of the table's own in a row of the rowid text: its leading rowid.
     int rowidColumns = 0;
 };
 
+using Dialect = std::array<StatementText, kStatementCount>;
+
 // Of two rules with one name the older decides. A lookup by one name reads the name's index,
 // which keeps equal names in rowid order, so ORDER BY rowid costs no sort there. A lookup of
 // many names reads each rule's rowid instead and picks the smallest itself: with ORDER BY the
-// planner may prefer walking the whole table in rowid order to sorting a few rows.
-const std::array<StatementText, kStatementCount>& Texts() {
-    static const std::array<StatementText, kStatementCount> texts{{
+// planner may prefer walking the whole table in rowid order to sorting a few rows. A batch of
+// new rules is one statement per rule inside a transaction.
+const Dialect& SqliteTexts() {
+    static const Dialect texts{{
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? LIMIT 1")},
         {QStringLiteral("SELECT rowid, * FROM 窗口名表 WHERE 窗口名称 IN "
@@ -50,6 +64,7 @@ const std::array<StatementText, kStatementCount>& Texts() {
              "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?,?,? WHERE NOT EXISTS "
              "(SELECT 1 FROM 窗口名表 WHERE 窗口名称=?)"),
          QString()},
+        {QString(), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=?"), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR rowid=(SELECT rowid FROM "
                         "窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
@@ -57,6 +72,44 @@ const std::array<StatementText, kStatementCount>& Texts() {
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
+    }};
+    return texts;
+}
+
+// PostgreSQL has no rowid, and ctid changes with every update: the leading column, which
+// winwarden-db makes an identity, gives the age. "ORDER BY 1" names it by position, so a
+// hand-made table with any sortable leading column works too. Names travel as one array per
+// statement; a batch of new rules is one statement, which takes its titles in name order so
+// that two stations inserting overlapping batches wait for each other instead of deadlocking,
+// and ON CONFLICT lets the unique index settle a race that NOT EXISTS alone cannot see. The
+// names are joined as a set rather than compared with "= ANY": the planner then probes the
+// index once per name instead of testing every row against the whole array.
+const Dialect& PostgresTexts() {
+    static const Dialect texts{{
+        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text ORDER BY 1 LIMIT 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=?::text LIMIT 1")},
+        {QStringLiteral("SELECT DISTINCT ON (窗口名称) * FROM 窗口名表 WHERE 窗口名称 IN "
+                        "(SELECT unnest(?::text[])) ORDER BY 窗口名称, 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称 IN (SELECT unnest(?::text[]))")},
+        {QStringLiteral(
+             "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT ?::text,?::text,?::text WHERE "
+             "NOT EXISTS (SELECT 1 FROM 窗口名表 WHERE 窗口名称=?::text) ON CONFLICT DO NOTHING"),
+         QString()},
+        {QStringLiteral(
+             "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT p.n, ?::text, p.u FROM "
+             "(SELECT DISTINCT ON (n) n, u FROM unnest(?::text[], ?::text[]) WITH ORDINALITY "
+             "AS q(n, u, i) ORDER BY n, i) AS p WHERE NOT EXISTS (SELECT 1 FROM 窗口名表 WHERE "
+             "窗口名称 = p.n) ORDER BY p.n ON CONFLICT DO NOTHING"),
+         QString()},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text"), QString()},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR ctid=(SELECT "
+                        "r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE 窗口名称=?::text ORDER "
+                        "BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral(
+             "UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR 窗口名称=?::text")},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?::text"), QString()},
+        {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text ORDER BY 1"),
+         QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text")},
     }};
     return texts;
 }
@@ -101,6 +154,21 @@ QString JsonArray(const QStringList& texts) {
     return json;
 }
 
+// PostgreSQL text cannot hold U+0000, and a statement carrying one fails as a whole. A page
+// can give itself such a title; it has no rule on a server and gets none, and it must not
+// keep the other pages of the cycle from being looked up or recorded.
+bool StorableOnServer(const QString& text) {
+    return !text.contains(QChar(0));
+}
+
+// The texts for a "?::text[]" value, an absent URL as the empty text like a single one.
+QString PgArray(QStringList texts) {
+    for (QString& text : texts) {
+        text = NotNull(text);
+    }
+    return PgArrayLiteral(texts);
+}
+
 struct FileId {
     dev_t device = 0;
     ino_t inode = 0;
@@ -125,7 +193,14 @@ struct RuleStore::Impl {
 
     QSqlDatabase db;
     QString path;
+    DatabaseLocation location;
+    const Dialect* texts = &SqliteTexts();
     std::optional<FileId> identity;
+    // A statement failed since the last check: the server connection may be gone.
+    bool suspect = false;
+    // Since the last reconnect that waited for a silent server, and why it failed.
+    QElapsedTimer quietUntil;
+    std::optional<StoreError> slowFailure;
     std::array<std::optional<Prepared>, kStatementCount> statements;
 
     void RequireOpen() const {
@@ -139,13 +214,14 @@ struct RuleStore::Impl {
         if (slot) {
             return *slot;
         }
-        const StatementText& text = Texts()[which];
+        const StatementText& text = (*texts)[which];
         QSqlQuery query(db);
         query.setForwardOnly(true);
         int rowidColumns = text.rowidColumns;
         if (!query.prepare(text.withRowid)) {
             const StoreError failure = ErrorFrom(query.lastError());
             if (text.plain.isEmpty() || !query.prepare(text.plain)) {
+                suspect = true;
                 throw failure;
             }
             rowidColumns = 0;
@@ -158,6 +234,7 @@ struct RuleStore::Impl {
     [[noreturn]] void Fail(Statement which) {
         const StoreError failure = ErrorFrom(statements[which]->query.lastError());
         statements[which].reset();
+        suspect = true;
         throw failure;
     }
 
@@ -209,16 +286,19 @@ struct RuleStore::Impl {
     void Exec(const QString& statement) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
+            suspect = true;
             throw ErrorFrom(query.lastError());
         }
     }
+
+    bool Postgres() const { return location.engine == DatabaseLocation::Engine::Postgres; }
 
     void Close() {
         for (auto& statement : statements) {
             statement.reset();
         }
         if (db.isValid()) {
-            CloseSqlite(db);
+            CloseDatabase(db);
         }
     }
 };
@@ -229,11 +309,28 @@ RuleStore::~RuleStore() {
     m_impl->Close();
 }
 
-void RuleStore::Open(const QString& path) {
+void RuleStore::Open(const QString& name) {
     m_impl->Close();
-    m_impl->path = path;
-    m_impl->db = OpenSqlite(UniqueConnectionName("rules"), path, OpenMode::ReadWrite);
-    m_impl->identity = IdentityOf(path);
+    m_impl->location = ParseDatabaseName(name);
+    m_impl->path = m_impl->location.display;
+    m_impl->suspect = false;
+    if (m_impl->Postgres()) {
+        m_impl->texts = &PostgresTexts();
+        m_impl->identity.reset();
+        m_impl->db = OpenPostgres(UniqueConnectionName("rules"), m_impl->location);
+        try {
+            // Without the table every statement would fail; better to say so at once.
+            m_impl->Exec(QStringLiteral("SELECT * FROM 窗口名表 WHERE false"));
+            m_impl->Exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs));
+        } catch (const StoreError&) {
+            m_impl->Close();
+            throw;
+        }
+        return;
+    }
+    m_impl->texts = &SqliteTexts();
+    m_impl->db = OpenSqlite(UniqueConnectionName("rules"), name, OpenMode::ReadWrite);
+    m_impl->identity = IdentityOf(name);
     // A cycle looks up every open page at once, all over the name index: with the whole
     // index in memory that costs no reads of the file. The engine drops the pages anyway as
     // soon as another program changes the file.
@@ -252,7 +349,45 @@ const QString& RuleStore::Path() const {
     return m_impl->path;
 }
 
+// A server that does not answer at all costs the whole connect time-out, and the window waits
+// on it: after such an attempt, the next ones fail at once with its reason for a while. A
+// refused connection costs nothing and is tried again at every call.
+void RuleStore::Reconnect() {
+    if (m_impl->quietUntil.isValid() && !m_impl->quietUntil.hasExpired(kSlowServerPauseMs)) {
+        throw *m_impl->slowFailure;
+    }
+    m_impl->quietUntil.invalidate();
+    QElapsedTimer attempt;
+    attempt.start();
+    try {
+        Open(m_impl->path);
+    } catch (const StoreError& error) {
+        if (attempt.elapsed() >= kSlowConnectMs) {
+            m_impl->quietUntil.start();
+            m_impl->slowFailure = error;
+        }
+        throw;
+    }
+}
+
 RuleStore::FileState RuleStore::ReopenIfReplaced() {
+    if (m_impl->Postgres()) {
+        // A server has no file to replace, but its connection can break: after a failure,
+        // one cheap statement tells, and a broken connection is made afresh.
+        if (IsOpen() && m_impl->suspect) {
+            try {
+                m_impl->Exec(QStringLiteral("SELECT 1"));
+                m_impl->suspect = false;
+            } catch (const StoreError&) {
+                m_impl->Close();
+            }
+        }
+        if (IsOpen()) {
+            return FileState::Same;
+        }
+        Reconnect();
+        return FileState::Replaced;
+    }
     const std::optional<FileId> now = IdentityOf(m_impl->path);
     if (!now) {
         // Whatever is written to a deleted file is lost; better to fail loudly until it is back.
@@ -269,7 +404,9 @@ RuleStore::FileState RuleStore::ReopenIfReplaced() {
 
 void RuleStore::SetBusyTimeout(int milliseconds) {
     m_impl->RequireOpen();
-    m_impl->Exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds));
+    m_impl->Exec((m_impl->Postgres() ? QStringLiteral("SET statement_timeout = %1")
+                                     : QStringLiteral("PRAGMA busy_timeout = %1"))
+                     .arg(milliseconds));
 }
 
 std::optional<Rule> RuleStore::FindByName(const QString& title) {
@@ -289,7 +426,13 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
         m_impl->RequireOpen();
         return found;
     }
-    m_impl->Run(kFindMany, {JsonArray(titles)});
+    if (m_impl->Postgres()) {
+        QStringList storable = titles;
+        storable.removeIf([](const QString& title) { return !StorableOnServer(title); });
+        m_impl->Run(kFindMany, {PgArray(storable)});
+    } else {
+        m_impl->Run(kFindMany, {JsonArray(titles)});
+    }
     found.reserve(titles.size());
     QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
     deciding.reserve(titles.size());
@@ -313,6 +456,19 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
     m_impl->RequireOpen();
     if (pages.empty()) {
         return 0;
+    }
+    if (m_impl->Postgres()) {
+        QStringList titles;
+        QStringList urls;
+        titles.reserve(static_cast<qsizetype>(pages.size()));
+        urls.reserve(static_cast<qsizetype>(pages.size()));
+        for (const auto& [title, url] : pages) {
+            if (StorableOnServer(title) && StorableOnServer(url)) {
+                titles.append(title);
+                urls.append(url);
+            }
+        }
+        return m_impl->RunChange(kInsertMany, {kFlagPass, PgArray(titles), PgArray(urls)});
     }
     m_impl->Exec(QStringLiteral("BEGIN IMMEDIATE"));
     int added = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/databasename.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -19,9 +21,10 @@ struct Rule {
     bool operator==(const Rule&) const = default;
 };
 
-// The window rules in the SQLite file: table 窗口名表 with a leading key, then 窗口名称, 是否禁止
-// and 网址, read by position (1, 2, 3) so that a hand-made table works. Of several rules with
-// one name the oldest (by rowid) decides.
+// The window rules: table 窗口名表 in a SQLite file or in a database on a PostgreSQL server,
+// with a leading key, then 窗口名称, 是否禁止 and 网址, read by position (1, 2, 3) so that a
+// hand-made table works. Of several rules with one name the oldest decides: by rowid in SQLite,
+// by the leading column on a server (the engine's order where that cannot be sorted).
 //
 // Every failure throws StoreError with the engine's message; after a failed statement the
 // store keeps working. No statement holds the file once it has returned.
@@ -34,21 +37,27 @@ public:
     RuleStore(const RuleStore&) = delete;
     RuleStore& operator=(const RuleStore&) = delete;
 
-    // Opens an existing rule database read-write; never creates one. Throws on failure.
-    void Open(const QString& path = QString::fromLatin1(kDefaultFile));
+    // Opens an existing rule database read-write; never creates one. `name` is a file path or
+    // a postgresql:// URI (see ParseDatabaseName); a server database must reach the server
+    // within about 2 s and hold the table. Throws on failure.
+    void Open(const QString& name = QString::fromLatin1(kDefaultFile));
     void Close();
     bool IsOpen() const;
-    // The path given to Open.
+    // The name given to Open, without any password.
     const QString& Path() const;
 
     // What is at the path now, against the file that is open.
     enum class FileState { Same, Replaced, Missing };
     // When the file at the path is no longer the one that is open (deleted, or replaced by a
     // rename), closes the store and, where there is a file again, opens that one. Throws when
-    // the new file cannot be opened; the store is closed then.
+    // the new file cannot be opened; the store is closed then. On a server: Same while the
+    // connection works; after a lost connection (or a failed reopen) connects again and
+    // answers Replaced, or throws while the server cannot be reached. After an attempt that
+    // waited out the connect time-out, the calls of the next 15 s throw at once.
     FileState ReopenIfReplaced();
 
-    // How long a statement waits for another process's lock before it fails.
+    // How long a statement waits for another process's lock before it fails; on a server, how
+    // long any statement may take (statement_timeout).
     void SetBusyTimeout(int milliseconds);
 
     std::optional<Rule> FindByName(const QString& title);
@@ -58,7 +67,9 @@ public:
     // statement so that two writers never both add it. True when a rule was added.
     bool InsertPassed(const QString& title, const QString& url);
     // The same for many pages in one transaction; the number of rules added. Either all the
-    // missing rules are added or, on a failure, none.
+    // missing rules are added or, on a failure, none. On a server, a page whose title or URL
+    // holds U+0000 (which PostgreSQL text cannot) is passed over, and FindByNames finds no
+    // rule for such a title.
     int InsertPassed(const std::vector<std::pair<QString, QString>>& pages);
     // The number of rules changed or deleted.
     int SetFlagByUrl(const QString& flag, const QString& url);
@@ -72,6 +83,8 @@ public:
     static std::optional<QString> FieldText(const QVariant& value);
 
 private:
+    void Reconnect();
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,6 +1,8 @@
 #include "store/schema.h"
 
 #include "store/connection.h"
+#include "store/databasename.h"
+#include "store/pgschema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -140,7 +142,28 @@ void MoveIntoPlace(const QByteArray& from, const QByteArray& to) {
 
 } // namespace
 
+QString RuleColumnsProblem(const QStringList& names) {
+    const QStringList expected{QStringLiteral("窗口名称"), QStringLiteral("是否禁止"),
+                               QStringLiteral("网址")};
+    if (names.isEmpty()) {
+        return QStringLiteral("没有表 窗口名表");
+    }
+    if (names.size() < 4) {
+        return QStringLiteral("表 窗口名表 只有 %1 列，至少需要 4 列").arg(names.size());
+    }
+    if (names.mid(1, 3) != expected) {
+        return QStringLiteral("表 窗口名表 第 1 至 3 列应为 窗口名称, 是否禁止, 网址，实为 %1")
+            .arg(names.mid(1, 3).join(QStringLiteral(", ")));
+    }
+    return QString();
+}
+
 void CreateRuleDatabase(const QString& path) {
+    if (const DatabaseLocation location = ParseDatabaseName(path);
+        location.engine == DatabaseLocation::Engine::Postgres) {
+        CreatePostgresRuleTable(location);
+        return;
+    }
     if (path.isEmpty()) {
         throw StoreError(QString::number(ENOENT), QStringLiteral("没有给出文件名"));
     }
@@ -156,6 +179,11 @@ void CreateRuleDatabase(const QString& path) {
 }
 
 void CheckRuleDatabase(const QString& path) {
+    if (const DatabaseLocation location = ParseDatabaseName(path);
+        location.engine == DatabaseLocation::Engine::Postgres) {
+        CheckPostgresRuleTable(location);
+        return;
+    }
     if (path.isEmpty()) {
         throw StoreError(QString::number(ENOENT), QStringLiteral("没有给出文件名"));
     }
@@ -178,17 +206,7 @@ void CheckRuleDatabase(const QString& path) {
             while (query.next()) {
                 names.append(query.value(1).toString());
             }
-            const QStringList expected{QStringLiteral("窗口名称"), QStringLiteral("是否禁止"),
-                                       QStringLiteral("网址")};
-            if (names.isEmpty()) {
-                problem = QStringLiteral("没有表 窗口名表");
-            } else if (names.size() < 4) {
-                problem = QStringLiteral("表 窗口名表 只有 %1 列，至少需要 4 列").arg(names.size());
-            } else if (names.mid(1, 3) != expected) {
-                problem = QStringLiteral("表 窗口名表 第 1 至 3 列应为 窗口名称, 是否禁止, "
-                                         "网址，实为 %1")
-                              .arg(names.mid(1, 3).join(QStringLiteral(", ")));
-            }
+            problem = RuleColumnsProblem(names);
         }
     }
     CloseSqlite(db);

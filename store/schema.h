@@ -4,13 +4,15 @@
 
 namespace winwarden {
 
-// Creates a new rule database at `path`: table 窗口名表 (an automatically numbered key, then
-// 窗口名称, 是否禁止, 网址) with indexes on 窗口名称 and 网址. The file appears complete or not at
-// all, and an existing entry of that name (file, directory or symbolic link) is never
-// replaced. Throws StoreError with a one-line reason on failure.
+// Creates a new rule database at `path` (a file, or for a postgresql:// URI the table in an
+// existing database on the server, refused when the table exists): table 窗口名表 (an automatically
+// numbered key, then 窗口名称, 是否禁止, 网址) with indexes on 窗口名称 and 网址. The file appears
+// complete or not at all, and an existing entry of that name (file, directory or symbolic link) is
+// never replaced. Throws StoreError with a one-line reason on failure.
 void CreateRuleDatabase(const QString& path);
 
-// Checks, without creating or changing anything, that `path` opens read-write as a database
+// Checks, without creating or changing anything, that `path` (a file or a postgresql:// URI)
+// opens read-write as a database
 // whose table 窗口名表 has at least four columns, positions 1 to 3 being 窗口名称, 是否禁止 and
 // 网址. Throws StoreError with a one-line reason when it does not.
 void CheckRuleDatabase(const QString& path);

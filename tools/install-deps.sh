@@ -8,6 +8,7 @@ packages=(
     libcurl4-openssl-dev libbenchmark-dev libsimdjson-dev
     qt6-translations-l10n sqlite3 chromium firefox-esr xvfb xauth xdotool trayer imagemagick
     fonts-noto-cjk x11-utils openbox
+    libqt6sql6-psql postgresql postgresql-client
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,15 @@
-// winwarden-db: creates a rule database for winwarden, or checks that one is usable.
+// winwarden-db: creates a rule database for winwarden, checks that one is usable, or copies the
+// rules from one to another (a SQLite file or a table on a PostgreSQL server).
 
+#include "store/databasename.h"
+#include "store/rulecopy.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <functional>
 
 namespace winwarden {
 
@@ -28,8 +32,40 @@ void Print(FILE* stream, const QString& text) {
     std::fputs(OneLine(text).toUtf8().append('\n').constData(), stream);
 }
 
+// A subcommand: its databases (all of them named, or none for the default), and what it does
+// with them; the answer is the line printed on success.
+struct Command {
+    const char* name;
+    int databases;
+    bool defaultable;
+    std::function<QString(const QStringList& names, const QStringList& shown)> run;
+};
+
+const Command kCommands[] = {
+    {"create", 1, true,
+     [](const QStringList& names, const QStringList& shown) {
+         CreateRuleDatabase(names[0]);
+         return QStringLiteral("已创建规则数据库 %1").arg(shown[0]);
+     }},
+    {"check", 1, true,
+     [](const QStringList& names, const QStringList& shown) {
+         CheckRuleDatabase(names[0]);
+         return QStringLiteral("ok: %1 是可用的规则数据库").arg(shown[0]);
+     }},
+    {"copy", 2, false,
+     [](const QStringList& names, const QStringList& shown) {
+         const int copied = CopyRules(names[0], names[1]);
+         return QStringLiteral("已从 %1 复制 %2 条规则到 %3")
+             .arg(shown[0])
+             .arg(copied)
+             .arg(shown[1]);
+     }},
+};
+
 int Usage(FILE* stream = stderr) {
-    Print(stream, QStringLiteral("用法: winwarden-db create|check [文件]（默认 winwarden.mdb）"));
+    Print(stream, QStringLiteral("用法: winwarden-db create|check [数据库] | copy 来源 目标"
+                                 "（数据库是文件或 postgresql:// 地址；默认 WINWARDEN_DATABASE，"
+                                 "未设置时 winwarden.mdb）"));
     return stream == stderr ? kExitUsage : 0;
 }
 
@@ -38,31 +74,48 @@ int Run(const QStringList& args) {
         (args.at(1) == QLatin1String("-h") || args.at(1) == QLatin1String("--help"))) {
         return Usage(stdout);
     }
-    if (args.size() < 2 || args.size() > 3) {
+    if (args.size() < 2) {
         return Usage();
     }
-    const QString& command = args.at(1);
-    const QString file = args.size() == 3 ? args.at(2) : QStringLiteral("winwarden.mdb");
-    // An option where the file belongs is a mistake, not a file to create ("./-x" names one).
-    if (file.isEmpty() || file.startsWith(QLatin1Char('-'))) {
+    const Command* command = nullptr;
+    for (const Command& candidate : kCommands) {
+        if (args.at(1) == QLatin1String(candidate.name)) {
+            command = &candidate;
+        }
+    }
+    if (command == nullptr) {
         return Usage();
+    }
+    QStringList names = args.mid(2);
+    if (names.isEmpty() && command->defaultable) {
+        names.append(DatabaseNameFromEnvironment());
+    }
+    if (names.size() != command->databases) {
+        return Usage();
+    }
+    QStringList shown;
+    for (const QString& name : names) {
+        // An option where a database belongs is a mistake, not a file ("./-x" names one).
+        if (name.isEmpty() || name.startsWith(QLatin1Char('-'))) {
+            return Usage();
+        }
+        shown.append(DatabaseDisplayName(name));
     }
     try {
-        if (command == QLatin1String("create")) {
-            CreateRuleDatabase(file);
-            Print(stdout, QStringLiteral("已创建规则数据库 %1").arg(file));
-            return 0;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (ParseDatabaseName(names[i]).passwordDropped) {
+                Print(stderr, QStringLiteral("%1: 地址中的密码不会使用，请把它放在 ~/.pgpass 或 "
+                                             "PGPASSWORD 中")
+                                  .arg(shown[i]));
+            }
         }
-        if (command == QLatin1String("check")) {
-            CheckRuleDatabase(file);
-            Print(stdout, QStringLiteral("ok: %1 是可用的规则数据库").arg(file));
-            return 0;
-        }
+        Print(stdout, command->run(names, shown));
+        return 0;
     } catch (const StoreError& error) {
-        Print(stderr, QStringLiteral("%1: %2").arg(file, error.message()));
+        Print(stderr,
+              QStringLiteral("%1: %2").arg(shown.join(QStringLiteral(" → ")), error.message()));
         return kExitFailure;
     }
-    return Usage();
 }
 
 } // namespace

@@ -1,12 +1,16 @@
 #include "store/flag.h"
 #include "store/rulestore.h"
 #include "store/storeerror.h"
+#include "tests/support/pgserver.h"
 #include "tests/support/testdb.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -14,12 +18,18 @@ using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
 
-// Every test starts with a fresh rule database and the store open on it.
-class TestRuleStore final : public QObject {
+// The cases every engine passes. Every test starts with a fresh rule database and the store
+// open on it.
+class RuleStoreCases : public QObject {
     Q_OBJECT
 
-    std::optional<TempRuleDb> m_db;
+protected:
+    std::unique_ptr<RuleDb> m_db;
     RuleStore m_store;
+
+    virtual std::unique_ptr<RuleDb> MakeDb() = 0;
+    // PostgreSQL text cannot hold U+0000.
+    virtual bool HoldsNul() const = 0;
 
     static RuleRow Rule(QString n, QString f, QString u) { return {{}, n, f, u}; }
     static RuleRow Row(const winwarden::Rule& r) { return {{}, r.name, r.flag, r.url}; }
@@ -33,14 +43,13 @@ class TestRuleStore final : public QObject {
             rows.append(Row(rule));
         return rows;
     }
-    // Whether another process may write now: the sqlite3 shell does not wait for a lock.
-    bool Writable() { return RunSqlite3(m_db->path(), u"PRAGMA user_version = 7;"_s) == 0; }
 
 private Q_SLOTS:
     void init() {
         m_store.Close();
-        m_db.emplace();
-        m_store.Open(m_db->path());
+        m_db.reset();
+        m_db = MakeDb();
+        m_store.Open(m_db->name());
     }
 
     void hardValuesAreStoredAndFoundExactly_data() {
@@ -49,7 +58,8 @@ private Q_SLOTS:
         QTest::newRow("quotes") << u"O'Brien'); DROP TABLE 窗口名表; --"_s << u"' OR '1'='1"_s;
         QTest::newRow("LIKE percent") << u"%"_s << u"%"_s;
         QTest::newRow("LIKE underscores") << u"_________"_s << u"_____________"_s;
-        QTest::newRow("controls") << u" C:\\dir\\n\r\n\t\x01\x1b[2J\0"_s
+        QTest::newRow("controls") << u" C:\\dir\\n\r\n\t\x01\x1b[2J"_s +
+                                         (HoldsNul() ? u"\0"_s : u""_s)
                                   << u" \\\\server\\share "_s;
         QTest::newRow("unicode") << u"哨兵 — 新闻 😀👍🏽"_s << u"http://例子.中国/😀"_s;
         QTest::newRow("long") << QString(10000, u'文') << QString(1 << 20, u'\'');
@@ -76,6 +86,7 @@ private Q_SLOTS:
     // The older of two rules with one name comes first even where an index lists it last.
     void rulesSharingANameOrAUrl() {
         m_db->exec(u"DROP INDEX 窗口名称索引"_s);
+        m_db->exec(u"DROP INDEX IF EXISTS 窗口名称唯一"_s);
         m_db->exec(u"CREATE INDEX 倒序 ON 窗口名表 (窗口名称 DESC, 编号 DESC)"_s);
         m_db->exec(u"CREATE INDEX 标记倒序 ON 窗口名表 (是否禁止 DESC, 编号 DESC)"_s);
         const QString same = u"http://same/"_s;
@@ -106,8 +117,8 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.FindByNames({}));
         // Two stores on one file at once, one of them opened again after a close.
         RuleStore other;
-        other.Open(m_db->path());
-        m_store.Open(m_db->path());
+        other.Open(m_db->name());
+        m_store.Open(m_db->name());
         QVERIFY(other.InsertPassed(u"from other"_s, u"http://o/"_s));
         QVERIFY(!m_store.InsertPassed(u"from other"_s, u"http://again/"_s));
         QCOMPARE(Find(u"from other"_s).size(), 1);
@@ -120,7 +131,7 @@ private Q_SLOTS:
             pages.emplace_back(u"页面 %1"_s.arg(i), u"http://p/%1"_s.arg(i));
         const auto writer = [&] {
             RuleStore store;
-            store.Open(m_db->path());
+            store.Open(m_db->name());
             for (size_t first = 0; first < pages.size(); first += 50)
                 store.InsertPassed(std::vector(pages.begin() + first, pages.begin() + first + 50));
         };
@@ -129,37 +140,6 @@ private Q_SLOTS:
         two.join();
         QCOMPARE(m_db->exec(u"SELECT count(*) || ' ' || count(DISTINCT 窗口名称) FROM 窗口名表"_s),
                  u"1000 1000"_s);
-    }
-
-    // A failed open creates or changes nothing; URI syntax in a name still opens that file.
-    void opensExactlyTheNamedFile() {
-        const QDir dir(m_db->dir());
-        QFile text(dir.filePath(u"text"_s));
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a database\n") == 15);
-        text.close();
-        QVERIFY(dir.mkdir(u"dir"_s));
-        const uint entries = QDir(dir.path()).count();
-        for (const QString& name : {u"missing"_s, u"text"_s, u"dir"_s, u"text/x"_s}) {
-            RuleStore store;
-            QVERIFY_THROWS_EXCEPTION(StoreError, store.Open(dir.filePath(name)));
-            QVERIFY(!store.IsOpen());
-        }
-        QCOMPARE(QDir(dir.path()).count(), entries);
-        m_db->insert(u"marker"_s, kFlagBlock, u"http://m/"_s);
-        for (const QString& name : {u"a b?mode=rwc#f%20"_s, u"规则 数据库%41"_s, u"?"_s, u"%"_s}) {
-            QVERIFY(QFile::copy(m_db->path(), dir.filePath(name)));
-            m_store.Open(dir.filePath(name));
-            QCOMPARE(Find(u"marker"_s).size(), 1);
-            QCOMPARE(QDir(dir.path()).count(), entries + 1);
-            QVERIFY(QFile::remove(dir.filePath(name)));
-        }
-    }
-
-    void openFailsForAnUnreadableFile() {
-        QVERIFY(QFile::setPermissions(m_db->path(), QFileDevice::Permissions()));
-        if (::access(QFile::encodeName(m_db->path()).constData(), R_OK) == 0)
-            QSKIP("file permissions do not stop this user (root) from reading");
-        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.Open(m_db->path()));
     }
 
     // Unprepared or refused when run, a statement fails with the engine's reason; the next works.
@@ -175,12 +155,53 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.SetFlagByUrl(kFlagBlock, u"u"_s));
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.DeleteByUrl(u"u"_s));
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.ListByFlag(kFlagPass));
-        m_db->exec(
-            u"CREATE TABLE 窗口名表 (编号 INTEGER PRIMARY KEY, 窗口名称 CHECK (窗口名称 <> 'no'), "
-            "是否禁止, 网址)"_s);
+        m_db->exec(u"CREATE TABLE 窗口名表 (编号 %1, 窗口名称 TEXT CHECK (窗口名称 <> 'no'), "
+                   "是否禁止 TEXT, 网址 TEXT)"_s.arg(m_db->keyColumn()));
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.InsertPassed(u"no"_s, u"u"_s));
         m_store.InsertPassed(u"t"_s, u"u"_s);
         QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"t"_s, kFlagPass, u"u"_s)});
+    }
+};
+
+class TestRuleStoreSqlite final : public RuleStoreCases {
+    Q_OBJECT
+
+    std::unique_ptr<RuleDb> MakeDb() override { return std::make_unique<TempRuleDb>(); }
+    bool HoldsNul() const override { return true; }
+    TempRuleDb& Db() { return static_cast<TempRuleDb&>(*m_db); }
+    // Whether another process may write now: the sqlite3 shell does not wait for a lock.
+    bool Writable() { return RunSqlite3(Db().path(), u"PRAGMA user_version = 7;"_s) == 0; }
+
+private Q_SLOTS:
+    // A failed open creates or changes nothing; URI syntax in a name still opens that file.
+    void opensExactlyTheNamedFile() {
+        const QDir dir(Db().dir());
+        QFile text(dir.filePath(u"text"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a database\n") == 15);
+        text.close();
+        QVERIFY(dir.mkdir(u"dir"_s));
+        const uint entries = QDir(dir.path()).count();
+        for (const QString& name : {u"missing"_s, u"text"_s, u"dir"_s, u"text/x"_s}) {
+            RuleStore store;
+            QVERIFY_THROWS_EXCEPTION(StoreError, store.Open(dir.filePath(name)));
+            QVERIFY(!store.IsOpen());
+        }
+        QCOMPARE(QDir(dir.path()).count(), entries);
+        m_db->insert(u"marker"_s, kFlagBlock, u"http://m/"_s);
+        for (const QString& name : {u"a b?mode=rwc#f%20"_s, u"规则 数据库%41"_s, u"?"_s, u"%"_s}) {
+            QVERIFY(QFile::copy(Db().path(), dir.filePath(name)));
+            m_store.Open(dir.filePath(name));
+            QCOMPARE(Find(u"marker"_s).size(), 1);
+            QCOMPARE(QDir(dir.path()).count(), entries + 1);
+            QVERIFY(QFile::remove(dir.filePath(name)));
+        }
+    }
+
+    void openFailsForAnUnreadableFile() {
+        QVERIFY(QFile::setPermissions(Db().path(), QFileDevice::Permissions()));
+        if (::access(QFile::encodeName(Db().path()).constData(), R_OK) == 0)
+            QSKIP("file permissions do not stop this user (root) from reading");
+        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.Open(Db().path()));
     }
 
     void handMadeTablesWork_data() {
@@ -191,7 +212,7 @@ private Q_SLOTS:
     }
     void handMadeTablesWork() {
         QFETCH(QString, columns);
-        const QString path = m_db->dir() + u"/hand.mdb"_s;
+        const QString path = Db().dir() + u"/hand.mdb"_s;
         QCOMPARE(RunSqlite3(path, u"CREATE TABLE 窗口名表 "_s + columns +
                                       u"; INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES "
                                       "('num', 42, 1.5), ('blob', X'E7A681E6ADA2', NULL);"_s),
@@ -213,7 +234,7 @@ private Q_SLOTS:
     void anotherProcessHoldingTheLockIsWaitedFor() {
         QFETCH(QString, hold);
         QProcess sqlite;
-        sqlite.start(u"sqlite3"_s, {u"-batch"_s, u"-bail"_s, m_db->path()});
+        sqlite.start(u"sqlite3"_s, {u"-batch"_s, u"-bail"_s, Db().path()});
         sqlite.write((hold + u"\n.shell echo locked; sleep 0.5\nCOMMIT;\n"_s).toUtf8());
         sqlite.closeWriteChannel();
         while (!sqlite.readAllStandardOutput().contains("locked"))
@@ -242,5 +263,135 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRuleStore)
+class TestRuleStorePostgres final : public RuleStoreCases {
+    Q_OBJECT
+
+    std::optional<PgServer> m_server;
+
+    std::unique_ptr<RuleDb> MakeDb() override { return std::make_unique<PgRuleDb>(*m_server); }
+    bool HoldsNul() const override { return false; }
+    // Every connection of the stations, as when the network drops them.
+    void CutStations() {
+        m_server->Admin(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
+                        "usename = 'station'"_s,
+                        u"postgres"_s);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { m_server.emplace(); }
+    void cleanupTestCase() {
+        m_store.Close();
+        m_db.reset();
+        m_server.reset();
+    }
+
+    void openFailuresSayWhyWithoutAPassword_data() {
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<QString>("reason");
+        const QString rules = m_server->NewRuleDatabase();
+        QTest::newRow("no table") << m_server->Uri(u"postgres"_s) << u"窗口名表"_s;
+        QTest::newRow("no database") << m_server->Uri(u"nowhere"_s) << u"nowhere"_s;
+        QTest::newRow("no server") << u"postgresql://station@127.0.0.1:1/x"_s << u"refused"_s;
+        QTest::newRow("refused role") << m_server->Uri(rules, u"refused"_s) << u"refused"_s;
+        QTest::newRow("wrong password")
+            << m_server->Uri(rules).replace(u"station@"_s, u"station:uri-secret@"_s)
+            << u"password authentication failed"_s;
+    }
+    void openFailuresSayWhyWithoutAPassword() {
+        QFETCH(QString, uri);
+        QFETCH(QString, reason);
+        const QByteArray right = qgetenv("PGPASSWORD");
+        if (QLatin1String(QTest::currentDataTag()) == "wrong password"_L1)
+            qputenv("PGPASSWORD", "env-secret");
+        RuleStore store;
+        try {
+            store.Open(uri);
+            QFAIL("the store opened");
+        } catch (const StoreError& error) {
+            QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
+            QVERIFY(!error.message().contains(u"secret"_s));
+        }
+        qputenv("PGPASSWORD", right);
+        QVERIFY(!store.IsOpen());
+        QVERIFY(!store.Path().contains(u"secret"_s));
+    }
+
+    // A NUL cannot be stored on a server: alone it fails, in a cycle's batch it is passed over.
+    void aTitleWithANulIsNeverStored() {
+        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.InsertPassed(u"a\0b"_s, u"u"_s));
+        QCOMPARE(m_store.InsertPassed({{u"ok"_s, u""_s}, {u"a\0b"_s, u""_s}, {u"c"_s, u"\0"_s}}),
+                 1);
+        QCOMPARE(m_store.FindByNames({u"ok"_s, u"a\0b"_s}).size(), 1);
+        QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"ok"_s, kFlagPass, u""_s)});
+    }
+
+    // Lost in the middle of a cycle, the connection is made again at the next check; with the
+    // server away the check fails, and succeeds again once it is back.
+    void aLostConnectionIsMadeAgain() {
+        m_db->insert(u"a"_s, kFlagBlock, u"http://a/"_s);
+        QCOMPARE(m_store.FindByNames({u"a"_s}).size(), 1);
+        QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Same);
+        CutStations();
+        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.InsertPassed({{u"b"_s, u""_s}}));
+        QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Replaced);
+        QVERIFY(m_store.InsertPassed({{u"b"_s, u""_s}}) == 1);
+        m_server->Stop();
+        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.FindByNames({u"a"_s}));
+        QVERIFY_THROWS_EXCEPTION(StoreError, m_store.ReopenIfReplaced());
+        QVERIFY(!m_store.IsOpen());
+        m_server->Start();
+        QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Replaced);
+        QCOMPARE(m_store.FindByNames({u"a"_s, u"b"_s}).size(), 2);
+    }
+
+    // A server that never answers costs one connect time-out, not one at every later call.
+    void aSilentServerIsNotWaitedForAgainAndAgain() {
+        // Listening but never answering: the kernel completes each connection on its own.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(fd, 16) == 0 &&
+                ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        RuleStore store;
+        const QString silent =
+            u"postgresql://station@127.0.0.1:%1/x"_s.arg(ntohs(address.sin_port));
+        QVERIFY_THROWS_EXCEPTION(StoreError, store.Open(silent));
+        for (int call = 0; call < 3; ++call) {
+            try {
+                store.ReopenIfReplaced();
+                QFAIL("a silent server was reached");
+            } catch (const StoreError& error) {
+                QVERIFY2(error.message().contains(u"timeout"_s), qPrintable(error.message()));
+            }
+        }
+        int attempts = 0;
+        for (int client; (client = ::accept(fd, nullptr, nullptr)) >= 0; ++attempts)
+            ::close(client);
+        ::close(fd);
+        QCOMPARE(attempts, 2); // the open and the first reconnect
+    }
+
+    // A leading column that cannot be sorted leaves the engine's order to decide.
+    void aTableWithoutAUsableKeyWorks() {
+        m_db->exec(u"DROP TABLE 窗口名表"_s);
+        m_db->exec(u"CREATE TABLE 窗口名表 (k JSON, 窗口名称 TEXT, 是否禁止 TEXT, 网址 TEXT)"_s);
+        m_db->insert(u"old"_s, kFlagBlock, u"http://old/"_s);
+        m_store.InsertPassed(u"新页"_s, u"http://new/"_s);
+        QCOMPARE(m_store.SetFlagForWindow(kFlagBlock, u"新页"_s, u""_s), 1);
+        QCOMPARE(List(kFlagBlock).size(), 2);
+        QCOMPARE(m_store.FindByNames({u"old"_s, u"新页"_s}).size(), 2);
+        QCOMPARE(Find(u"old"_s), QList<RuleRow>{Rule(u"old"_s, kFlagBlock, u"http://old/"_s)});
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    TestRuleStoreSqlite sqlite;
+    TestRuleStorePostgres postgres;
+    return QTest::qExec(&sqlite, argc, argv) | QTest::qExec(&postgres, argc, argv);
+}
+
 #include "test_rulestore.moc"

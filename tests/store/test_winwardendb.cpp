@@ -1,3 +1,5 @@
+#include "tests/support/pgserver.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -83,6 +85,41 @@ private Q_SLOTS:
         QCOMPARE(outcome.code, code);
         QVERIFY2(IsOneLine(outcome.err) && outcome.out.isEmpty(), qPrintable(outcome.err));
         QCOMPARE(Run(dir.path(), {u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);
+    }
+
+    // On a server: a second create is refused, check passes and no password is ever shown; copy
+    // carries every rule byte for byte and in order from a file to the server and back, and
+    // never into a table that holds rules.
+    void copiesBetweenAFileAndAServer() {
+        winwarden::test::PgServer server;
+        server.Admin(u"CREATE DATABASE rules OWNER station"_s, u"postgres"_s);
+        const QString uri = server.Uri(u"rules"_s);
+        QTemporaryDir dir;
+        QCOMPARE(Run(dir.path(), {u"create"_s, uri}).code, 0);
+        QVERIFY(Run(dir.path(), {u"create"_s, uri}).err.contains(u"已存在"_s));
+        const Outcome checked =
+            Run(dir.path(), {u"check"_s, QString(uri).replace(u"@"_s, u":topsecret@"_s)});
+        QVERIFY(checked.out.startsWith(u"ok"_s));
+        QVERIFY(!(checked.out + checked.err).contains(u"topsecret"_s));
+
+        const QString rows =
+            u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('a''b', '通过', "
+            "NULL), (NULL, '禁止', ''), ('x\"\\\\%_{}', NULL, 'NULL'), ('gone', "
+            "'', ''), ('😀 ,\t', '禁止访问', 'http://e/?a=1&b=2');"
+            "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"_s;
+        QCOMPARE(Run(dir.path(), {u"create"_s, u"from.mdb"_s}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"from.mdb"_s, rows}, u"sqlite3"_s).code, 0);
+        QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"copy"_s, uri, u"back.mdb"_s}).code, 0);
+        const QString dump = u"SELECT ifnull(hex(窗口名称), '-'), ifnull(hex(是否禁止), '-'), "
+                             "ifnull(hex(网址), '-') FROM 窗口名表 ORDER BY rowid"_s;
+        const QString before = Run(dir.path(), {u"from.mdb"_s, dump}, u"sqlite3"_s).out;
+        QCOMPARE(before.count(u'\n'), 4);
+        QCOMPARE(Run(dir.path(), {u"back.mdb"_s, dump}, u"sqlite3"_s).out, before);
+
+        const Outcome refused = Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains(u"不是空的"_s), qPrintable(refused.err));
     }
 };
 

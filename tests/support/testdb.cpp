@@ -31,7 +31,7 @@ char* toString(const RuleRow& row) {
     return qstrdup((u'(' + fields.join(u", "_s) + u')').toUtf8().constData());
 }
 
-TempRuleDb::TempRuleDb() {
+TempRuleDb::TempRuleDb() : RuleDb(u"rowid"_s) {
     CreateRuleDatabase(path());
     m_db = OpenSqlite(UniqueConnectionName("testdb"), path(), OpenMode::ReadWrite);
 }
@@ -40,8 +40,8 @@ TempRuleDb::~TempRuleDb() {
     CloseSqlite(m_db);
 }
 
-void TempRuleDb::insert(const std::optional<QString>& name, const std::optional<QString>& flag,
-                        const std::optional<QString>& url) {
+void RuleDb::insert(const std::optional<QString>& name, const std::optional<QString>& flag,
+                    const std::optional<QString>& url) {
     const auto bind = [](const std::optional<QString>& value) {
         return value ? QVariant(value->isNull() ? u""_s : *value)
                      : QVariant(QMetaType::fromType<QString>());
@@ -50,8 +50,8 @@ void TempRuleDb::insert(const std::optional<QString>& name, const std::optional<
         {bind(name), bind(flag), bind(url)});
 }
 
-QList<RuleRow> TempRuleDb::rows() const {
-    QSqlQuery query = Run(m_db, u"SELECT * FROM 窗口名表 ORDER BY rowid"_s);
+QList<RuleRow> RuleDb::rows() const {
+    QSqlQuery query = Run(m_db, u"SELECT * FROM 窗口名表 ORDER BY "_s + m_order);
     const auto text = [&query](int i) {
         return query.isNull(i) ? std::optional<QString>() : query.value(i).toString();
     };
@@ -63,8 +63,11 @@ QList<RuleRow> TempRuleDb::rows() const {
     return result;
 }
 
-QString TempRuleDb::exec(const QString& sql) {
-    QSqlQuery query = Run(m_db, sql);
+QString RuleDb::exec(const QString& sql) {
+    // Not prepared: PostgreSQL prepares no DDL.
+    QSqlQuery query(m_db);
+    if (!query.exec(sql))
+        throw ErrorFrom(query.lastError());
     return query.next() ? query.value(0).toString() : QString();
 }
 

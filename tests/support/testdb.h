@@ -21,15 +21,15 @@ struct RuleRow {
 
 char* toString(const RuleRow& row);
 
-// A fresh "winwarden.mdb" in a temporary directory, made as winwarden-db makes it, with a
-// connection of its own; every member throws when the database refuses.
-class TempRuleDb final {
+// A rule database made as winwarden-db makes it, which a test reads and changes behind the
+// store's back over a connection of its own; every member throws when the database refuses.
+class RuleDb {
 public:
-    TempRuleDb();
-    ~TempRuleDb();
-
-    QString dir() const { return m_dir.path(); }
-    QString path() const { return m_dir.filePath(QStringLiteral("winwarden.mdb")); }
+    virtual ~RuleDb() = default;
+    // What RuleStore::Open takes.
+    virtual QString name() const = 0;
+    // The column definition of a leading key that the engine numbers by itself.
+    virtual QString keyColumn() const = 0;
 
     void insert(const std::optional<QString>& name, const std::optional<QString>& flag,
                 const std::optional<QString>& url);
@@ -38,9 +38,27 @@ public:
     // Runs one statement and answers its first field, e.g. "ok" for PRAGMA integrity_check.
     QString exec(const QString& sql);
 
+protected:
+    explicit RuleDb(QString order) : m_order(std::move(order)) {}
+    QSqlDatabase m_db;
+
+private:
+    QString m_order; // what sorts the rows by age
+};
+
+// A fresh "winwarden.mdb" in a temporary directory.
+class TempRuleDb final : public RuleDb {
+public:
+    TempRuleDb();
+    ~TempRuleDb() override;
+
+    QString name() const override { return path(); }
+    QString keyColumn() const override { return QStringLiteral("INTEGER PRIMARY KEY"); }
+    QString dir() const { return m_dir.path(); }
+    QString path() const { return m_dir.filePath(QStringLiteral("winwarden.mdb")); }
+
 private:
     QTemporaryDir m_dir;
-    QSqlDatabase m_db;
 };
 
 // The exit status (-1: did not run) of the sqlite3 shell fed `script`, as a user editing by hand.

@@ -1,0 +1,177 @@
+#include "store/rulecopy.h"
+
+#include "store/connection.h"
+#include "store/databasename.h"
+#include "store/rulestore.h"
+#include "store/schema.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <sys/stat.h>
+
+namespace winwarden {
+
+namespace {
+
+// A PostgreSQL destination takes this many rules per statement: one round trip per rule
+// would make a large copy take minutes.
+constexpr int kBatch = 1000;
+
+struct Column {
+    QStringList texts;
+};
+
+// A connection that is closed and removed on every path.
+class Connection final {
+public:
+    Connection(const DatabaseLocation& location, const char* purpose)
+        : m_db(OpenDatabase(UniqueConnectionName(purpose), location, OpenMode::ReadWrite)) {}
+    ~Connection() {
+        if (m_inTransaction) {
+            m_db.rollback();
+        }
+        CloseDatabase(m_db);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QSqlDatabase& db() { return m_db; }
+    void Begin() {
+        if (!m_db.transaction()) {
+            throw ErrorFrom(m_db.lastError());
+        }
+        m_inTransaction = true;
+    }
+    void Commit() {
+        if (!m_db.commit()) {
+            throw ErrorFrom(m_db.lastError());
+        }
+        m_inTransaction = false;
+    }
+    QSqlQuery Run(const QString& sql) {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.exec(sql)) {
+            throw ErrorFrom(query.lastError());
+        }
+        return query;
+    }
+
+private:
+    QSqlDatabase m_db;
+    bool m_inTransaction = false;
+};
+
+// The rules of `from`, oldest first: three columns of texts, a NULL as a null QString.
+std::array<Column, 3> ReadRules(const DatabaseLocation& from) {
+    Connection source(from, "copy-from");
+    const QString order = IsPostgres(source.db()) ? QStringLiteral("1") : QStringLiteral("rowid");
+    QSqlQuery query(source.db());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT * FROM 窗口名表 ORDER BY ") + order) &&
+        !query.exec(QStringLiteral("SELECT * FROM 窗口名表"))) {
+        throw ErrorFrom(query.lastError());
+    }
+    if (query.record().count() < 4) {
+        throw StoreError(QStringLiteral("bad-position"),
+                         QStringLiteral("表 窗口名表 只有 %1 个字段，至少需要 4 个")
+                             .arg(query.record().count()));
+    }
+    std::array<Column, 3> columns;
+    while (query.next()) {
+        for (int i = 0; i < 3; ++i) {
+            const int position = i + 1;
+            const auto text =
+                query.isNull(position) ? std::nullopt : RuleStore::FieldText(query.value(position));
+            columns[i].texts.append(text ? (text->isNull() ? QStringLiteral("") : *text)
+                                         : QString());
+        }
+    }
+    if (query.lastError().isValid()) {
+        throw ErrorFrom(query.lastError());
+    }
+    return columns;
+}
+
+QVariant Value(const QString& text) {
+    return text.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
+void WriteRules(Connection& target, const std::array<Column, 3>& rules) {
+    const qsizetype count = rules[0].texts.size();
+    QSqlQuery insert(target.db());
+    if (IsPostgres(target.db())) {
+        // WITH ORDINALITY and ORDER BY keep the source's order in the identity key.
+        if (!insert.prepare(QStringLiteral(
+                "INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) SELECT n, f, u FROM "
+                "unnest(?::text[], ?::text[], ?::text[]) WITH ORDINALITY AS r(n, f, u, i) "
+                "ORDER BY i"))) {
+            throw ErrorFrom(insert.lastError());
+        }
+        for (qsizetype first = 0; first < count; first += kBatch) {
+            for (int i = 0; i < 3; ++i) {
+                insert.bindValue(i, PgArrayLiteral(rules[i].texts.mid(first, kBatch)));
+            }
+            if (!insert.exec()) {
+                throw ErrorFrom(insert.lastError());
+            }
+        }
+        return;
+    }
+    if (!insert.prepare(
+            QStringLiteral("INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES(?,?,?)"))) {
+        throw ErrorFrom(insert.lastError());
+    }
+    for (qsizetype row = 0; row < count; ++row) {
+        for (int i = 0; i < 3; ++i) {
+            insert.bindValue(i, Value(rules[i].texts[row]));
+        }
+        if (!insert.exec()) {
+            throw ErrorFrom(insert.lastError());
+        }
+    }
+}
+
+bool EntryExists(const QString& path) {
+    struct stat info {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+} // namespace
+
+int CopyRules(const QString& from, const QString& to) {
+    const DatabaseLocation source = ParseDatabaseName(from);
+    const DatabaseLocation target = ParseDatabaseName(to);
+    const std::array<Column, 3> rules = ReadRules(source);
+
+    const bool create = target.engine == DatabaseLocation::Engine::Sqlite &&
+                        !target.path.isEmpty() && !EntryExists(target.path);
+    if (create) {
+        CreateRuleDatabase(target.path);
+    } else {
+        CheckRuleDatabase(to);
+    }
+    try {
+        Connection connection(target, "copy-to");
+        connection.Begin();
+        if (IsPostgres(connection.db())) {
+            // No station may record a rule between the test for an empty table and the copy.
+            connection.Run(QStringLiteral("LOCK TABLE 窗口名表 IN SHARE ROW EXCLUSIVE MODE"));
+        }
+        if (connection.Run(QStringLiteral("SELECT 1 FROM 窗口名表 LIMIT 1")).next()) {
+            throw StoreError(QStringLiteral("not-empty"),
+                             QStringLiteral("目标的表 窗口名表 不是空的，不会混入规则"));
+        }
+        WriteRules(connection, rules);
+        connection.Commit();
+    } catch (const StoreError&) {
+        if (create) {
+            QFile::remove(target.path);
+        }
+        throw;
+    }
+    return static_cast<int>(rules[0].texts.size());
+}
+
+} // namespace winwarden
