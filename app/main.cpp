@@ -2,6 +2,7 @@
 #include "app/mainframe.h"
 #include "app/singleinstance.h"
 #include "app/winwardenapp.h"
+#include "store/databasename.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -19,7 +20,7 @@ int main(int argc, char* argv[]) {
 
     // A second copy for the same rules would record and close pages twice: the first one
     // comes forward instead.
-    const QString database = winwarden::DatabasePath();
+    const QString database = winwarden::DatabaseNameFromEnvironment();
     winwarden::SingleInstance instance(database);
     switch (instance.ClaimDatabase()) {
     case winwarden::SingleInstance::Claim::HandedOver:

@@ -30,11 +30,6 @@ QString DatabaseKey(const QString& databasePath) {
 
 } // namespace
 
-QString DatabasePath() {
-    const QString named = qEnvironmentVariable("WINWARDEN_DATABASE");
-    return named.isEmpty() ? QStringLiteral("winwarden.mdb") : named;
-}
-
 SingleInstance::SingleInstance(const QString& databasePath, QObject* parent) : QObject(parent) {
     const QString dir = RuntimeDir();
     if (!dir.isEmpty()) {

@@ -7,10 +7,6 @@ class QLocalServer;
 
 namespace winwarden {
 
-// The rule database of this run: the path WINWARDEN_DATABASE names, or winwarden.mdb in the
-// working directory.
-QString DatabasePath();
-
 // One running copy per user and rule database. The first copy listens on a local socket in
 // the user's runtime folder, named after the database; a later copy asks it to bring its
 // window forward and ends.

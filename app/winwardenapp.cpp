@@ -10,6 +10,7 @@
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
+#include "store/databasename.h"
 #include "store/storeerror.h"
 
 #include <QApplication>
@@ -82,7 +83,11 @@ bool CWinwardenApp::OpenRuleStore() {
         return true;
     } catch (const StoreError& error) {
         // The box has room for one sentence; the terminal gets what a user needs to mend it.
-        const QString path = QDir::current().absoluteFilePath(m_services.databasePath);
+        // A file is named by its full path; a server by its address, without any password.
+        const QString& name = m_services.databasePath;
+        const QString path = ParseDatabaseName(name).engine == DatabaseLocation::Engine::Sqlite
+                                 ? QDir::current().absoluteFilePath(name)
+                                 : DatabaseDisplayName(name);
         std::fprintf(stderr,
                      "winwarden: 无法打开规则数据库 %s：%s\n"
                      "winwarden: 创建一个新的规则数据库：winwarden-db create '%s'\n",

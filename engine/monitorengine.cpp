@@ -168,7 +168,7 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             throw StoreError(QStringLiteral("missing"),
                              QStringLiteral("规则数据库文件不存在：%1").arg(m_store.Path()));
         case RuleStore::FileState::Replaced:
-            qInfo().noquote() << "winwarden: the rule database was replaced; opened it again";
+            qInfo().noquote() << "winwarden: opened the rule database again";
             break;
         case RuleStore::FileState::Same:
             break;

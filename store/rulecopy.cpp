@@ -138,7 +138,96 @@ bool EntryExists(const QString& path) {
     return lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+QString TextOf(const std::optional<QString>& text) {
+    return text ? (text->isNull() ? QStringLiteral("") : *text) : QString();
+}
+
 } // namespace
+
+std::vector<Rule> ReadAllRules(const QString& name) {
+    const std::array<Column, 3> columns = ReadRules(ParseDatabaseName(name));
+    std::vector<Rule> rules;
+    rules.reserve(static_cast<size_t>(columns[0].texts.size()));
+    for (qsizetype row = 0; row < columns[0].texts.size(); ++row) {
+        const auto field = [&](int i) -> std::optional<QString> {
+            const QString& text = columns[static_cast<size_t>(i)].texts[row];
+            return text.isNull() ? std::nullopt : std::optional(text);
+        };
+        rules.push_back(Rule{field(0), field(1), field(2)});
+    }
+    return rules;
+}
+
+ImportCounts ImportRules(const QString& name, const std::vector<Rule>& rules) {
+    CheckRuleDatabase(name);
+    Connection connection(ParseDatabaseName(name), "import");
+    connection.Begin();
+    const bool postgres = IsPostgres(connection.db());
+    if (postgres) {
+        // No station may add a rule of a name between the look and the insert.
+        connection.Run(QStringLiteral("LOCK TABLE 窗口名表 IN SHARE ROW EXCLUSIVE MODE"));
+    }
+    // The rule that decides for a name: the oldest, by rowid or by the leading column.
+    QSqlQuery find(connection.db());
+    find.setForwardOnly(true);
+    if (!find.prepare(postgres
+                          ? QStringLiteral("SELECT * FROM 窗口名表 WHERE 窗口名称=? ORDER BY 1 "
+                                           "LIMIT 1")
+                          : QStringLiteral("SELECT rowid, * FROM 窗口名表 WHERE 窗口名称=? "
+                                           "ORDER BY rowid LIMIT 1"))) {
+        throw ErrorFrom(find.lastError());
+    }
+    QSqlQuery insert(connection.db());
+    if (!insert.prepare(
+            QStringLiteral("INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES(?,?,?)"))) {
+        throw ErrorFrom(insert.lastError());
+    }
+    const int flagColumn = postgres ? 2 : 3;
+    QString keyColumn;
+    ImportCounts counts;
+    for (const Rule& rule : rules) {
+        if (rule.name) {
+            find.bindValue(0, TextOf(rule.name));
+            if (!find.exec()) {
+                throw ErrorFrom(find.lastError());
+            }
+            if (find.next()) {
+                const std::optional<QString> held =
+                    find.isNull(flagColumn) ? std::nullopt
+                                            : RuleStore::FieldText(find.value(flagColumn));
+                const QVariant key = find.value(0);
+                if (keyColumn.isEmpty()) {
+                    keyColumn = postgres ? find.record().fieldName(0) : QStringLiteral("rowid");
+                }
+                find.finish();
+                if (held == rule.flag) {
+                    ++counts.skipped;
+                    continue;
+                }
+                QSqlQuery change(connection.db());
+                change.prepare(
+                    QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE \"%1\"=?").arg(keyColumn));
+                change.bindValue(0, Value(TextOf(rule.flag)));
+                change.bindValue(1, key);
+                if (!change.exec()) {
+                    throw ErrorFrom(change.lastError());
+                }
+                ++counts.changed;
+                continue;
+            }
+            find.finish();
+        }
+        insert.bindValue(0, Value(TextOf(rule.name)));
+        insert.bindValue(1, Value(TextOf(rule.flag)));
+        insert.bindValue(2, Value(TextOf(rule.url)));
+        if (!insert.exec()) {
+            throw ErrorFrom(insert.lastError());
+        }
+        ++counts.added;
+    }
+    connection.Commit();
+    return counts;
+}
 
 int CopyRules(const QString& from, const QString& to) {
     const DatabaseLocation source = ParseDatabaseName(from);

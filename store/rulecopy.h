@@ -1,6 +1,9 @@
 #pragma once
 
+#include "store/rulestore.h"
+
 #include <QString>
+#include <vector>
 
 namespace winwarden {
 
@@ -10,5 +13,19 @@ namespace winwarden {
 // a failure, none (and a file made here is removed again). Returns the number copied; throws
 // StoreError.
 int CopyRules(const QString& from, const QString& to);
+
+// Every rule of the rule database `name`, oldest first.
+std::vector<Rule> ReadAllRules(const QString& name);
+
+struct ImportCounts {
+    int added = 0;
+    int changed = 0;
+    int skipped = 0;
+};
+
+// Merges `rules` into the rule database `name`, one name one rule: a name without a rule gets
+// the imported one; a name that has one keeps it, with the imported flag when that differs
+// (changed), or as it is (skipped). A rule without a name is added. All or nothing.
+ImportCounts ImportRules(const QString& name, const std::vector<Rule>& rules);
 
 } // namespace winwarden

@@ -1,12 +1,16 @@
-// winwarden-db: creates a rule database for winwarden, checks that one is usable, or copies the
-// rules from one to another (a SQLite file or a table on a PostgreSQL server).
+// winwarden-db: creates a rule database for winwarden, checks that one is usable, copies the
+// rules from one to another (a SQLite file or a table on a PostgreSQL server), or moves them
+// out to a CSV file and back in.
 
 #include "store/databasename.h"
 #include "store/rulecopy.h"
+#include "store/rulecsv.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
@@ -60,10 +64,39 @@ const Command kCommands[] = {
              .arg(copied)
              .arg(shown[1]);
      }},
+    {"export", 2, true,
+     [](const QStringList& names, const QStringList& shown) {
+         const std::vector<Rule> rules = ReadAllRules(names[1]);
+         QSaveFile file(names[0]);
+         if (!file.open(QIODevice::WriteOnly) || file.write(WriteRulesCsv(rules)) < 0 ||
+             !file.commit()) {
+             throw StoreError(QStringLiteral("write"), file.errorString());
+         }
+         return QStringLiteral("已把 %1 条规则导出到 %2").arg(rules.size()).arg(shown[0]);
+     }},
+    {"import", 2, true,
+     [](const QStringList& names, const QStringList& shown) {
+         QFile file(names[0]);
+         if (!file.open(QIODevice::ReadOnly)) {
+             throw StoreError(QStringLiteral("read"), file.errorString());
+         }
+         QString error;
+         const auto rules = ReadRulesCsv(file.readAll(), &error);
+         if (!rules) {
+             throw StoreError(QStringLiteral("csv"), error);
+         }
+         const ImportCounts counts = ImportRules(names[1], *rules);
+         return QStringLiteral("已导入到 %1：新增 %2 条，修改 %3 条，跳过 %4 条")
+             .arg(shown[1])
+             .arg(counts.added)
+             .arg(counts.changed)
+             .arg(counts.skipped);
+     }},
 };
 
 int Usage(FILE* stream = stderr) {
-    Print(stream, QStringLiteral("用法: winwarden-db create|check [数据库] | copy 来源 目标"
+    Print(stream, QStringLiteral("用法: winwarden-db create|check [数据库] | copy 来源 目标 | "
+                                 "export|import 文件.csv [数据库]"
                                  "（数据库是文件或 postgresql:// 地址；默认 WINWARDEN_DATABASE，"
                                  "未设置时 winwarden.mdb）"));
     return stream == stderr ? kExitUsage : 0;
@@ -87,7 +120,8 @@ int Run(const QStringList& args) {
         return Usage();
     }
     QStringList names = args.mid(2);
-    if (names.isEmpty() && command->defaultable) {
+    // The last database may be left out: WINWARDEN_DATABASE or winwarden.mdb stands for it.
+    if (names.size() == command->databases - 1 && command->defaultable) {
         names.append(DatabaseNameFromEnvironment());
     }
     if (names.size() != command->databases) {

@@ -1,6 +1,7 @@
 #include "tests/support/pgserver.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,6 +53,34 @@ private Q_SLOTS:
         QCOMPARE(Run(dir.path(), {u"hand"_s, hand}, u"sqlite3"_s).code, 0);
         QCOMPARE(Run(dir.path(), {u"check"_s, u"hand"_s}).code, 0);
         QCOMPARE(QDir(dir.path()).count(), 5u); // the three databases, "." and ".."
+    }
+
+    // Rules out to CSV and into another database byte for byte, never a second rule for a name:
+    // what is there already is changed or skipped, and the counts say which.
+    void exportAndImportKeepEveryRule() {
+        QTemporaryDir dir;
+        QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
+        const QString rows =
+            u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES "
+            "('O''Brien, \"新闻\"' || char(13,10) || '第二行', '禁止', 'http://a/?q=1,2'), "
+            "('哨兵 😀', '通过', ''), (NULL, '通过', NULL), ('哨兵 😀', '禁止', 'dup')"_s;
+        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, rows}, u"sqlite3"_s).code, 0);
+        QCOMPARE(Run(dir.path(), {u"export"_s, u"out.csv"_s}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"create"_s, u"other.mdb"_s}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"import"_s, u"out.csv"_s, u"other.mdb"_s}).out,
+                 u"已导入到 other.mdb：新增 3 条，修改 1 条，跳过 0 条\n"_s);
+        QCOMPARE(Run(dir.path(), {u"export"_s, u"back.csv"_s, u"other.mdb"_s}).code, 0);
+        QFile out(dir.filePath(u"out.csv"_s)), back(dir.filePath(u"back.csv"_s));
+        QVERIFY(out.open(QIODevice::ReadOnly) && back.open(QIODevice::ReadOnly));
+        const QByteArray exported = out.readAll();
+        // The duplicate name came in as a change of the first rule, not as a second rule.
+        QCOMPARE(back.readAll(), QByteArray(exported)
+                                     .replace("\"通过\",\"\"\r\n", "\"禁止\",\"\"\r\n")
+                                     .replace("\"哨兵 😀\",\"禁止\",\"dup\"\r\n", ""));
+        QCOMPARE(Run(dir.path(), {u"import"_s, u"back.csv"_s, u"other.mdb"_s}).out,
+                 u"已导入到 other.mdb：新增 1 条，修改 0 条，跳过 2 条\n"_s);
+        const Outcome notCsv = Run(dir.path(), {u"import"_s, u"winwarden.mdb"_s});
+        QVERIFY2(notCsv.code == 1 && notCsv.err.contains(u"第 "_s), qPrintable(notCsv.err));
     }
 
     // `before` makes winwarden.mdb; a refusal is one line on standard error and changes nothing.
