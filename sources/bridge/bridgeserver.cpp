@@ -48,9 +48,19 @@ QString Identity(const BridgeHello& hello) {
     return hello.browser + u' ' + hello.caller;
 }
 
+// The family as people know the browser.
+QString Shown(const QString& family) {
+    static const std::map<QString, QString> names{
+        {u"chromium"_s, u"Chromium"_s}, {u"chrome"_s, u"Chrome"_s},   {u"brave"_s, u"Brave"_s},
+        {u"edge"_s, u"Edge"_s},         {u"vivaldi"_s, u"Vivaldi"_s}, {u"firefox"_s, u"Firefox"_s},
+        {u"opera"_s, u"Opera"_s}};
+    const auto name = names.find(family);
+    return name != names.end() ? name->second : family;
+}
+
 } // namespace
 
-BridgeServer::BridgeServer() {
+BridgeServer::BridgeServer(BridgeWatch watch) : m_watch(std::move(watch)) {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_context, [this] { Accept(); });
     const QString path = BridgeSocketPath();
@@ -124,6 +134,7 @@ void BridgeServer::Read(quint64 number) {
             }
             browser.hello = *hello;
             ++m_seen[Identity(browser.hello)];
+            m_lost.erase(Identity(browser.hello));
         } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
             // The extension repeats its list every 2 s; only a change is worth an early cycle.
             changed = changed || !browser.listed || tabs->tabs != browser.tabs;
@@ -157,8 +168,12 @@ void BridgeServer::Drop(quint64 number) {
         const std::lock_guard lock(m_mutex);
         const auto browser = m_browsers.find(number);
         if (browser != m_browsers.end()) {
-            if (browser->second.hello != BridgeHello{}) {
-                --m_seen[Identity(browser->second.hello)];
+            const BridgeHello& hello = browser->second.hello;
+            // The last bridge of its kind: the extension was switched off or removed, or the
+            // browser is being closed, which the next look at the processes tells apart.
+            if (hello != BridgeHello{} && --m_seen[Identity(hello)] == 0 &&
+                !hello.browser.isEmpty()) {
+                m_lost[Identity(hello)] = Lost{hello.browser, Clock::now()};
             }
             m_browsers.erase(browser);
         }
@@ -186,9 +201,67 @@ void BridgeServer::SetChangeNotifier(std::function<void()> notify) {
     m_notify = std::move(notify);
 }
 
+void BridgeServer::Look(Clock::time_point now) {
+    if (!m_watch.running) {
+        return;
+    }
+    bool due = !m_looked || now - *m_looked >= m_watch.interval;
+    if (!due) {
+        // A bridge that went away is worth a look as soon as it has settled.
+        const std::lock_guard lock(m_mutex);
+        due = std::any_of(m_lost.begin(), m_lost.end(), [&](const auto& lost) {
+            const auto settled = lost.second.at + m_watch.settle;
+            return settled <= now && *m_looked < settled;
+        });
+    }
+    if (due) {
+        m_running = m_watch.running();
+        m_looked = now;
+    }
+}
+
+// Called with m_mutex held.
+void BridgeServer::AddNotices(BrowserPass& pass, Clock::time_point now) {
+    QStringList lostFamilies;
+    for (auto lost = m_lost.begin(); lost != m_lost.end();) {
+        if (m_watch.running) {
+            if (!m_looked || *m_looked < lost->second.at + m_watch.settle) {
+                ++lost; // not known yet whether the browser is still there
+                continue;
+            }
+            if (!m_running.contains(lost->second.family)) {
+                lost = m_lost.erase(lost); // it was closed: nothing to see
+                continue;
+            }
+        }
+        lostFamilies.append(lost->second.family);
+        pass.notices.push_back(u"%1 的扩展连接已断开"_s.arg(Shown(lost->second.family)));
+        ++lost;
+    }
+    QStringList connected;
+    for (const auto& [number, browser] : m_browsers) {
+        connected.append(browser.hello.browser);
+    }
+    std::erase_if(m_without, [&](const auto& without) {
+        return !m_running.contains(without.first) || connected.contains(without.first);
+    });
+    for (const QString& family : std::as_const(m_running)) {
+        if (connected.contains(family)) {
+            continue;
+        }
+        const auto since = m_without.try_emplace(family, now).first->second;
+        if (now - since >= m_watch.grace && !lostFamilies.contains(family)) {
+            pass.notices.push_back(u"%1 正在运行，但没有连上浏览哨兵扩展"_s.arg(Shown(family)));
+        }
+    }
+}
+
 BrowserPass BridgeServer::TakePass() {
     BrowserPass pass;
+    const auto now = Clock::now();
+    Look(now); // outside the lock: the server's thread need not wait for /proc
     const std::lock_guard lock(m_mutex);
+    AddNotices(pass, now);
     for (const auto& [number, browser] : m_browsers) {
         ++pass.browsersWatched;
         if (!browser.listed) {
@@ -230,8 +303,8 @@ void BridgeServer::RequestClose(const WindowHandle& window) {
         &m_context, [this, number, tab] { Close(number, tab); }, Qt::QueuedConnection);
 }
 
-std::unique_ptr<BrowserSource> MakeBridgeSource() {
-    return std::make_unique<BridgeServer>();
+std::unique_ptr<BrowserSource> MakeBridgeSource(BridgeWatch watch) {
+    return std::make_unique<BridgeServer>(std::move(watch));
 }
 
 } // namespace winwarden
