@@ -34,6 +34,9 @@ QString BrowserFamilyOfProgram(const QString& executable) {
     if (name == "vivaldi-bin"_L1 || name == "vivaldi"_L1) {
         return u"vivaldi"_s;
     }
+    if (name == "opera"_L1) {
+        return u"opera"_s;
+    }
     if (name == "firefox"_L1 || name == "firefox-esr"_L1 || name == "firefox-bin"_L1) {
         return u"firefox"_s;
     }

@@ -6,8 +6,8 @@
 namespace winwarden {
 
 // The browser family a program belongs to, by the path of its executable: "chromium",
-// "chrome", "brave", "edge", "vivaldi" or "firefox" (ESR included), as the companion extension
-// names its own; empty for any other program.
+// "chrome", "brave", "edge", "vivaldi", "opera" or "firefox" (ESR included), as the companion
+// extension names its own; empty for any other program.
 QString BrowserFamilyOfProgram(const QString& executable);
 
 // The families of the browsers that run for this user now, each once, sorted: every process

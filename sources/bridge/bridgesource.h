@@ -34,7 +34,7 @@ struct BridgeWatch {
     std::chrono::milliseconds interval{3000};
     // A bridge that goes away is reported only if its browser still runs this long after:
     // a browser being closed takes its bridge with it a moment before its last process ends.
-    std::chrono::milliseconds settle{2000};
+    std::chrono::milliseconds settle{5000};
 };
 
 std::unique_ptr<BrowserSource> MakeBridgeSource(BridgeWatch watch = {});
