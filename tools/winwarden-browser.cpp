@@ -124,6 +124,8 @@ int Install(const QString& host, const QString& extension) {
                   u"点“加载已解压的扩展程序”并选这个文件夹；"_s);
     Print(stdout, u"  Firefox：打开 about:debugging#/runtime/this-firefox，"
                   u"点“临时载入附加组件”并选其中的 manifest.json；"_s);
+    Print(stdout, u"要让孩子的账户无法停用或绕过扩展，请由管理员运行 "
+                  u"sudo winwarden-browser install --system"_s);
     return 0;
 }
 
@@ -274,6 +276,12 @@ int Run(QStringList args) {
         install.host = host;
         install.packed = packed;
         install.version = ExtensionVersion(packed + u"/extension"_s);
+        if (install.version.isEmpty()) {
+            Print(stderr,
+                  u"找不到扩展 %1/extension/manifest.json（用 --packed 指定打包文件夹）"_s.arg(
+                      packed));
+            return kExitFailure;
+        }
         return InstallSystem(install);
     }
     if (command == "uninstall"_L1 && system) {
