@@ -89,8 +89,9 @@ QByteArray ZipArchive(const std::vector<PackedFile>& files) {
     constexpr quint32 kFirstDay = (1 << 5) | 1; // 1 January 1980, the format's first day
     QByteArray archive;
     QByteArray directory;
-    for (const auto& [path, contents] : files) {
-        const QByteArray name = path.toUtf8();
+    for (const PackedFile& file : files) {
+        const QByteArray name = file.first.toUtf8();
+        const QByteArray& contents = file.second;
         const quint32 crc = Crc32(contents);
         const auto offset = quint32(archive.size());
         const auto common = [&](QByteArray& out) {
