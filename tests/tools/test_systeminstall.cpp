@@ -153,6 +153,22 @@ private Q_SLOTS:
         }
     }
 
+    // Staged under another root, the files name the paths the browsers will see.
+    void aRootFolderPrefixesEveryPathButTheAddresses() {
+        QTemporaryDir root;
+        const QString host = QFileInfo(HostProgram()).canonicalFilePath();
+        QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--root"_s, root.path(), u"--host"_s, host}),
+                 0);
+        const QJsonObject policy =
+            ReadJson(root.filePath(u"etc/chromium/policies/managed/winwarden.json"_s));
+        QVERIFY(policy[u"ExtensionInstallForcelist"][0].toString().endsWith(
+            u";file:///usr/local/share/winwarden/browser/update.xml"_s));
+        QVERIFY(!QFileInfo::exists(u"/etc/chromium/policies"_s));
+        QCOMPARE(Tool({u"uninstall"_s, u"--system"_s, u"--root"_s, root.path()}), 0);
+        QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
     void aKeyOfAnotherExtensionIsRefused() {
         QTemporaryDir dir;
         QCOMPARE(QProcess::execute(u"openssl"_s, {u"genrsa"_s, u"-out"_s,
