@@ -1,6 +1,7 @@
 #include "platform/browserprocesses.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <dirent.h>
 #include <string>
@@ -41,6 +42,23 @@ QString BrowserFamilyOfProgram(const QString& executable) {
         return u"firefox"_s;
     }
     return {};
+}
+
+QString BrowserFamilyOfParent(qint64 pid) {
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    // "pid (name) state ppid …": the name may hold spaces and parentheses, so read after the
+    // last one.
+    const QByteArray line = stat.read(4096);
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+    bool whole = false;
+    const qint64 parent = fields.size() > 1 ? fields.at(1).toLongLong(&whole) : 0;
+    if (!whole || parent <= 1) {
+        return {};
+    }
+    return BrowserFamilyOfProgram(QFileInfo(u"/proc/%1/exe"_s.arg(parent)).symLinkTarget());
 }
 
 QStringList RunningBrowserFamilies() {

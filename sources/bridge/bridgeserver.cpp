@@ -1,5 +1,6 @@
 #include "sources/bridge/bridgeserver.h"
 
+#include "platform/browserprocesses.h"
 #include "survey/pagetitle.h"
 
 #include <QFileInfo>
@@ -20,12 +21,14 @@ void Say(const QString& line) {
 
 // Only our own user's processes may speak for a browser; the folder already keeps others out,
 // this also holds where it is shared by mistake.
-bool IsOwnUser(const QLocalSocket& socket) {
+std::optional<ucred> OwnUserPeer(const QLocalSocket& socket) {
     struct ucred peer {};
     socklen_t size = sizeof peer;
-    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) ==
-               0 &&
-           peer.uid == ::getuid();
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        peer.uid != ::getuid()) {
+        return std::nullopt;
+    }
+    return peer;
 }
 
 // A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
@@ -94,7 +97,8 @@ bool BridgeServer::Listen(const QString& path) {
 
 void BridgeServer::Accept() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-        if (!IsOwnUser(*socket)) {
+        const std::optional<ucred> peer = OwnUserPeer(*socket);
+        if (!peer) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -102,9 +106,13 @@ void BridgeServer::Accept() {
         const quint64 number = m_next++;
         socket->setParent(&m_context);
         m_connections[number].socket = socket;
+        // Which browser this is, by the program that started the host: Vivaldi, Opera and
+        // headless Chrome call themselves Chromium inside.
+        const QString program = BrowserFamilyOfParent(peer->pid);
         {
             const std::lock_guard lock(m_mutex);
             m_browsers[number].name = u"bridge:"_s + QString::number(number);
+            m_browsers[number].program = program;
         }
         QObject::connect(socket, &QLocalSocket::readyRead, &m_context,
                          [this, number] { Read(number); });
@@ -115,6 +123,10 @@ void BridgeServer::Accept() {
             Drop(number); // it went before its signals were connected
         }
     }
+}
+
+QString BridgeServer::Family(const Browser& browser) {
+    return browser.program.isEmpty() ? browser.hello.browser : browser.program;
 }
 
 void BridgeServer::Read(quint64 number) {
@@ -172,8 +184,8 @@ void BridgeServer::Drop(quint64 number) {
             // The last bridge of its kind: the extension was switched off or removed, or the
             // browser is being closed, which the next look at the processes tells apart.
             if (hello != BridgeHello{} && --m_seen[Identity(hello)] == 0 &&
-                !hello.browser.isEmpty()) {
-                m_lost[Identity(hello)] = Lost{hello.browser, Clock::now()};
+                !Family(browser->second).isEmpty()) {
+                m_lost[Identity(hello)] = Lost{Family(browser->second), Clock::now()};
             }
             m_browsers.erase(browser);
         }
@@ -240,7 +252,7 @@ void BridgeServer::AddNotices(BrowserPass& pass, Clock::time_point now) {
     }
     QStringList connected;
     for (const auto& [number, browser] : m_browsers) {
-        connected.append(browser.hello.browser);
+        connected.append(Family(browser));
     }
     std::erase_if(m_without, [&](const auto& without) {
         return !m_running.contains(without.first) || connected.contains(without.first);

@@ -29,7 +29,8 @@ private:
         FrameReader reader{kFromBrowserFrameCap};
     };
     struct Browser {
-        QString name; // the handle's browser: "bridge:<number>"
+        QString name;    // the handle's browser: "bridge:<number>"
+        QString program; // the family of the program that started the host, where known
         BridgeHello hello;
         bool listed = false; // a tab list has come
         std::vector<BridgeTab> tabs;
@@ -42,6 +43,9 @@ private:
         QString family;
         Clock::time_point at;
     };
+
+    // The browser's family: the host's parent program's where known, else the extension's.
+    static QString Family(const Browser& browser);
 
     bool Listen(const QString& path);
     void Look(Clock::time_point now);

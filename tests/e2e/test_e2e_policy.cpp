@@ -67,6 +67,15 @@ QStringList PolicyChromiumFlags(const BridgeBrowser& browser) {
     return flags;
 }
 
+// Once connected, the browser is not one that runs without the extension, not even for a
+// source that reports that at once.
+void NotReportedOnceConnected() {
+    using namespace std::chrono_literals;
+    const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
+    QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 10000));
+    QCOMPARE(source->TakePass().notices, std::vector<QString>{});
+}
+
 } // namespace
 
 class TestE2ePolicy final : public QObject {
@@ -103,6 +112,7 @@ private Q_SLOTS:
         QCOMPARE(hello[u"install"].toString(), u"admin"_s);
         QCOMPARE(hello[u"caller"].toString(), AllowedOrigin());
         QCOMPARE(tab[u"incognito"], QJsonValue(false));
+        NotReportedOnceConnected();
         RecordAndBlock(chromium);
     }
 
@@ -132,6 +142,7 @@ private Q_SLOTS:
         Greet(firefox.Url(u"pages/opener.html"_s), &hello, &tab);
         QCOMPARE(hello[u"install"].toString(), u"admin"_s);
         QCOMPARE(tab[u"incognito"], QJsonValue(true));
+        NotReportedOnceConnected();
         RecordAndBlock(firefox);
     }
 };

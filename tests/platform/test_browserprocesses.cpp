@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 using namespace winwarden;
 using namespace Qt::StringLiterals;
@@ -21,20 +22,24 @@ private Q_SLOTS:
         QCOMPARE(BrowserFamilyOfProgram(u"/usr/bin/chromedriver"_s), QString());
     }
 
-    // A program named as Vivaldi's is one of ours while it runs, and not once it has ended.
+    // A program named as Vivaldi's is one of ours while it runs, and not once it has ended;
+    // and a process it starts, as a browser starts its native host, is known as Vivaldi's.
     void aRunningBrowserIsFoundInProc() {
         if (RunningBrowserFamilies().contains(u"vivaldi"_s)) {
             QSKIP("a Vivaldi runs on this machine");
         }
         QTemporaryDir dir;
         const QString program = dir.filePath(u"vivaldi-bin"_s);
-        QVERIFY(QFile::copy(u"/bin/sleep"_s, program));
-        QProcess sleeper;
-        sleeper.start(program, {u"30"_s});
-        QVERIFY(sleeper.waitForStarted());
+        QVERIFY(QFile::copy(u"/bin/sh"_s, program));
+        QProcess browser;
+        browser.start(program, {u"-c"_s, u"sleep 30 & echo $!; wait"_s});
+        QVERIFY(browser.waitForReadyRead());
+        const qint64 child = browser.readLine().trimmed().toLongLong();
         QVERIFY(RunningBrowserFamilies().contains(u"vivaldi"_s));
-        sleeper.kill();
-        sleeper.waitForFinished();
+        QCOMPARE(BrowserFamilyOfParent(child), u"vivaldi"_s);
+        QCOMPARE(BrowserFamilyOfParent(browser.processId()), QString());
+        ::kill(pid_t(child), SIGKILL);
+        browser.waitForFinished();
         QVERIFY(!RunningBrowserFamilies().contains(u"vivaldi"_s));
     }
 };
