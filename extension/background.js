@@ -12,6 +12,16 @@ let port = null;
 let retryMs = FIRST_RETRY_MS;
 let connectedAt = 0;
 let resendTimer = null;
+let installType = ""; // "admin" when a policy forced the extension in
+
+function sendHello() {
+  port?.postMessage({
+    type: "hello",
+    browser: family(),
+    version: api.runtime.getManifest().version,
+    install: installType,
+  });
+}
 
 function family() {
   if (typeof globalThis.browser !== "undefined" && api.runtime.getBrowserInfo) {
@@ -89,7 +99,7 @@ function connect() {
     }
     scheduleReconnect();
   });
-  port.postMessage({ type: "hello", browser: family(), version: api.runtime.getManifest().version });
+  sendHello();
   sendTabs();
   resendTimer = setInterval(sendTabs, RESEND_MS);
 }
@@ -99,6 +109,14 @@ function scheduleReconnect() {
   retryMs = Math.min(retryMs * 2, LAST_RETRY_MS);
 }
 
+// getSelf needs no permission; its answer comes after the first hello, so it sends another.
+api.management
+  ?.getSelf()
+  .then((self) => {
+    installType = self.installType ?? "";
+    sendHello();
+  })
+  .catch(() => {});
 api.tabs.onCreated.addListener(sendTabs);
 api.tabs.onUpdated.addListener(sendTabs);
 api.tabs.onRemoved.addListener(sendTabs);

@@ -74,7 +74,7 @@ void HostRelay::OnBrowserMessage(const QJsonObject& message) {
     QString why;
     const BridgeMessage decoded = DecodeBridgeMessage(message, &why);
     if (const auto* hello = std::get_if<BridgeHello>(&decoded)) {
-        m_hello = {hello->browser, hello->version, m_caller};
+        m_hello = {hello->browser, hello->version, m_caller, hello->install};
         SendToWinwarden(EncodeBridgeMessage(m_hello));
     } else if (const auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
         m_reported.clear();

@@ -53,7 +53,8 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         BridgeHello hello;
         if (!ReadString(message, "browser"_L1, &hello.browser) ||
             !ReadString(message, "version"_L1, &hello.version) ||
-            !ReadString(message, "caller"_L1, &hello.caller)) {
+            !ReadString(message, "caller"_L1, &hello.caller) ||
+            !ReadString(message, "install"_L1, &hello.install)) {
             return Unknown(why, u"hello with a field that is not a string"_s);
         }
         return hello;
@@ -103,7 +104,8 @@ QJsonObject EncodeBridgeMessage(const BridgeHello& hello) {
     return {{"type"_L1, u"hello"_s},
             {"browser"_L1, hello.browser},
             {"version"_L1, hello.version},
-            {"caller"_L1, hello.caller}};
+            {"caller"_L1, hello.caller},
+            {"install"_L1, hello.install}};
 }
 
 QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs) {

@@ -9,7 +9,8 @@
 namespace winwarden {
 
 // The messages of the companion extension's bridge. Extension → winwarden-host → winwarden:
-//   {"type":"hello","browser":"chromium","version":"1.0"}   (the host adds "caller")
+//   {"type":"hello","browser":"chromium","version":"1.0","install":"admin"}
+//                                         (the host adds "caller")
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
 // winwarden → winwarden-host → extension:
 //   {"type":"close","tabs":[7,…]}
@@ -27,6 +28,9 @@ struct BridgeHello {
     QString browser; // the family the extension says it runs in: chromium, chrome, firefox, …
     QString version; // the extension's version
     QString caller;  // the caller the host checked: "chrome-extension://<id>/" or the gecko id
+    // How the extension was installed, as management.getSelf() says: "admin" when a policy
+    // forced it, "development" when loaded unpacked, …; empty until the browser has said.
+    QString install;
     bool operator==(const BridgeHello&) const = default;
 };
 

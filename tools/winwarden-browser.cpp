@@ -1,7 +1,11 @@
 // winwarden-browser: installs, removes and shows the per-user native-messaging host manifests
-// through which the browsers' companion extension reaches winwarden-host.
+// through which the browsers' companion extension reaches winwarden-host; as root, also the
+// system-wide ones and the browsers' policies that force the extension in; and packs the
+// extension for those policies.
 
 #include "platform/bridgeprotocol.h"
+#include "tools/extensionpack.h"
+#include "tools/systeminstall.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +17,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <cstdio>
+#include <map>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -74,20 +80,6 @@ bool IsPresent(const Family& family) {
     });
 }
 
-QByteArray Manifest(const Family& family, const QString& host) {
-    QJsonObject manifest{{u"name"_s, QLatin1StringView(kBridgeHostName)},
-                         {u"description"_s, u"winwarden 浏览器桥"_s},
-                         {u"path"_s, host},
-                         {u"type"_s, u"stdio"_s}};
-    if (family.gecko) {
-        manifest[u"allowed_extensions"_s] = QJsonArray{QLatin1StringView(kBridgeGeckoId)};
-    } else {
-        manifest[u"allowed_origins"_s] =
-            QJsonArray{u"chrome-extension://"_s + QLatin1StringView(kBridgeChromiumId) + u'/'};
-    }
-    return QJsonDocument(manifest).toJson();
-}
-
 void Print(FILE* stream, const QString& text) {
     std::fputs(text.toUtf8().append('\n').constData(), stream);
 }
@@ -115,7 +107,7 @@ int Install(const QString& host, const QString& extension) {
         const QString path = ManifestPath(family);
         QSaveFile file(path);
         if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
-            file.write(Manifest(family, host)) < 0 || !file.commit()) {
+            file.write(HostManifest(family.gecko, host)) < 0 || !file.commit()) {
             Print(stderr, u"%1：无法写入 %2"_s.arg(family.name, path));
             return kExitFailure;
         }
@@ -132,6 +124,8 @@ int Install(const QString& host, const QString& extension) {
                   u"点“加载已解压的扩展程序”并选这个文件夹；"_s);
     Print(stdout, u"  Firefox：打开 about:debugging#/runtime/this-firefox，"
                   u"点“临时载入附加组件”并选其中的 manifest.json；"_s);
+    Print(stdout, u"要让孩子的账户无法停用或绕过扩展，请由管理员运行 "
+                  u"sudo winwarden-browser install --system"_s);
     return 0;
 }
 
@@ -151,26 +145,77 @@ int Uninstall() {
     return 0;
 }
 
-int Status() {
+int Status(const QString& root) {
     for (const Family& family : Families()) {
+        QStringList parts = SystemCoverage(root, family.gecko ? u"firefox"_s : family.name);
         const QString path = ManifestPath(family);
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            Print(stdout, u"%1：%2"_s.arg(family.name,
-                                          IsPresent(family) ? u"未安装"_s : u"未找到浏览器"_s));
-            continue;
+        if (file.open(QIODevice::ReadOnly)) {
+            const QString host = QJsonDocument::fromJson(file.read(65536))[u"path"].toString();
+            parts.prepend(u"用户主机清单 %1 → %2%3"_s.arg(
+                path, host, QFileInfo(host).isExecutable() ? QString() : u"（主机程序不存在）"_s));
         }
-        const QString host = QJsonDocument::fromJson(file.read(65536))[u"path"].toString();
-        Print(stdout, u"%1：已安装 %2 → %3%4"_s.arg(
-                          family.name, path, host,
-                          QFileInfo(host).isExecutable() ? QString() : u"（主机程序不存在）"_s));
+        if (parts.isEmpty()) {
+            parts.append(IsPresent(family) ? u"未安装"_s : u"未找到浏览器"_s);
+        }
+        Print(stdout, family.name + u"："_s + parts.join(u"；"_s));
     }
     return 0;
 }
 
+// Packs the extension for the policies: winwarden.crx (signed with its key, which must give
+// the extension's fixed id), winwarden.xpi, and a copy of its files without the key.
+int Pack(const QString& extension, const QString& keyPath, const QString& out) {
+    const auto files = ReadExtensionFiles(extension);
+    QFile key(keyPath);
+    if (!files || !key.open(QIODevice::ReadOnly)) {
+        Print(stderr, u"无法读取扩展 %1 或密钥 %2"_s.arg(extension, keyPath));
+        return kExitFailure;
+    }
+    const QByteArray zip = ZipArchive(*files);
+    QString id;
+    QString error;
+    const auto crx = CrxPackage(zip, key.readAll(), &id, &error);
+    if (!crx) {
+        Print(stderr, keyPath + u"："_s + error);
+        return kExitFailure;
+    }
+    if (id != QLatin1StringView(kBridgeChromiumId)) {
+        Print(stderr,
+              u"密钥给出的扩展 id 是 %1，不是 %2"_s.arg(id, QLatin1StringView(kBridgeChromiumId)));
+        return kExitFailure;
+    }
+    std::vector<PackedFile> outputs{{u"winwarden.crx"_s, *crx}, {u"winwarden.xpi"_s, zip}};
+    for (const auto& [name, contents] : *files) {
+        outputs.emplace_back(u"extension/"_s + name, contents);
+    }
+    for (const auto& [name, contents] : outputs) {
+        const QString path = out + u'/' + name;
+        QSaveFile file(path);
+        if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
+            file.write(contents) != contents.size() || !file.commit()) {
+            Print(stderr, u"无法写入 "_s + path);
+            return kExitFailure;
+        }
+    }
+    return 0;
+}
+
+QString ExtensionVersion(const QString& extension) {
+    QFile file(extension + u"/manifest.json"_s);
+    return file.open(QIODevice::ReadOnly)
+               ? QJsonDocument::fromJson(file.readAll())[u"version"].toString()
+               : QString();
+}
+
 int Usage(FILE* stream = stderr) {
-    Print(stream, u"用法: winwarden-browser install|uninstall|status [--host 主机程序] "
-                  u"[--extension 扩展文件夹]"_s);
+    Print(stream,
+          u"用法: winwarden-browser install|uninstall|status [--host 主机程序] "
+          u"[--extension 扩展文件夹]\n"
+          u"      winwarden-browser install --system [--no-incognito] [--no-guest] "
+          u"[--packed 打包文件夹] [--root 根目录]\n"
+          u"      winwarden-browser uninstall --system [--root 根目录]\n"
+          u"      winwarden-browser pack --extension 扩展文件夹 --key 密钥 --out 输出文件夹"_s);
     return stream == stderr ? kExitUsage : 0;
 }
 
@@ -184,18 +229,63 @@ int Run(QStringList args) {
     }
     const QString command = args.takeFirst();
     const QString bin = QCoreApplication::applicationDirPath();
-    // Installed, the host sits beside this tool; in a build tree, in host/.
+    // Installed, the host sits beside this tool; in a build tree, in host/. The packed
+    // extension is in share/winwarden in both.
     QString host = bin + u"/winwarden-host"_s;
     if (!QFileInfo(host).isExecutable()) {
         host = QDir::cleanPath(bin + u"/../host/winwarden-host"_s);
     }
-    QString extension = QDir::cleanPath(bin + u"/../share/winwarden/extension"_s);
-    while (args.size() >= 2 && (args.front() == "--host"_L1 || args.front() == "--extension"_L1)) {
+    QString packed = QDir::cleanPath(bin + u"/../share/winwarden"_s);
+    QString extension = packed + u"/extension"_s;
+    QString key;
+    QString out;
+    QString root;
+    bool system = false;
+    SystemInstall install;
+    const std::map<QString, QString*> valued{
+        {u"--host"_s, &host},     {u"--extension"_s, &extension},
+        {u"--packed"_s, &packed}, {u"--key"_s, &key},
+        {u"--out"_s, &out},       {u"--root"_s, &root}};
+    const std::map<QString, bool*> flags{{u"--system"_s, &system},
+                                         {u"--no-incognito"_s, &install.noIncognito},
+                                         {u"--no-guest"_s, &install.noGuest}};
+    while (!args.isEmpty()) {
         const QString option = args.takeFirst();
-        (option == "--host"_L1 ? host : extension) = QFileInfo(args.takeFirst()).absoluteFilePath();
+        if (const auto flag = flags.find(option); flag != flags.end()) {
+            *flag->second = true;
+        } else if (const auto value = valued.find(option);
+                   value != valued.end() && !args.isEmpty()) {
+            *value->second = QFileInfo(args.takeFirst()).absoluteFilePath();
+        } else {
+            return Usage();
+        }
     }
-    if (!args.isEmpty()) {
-        return Usage();
+    if (command == "pack"_L1) {
+        return key.isEmpty() || out.isEmpty() ? Usage() : Pack(extension, key, out);
+    }
+    if (system && root.isEmpty() && ::geteuid() != 0) {
+        Print(stderr, u"系统范围的安装需要 root 权限，请用 sudo 运行"_s);
+        return kExitFailure;
+    }
+    if (command == "install"_L1 && system) {
+        if (!QFileInfo(host).isExecutable()) {
+            Print(stderr, u"找不到本机主机程序 %1（用 --host 指定）"_s.arg(host));
+            return kExitFailure;
+        }
+        install.root = root;
+        install.host = host;
+        install.packed = packed;
+        install.version = ExtensionVersion(packed + u"/extension"_s);
+        if (install.version.isEmpty()) {
+            Print(stderr,
+                  u"找不到扩展 %1/extension/manifest.json（用 --packed 指定打包文件夹）"_s.arg(
+                      packed));
+            return kExitFailure;
+        }
+        return InstallSystem(install);
+    }
+    if (command == "uninstall"_L1 && system) {
+        return UninstallSystem(root);
     }
     if (command == "install"_L1) {
         return Install(host, extension);
@@ -204,7 +294,7 @@ int Run(QStringList args) {
         return Uninstall();
     }
     if (command == "status"_L1) {
-        return Status();
+        return Status(root);
     }
     return Usage();
 }

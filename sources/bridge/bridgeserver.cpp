@@ -1,5 +1,6 @@
 #include "sources/bridge/bridgeserver.h"
 
+#include "platform/browserprocesses.h"
 #include "survey/pagetitle.h"
 
 #include <QFileInfo>
@@ -20,12 +21,14 @@ void Say(const QString& line) {
 
 // Only our own user's processes may speak for a browser; the folder already keeps others out,
 // this also holds where it is shared by mistake.
-bool IsOwnUser(const QLocalSocket& socket) {
+std::optional<ucred> OwnUserPeer(const QLocalSocket& socket) {
     struct ucred peer {};
     socklen_t size = sizeof peer;
-    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) ==
-               0 &&
-           peer.uid == ::getuid();
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        peer.uid != ::getuid()) {
+        return std::nullopt;
+    }
+    return peer;
 }
 
 // A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
@@ -48,9 +51,19 @@ QString Identity(const BridgeHello& hello) {
     return hello.browser + u' ' + hello.caller;
 }
 
+// The family as people know the browser.
+QString Shown(const QString& family) {
+    static const std::map<QString, QString> names{
+        {u"chromium"_s, u"Chromium"_s}, {u"chrome"_s, u"Chrome"_s},   {u"brave"_s, u"Brave"_s},
+        {u"edge"_s, u"Edge"_s},         {u"vivaldi"_s, u"Vivaldi"_s}, {u"firefox"_s, u"Firefox"_s},
+        {u"opera"_s, u"Opera"_s}};
+    const auto name = names.find(family);
+    return name != names.end() ? name->second : family;
+}
+
 } // namespace
 
-BridgeServer::BridgeServer() {
+BridgeServer::BridgeServer(BridgeWatch watch) : m_watch(std::move(watch)) {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_context, [this] { Accept(); });
     const QString path = BridgeSocketPath();
@@ -84,7 +97,8 @@ bool BridgeServer::Listen(const QString& path) {
 
 void BridgeServer::Accept() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-        if (!IsOwnUser(*socket)) {
+        const std::optional<ucred> peer = OwnUserPeer(*socket);
+        if (!peer) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -92,9 +106,13 @@ void BridgeServer::Accept() {
         const quint64 number = m_next++;
         socket->setParent(&m_context);
         m_connections[number].socket = socket;
+        // Which browser this is, by the program that started the host: Vivaldi, Opera and
+        // headless Chrome call themselves Chromium inside.
+        const QString program = BrowserFamilyOfParent(peer->pid);
         {
             const std::lock_guard lock(m_mutex);
             m_browsers[number].name = u"bridge:"_s + QString::number(number);
+            m_browsers[number].program = program;
         }
         QObject::connect(socket, &QLocalSocket::readyRead, &m_context,
                          [this, number] { Read(number); });
@@ -105,6 +123,10 @@ void BridgeServer::Accept() {
             Drop(number); // it went before its signals were connected
         }
     }
+}
+
+QString BridgeServer::Family(const Browser& browser) {
+    return browser.program.isEmpty() ? browser.hello.browser : browser.program;
 }
 
 void BridgeServer::Read(quint64 number) {
@@ -124,6 +146,7 @@ void BridgeServer::Read(quint64 number) {
             }
             browser.hello = *hello;
             ++m_seen[Identity(browser.hello)];
+            m_lost.erase(Identity(browser.hello));
         } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
             // The extension repeats its list every 2 s; only a change is worth an early cycle.
             changed = changed || !browser.listed || tabs->tabs != browser.tabs;
@@ -157,8 +180,12 @@ void BridgeServer::Drop(quint64 number) {
         const std::lock_guard lock(m_mutex);
         const auto browser = m_browsers.find(number);
         if (browser != m_browsers.end()) {
-            if (browser->second.hello != BridgeHello{}) {
-                --m_seen[Identity(browser->second.hello)];
+            const BridgeHello& hello = browser->second.hello;
+            // The last bridge of its kind: the extension was switched off or removed, or the
+            // browser is being closed, which the next look at the processes tells apart.
+            if (hello != BridgeHello{} && --m_seen[Identity(hello)] == 0 &&
+                !Family(browser->second).isEmpty()) {
+                m_lost[Identity(hello)] = Lost{Family(browser->second), Clock::now()};
             }
             m_browsers.erase(browser);
         }
@@ -186,9 +213,67 @@ void BridgeServer::SetChangeNotifier(std::function<void()> notify) {
     m_notify = std::move(notify);
 }
 
+void BridgeServer::Look(Clock::time_point now) {
+    if (!m_watch.running) {
+        return;
+    }
+    bool due = !m_looked || now - *m_looked >= m_watch.interval;
+    if (!due) {
+        // A bridge that went away is worth a look as soon as it has settled.
+        const std::lock_guard lock(m_mutex);
+        due = std::any_of(m_lost.begin(), m_lost.end(), [&](const auto& lost) {
+            const auto settled = lost.second.at + m_watch.settle;
+            return settled <= now && *m_looked < settled;
+        });
+    }
+    if (due) {
+        m_running = m_watch.running();
+        m_looked = now;
+    }
+}
+
+// Called with m_mutex held.
+void BridgeServer::AddNotices(BrowserPass& pass, Clock::time_point now) {
+    QStringList lostFamilies;
+    for (auto lost = m_lost.begin(); lost != m_lost.end();) {
+        if (m_watch.running) {
+            if (!m_looked || *m_looked < lost->second.at + m_watch.settle) {
+                ++lost; // not known yet whether the browser is still there
+                continue;
+            }
+            if (!m_running.contains(lost->second.family)) {
+                lost = m_lost.erase(lost); // it was closed: nothing to see
+                continue;
+            }
+        }
+        lostFamilies.append(lost->second.family);
+        pass.notices.push_back(u"%1 的扩展连接已断开"_s.arg(Shown(lost->second.family)));
+        ++lost;
+    }
+    QStringList connected;
+    for (const auto& [number, browser] : m_browsers) {
+        connected.append(Family(browser));
+    }
+    std::erase_if(m_without, [&](const auto& without) {
+        return !m_running.contains(without.first) || connected.contains(without.first);
+    });
+    for (const QString& family : std::as_const(m_running)) {
+        if (connected.contains(family)) {
+            continue;
+        }
+        const auto since = m_without.try_emplace(family, now).first->second;
+        if (now - since >= m_watch.grace && !lostFamilies.contains(family)) {
+            pass.notices.push_back(u"%1 正在运行，但没有连上浏览哨兵扩展"_s.arg(Shown(family)));
+        }
+    }
+}
+
 BrowserPass BridgeServer::TakePass() {
     BrowserPass pass;
+    const auto now = Clock::now();
+    Look(now); // outside the lock: the server's thread need not wait for /proc
     const std::lock_guard lock(m_mutex);
+    AddNotices(pass, now);
     for (const auto& [number, browser] : m_browsers) {
         ++pass.browsersWatched;
         if (!browser.listed) {
@@ -230,8 +315,8 @@ void BridgeServer::RequestClose(const WindowHandle& window) {
         &m_context, [this, number, tab] { Close(number, tab); }, Qt::QueuedConnection);
 }
 
-std::unique_ptr<BrowserSource> MakeBridgeSource() {
-    return std::make_unique<BridgeServer>();
+std::unique_ptr<BrowserSource> MakeBridgeSource(BridgeWatch watch) {
+    return std::make_unique<BridgeServer>(std::move(watch));
 }
 
 } // namespace winwarden

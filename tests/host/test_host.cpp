@@ -14,7 +14,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 QJsonObject Hello() {
-    return {{"type"_L1, u"hello"_s}, {"browser"_L1, u"chromium"_s}, {"version"_L1, u"1"_s}};
+    return {{"type"_L1, u"hello"_s},
+            {"browser"_L1, u"chromium"_s},
+            {"version"_L1, u"1"_s},
+            {"install"_L1, u"admin"_s}};
 }
 
 QJsonObject Tabs(std::initializer_list<int> ids) {
@@ -51,7 +54,7 @@ private Q_SLOTS:
         host.Send(Tabs({1, 2}));
         QVERIFY(winwarden.WaitForMessages(3));
         // The host's own hello first, then the browser's with the caller it checked.
-        const BridgeHello hello{u"chromium"_s, u"1"_s, AllowedOrigin()};
+        const BridgeHello hello{u"chromium"_s, u"1"_s, AllowedOrigin(), u"admin"_s};
         QCOMPARE(DecodeBridgeMessage(winwarden.Messages().at(1)), BridgeMessage(hello));
         QCOMPARE(winwarden.Messages().at(2), Tabs({1, 2}));
 

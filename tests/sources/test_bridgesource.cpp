@@ -96,6 +96,41 @@ private Q_SLOTS:
         QCOMPARE(notified, 3);
     }
 
+    void browsersOutOfSightAreNoticedWhileItLasts() {
+        using namespace std::chrono_literals;
+        RuntimeFolder runtime;
+        QStringList running{u"chromium"_s};
+        const auto source = MakeBridgeSource({[&] { return running; }, 300ms, 0ms, 0ms});
+        const auto notices = [&] {
+            const BrowserPass pass = source->TakePass();
+            return QStringList(pass.notices.begin(), pass.notices.end());
+        };
+        const QStringList missing{u"Chromium 正在运行，但没有连上浏览哨兵扩展"_s};
+        const QStringList gone{u"Chromium 的扩展连接已断开"_s};
+        QCOMPARE(notices(), QStringList());
+        QVERIFY(QTest::qWaitFor([&] { return notices() == missing; }, 5000));
+
+        const QJsonObject hello = EncodeBridgeMessage(BridgeHello{u"chromium"_s, u"1"_s, {}, {}});
+        HostProcess host;
+        QVERIFY(host.Start());
+        host.Send(hello);
+        QVERIFY(QTest::qWaitFor([&] { return notices().isEmpty(); }, 5000));
+        // Its bridge goes while the browser stays: said at once, and only that.
+        host.CloseInput();
+        QVERIFY(QTest::qWaitFor([&] { return notices() == gone; }, 5000));
+        QTest::qWait(400);
+        QCOMPARE(notices(), gone);
+        HostProcess again;
+        QVERIFY(again.Start());
+        again.Send(hello);
+        QVERIFY(QTest::qWaitFor([&] { return notices().isEmpty(); }, 5000));
+        // Closed along with the browser: nothing to see.
+        again.CloseInput();
+        running.clear();
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 0; }, 5000));
+        QCOMPARE(notices(), QStringList());
+    }
+
     void theSocketIsTheUsersOnlyAndAStaleOneIsTakenOver() {
         RuntimeFolder runtime;
         const QString path = runtime.SocketPath();

@@ -97,7 +97,7 @@ private Q_SLOTS:
 
         QString status;
         QCOMPARE(Run({u"status"_s}, &status), 0);
-        QCOMPARE(status.count(u"已安装"_s), 3);
+        QCOMPARE(status.count(u"用户主机清单"_s), 3);
         QCOMPARE(status.count(u"未找到浏览器"_s), 3);
 
         QCOMPARE(Run({u"uninstall"_s}), 0);

@@ -1,0 +1,96 @@
+#include "platform/browserprocesses.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden {
+
+QString BrowserFamilyOfProgram(const QString& executable) {
+    QString path = executable;
+    // A browser upgraded while it runs points at its old, deleted file.
+    if (path.endsWith(" (deleted)"_L1)) {
+        path.chop(10);
+    }
+    const QString name = QFileInfo(path).fileName();
+    if (name == "chromium"_L1 || name == "chromium-browser"_L1) {
+        return u"chromium"_s;
+    }
+    if (name == "chrome"_L1) {
+        // Some distributions build Chromium under Chrome's program name.
+        return path.contains("chromium"_L1) ? u"chromium"_s : u"chrome"_s;
+    }
+    if (name == "brave"_L1) {
+        return u"brave"_s;
+    }
+    if (name == "msedge"_L1) {
+        return u"edge"_s;
+    }
+    if (name == "vivaldi-bin"_L1 || name == "vivaldi"_L1) {
+        return u"vivaldi"_s;
+    }
+    if (name == "opera"_L1) {
+        return u"opera"_s;
+    }
+    if (name == "firefox"_L1 || name == "firefox-esr"_L1 || name == "firefox-bin"_L1) {
+        return u"firefox"_s;
+    }
+    return {};
+}
+
+QString BrowserFamilyOfParent(qint64 pid) {
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    // "pid (name) state ppid …": the name may hold spaces and parentheses, so read after the
+    // last one.
+    const QByteArray line = stat.read(4096);
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+    bool whole = false;
+    const qint64 parent = fields.size() > 1 ? fields.at(1).toLongLong(&whole) : 0;
+    if (!whole || parent <= 1) {
+        return {};
+    }
+    return BrowserFamilyOfProgram(QFileInfo(u"/proc/%1/exe"_s.arg(parent)).symLinkTarget());
+}
+
+QStringList RunningBrowserFamilies() {
+    QStringList families;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return families;
+    }
+    const uid_t self = ::getuid();
+    const int procFd = ::dirfd(proc);
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
+            continue; // not a process
+        }
+        struct stat owner {};
+        if (::fstatat(procFd, entry->d_name, &owner, 0) != 0 || owner.st_uid != self) {
+            continue;
+        }
+        char link[4096];
+        const ssize_t size =
+            ::readlinkat(procFd, (std::string(entry->d_name) + "/exe").c_str(), link, sizeof link);
+        if (size <= 0) {
+            continue; // a kernel thread, or gone meanwhile
+        }
+        const QString family = BrowserFamilyOfProgram(QString::fromUtf8(link, size));
+        if (!family.isEmpty() && !families.contains(family)) {
+            families.append(family);
+        }
+    }
+    ::closedir(proc);
+    families.sort();
+    return families;
+}
+
+} // namespace winwarden

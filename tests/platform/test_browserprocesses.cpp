@@ -1,0 +1,48 @@
+// Which running programs are browsers of a family the companion extension names.
+#include "platform/browserprocesses.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+using namespace winwarden;
+using namespace Qt::StringLiterals;
+
+class TestBrowserProcesses final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void programsAreKnownByTheirExecutable() {
+        QCOMPARE(BrowserFamilyOfProgram(u"/usr/lib/chromium/chromium"_s), u"chromium"_s);
+        QCOMPARE(BrowserFamilyOfProgram(u"/opt/google/chrome/chrome"_s), u"chrome"_s);
+        QCOMPARE(BrowserFamilyOfProgram(u"/usr/lib/chromium-browser/chrome"_s), u"chromium"_s);
+        QCOMPARE(BrowserFamilyOfProgram(u"/opt/microsoft/msedge/msedge (deleted)"_s), u"edge"_s);
+        QCOMPARE(BrowserFamilyOfProgram(u"/usr/lib/firefox-esr/firefox-esr"_s), u"firefox"_s);
+        QCOMPARE(BrowserFamilyOfProgram(u"/usr/bin/chromedriver"_s), QString());
+    }
+
+    // A program named as Vivaldi's is one of ours while it runs, and not once it has ended;
+    // and a process it starts, as a browser starts its native host, is known as Vivaldi's.
+    void aRunningBrowserIsFoundInProc() {
+        if (RunningBrowserFamilies().contains(u"vivaldi"_s)) {
+            QSKIP("a Vivaldi runs on this machine");
+        }
+        QTemporaryDir dir;
+        const QString program = dir.filePath(u"vivaldi-bin"_s);
+        QVERIFY(QFile::copy(u"/bin/sh"_s, program));
+        QProcess browser;
+        browser.start(program, {u"-c"_s, u"sleep 30 & echo $!; wait"_s});
+        QVERIFY(browser.waitForReadyRead());
+        const qint64 child = browser.readLine().trimmed().toLongLong();
+        QVERIFY(RunningBrowserFamilies().contains(u"vivaldi"_s));
+        QCOMPARE(BrowserFamilyOfParent(child), u"vivaldi"_s);
+        QCOMPARE(BrowserFamilyOfParent(browser.processId()), QString());
+        ::kill(pid_t(child), SIGKILL);
+        browser.waitForFinished();
+        QVERIFY(!RunningBrowserFamilies().contains(u"vivaldi"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBrowserProcesses)
+#include "test_browserprocesses.moc"
