@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,35 @@ QString BrowserFamilyOfParent(qint64 pid) {
     return BrowserFamilyOfProgram(QFileInfo(u"/proc/%1/exe"_s.arg(parent)).symLinkTarget());
 }
 
+namespace {
+
+// A browser's own main process, not one of its helpers (a Chromium "--type=…" process, a
+// Firefox "-contentproc"), and not one started with a DevTools port: that browser is watched
+// through its port and needs no extension.
+bool IsWatchableBrowserProcess(int procFd, const char* pid) {
+    const int fd = ::openat(procFd, (std::string(pid) + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[8192];
+    const ssize_t size = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (size <= 0) {
+        return false;
+    }
+    const QByteArray arguments(buffer, size);
+    for (const QByteArray& argument : arguments.split('\0')) {
+        if (argument.startsWith("--type=") || argument == "-contentproc" ||
+            argument.startsWith("--remote-debugging-port") ||
+            argument.startsWith("--remote-debugging-pipe")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 QStringList RunningBrowserFamilies() {
     QStringList families;
     DIR* proc = ::opendir("/proc");
@@ -84,9 +114,11 @@ QStringList RunningBrowserFamilies() {
             continue; // a kernel thread, or gone meanwhile
         }
         const QString family = BrowserFamilyOfProgram(QString::fromUtf8(link, size));
-        if (!family.isEmpty() && !families.contains(family)) {
-            families.append(family);
+        if (family.isEmpty() || families.contains(family) ||
+            !IsWatchableBrowserProcess(procFd, entry->d_name)) {
+            continue;
         }
+        families.append(family);
     }
     ::closedir(proc);
     families.sort();

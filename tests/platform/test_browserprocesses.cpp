@@ -41,6 +41,12 @@ private Q_SLOTS:
         ::kill(pid_t(child), SIGKILL);
         browser.waitForFinished();
         QVERIFY(!RunningBrowserFamilies().contains(u"vivaldi"_s));
+        // Started with a DevTools port, it is watched through that port: no extension needed.
+        browser.start(program, {u"-c"_s, u"sleep 30; :"_s, u"--remote-debugging-port=9222"_s});
+        QVERIFY(browser.waitForStarted());
+        QVERIFY(!RunningBrowserFamilies().contains(u"vivaldi"_s));
+        browser.kill();
+        browser.waitForFinished();
     }
 };
 
