@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -59,7 +58,6 @@ private Q_SLOTS:
                                 << u"Block,-,,cancel Block,-,禁止,radioBlock "
                                    u"Pass,open,通过,radioPass 1 通过"_s;
         QTest::newRow("cancel") << pass << web << u"cancel"_s << u"2 通过"_s;
-        QTest::newRow("escape") << pass << web << u"Escape"_s << u"2 通过"_s;
         QTest::newRow("close box") << pass << web << u"close"_s << u"2 通过"_s;
         QTest::newRow("enter at once") << pass << web << u"Return"_s << u"2 通过"_s;
         QTest::newRow("enter in a field") << block << web << u"Tab Tab Tab Return"_s << u"1 禁止"_s;

@@ -26,8 +26,7 @@ struct ViewRig : EngineRig {
     CWinwardenView view{engine};
 
     QString Cell(int row, int column) const { return view.CellText(row, column); }
-    // The list as "caption|flag|url" lines.
-    QStringList Rows() const {
+    QStringList Rows() const { // "caption|flag|url"
         QStringList rows;
         for (int r = 0; r < view.ListControl()->rowCount(); ++r)
             rows << Cell(r, 0) + u'|' + Cell(r, 1) + u'|' + Cell(r, 2);
