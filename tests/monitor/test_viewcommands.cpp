@@ -51,7 +51,7 @@ class TestViewCommands final : public QObject {
             m_seen = seen.join(u'|');
             if (!m_openMeanwhile.isEmpty()) {
                 Open(std::exchange(m_openMeanwhile, {}));
-                Tick();
+                m->Tick();
                 m_rowsMeanwhile = List()->rowCount();
             }
             for (const QString& text : texts)
@@ -68,10 +68,7 @@ class TestViewCommands final : public QObject {
     }
 
     QTableWidget* List() const { return m->view.ListControl(); }
-    QString Cell(int r, int c) const { return m->Cell(r, c); }
-    QStringList Rows() const { return m->Rows(); }
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
-    void Tick() { m->Tick(); }
     void Open(const QList<int>& pages) {
         QStringList titlesAndUrls;
         for (int n : pages)
@@ -106,10 +103,10 @@ private Q_SLOTS:
         };
         Run(doubleClick, {Click({u"通过"_s, u"确定"_s})});
         QCOMPARE(m_seen, Row(1, u"禁止"_s));
-        QCOMPARE(Rows(), (QStringList{Row(0, u"禁止"_s), Row(1), Row(2, u"禁止"_s)}));
+        QCOMPARE(m->Rows(), (QStringList{Row(0, u"禁止"_s), Row(1), Row(2, u"禁止"_s)}));
         QCOMPARE(Flags(), u"通过 通过 禁止 通过 禁止 通过"_s);
         Run(doubleClick, {Click({u"禁止"_s, u"取消"_s})});
-        QCOMPARE(Rows()[1] + Flags(), Row(1) + u"通过 通过 禁止 通过 禁止 通过"_s);
+        QCOMPARE(m->Rows()[1] + Flags(), Row(1) + u"通过 通过 禁止 通过 禁止 通过"_s);
         m->db.exec(u"UPDATE 窗口名表 SET 是否禁止 = '禁止' WHERE 网址 = '%1'"_s.arg(Url(1)));
         Run(doubleClick, {Click(kOk)});
         QCOMPARE(Flags(), u"通过 通过 禁止 通过 禁止 通过"_s);
@@ -119,7 +116,7 @@ private Q_SLOTS:
         QCOMPARE(Flags(), u"通过 通过 禁止 通过 禁止 通过"_s);
         Run([](CWinwardenView& view) { view.OnCmdMsg(cmd::kDeleteWindow); }, {Click(kOk)});
         QCOMPARE(Flags(), u"通过 通过 通过 禁止"_s);
-        QCOMPARE(Rows(), QStringList{Row(2, u"禁止"_s)});
+        QCOMPARE(m->Rows(), QStringList{Row(2, u"禁止"_s)});
         m->db.exec(u"ALTER TABLE 窗口名表 RENAME TO 别处"_s);
         const auto failed = [&](const QString& what) {
             const QString box = u"系统提示|2|确定|"_s + what;
@@ -132,10 +129,10 @@ private Q_SLOTS:
         QVERIFY2(failed(u"修改窗口标记失败："_s), qPrintable(m_seen));
         QCOMPARE(Run(&CWinwardenView::OnDeleteWindow, {Click(kOk), Click(kOk)}), 2);
         QVERIFY2(failed(u"删除窗口规则失败："_s), qPrintable(m_seen));
-        QCOMPARE(Rows(), QStringList{Row(2, u"禁止"_s)});
+        QCOMPARE(m->Rows(), QStringList{Row(2, u"禁止"_s)});
         m->db.exec(u"ALTER TABLE 别处 RENAME TO 窗口名表"_s);
         m->view.OnShowPassed();
-        QCOMPARE(Rows(),
+        QCOMPARE(m->Rows(),
                  (QStringList{u"|通过|"_s + Url(5), text::kCaptionSuffix + u"|通过|"_s, Row(1)}));
     }
 
@@ -156,7 +153,7 @@ private Q_SLOTS:
             Run(&CWinwardenView::OnAddRule, {fill({}, Url(1), "radioBlock", "ok"), Click(kOk)}), 2);
         QCOMPARE(m_seen, u"系统提示|1|确定|请填写窗口名称（网页的标题）。"_s);
         Run(&CWinwardenView::OnAddRule, {fill(Title(1), Url(1), "radioBlock", "ok")});
-        QCOMPARE(Rows(), QStringList{Row(1, u"禁止"_s)});
+        QCOMPARE(m->Rows(), QStringList{Row(1, u"禁止"_s)});
         Run(&CWinwardenView::OnAddRule,
             {fill(Title(1), Url(2), "radioPass", "ok"), Click(kCancel)});
         QCOMPARE(Flags(), u"禁止"_s);
@@ -173,7 +170,7 @@ private Q_SLOTS:
         m->source->SetClosesWindows(false);
         Open({1, 2, 12});
         m->view.OnStart();
-        Tick();
+        m->Tick();
         m->view.OnFind();
         QVERIFY(!m->view.FilterEdit()->isHidden());
         QTest::keyClicks(m->view.FilterEdit(), u"PAGE1"_s);
@@ -181,12 +178,12 @@ private Q_SLOTS:
             QStringList rows;
             for (int r = 0; r < List()->rowCount(); ++r)
                 if (!List()->isRowHidden(r))
-                    rows << Cell(r, 2);
+                    rows << m->Cell(r, 2);
             return rows;
         };
         QCOMPARE(shown(), (QStringList{Url(1), Url(12)}));
         Open({3, 10});
-        Tick();
+        m->Tick();
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
         m->view.OnShowPassed();
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
@@ -210,17 +207,17 @@ private Q_SLOTS:
         m->db.insert(Title(1), u"通过"_s, Url(1) + u"?from=yesterday"_s);
         m->source->SetPages({Title(1), Url(1) + u"?from=today"_s});
         m->view.OnStart();
-        Tick();
+        m->Tick();
         List()->selectRow(0);
         Run(&CWinwardenView::OnListDblClk, {Click({u"禁止"_s, u"确定"_s})});
         QCOMPARE(Flags(), u"禁止"_s);
-        QCOMPARE(Cell(0, 1), u"禁止"_s);
-        Tick();
+        QCOMPARE(m->Cell(0, 1), u"禁止"_s);
+        m->Tick();
         QCOMPARE(m->source->CloseRequestsFor(Title(1)), 1);
         m->db.exec(u"DELETE FROM 窗口名表"_s);
         Run(&CWinwardenView::OnListDblClk, {Click({u"通过"_s, u"确定"_s}), Click(kOk)});
         QCOMPARE(m_seen, u"系统提示|2|确定|修改窗口标记失败："_s + text::kNoRuleForWindow);
-        QCOMPARE(Cell(0, 1), u"禁止"_s);
+        QCOMPARE(m->Cell(0, 1), u"禁止"_s);
     }
 
     // Ticks keep coming while the dialog and the confirmation are open; they append rows, and
@@ -232,12 +229,12 @@ private Q_SLOTS:
         m->view.resize(700, 420);
         Open({1, 2});
         m->view.OnStart();
-        Tick();
+        m->Tick();
         List()->selectRow(1);
         m_openMeanwhile = {1, 2, 3};
         Run(&CWinwardenView::OnListDblClk, {Click({u"禁止"_s, u"确定"_s})});
         QCOMPARE(m_rowsMeanwhile, 3);
-        QCOMPARE(Rows(), (QStringList{Row(1), Row(2, u"禁止"_s), Row(3)}));
+        QCOMPARE(m->Rows(), (QStringList{Row(1), Row(2, u"禁止"_s), Row(3)}));
         QCOMPARE(Flags(), u"通过 禁止 通过"_s);
         // Deleting leaves the rule list of the filter ("通过"); ticks add the windows it lacks.
         List()->selectRow(0);
@@ -245,9 +242,9 @@ private Q_SLOTS:
         Run(&CWinwardenView::OnDeleteWindow, {Click(kOk)});
         QCOMPARE(m_rowsMeanwhile, 4);
         QCOMPARE(m_seen, ConfirmBox(1));
-        QCOMPARE(Rows(), (QStringList{Row(3), Row(4)}));
-        Tick();
-        QCOMPARE(Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2, u"禁止"_s)}));
+        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4)}));
+        m->Tick();
+        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2, u"禁止"_s)}));
         // Refresh while monitoring empties the list; the status box says so.
         m->view.OnCmdMsg(cmd::kRefreshList);
         QCOMPARE(List()->rowCount(), 0);
@@ -257,7 +254,7 @@ private Q_SLOTS:
         QCOMPARE(m->view.size(), QSize(700, 420));
         QVERIFY(!List()->isHidden() && m->view.IsMonitoring());
         QCOMPARE(QAbstractEventDispatcher::instance()->registeredTimers(&m->engine).size(), 1);
-        Tick();
+        m->Tick();
         QCOMPARE(List()->rowCount(), 4);
     }
 };

@@ -90,15 +90,6 @@ std::optional<QJsonObject> HeadlessChromium::Target(const QString& id) {
     return std::nullopt;
 }
 
-bool HeadlessChromium::WaitForTitle(const QString& id, const QString& rawTitle, int timeoutMs) {
-    return QTest::qWaitFor(
-        [&] {
-            const auto target = Target(id);
-            return target && target->value(u"title"_s).toString() == rawTitle;
-        },
-        timeoutMs);
-}
-
 bool HeadlessChromium::WaitUntilGone(const QString& id, int timeoutMs) {
     return QTest::qWaitFor(
         [&] {

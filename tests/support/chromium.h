@@ -24,7 +24,6 @@ public:
     // /json/list (titles still HTML-escaped), or nothing when the browser does not answer.
     std::optional<QJsonArray> Targets();
     std::optional<QJsonObject> Target(const QString& id);
-    bool WaitForTitle(const QString& id, const QString& rawTitle, int timeoutMs = 10000);
     bool WaitUntilGone(const QString& id, int timeoutMs = 10000);
 
 private:
