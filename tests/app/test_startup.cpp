@@ -37,9 +37,8 @@ private Q_SLOTS:
     void init() { m_fixture = std::make_unique<AppFixture>(); }
     void cleanup() { m_fixture.reset(); }
 
-    // A document that cannot be opened ends the run with a failure; one that can is placed and
-    // left as it was. A new document keeps the one document, frame and view where the user put
-    // them. Saving foreign content asks first.
+    // A document that cannot be opened ends the run with a failure; a new one keeps the one
+    // document, frame and view where they were; saving foreign content asks first.
     void startNewOpenAndSave() {
         QProcess process;
         process.setWorkingDirectory(m_fixture->Db().dir());

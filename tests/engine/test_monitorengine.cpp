@@ -91,8 +91,8 @@ private Q_SLOTS:
         QCOMPARE(m->engine.Status().windows, 1);
     }
 
-    // A store that refuses to record new titles still has its rules enforced; a store that
-    // cannot be read at all is reported once until it works again.
+    // A store that refuses new titles still has its rules enforced; one that cannot be read at
+    // all is reported once until it works again.
     void storeFailuresAreReportedOnceAndBlockingGoesOn() {
         QSignalSpy failures(&m->engine, &MonitorEngine::storeFailed);
         m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);

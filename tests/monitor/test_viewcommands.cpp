@@ -79,10 +79,8 @@ class TestViewCommands final : public QObject {
 private Q_SLOTS:
     void init() { m = std::make_unique<ViewRig>(); }
 
-    // A rule list with monitoring off. The lowest selected row is edited whichever was
-    // double-clicked, and stays listed when set to "通过"; cancel changes nothing; OK without a
-    // change still writes. A confirmed delete removes every rule with the row's URL and reloads
-    // the list. A refusing store is reported in a box; the list stays and nothing is half-done.
+    // A rule list, monitoring off: the lowest selected row is edited; OK without a change still
+    // writes; a delete removes every rule with the row's URL; a refusing store is reported.
     void ruleListCommandsWhileStopped() {
         m->db.insert(std::nullopt, u"通过"_s, Url(5)); // NULL: an empty cell
         m->db.insert(u""_s, u"通过"_s, std::nullopt);  // empty name: the caption suffix alone
@@ -200,9 +198,9 @@ private Q_SLOTS:
         QCOMPARE(m->db.rows().size(), 4);
     }
 
-    // The page is open at another address than the one its rule was first stored with:
-    // blocking it from the live list reaches the rule that decides for its title, and the
-    // page goes at the next tick. A change that reaches no rule is refused and shown as such.
+    // Blocking from the live list reaches the rule that decides for the title, stored with
+    // another address, and the page goes at the next tick; a change that reaches no rule is
+    // refused.
     void blockingReachesTheRuleThatDecides() {
         m->db.insert(Title(1), u"通过"_s, Url(1) + u"?from=yesterday"_s);
         m->source->SetPages({Title(1), Url(1) + u"?from=today"_s});

@@ -183,8 +183,7 @@ private Q_SLOTS:
         qunsetenv("http_proxy");
     }
 
-    // A named endpoint that is silent is a browser that does not answer; the default one, named
-    // by nobody, is only looked at in passing.
+    // A silent named endpoint is a browser that does not answer; the unnamed default is not.
     void onlyANamedSilentEndpointCountsAsWatched() {
         qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toLatin1());
         const auto source = MakeDevToolsSource();
@@ -241,8 +240,7 @@ private Q_SLOTS:
         QCOMPARE(targets->back(), (DevToolsTarget{u"B"_s, {}, u"b"_s, u"u"_s}));
     }
 
-    // The same with a real browser: a page that adds two cross-site frames whose addresses
-    // end in a fragment of 1.2 MB.
+    // The same with a real page that adds two cross-site frames with 1.2 MB addresses.
     void aRealPageWithHugeFrameAddressesStaysVisible() {
         const QByteArray frame = "<!DOCTYPE html><title>frame</title><p>frame</p>";
         const FakeEndpoint frames(FakeEndpoint::Answer(200, frame, "Content-Type: text/html\r\n"));
