@@ -200,27 +200,16 @@ private Q_SLOTS:
     // each absurd text cut on its own, and no count of other targets hides a page.
     void hugeAndLongListsStillShowTheirPages() {
         const QString fragment(1200 * 1024, u'f');
-        const QJsonObject page{{u"id"_s, u"P"_s},
-                               {u"type"_s, u"page"_s},
-                               {u"title"_s, u"Last"_s},
-                               {u"url"_s, u"http://p/"_s}};
-        QJsonArray frames;
-        for (const QString& id : {u"F0"_s, u"F1"_s}) {
-            const QString url = u"http://localhost:1/"_s + id + u'#' + fragment;
-            frames.append(QJsonObject{{u"id"_s, id},
-                                      {u"type"_s, u"iframe"_s},
-                                      {u"url"_s, url},
-                                      {u"devtoolsFrontendUrl"_s, url}});
-        }
-        frames.append(page);
-        QJsonArray many;
+        const QByteArray page = R"({"id":"P","type":"page","title":"Last","url":"http://p/"})";
+        QByteArray frames = "[", many = "[";
+        for (const QString& id : {u"F0"_s, u"F1"_s})
+            frames += uR"({"id":"%1","type":"iframe","url":"%2","devtoolsFrontendUrl":"%2"},)"_s
+                          .arg(id, u"http://localhost:1/"_s + id + u'#' + fragment)
+                          .toLatin1();
         for (int i = 0; i < 1499; ++i)
-            many.append(QJsonObject{{u"id"_s, u"W%1"_s.arg(i)}, {u"type"_s, u"service_worker"_s}});
-        many.append(page);
-        const QByteArray hugeList = QJsonDocument(frames).toJson(QJsonDocument::Compact);
-        const FakeEndpoint huge(FakeEndpoint::Answer(200, hugeList));
-        const FakeEndpoint lots(FakeEndpoint::Answer(200, QJsonDocument(many).toJson()));
-
+            many += "{\"type\":\"service_worker\",\"id\":\"W" + QByteArray::number(i) + "\"},";
+        const FakeEndpoint huge(FakeEndpoint::Answer(200, frames + page + ']'));
+        const FakeEndpoint lots(FakeEndpoint::Answer(200, many + page + ']'));
         qputenv("WINWARDEN_DEVTOOLS", (huge.Endpoint() + u',' + lots.Endpoint()).toUtf8());
         const BrowserPass pass = MakeDevToolsSource()->TakePass();
         BrowserSnapshot snapshot;
