@@ -137,8 +137,8 @@ private Q_SLOTS:
     // Rules typed before a visit: an empty name is refused, a name that has a rule is offered
     // a change of flag instead of a second rule, and a new one lands in the list on show.
     void addingRulesAhead() {
-        const auto fill = [this](const QString& name, const QString& url, const char* flag,
-                                 const char* button) {
+        const auto fill = [](const QString& name, const QString& url, const char* flag,
+                             const char* button) {
             return [=](QWidget* dialog) {
                 Child<QLineEdit>(dialog, "ruleName")->setText(name);
                 Child<QLineEdit>(dialog, "ruleUrl")->setText(url);
