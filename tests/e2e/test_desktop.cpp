@@ -1,6 +1,5 @@
-// The real program on a desktop as users have it: a private X server with the openbox window
-// manager and trayer as the tray. Minimising leaves only the tray icon, a double-click on it
-// brings the window back as it was, and a second start brings the running window forward.
+// The real program on a private X server with openbox and trayer as the tray: minimising leaves
+// only the tray icon, and a double-click on it or a second start brings the window back.
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -10,9 +9,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// $1 the program, $2 winwarden-db, $3 a private folder, $4 the steps. Xvfb picks a free display
-// itself; everything started here ends with the script. `shown` lists the program's viewable
-// windows by name (the tray icon is "winwarden"), `state` says whether the window is maximised.
+// $1 the program, $2 winwarden-db, $3 a private folder, $4 the steps; everything started here
+// ends with the script. `shown` lists the program's viewable windows (the tray icon is
+// "winwarden").
 const char* const kDesktop = R"sh(
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$3/display" 2>"$3/xvfb.log" & xvfb=$!
 trap 'kill $app $tray $wm $xvfb 2>/dev/null; wait' EXIT
@@ -63,50 +62,33 @@ eval "$4"
 class TestDesktop final : public QObject {
     Q_OBJECT
 
-    // Runs the steps on a fresh desktop; the transcript of what they saw.
-    QString Run(const QString& steps) {
+private Q_SLOTS:
+    // Out of the tray the window comes back normal or maximised. A second copy for the same
+    // rules ends at once with status 0, the first one shown again; after a crash, the socket
+    // left behind is taken over by the next copy.
+    void trayAndSecondStart() {
+        for (const QString& tool : {u"Xvfb"_s, u"openbox"_s, u"trayer"_s, u"xdotool"_s, u"xprop"_s})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(tool + u" is missing: tools/install-deps.sh installs it"_s));
         QTemporaryDir dir, xDir;
         QProcess run;
         run.setWorkingDirectory(dir.path());
         run.start(u"bash"_s, {u"-c"_s, QString::fromUtf8(kDesktop), u"bash"_s,
                               qEnvironmentVariable("WINWARDEN_PROGRAM"),
-                              qEnvironmentVariable("WINWARDEN_DB_TOOL"), xDir.path(), steps});
+                              qEnvironmentVariable("WINWARDEN_DB_TOOL"), xDir.path(),
+                              u"minimise; tray_double_click; maximise; minimise; "
+                              u"tray_double_click; minimise; second_start; crash; start; "
+                              u"minimise; second_start"_s});
         if (!run.waitForFinished(120000))
             run.kill();
-        return QString::fromUtf8(run.readAllStandardOutput()).trimmed();
-    }
-
-private Q_SLOTS:
-    void initTestCase() {
-        for (const QString& tool : {u"Xvfb"_s, u"openbox"_s, u"trayer"_s, u"xdotool"_s, u"xprop"_s})
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP(qPrintable(tool + u" is missing: tools/install-deps.sh installs it"_s));
-    }
-
-    // The window is gone from the screen while in the tray, and comes back normal or maximised.
-    void minimiseToTrayAndBack() {
-        QCOMPARE(Run(u"minimise; tray_double_click; maximise; minimise; tray_double_click"_s),
-                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
-                 u"minimised: winwarden|\n"
-                 u"restored: winwarden|浏览哨兵 - winwarden| normal\n"
-                 u"maximised: max\n"
-                 u"minimised: winwarden|\n"
-                 u"restored: winwarden|浏览哨兵 - winwarden| max"_s);
-    }
-    // A second copy for the same rules ends at once with status 0, the first one shown again;
-    // after a crash, the socket left behind is taken over by the next copy.
-    void secondStartBringsTheWindowBack() {
-        QCOMPARE(Run(u"minimise; second_start; maximise; minimise; second_start; "
-                     u"crash; start; minimise; second_start"_s),
-                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
-                 u"minimised: winwarden|\n"
-                 u"second start: 0 winwarden|浏览哨兵 - winwarden| normal\n"
-                 u"maximised: max\n"
-                 u"minimised: winwarden|\n"
-                 u"second start: 0 winwarden|浏览哨兵 - winwarden| max\n"
-                 u"started: winwarden|浏览哨兵 - winwarden| normal\n"
-                 u"minimised: winwarden|\n"
-                 u"second start: 0 winwarden|浏览哨兵 - winwarden| normal"_s);
+        const QString started = u"started: winwarden|浏览哨兵 - winwarden| normal\n"_s,
+                      minimised = u"minimised: winwarden|\n"_s;
+        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()).trimmed(),
+                 started + minimised + u"restored: winwarden|浏览哨兵 - winwarden| normal\n"_s +
+                     u"maximised: max\n"_s + minimised +
+                     u"restored: winwarden|浏览哨兵 - winwarden| max\n"_s + minimised +
+                     u"second start: 0 winwarden|浏览哨兵 - winwarden| max\n"_s + started +
+                     minimised + u"second start: 0 winwarden|浏览哨兵 - winwarden| normal"_s);
     }
 };
 

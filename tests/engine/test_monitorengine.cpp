@@ -3,7 +3,6 @@
 #include "res/texts.h"
 #include "tests/support/viewrig.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -51,11 +50,9 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<QString>>("flag");
         QTest::addColumn<int>("pages"); // windows with the one title
         QTest::addColumn<int>("closes");
-        QTest::newRow("block") << std::optional(u"禁止"_s) << 1 << 1;
         QTest::newRow("block, title twice") << std::optional(u"禁止"_s) << 2 << 2;
         QTest::newRow("longer") << std::optional(u"禁止访问"_s) << 1 << 1;
         QTest::newRow("half") << std::optional(u"禁"_s) << 1 << 0;
-        QTest::newRow("empty") << std::optional(u""_s) << 1 << 0;
         QTest::newRow("null") << std::optional<QString>() << 1 << 0;
         QTest::newRow("leading space") << std::optional(u" 禁止"_s) << 1 << 0;
     }
@@ -76,33 +73,26 @@ private Q_SLOTS:
         QCOMPARE(m_seen.first(), title + u'|' + flag.value_or(QString()) + u'|' + url);
     }
 
-    // A window that shows no page any more is passed by: its deleted rule stays deleted.
-    void windowsWithoutAPageArePassedBy() {
+    // A window that shows no page any more is passed by: its deleted rule stays deleted. However
+    // many windows are open, the last one is checked too.
+    void windowsWithoutAPageAndNoCap() {
         m->source->SetPages({u"旧页"_s, u"http://old/"_s});
         m->Tick();
         m->db.exec(u"DELETE FROM 窗口名表"_s);
-        m->source->SetWindows({{BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}}});
-        m->Tick();
-        QCOMPARE(m->db.rows().size(), 0);
-        QCOMPARE(m_seen.size(), 1);
-    }
-
-    // However many windows are open, the last one is checked too.
-    void noCapOnTheNumberOfWindows() {
-        std::vector<BrowserWindow> windows(1500, {BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}});
-        windows.back() = {BrowserWindow::Kind::HtmlDocument,
-                          u"末页"_s,
-                          u"http://last/"_s,
-                          {-1, u"fake"_s, u"末页"_s}};
         m->db.insert(u"末页"_s, u"禁止"_s, u"http://last/"_s);
+        std::vector<BrowserWindow> windows(1500, {BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}});
+        windows.back() = {BrowserWindow::Kind::HtmlDocument, u"末页"_s, u"http://last/"_s, {}};
+        windows.back().handle.id = u"末页"_s;
         m->source->SetWindows(windows);
         m->Tick();
+        QCOMPARE(m->db.rows().size(), 1);
+        QCOMPARE(m_seen.size(), 2);
         QCOMPARE(m->source->CloseRequestsFor(u"末页"_s), 1);
         QCOMPARE(m->engine.Status().windows, 1);
     }
 
-    // A store that refuses to record new titles still has its rules enforced; a store that
-    // cannot be read at all is reported once until it works again.
+    // A store that refuses new titles still has its rules enforced; one that cannot be read at
+    // all is reported once until it works again.
     void storeFailuresAreReportedOnceAndBlockingGoesOn() {
         QSignalSpy failures(&m->engine, &MonitorEngine::storeFailed);
         m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
@@ -153,8 +143,7 @@ private Q_SLOTS:
         QCOMPARE(m->engine.Status().windows, 2);
         m->source->SetUnreadable(true);
         m->Tick();
-        QCOMPARE(m->engine.Status().browsersRead, 0);
-        QCOMPARE(m->engine.Status().windows, 0);
+        QVERIFY(m->engine.Status().browsersRead == 0 && m->engine.Status().windows == 0);
         m->engine.Stop();
         QVERIFY(!m->engine.Status().monitoring);
         QCOMPARE(changes.size(), 4);

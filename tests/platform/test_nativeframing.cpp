@@ -37,13 +37,11 @@ private Q_SLOTS:
         FrameReader reader(16, [&](const QByteArray& why) { drops.append(why); });
         std::vector<QJsonObject> messages;
         for (const char byte : stream) {
-            for (QJsonObject& message : reader.Feed(QByteArrayView(&byte, 1))) {
+            for (QJsonObject& message : reader.Feed(QByteArrayView(&byte, 1)))
                 messages.push_back(std::move(message));
-            }
         }
         QCOMPARE(messages, (std::vector{a, b}));
-        QCOMPARE(drops.size(), 4);
-        QVERIFY(!reader.InFrame());
+        QVERIFY(drops.size() == 4 && !reader.InFrame());
         reader.Feed(Raw(5, "{"));
         QVERIFY(reader.InFrame());
         QVERIFY(!EncodeFrame(QJsonObject{{"long"_L1, QString(20, u'x')}}, 16));
@@ -58,24 +56,12 @@ private Q_SLOTS:
                  BridgeMessage(BridgeClose{{9007199254740991}}));
         for (const char* bad :
              {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
-              R"({"type":"tabs","tabs":[{"id":1,"title":2}]})",
               R"({"type":"tabs","tabs":[{"id":1,"incognito":"no"}]})",
               R"({"type":"tabs","tabs":[7]})", R"({"type":"tabs"})",
-              R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"close","tabs":[1e300]})",
-              R"({"type":"hello","browser":[]})", R"({"type":"run","command":"rm"})",
-              R"({"tabs":[]})"}) {
+              R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
+              R"({"type":"hello","browser":[]})", R"({"tabs":[]})"}) {
             QVERIFY2(std::holds_alternative<std::monostate>(Decode(bad)), bad);
         }
-    }
-
-    void onlyTheExtensionMayCallTheHost() {
-        const QString origin =
-            u"chrome-extension://"_s + QLatin1StringView(kBridgeChromiumId) + u'/';
-        QCOMPARE(AllowedBridgeCaller({origin}), origin);
-        QCOMPARE(AllowedBridgeCaller({u"/h.json"_s, QLatin1StringView(kBridgeGeckoId)}),
-                 QLatin1StringView(kBridgeGeckoId));
-        QCOMPARE(AllowedBridgeCaller({origin.toUpper()}), QString());
-        QCOMPARE(AllowedBridgeCaller({QLatin1StringView(kBridgeGeckoId), origin}), QString());
     }
 };
 

@@ -1,4 +1,5 @@
-// The checks every browser source must pass, run for each kind of source.
+// The checks every browser source must pass, run for each kind of source; the fake, so that
+// the other tests' stand-in behaves like a real source.
 #include "sources/devtools/devtoolssource.h"
 #include "tests/support/chromium.h"
 #include "tests/support/fakeendpoint.h"
@@ -11,16 +12,13 @@ using namespace Qt::StringLiterals;
 
 namespace winwarden {
 
-namespace {
-
 class FakeRig final : public test::SourceRig {
 public:
     BrowserSource& Source() override { return m_source; }
     QString OpenPage(const QString& title) override {
-        const QString url = u"https://fake.test/%1"_s.arg(m_pages.size() / 2);
-        m_pages << title << url;
+        m_pages << title << u"https://fake.test/%1"_s.arg(m_pages.size());
         m_source.SetPages(m_pages);
-        return url;
+        return m_pages.back();
     }
     void SilenceBrowsers() override { m_source.SetUnreadable(true); }
 
@@ -31,24 +29,18 @@ private:
 
 class ChromiumRig final : public test::SourceRig {
 public:
-    explicit ChromiumRig(HeadlessChromium& chromium) : m_chromium(chromium) {
-        qputenv("WINWARDEN_DEVTOOLS", chromium.Endpoint().toUtf8());
-    }
     BrowserSource& Source() override { return *m_source; }
     QString OpenPage(const QString& title) override {
-        const QString url = HtmlPageUrl(title);
-        return m_chromium.OpenTab(url).isEmpty() ? QString() : url;
+        return m_chromium.OpenTab(HtmlPageUrl(title)).isEmpty() ? QString() : HtmlPageUrl(title);
     }
     void SilenceBrowsers() override {
         qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toUtf8());
     }
+    HeadlessChromium m_chromium;
 
 private:
-    HeadlessChromium& m_chromium;
     const std::unique_ptr<BrowserSource> m_source = MakeDevToolsSource();
 };
-
-} // namespace
 
 class SourceContractTest final : public QObject {
     Q_OBJECT
@@ -60,9 +52,9 @@ private Q_SLOTS:
     }
 
     void devToolsSourceOnARealChromium() {
-        HeadlessChromium chromium;
-        QVERIFY2(chromium.Start(), qPrintable(chromium.Error()));
-        ChromiumRig rig(chromium);
+        ChromiumRig rig;
+        QVERIFY2(rig.m_chromium.Start(), qPrintable(rig.m_chromium.Error()));
+        qputenv("WINWARDEN_DEVTOOLS", rig.m_chromium.Endpoint().toUtf8());
         test::CheckBrowserSourceContract(rig);
     }
 };

@@ -37,26 +37,17 @@ bool HeadlessChromium::Start() {
     // Its own process group, so that the destructor reaches every process the browser forks.
     m_process.setChildProcessModifier([] { ::setsid(); });
     m_process.start();
-    if (!m_process.waitForStarted(10000)) {
-        m_error = u"/usr/bin/chromium did not start: "_s + m_process.errorString();
-        return false;
-    }
-    const bool up = QTest::qWaitFor(
-        [this] {
-            // Read again on every try: the browser may not have finished writing it.
-            QFile file(m_profile.filePath(u"DevToolsActivePort"_s));
-            if (file.open(QIODevice::ReadOnly)) {
-                m_port = file.readLine().trimmed().toUShort();
-            }
-            return m_process.state() == QProcess::NotRunning ||
-                   (m_port != 0 && Request("GET", "/json/version"));
-        },
-        30000);
-    if (!up || m_process.state() == QProcess::NotRunning) {
-        m_error = u"chromium did not open its DevTools endpoint"_s;
-        return false;
-    }
-    return true;
+    const auto answers = [this] {
+        QFile file(m_profile.filePath(u"DevToolsActivePort"_s)); // may be written only in part
+        if (file.open(QIODevice::ReadOnly))
+            m_port = file.readLine().trimmed().toUShort();
+        return m_process.state() == QProcess::NotRunning ||
+               (m_port != 0 && Request("GET", "/json/version"));
+    };
+    const bool up = m_process.waitForStarted(10000) && QTest::qWaitFor(answers, 30000);
+    if (!up || m_process.state() == QProcess::NotRunning)
+        m_error = u"chromium did not open its DevTools endpoint: "_s + m_process.errorString();
+    return m_error.isEmpty();
 }
 
 std::optional<QByteArray> HeadlessChromium::Request(const char* method, const QByteArray& path) {
@@ -93,21 +84,10 @@ std::optional<QJsonArray> HeadlessChromium::Targets() {
 }
 
 std::optional<QJsonObject> HeadlessChromium::Target(const QString& id) {
-    for (const QJsonValue& target : Targets().value_or(QJsonArray())) {
-        if (target[u"id"].toString() == id) {
+    for (const QJsonValue& target : Targets().value_or(QJsonArray()))
+        if (target[u"id"].toString() == id)
             return target.toObject();
-        }
-    }
     return std::nullopt;
-}
-
-bool HeadlessChromium::WaitForTitle(const QString& id, const QString& rawTitle, int timeoutMs) {
-    return QTest::qWaitFor(
-        [&] {
-            const auto target = Target(id);
-            return target && target->value(u"title"_s).toString() == rawTitle;
-        },
-        timeoutMs);
 }
 
 bool HeadlessChromium::WaitUntilGone(const QString& id, int timeoutMs) {

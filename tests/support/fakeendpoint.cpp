@@ -18,10 +18,8 @@ std::pair<int, quint16> Listen() {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::listen(fd, 8) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length))
         qFatal("cannot listen on 127.0.0.1");
-    }
     return {fd, ntohs(address.sin_port)};
 }
 
@@ -32,9 +30,8 @@ FakeEndpoint::FakeEndpoint(QByteArray answer, int delayMs) {
     m_thread = std::thread([this, answer = std::move(answer), delayMs] {
         while (!m_stopping) {
             pollfd wait{m_listener, POLLIN, 0};
-            if (::poll(&wait, 1, 20) <= 0) {
+            if (::poll(&wait, 1, 20) <= 0)
                 continue;
-            }
             const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             QByteArray request;
             char buffer[4096];
@@ -44,12 +41,12 @@ FakeEndpoint::FakeEndpoint(QByteArray answer, int delayMs) {
                 got = ::recv(socket, buffer, sizeof buffer, 0);
                 request.append(buffer, std::max<ssize_t>(got, 0));
             }
-            std::unique_lock lock(m_mutex);
-            m_requests.push_back(request.left(request.indexOf("\r\n")));
-            lock.unlock();
-            for (const QDeadlineTimer due(delayMs); !m_stopping && !due.hasExpired();) {
-                ::usleep(10000);
+            {
+                const std::lock_guard lock(m_mutex);
+                m_requests.push_back(request.left(request.indexOf("\r\n")));
             }
+            for (const QDeadlineTimer due(delayMs); !m_stopping && !due.hasExpired();)
+                ::usleep(10000);
             for (ssize_t sent = 0, put = 1; !m_stopping && put > 0 && sent < answer.size();
                  sent += put) {
                 put = ::send(socket, answer.constData() + sent,

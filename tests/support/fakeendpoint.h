@@ -8,9 +8,8 @@
 
 namespace winwarden {
 
-// A stand-in for a browser's DevTools endpoint on a free 127.0.0.1 port, served by its own
-// thread one connection at a time: every request gets `answer` (a whole HTTP response) once
-// `delayMs` have passed, or nothing when the endpoint is destroyed first.
+// A stand-in DevTools endpoint on a free 127.0.0.1 port, served by its own thread one connection
+// at a time: every request gets `answer` (a whole HTTP response) after `delayMs`.
 class FakeEndpoint final {
 public:
     explicit FakeEndpoint(QByteArray answer, int delayMs = 0);
@@ -23,7 +22,6 @@ public:
         return m_requests;
     }
 
-    // An HTTP response with `status`, the extra header lines `headers` and `body`.
     static QByteArray Answer(int status, const QByteArray& body, const QByteArray& headers = {});
     // "127.0.0.1:<port>" of a port on which nothing listens.
     static QString ClosedEndpoint();

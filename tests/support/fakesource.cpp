@@ -8,11 +8,9 @@ namespace winwarden::test {
 
 void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
     std::vector<BrowserWindow> windows;
-    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2) {
-        const QString& title = titlesAndUrls[i];
-        windows.push_back(BrowserWindow{BrowserWindow::Kind::HtmlDocument, title,
-                                        titlesAndUrls[i + 1], WindowHandle{-1, u"fake"_s, title}});
-    }
+    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2)
+        windows.push_back({BrowserWindow::Kind::HtmlDocument, titlesAndUrls[i],
+                           titlesAndUrls[i + 1], WindowHandle{-1, u"fake"_s, titlesAndUrls[i]}});
     SetWindows(std::move(windows));
 }
 
@@ -36,28 +34,22 @@ BrowserPass FakeBrowserSource::TakePass() {
     ++m_passes;
     BrowserPass pass;
     pass.browsersWatched = 1;
-    if (m_unreadable) {
-        return pass;
-    }
-    pass.browsersRead = 1;
-    pass.windows = m_windows;
+    pass.browsersRead = m_unreadable ? 0 : 1;
+    if (!m_unreadable)
+        pass.windows = m_windows;
     return pass;
 }
 
 void FakeBrowserSource::RequestClose(const WindowHandle& window) {
     const std::lock_guard lock(m_mutex);
+    const auto named = [&](const auto& open) {
+        return open.handle.browser == window.browser && open.handle.id == window.id;
+    };
+    const auto open = std::find_if(m_windows.begin(), m_windows.end(), named);
     m_closeRequests.append(window);
-    const auto named = std::find_if(m_windows.cbegin(), m_windows.cend(), [&](const auto& open) {
-        return open.handle.browser == window.browser && open.handle.id == window.id;
-    });
-    m_closeTitles.append(named != m_windows.cend() ? named->title : window.id);
-    if (!m_closesWindows) {
-        return;
-    }
-    const auto gone = std::remove_if(m_windows.begin(), m_windows.end(), [&](const auto& open) {
-        return open.handle.browser == window.browser && open.handle.id == window.id;
-    });
-    m_windows.erase(gone, m_windows.end());
+    m_closeTitles.append(open != m_windows.end() ? open->title : window.id);
+    if (m_closesWindows)
+        std::erase_if(m_windows, named);
 }
 
 QList<WindowHandle> FakeBrowserSource::CloseRequests() const {

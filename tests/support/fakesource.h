@@ -9,8 +9,8 @@
 
 namespace winwarden::test {
 
-// A browser source whose windows the test sets. Safe to use from the test thread while the
-// monitor takes passes on another; every close request is recorded and closes the window.
+// A browser source whose windows the test sets, usable from the test thread while the monitor
+// takes passes on another. Close requests are recorded.
 class FakeBrowserSource final : public BrowserSource {
 public:
     // One HTML-document window per title and URL, in turn; the handle is {-1, "fake", title}.
@@ -18,15 +18,14 @@ public:
     void SetWindows(std::vector<BrowserWindow> windows);
     // While set, a pass reads no browser at all.
     void SetUnreadable(bool unreadable);
-    // Whether a close request closes the window (the default), or the window stays, as a page
-    // that holds its tab open would.
+    // Whether a close request closes the window (the default), or it stays.
     void SetClosesWindows(bool closes);
 
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
 
-    // Every RequestClose, in order; and those that named a window titled `title` (or, for a
-    // window already gone, whose handle's id is `title`).
+    // Every RequestClose; and those that named a window titled `title` (or, for a window
+    // already gone, whose handle's id is `title`).
     QList<WindowHandle> CloseRequests() const;
     int CloseRequestsFor(const QString& title) const;
     int Passes() const;

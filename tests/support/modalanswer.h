@@ -6,8 +6,8 @@
 
 namespace winwarden::test {
 
-// Answers the modal windows a test is about to open, one step per window, in order, from
-// inside each modal's own loop. A modal no step closes is closed after about ten seconds.
+// Answers the modals a test is about to open, one step per modal in order, from inside each
+// modal's own loop. A modal no step closes is closed after about ten seconds.
 class ModalAnswer final {
 public:
     using Step = std::function<void(QWidget* modal)>;

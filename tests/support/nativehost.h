@@ -5,8 +5,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <vector>
 
 namespace winwarden::test {
@@ -18,13 +18,14 @@ QByteArray Frame(const QJsonObject& message);
 // The winwarden-host built beside this test program.
 QString HostProgram();
 
-// A private runtime folder for one test: XDG_RUNTIME_DIR points there while it lives, so that
-// the bridge socket of the test is nobody else's.
+// XDG_RUNTIME_DIR points to a private folder while this lives, so the bridge socket is the
+// test's own.
 class RuntimeFolder final {
 public:
-    RuntimeFolder();
-    ~RuntimeFolder();
-    // The bridge socket's path in it; makes the private folder the socket lives in.
+    RuntimeFolder() : m_before(qgetenv("XDG_RUNTIME_DIR")) {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    }
+    ~RuntimeFolder() { qputenv("XDG_RUNTIME_DIR", m_before); }
     QString SocketPath() const;
 
 private:
@@ -32,43 +33,54 @@ private:
     QByteArray m_before;
 };
 
+// The frames one side received.
+class Received {
+public:
+    bool WaitForMessages(size_t count, int timeoutMs = 5000) {
+        return QTest::qWaitFor([&] { return m_received.size() >= count; }, timeoutMs);
+    }
+    const std::vector<QJsonObject>& Messages() const { return m_received; }
+
+protected:
+    void Feed(FrameReader& reader, const QByteArray& bytes) {
+        for (QJsonObject& message : reader.Feed(bytes))
+            m_received.push_back(std::move(message));
+    }
+    std::vector<QJsonObject> m_received;
+};
+
 // The real winwarden-host, started through pipes as a browser starts it.
-class HostProcess final {
+class HostProcess final : public Received {
 public:
     ~HostProcess();
     bool Start(const QStringList& arguments = {AllowedOrigin()});
     void Send(const QJsonObject& message) { m_process.write(Frame(message)); }
     void SendRaw(const QByteArray& bytes) { m_process.write(bytes); }
     void CloseInput() { m_process.closeWriteChannel(); }
-    // Writes everything sent so far before returning (waiting in the event loop writes a
-    // piece only every 10 ms).
+    // Writes everything sent so far (the event loop writes a piece only every 10 ms).
     bool Flush();
-    // Waits until at least `count` messages have come to the browser side.
-    bool WaitForMessages(size_t count, int timeoutMs = 5000);
-    const std::vector<QJsonObject>& Messages() const { return m_received; }
     QProcess& Process() { return m_process; }
 
 private:
     QProcess m_process;
     FrameReader m_reader{kToBrowserFrameCap};
-    std::vector<QJsonObject> m_received;
 };
 
-// A stand-in for winwarden's end of the bridge socket: the frames that each host sends.
-class FakeWinwarden final {
+// A stand-in for winwarden's end of the bridge socket.
+class FakeWinwarden final : public Received {
 public:
     bool Listen(const QString& path);
-    bool WaitForMessages(size_t count, int timeoutMs = 5000);
-    const std::vector<QJsonObject>& Messages() const { return m_received; }
-    void Send(const QJsonObject& message);
-    void SendRaw(const QByteArray& bytes);
+    void Send(const QJsonObject& message) { SendRaw(Frame(message)); }
+    void SendRaw(const QByteArray& bytes) {
+        if (m_socket)
+            m_socket->write(bytes);
+    }
     int Connections() const { return m_connections; }
 
 private:
     QLocalServer m_server;
     QLocalSocket* m_socket = nullptr;
     FrameReader m_reader{kFromBrowserFrameCap};
-    std::vector<QJsonObject> m_received;
     int m_connections = 0;
 };
 

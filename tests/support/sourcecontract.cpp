@@ -7,70 +7,47 @@ using namespace Qt::StringLiterals;
 
 namespace winwarden::test {
 
-namespace {
-
-using Kind = BrowserWindow::Kind;
-
-const BrowserWindow* FindPage(const BrowserPass& pass, const QString& url) {
-    const auto found = std::find_if(pass.windows.begin(), pass.windows.end(), [&](const auto& w) {
-        return w.kind == Kind::HtmlDocument && w.url == url;
-    });
-    return found == pass.windows.end() ? nullptr : &*found;
-}
-
-bool Holds(const BrowserPass& pass, const WindowHandle& handle) {
-    return std::any_of(pass.windows.begin(), pass.windows.end(),
-                       [&](const BrowserWindow& w) { return w.handle == handle; });
-}
-
-std::vector<WindowHandle> Handles(const BrowserPass& pass) {
-    std::vector<WindowHandle> handles;
-    for (const BrowserWindow& window : pass.windows) {
-        handles.push_back(window.handle);
-    }
-    return handles;
-}
-
-} // namespace
-
 void CheckBrowserSourceContract(SourceRig& rig) {
     BrowserSource& source = rig.Source();
     const QStringList titles{u"O'Brien & <Sons> \"q\""_s, u"测试页 100%"_s, QString()};
     QStringList urls;
-    for (const QString& title : titles) {
+    for (const QString& title : titles)
         urls.append(rig.OpenPage(title));
-    }
     BrowserPass pass;
+    const auto page = [&pass](const QString& url) -> const BrowserWindow* {
+        const auto found = std::find_if(pass.windows.begin(), pass.windows.end(), [&](auto& w) {
+            return w.kind == BrowserWindow::Kind::HtmlDocument && w.url == url;
+        });
+        return found == pass.windows.end() ? nullptr : &*found;
+    };
+    const auto handles = [](const BrowserPass& of) {
+        QList<WindowHandle> list;
+        for (const BrowserWindow& window : of.windows)
+            list.append(window.handle);
+        return list;
+    };
     QString missing;
     const bool shown = QTest::qWaitFor([&] { // while the pages load
         pass = source.TakePass();
         missing.clear();
-        for (qsizetype i = 0; i < titles.size(); ++i) {
-            const BrowserWindow* page = FindPage(pass, urls[i]);
-            if (!page || page->title != titles[i]) {
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            if (!page(urls[i]) || page(urls[i])->title != titles[i])
                 missing = u"no page titled \"%1\" at %2"_s.arg(titles[i], urls[i].left(80));
-            }
-        }
         return missing.isEmpty();
     });
-    QVERIFY2(shown, qPrintable(missing));
-    QVERIFY(pass.Read());
+    QVERIFY2(shown && pass.Read(), qPrintable(missing));
+    QCOMPARE(handles(source.TakePass()), handles(pass));
 
-    const BrowserPass again = source.TakePass();
-    QCOMPARE(Handles(again), Handles(pass));
-
-    const WindowHandle closed = FindPage(pass, urls[0])->handle;
-    const WindowHandle kept = FindPage(pass, urls[1])->handle;
+    const WindowHandle closed = page(urls[0])->handle, kept = page(urls[1])->handle;
     source.RequestClose(closed);
-    QVERIFY(QTest::qWaitFor([&] { return !Holds(source.TakePass(), closed); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !handles(source.TakePass()).contains(closed); }, 5000));
     source.RequestClose(closed); // gone already: harmless, and no other window goes
     QTest::qWait(200);
-    QVERIFY(Holds(source.TakePass(), kept));
+    QVERIFY(handles(source.TakePass()).contains(kept));
 
     rig.SilenceBrowsers();
     const BrowserPass silent = source.TakePass();
-    QVERIFY(!silent.Read());
-    QVERIFY(silent.windows.empty());
+    QVERIFY(!silent.Read() && silent.windows.empty());
 }
 
 } // namespace winwarden::test

@@ -77,8 +77,9 @@ int RunSqlite3(const QString& file, const QString& script) {
     sqlite.start(u"sqlite3"_s, {u"-batch"_s, u"-bail"_s, file});
     sqlite.write(script.toUtf8());
     sqlite.closeWriteChannel();
-    const bool ran = sqlite.waitForFinished(30000) && sqlite.exitStatus() == QProcess::NormalExit;
-    return ran ? sqlite.exitCode() : -1;
+    return sqlite.waitForFinished(30000) && sqlite.exitStatus() == QProcess::NormalExit
+               ? sqlite.exitCode()
+               : -1;
 }
 
 } // namespace winwarden::test

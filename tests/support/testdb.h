@@ -7,7 +7,7 @@
 
 namespace winwarden::test {
 
-// One row of 窗口名表; NULL reads as std::nullopt. Rows are equal when their rule fields are.
+// One row of 窗口名表 (NULL: std::nullopt), equal to another when the rule fields are.
 struct RuleRow {
     QVariant key;
     std::optional<QString> name;
@@ -33,7 +33,7 @@ public:
 
     void insert(const std::optional<QString>& name, const std::optional<QString>& flag,
                 const std::optional<QString>& url);
-    // Every row of 窗口名表 in insertion order, fields read by position 0 to 3.
+    // Every row of 窗口名表 in insertion order.
     QList<RuleRow> rows() const;
     // Runs one statement and answers its first field, e.g. "ok" for PRAGMA integrity_check.
     QString exec(const QString& sql);
@@ -61,7 +61,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-// The exit status (-1: did not run) of the sqlite3 shell fed `script`, as a user editing by hand.
+// The exit status (-1: did not run) of the sqlite3 shell fed `script`.
 int RunSqlite3(const QString& file, const QString& script);
 
 } // namespace winwarden::test

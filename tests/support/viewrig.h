@@ -5,6 +5,7 @@
 #include "tests/support/fakesource.h"
 #include "tests/support/testdb.h"
 
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTableWidget>
 
@@ -18,7 +19,13 @@ struct EngineRig {
 
     EngineRig() { engine.OpenStore(db.path()); }
     // One tick, waited for until its cycle and its close requests are done.
-    void Tick();
+    void Tick() {
+        QSignalSpy finished(&engine, &MonitorEngine::cycleFinished);
+        engine.OnTimer();
+        if (!finished.wait(10000))
+            qFatal("the monitor cycle did not finish");
+        engine.WaitForCloseRequests();
+    }
 };
 
 // A real view over such an engine.
@@ -26,8 +33,7 @@ struct ViewRig : EngineRig {
     CWinwardenView view{engine};
 
     QString Cell(int row, int column) const { return view.CellText(row, column); }
-    // The list as "caption|flag|url" lines.
-    QStringList Rows() const {
+    QStringList Rows() const { // "caption|flag|url"
         QStringList rows;
         for (int r = 0; r < view.ListControl()->rowCount(); ++r)
             rows << Cell(r, 0) + u'|' + Cell(r, 1) + u'|' + Cell(r, 2);
