@@ -125,8 +125,13 @@ void CWinwardenView::AddToLiveList(const QString& title, const QString& url, con
     if (title.isEmpty())
         return;
     const QString caption = title + text::kCaptionSuffix;
-    if (IsCaptionListed(caption))
+    if (IsCaptionListed(caption)) {
+        // Listed already: the row follows its rule, which another program may have changed.
+        const int row = m_captionRow.value(caption, -1);
+        if (row >= 0 && CellText(row, 1) != flag)
+            SetCellText(row, 1, flag);
         return;
+    }
     const int row = AppendRow();
     SetCellText(row, 0, caption);
     SetCellText(row, 1, flag);
@@ -237,6 +242,7 @@ void CWinwardenView::InsertColumns() {
 void CWinwardenView::DeleteAllRows() {
     m_wndList->setRowCount(0);
     m_captionIndex.clear();
+    m_captionRow.clear();
 }
 
 int CWinwardenView::AppendRow() {
@@ -259,6 +265,9 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
         if (auto it = m_captionIndex.find(old); it != m_captionIndex.end() && --it.value() <= 0)
             m_captionIndex.erase(it);
         ++m_captionIndex[text];
+        // Rows only ever come at the end or all go at once: the first row of a caption stays.
+        if (!m_captionRow.contains(text) || CellText(m_captionRow.value(text), 0) != text)
+            m_captionRow.insert(text, row);
     }
     QTableWidgetItem* item = m_wndList->item(row, column);
     if (!item) {

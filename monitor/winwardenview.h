@@ -87,6 +87,7 @@ private:
     bool m_bLayoutReady = false;
     QString m_strFilter;
     QHash<QString, int> m_captionIndex; // column-0 text -> how many rows carry it
+    QHash<QString, int> m_captionRow;   // column-0 text -> the first row carrying it
 };
 
 } // namespace winwarden

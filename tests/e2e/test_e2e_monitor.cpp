@@ -56,7 +56,7 @@ private Q_SLOTS:
                  0);
         view.OnTimer(CWinwardenView::kMonitorTimerId);
         QVERIFY(chromium.WaitUntilGone(blockedId, 3000) && chromium.Target(keptId));
-        QVERIFY(listed(blocked, blockedUrl) && stored(blocked, u"禁止"_s, blockedUrl));
+        QVERIFY(listed(blocked, blockedUrl, u"禁止"_s) && stored(blocked, u"禁止"_s, blockedUrl));
         QCOMPARE(db.rows().size(), 2);
     }
 };

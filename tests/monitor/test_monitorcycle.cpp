@@ -58,6 +58,10 @@ private Q_SLOTS:
         m->view.OnListDblClk();
         QCOMPARE(shown + m->Cell(1, 1), u"禁止禁止"_s);
         QCOMPARE(m->db.exec(u"SELECT 是否禁止 FROM 窗口名表 WHERE 窗口名称='坏页'"_s), u"禁止"_s);
+        // Another program blocks a listed page: its row says so at the next cycle.
+        m->db.exec(u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE 窗口名称='新页'"_s);
+        m->Tick();
+        QCOMPARE(m->Rows().first(), Live(u"新页"_s, u"禁止"_s, u"http://new/"_s));
     }
 
     // Start, stop, stray timer events, and a rule list: the list and the one timer follow.
