@@ -16,8 +16,6 @@ public:
     // Throws std::runtime_error with the server's log.
     PgServer();
     ~PgServer();
-    PgServer(const PgServer&) = delete;
-    PgServer& operator=(const PgServer&) = delete;
 
     void Start();
     void Stop();
