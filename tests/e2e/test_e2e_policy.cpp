@@ -1,8 +1,5 @@
-// Installed for everyone as root, inside a private mount namespace with copies of the system
-// folders: real browsers started with no extension flags get the companion extension from the
-// managed policies and report it as admin-installed; Chromium opens no incognito window when
-// told not to; a blocked page in a Firefox private window is closed; and a browser that runs
-// without the extension is noticed.
+// The companion extension in real browsers, no debugging port anywhere: loaded by hand, then
+// installed for everyone by policy in a private mount namespace.
 #include "platform/bridgeprotocol.h"
 #include "platform/browserprocesses.h"
 #include "sources/bridge/bridgesource.h"
@@ -11,8 +8,10 @@
 #include "tests/support/privatesystem.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace winwarden;
@@ -21,8 +20,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-int Tool(const QStringList& arguments) {
+const QString kFirefox = u"/usr/bin/firefox-esr"_s;
+
+QString ExtensionFolder() {
+    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../../extension"_s);
+}
+
+int Tool(const QStringList& arguments,
+         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess tool;
+    tool.setProcessEnvironment(environment);
     tool.start(QCoreApplication::applicationDirPath() + u"/../tools/winwarden-browser"_s,
                arguments);
     tool.waitForFinished(20000);
@@ -35,40 +42,47 @@ int InstallForEveryone(const QStringList& options) {
                 options);
 }
 
-// The browser's first words to a stand-in for winwarden, which then goes away so that the
-// real bridge can take its place: its hello once it knows how it was installed, and a tab
-// list that shows `page`.
+QProcessEnvironment FirefoxEnvironment(const BridgeBrowser& firefox) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, firefox.Path(u"home"_s));
+    environment.insert(u"MOZ_HEADLESS"_s, u"1"_s);
+    environment.remove(u"XDG_CONFIG_HOME"_s);
+    return environment;
+}
+
+// Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed.
+bool StartFirefox(BridgeBrowser& firefox, const QByteArray& prefs = {}) {
+    return firefox.WritePages() &&
+           WriteFile(firefox.Path(u"profile/user.js"_s),
+                     prefs + "user_pref(\"dom.disable_open_during_load\", false);\n"
+                             "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+                             "user_pref(\"datareporting.policy.dataSubmissionEnabled\", "
+                             "false);\n") &&
+           firefox.Start(kFirefox,
+                         {u"--headless"_s, u"--no-remote"_s, u"--profile"_s,
+                          firefox.Path(u"profile"_s), u"--private-window"_s,
+                          firefox.Url(u"pages/opener.html"_s)},
+                         FirefoxEnvironment(firefox));
+}
+
+// The browser's hello and its tab showing `page`, as a stand-in that then leaves for the bridge.
 void Greet(const QString& page, QJsonObject* hello, QJsonObject* tab) {
     FakeWinwarden stand;
     QVERIFY(stand.Listen(BridgeSocketPath()));
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     for (const QJsonObject& message : stand.Messages()) {
-                         if (message[u"type"] == u"hello"_s &&
-                             !message[u"install"].toString().isEmpty()) {
-                             *hello = message;
-                         }
-                         for (const QJsonValue& entry : message[u"tabs"].toArray()) {
-                             if (entry[u"url"] == page) {
-                                 *tab = entry.toObject();
-                             }
-                         }
-                     }
-                     return !hello->isEmpty() && !tab->isEmpty();
-                 },
-                 30000),
-             "no hello from the extension, or no tab with the page");
+    const auto greeted = [&] {
+        for (const QJsonObject& message : stand.Messages()) {
+            if (!message[u"install"].toString().isEmpty())
+                *hello = message;
+            for (const QJsonValue& entry : message[u"tabs"].toArray())
+                if (entry[u"url"] == page)
+                    *tab = entry.toObject();
+        }
+        return !hello->isEmpty() && !tab->isEmpty();
+    };
+    QVERIFY2(QTest::qWaitFor(greeted, 30000), "no hello, or no tab with the page");
 }
 
-// Without background networking Chromium never fetches a forced extension, file:// or not.
-QStringList PolicyChromiumFlags(const BridgeBrowser& browser) {
-    QStringList flags = HeadlessChromiumFlags(browser);
-    flags.removeAll(u"--disable-background-networking"_s);
-    return flags;
-}
-
-// Once connected, the browser is not one that runs without the extension, not even for a
-// source that reports that at once.
+// Once connected, the browser is not reported as running without the extension.
 void NotReportedOnceConnected() {
     using namespace std::chrono_literals;
     const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
@@ -82,63 +96,73 @@ class TestE2ePolicy final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Before any install: the browser has no way to the bridge, and the source says so.
-    void aBrowserWithoutTheExtensionIsNoticed() {
-        using namespace std::chrono_literals;
+    void chromiumWithTheExtensionLoaded() {
         RuntimeFolder runtime;
-        const auto source = MakeBridgeSource({RunningBrowserFamilies, 2s, 200ms, 200ms});
-        const std::vector<QString> missing{u"Chromium 正在运行，但没有连上浏览哨兵扩展"_s};
-        {
-            BridgeBrowser chromium;
-            QVERIFY(chromium.Start(u"/usr/bin/chromium"_s, HeadlessChromiumFlags(chromium)
-                                                               << u"about:blank"_s));
-            QVERIFY(QTest::qWaitFor([&] { return source->TakePass().notices == missing; }, 10000));
-        }
-        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().notices.empty(); }, 5000));
+        BridgeBrowser chromium;
+        QVERIFY(chromium.WritePages());
+        const QJsonObject manifest{{u"name"_s, u"net.winwarden.host"_s},
+                                   {u"description"_s, u"winwarden"_s},
+                                   {u"type"_s, u"stdio"_s},
+                                   {u"path"_s, QFileInfo(HostProgram()).canonicalFilePath()},
+                                   {u"allowed_origins"_s, QJsonArray{AllowedOrigin()}}};
+        QVERIFY(WriteFile(chromium.Path(u"profile/NativeMessagingHosts/net.winwarden.host.json"_s),
+                          QJsonDocument(manifest).toJson()));
+        QVERIFY(
+            chromium.Start(u"/usr/bin/chromium"_s, HeadlessChromiumFlags(chromium)
+                                                       << u"--load-extension="_s + ExtensionFolder()
+                                                       << chromium.Url(u"pages/opener.html"_s)));
+        RecordAndBlock(chromium);
     }
 
+    // The host manifest as a user installs it; the add-on unpacked, unsigned, in private windows.
+    void firefoxWithTheAddOnInItsProfile() {
+        if (!QFileInfo(kFirefox).isExecutable())
+            QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
+        RuntimeFolder runtime;
+        BridgeBrowser firefox;
+        QVERIFY(QDir().mkpath(firefox.Path(u"home/.mozilla"_s)));
+        QCOMPARE(Tool({u"install"_s, u"--host"_s, HostProgram()}, FirefoxEnvironment(firefox)), 0);
+        QVERIFY(WriteFile(firefox.Path(u"profile/extensions/winwarden@winwarden.net"_s),
+                          ExtensionFolder().toUtf8()));
+        const QJsonObject allowed{
+            {u"winwarden@winwarden.net"_s,
+             QJsonObject{{u"permissions"_s, QJsonArray{u"internal:privateBrowsingAllowed"_s}},
+                         {u"origins"_s, QJsonArray{}}}}};
+        QVERIFY(WriteFile(firefox.Path(u"profile/extension-preferences.json"_s),
+                          QJsonDocument(allowed).toJson()));
+        QVERIFY(StartFirefox(firefox, "user_pref(\"xpinstall.signatures.required\", false);\n"
+                                      "user_pref(\"extensions.autoDisableScopes\", 0);\n"
+                                      "user_pref(\"extensions.enabledScopes\", 15);\n"));
+        RecordAndBlock(firefox);
+    }
+
+    // Without background networking no forced extension is fetched; incognito opens a normal
+    // window.
     void chromiumGetsTheExtensionByPolicyAndNoIncognito() {
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({u"--no-incognito"_s}), 0);
         BridgeBrowser chromium;
         QVERIFY(chromium.WritePages());
-        // Asked for an incognito window, it opens the page in a normal one.
+        QStringList flags = HeadlessChromiumFlags(chromium);
+        flags.removeAll(u"--disable-background-networking"_s);
         QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
-                               PolicyChromiumFlags(chromium)
-                                   << u"--incognito"_s << chromium.Url(u"pages/opener.html"_s)));
-        QJsonObject hello;
-        QJsonObject tab;
+                               flags << u"--incognito"_s << chromium.Url(u"pages/opener.html"_s)));
+        QJsonObject hello, tab;
         Greet(chromium.Url(u"pages/opener.html"_s), &hello, &tab);
         QCOMPARE(hello[u"install"].toString(), u"admin"_s);
-        QCOMPARE(hello[u"caller"].toString(), AllowedOrigin());
         QCOMPARE(tab[u"incognito"], QJsonValue(false));
         NotReportedOnceConnected();
         RecordAndBlock(chromium);
     }
 
     void firefoxGetsTheAddOnByPolicyForPrivateWindows() {
-        if (!QFileInfo(u"/usr/bin/firefox-esr"_s).isExecutable()) {
+        if (!QFileInfo(kFirefox).isExecutable())
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
-        }
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({}), 0);
         BridgeBrowser firefox;
-        QVERIFY(firefox.WritePages());
-        QVERIFY(WriteFile(firefox.Path(u"profile/user.js"_s),
-                          "user_pref(\"dom.disable_open_during_load\", false);\n"
-                          "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-                          "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, firefox.Path(u"home"_s));
-        environment.insert(u"MOZ_HEADLESS"_s, u"1"_s);
-        environment.remove(u"XDG_CONFIG_HOME"_s);
-        QVERIFY(firefox.Start(u"/usr/bin/firefox-esr"_s,
-                              {u"--headless"_s, u"--no-remote"_s, u"--profile"_s,
-                               firefox.Path(u"profile"_s), u"--private-window"_s,
-                               firefox.Url(u"pages/opener.html"_s)},
-                              environment));
-        QJsonObject hello;
-        QJsonObject tab;
+        QVERIFY(StartFirefox(firefox));
+        QJsonObject hello, tab;
         Greet(firefox.Url(u"pages/opener.html"_s), &hello, &tab);
         QCOMPARE(hello[u"install"].toString(), u"admin"_s);
         QCOMPARE(tab[u"incognito"], QJsonValue(true));

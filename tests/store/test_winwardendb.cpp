@@ -26,13 +26,8 @@ Outcome Run(const QString& dir, const QStringList& args, const QString& program 
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-bool IsOneLine(const QString& text) {
-    return text.size() > 1 && text.indexOf(u'\n') == text.size() - 1;
-}
-
-// Shell text: `t COLUMNS [NAME]` makes a table (窗口名表) in winwarden.mdb; the snapshot lists
-// every entry with its size and link target, and every file's checksum.
-const QString kTable = u"t() { sqlite3 winwarden.mdb \"CREATE TABLE ${2:-窗口名表} ($1)\"; }\n"_s;
+// `t COLUMNS` makes 窗口名表 in winwarden.mdb; the snapshot lists every entry and checksum.
+const QString kTable = u"t() { sqlite3 winwarden.mdb \"CREATE TABLE 窗口名表 ($1)\"; }\n"_s;
 const QString kSnapshot = u"\nfind . -printf '%p %s %l\\n' -type f -exec md5sum {} + | sort"_s;
 
 } // namespace
@@ -41,25 +36,11 @@ class TestWinwardenDb final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void createsAUsableDatabaseThatChecksOk() {
-        QTemporaryDir dir;
-        QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
-        QVERIFY(Run(dir.path(), {u"check"_s}).out.startsWith(u"ok"_s));
-        // Success is one line on standard output, whatever the name holds.
-        const QString odd = u"规则 #1?\n.mdb"_s;
-        QVERIFY(IsOneLine(Run(dir.path(), {u"create"_s, odd}).out));
-        QVERIFY(IsOneLine(Run(dir.path(), {u"check"_s, odd}).out));
-        const QString hand = u"CREATE TABLE 窗口名表 (k TEXT, 窗口名称, 是否禁止, 网址, 注)"_s;
-        QCOMPARE(Run(dir.path(), {u"hand"_s, hand}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"check"_s, u"hand"_s}).code, 0);
-        QCOMPARE(QDir(dir.path()).count(), 5u); // the three databases, "." and ".."
-    }
-
-    // Rules out to CSV and into another database byte for byte, never a second rule for a name:
-    // what is there already is changed or skipped, and the counts say which.
+    // Rules out to CSV and into another database byte for byte, never a second rule per name.
     void exportAndImportKeepEveryRule() {
         QTemporaryDir dir;
         QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
+        QVERIFY(Run(dir.path(), {u"check"_s}).out.startsWith(u"ok"_s));
         const QString rows =
             u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES "
             "('O''Brien, \"新闻\"' || char(13,10) || '第二行', '禁止', 'http://a/?q=1,2'), "
@@ -89,20 +70,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("code");
         QTest::newRow("create: file") << u"echo precious >winwarden.mdb"_s << u"create"_s << 1;
-        QTest::newRow("create: directory") << u"mkdir winwarden.mdb"_s << u"create"_s << 1;
-        QTest::newRow("create: link") << u"ln -s target winwarden.mdb"_s << u"create"_s << 1;
         QTest::newRow("create: no directory") << QString() << u"create|no/dir/x.mdb"_s << 1;
         QTest::newRow("check: missing") << QString() << u"check"_s << 1;
-        QTest::newRow("check: text") << u"echo precious >winwarden.mdb"_s << u"check"_s << 1;
-        QTest::newRow("check: other table") << u"t 'a, b, c, d' other"_s << u"check"_s << 1;
         QTest::newRow("check: 3 columns") << u"t '窗口名称, 是否禁止, 网址'"_s << u"check"_s << 1;
-        QTest::newRow("check: order") << u"t 'k, 窗口名称, 网址, 是否禁止'"_s << u"check"_s << 1;
-        QTest::newRow("check: renamed") << u"t 'k, 窗口名称, 是否禁止, url'"_s << u"check"_s << 1;
         QTest::newRow("no command") << QString() << QString() << 2;
-        QTest::newRow("unknown command") << QString() << u"remove"_s << 2;
         QTest::newRow("two files") << QString() << u"create|a.mdb|b.mdb"_s << 2;
-        QTest::newRow("empty file name") << QString() << u"check|"_s << 2;
-        QTest::newRow("option for a file") << QString() << u"create|--force"_s << 2;
     }
     void refusalsSayWhyAndTouchNothing() {
         QFETCH(QString, before);
@@ -112,20 +84,17 @@ private Q_SLOTS:
         const Outcome made = Run(dir.path(), {u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
         const Outcome outcome = Run(dir.path(), args.isEmpty() ? QStringList() : args.split(u'|'));
         QCOMPARE(outcome.code, code);
-        QVERIFY2(IsOneLine(outcome.err) && outcome.out.isEmpty(), qPrintable(outcome.err));
+        QVERIFY2(outcome.err.count(u'\n') == 1 && outcome.out.isEmpty(), qPrintable(outcome.err));
         QCOMPARE(Run(dir.path(), {u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);
     }
 
-    // On a server: a second create is refused, check passes and no password is ever shown; copy
-    // carries every rule byte for byte and in order from a file to the server and back, and
-    // never into a table that holds rules.
+    // Copy carries every rule byte for byte from a file to a server and back; no password shown.
     void copiesBetweenAFileAndAServer() {
         winwarden::test::PgServer server;
         server.Admin(u"CREATE DATABASE rules OWNER station"_s, u"postgres"_s);
         const QString uri = server.Uri(u"rules"_s);
         QTemporaryDir dir;
         QCOMPARE(Run(dir.path(), {u"create"_s, uri}).code, 0);
-        QVERIFY(Run(dir.path(), {u"create"_s, uri}).err.contains(u"已存在"_s));
         const Outcome checked =
             Run(dir.path(), {u"check"_s, QString(uri).replace(u"@"_s, u":topsecret@"_s)});
         QVERIFY(checked.out.startsWith(u"ok"_s));
@@ -146,9 +115,7 @@ private Q_SLOTS:
         QCOMPARE(before.count(u'\n'), 4);
         QCOMPARE(Run(dir.path(), {u"back.mdb"_s, dump}, u"sqlite3"_s).out, before);
 
-        const Outcome refused = Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri});
-        QCOMPARE(refused.code, 1);
-        QVERIFY2(refused.err.contains(u"不是空的"_s), qPrintable(refused.err));
+        QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 1); // never over rules
     }
 };
 

@@ -20,11 +20,9 @@ const QString kBlockedTitle = u"坏页 O'Brien & Co"_s;
 namespace {
 
 std::optional<BrowserWindow> Find(BrowserSource& source, const QString& title) {
-    for (const BrowserWindow& window : source.TakePass().windows) {
-        if (window.title == title) {
+    for (const BrowserWindow& window : source.TakePass().windows)
+        if (window.title == title)
             return window;
-        }
-    }
     return std::nullopt;
 }
 
@@ -67,15 +65,10 @@ bool BridgeBrowser::Start(const QString& program, const QStringList& arguments,
 }
 
 QStringList HeadlessChromiumFlags(const BridgeBrowser& browser) {
-    return {u"--headless=new"_s,
-            u"--no-sandbox"_s,
-            u"--disable-gpu"_s,
-            u"--no-first-run"_s,
-            u"--disable-background-networking"_s,
-            u"--disable-component-update"_s,
-            u"--disable-sync"_s,
-            u"--disable-popup-blocking"_s,
-            u"--user-data-dir="_s + browser.Path(u"profile"_s)};
+    return u"--headless=new --no-sandbox --disable-gpu --no-first-run --disable-sync "
+           "--disable-background-networking --disable-component-update --disable-popup-blocking"_s
+               .split(u' ')
+           << u"--user-data-dir="_s + browser.Path(u"profile"_s);
 }
 
 void RecordAndBlock(const BridgeBrowser& browser) {

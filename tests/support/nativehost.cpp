@@ -20,10 +20,6 @@ QString HostProgram() {
     return QCoreApplication::applicationDirPath() + u"/../host/winwarden-host"_s;
 }
 
-QString RuntimeFolder::SocketPath() const {
-    return BridgeSocketPath();
-}
-
 HostProcess::~HostProcess() {
     m_process.kill();
     m_process.waitForFinished(5000);

@@ -11,22 +11,17 @@
 
 namespace winwarden::test {
 
-// The Chromium caller winwarden-host accepts.
 QString AllowedOrigin();
-// A message's frame as the browser or winwarden writes it.
 QByteArray Frame(const QJsonObject& message);
-// The winwarden-host built beside this test program.
 QString HostProgram();
 
-// XDG_RUNTIME_DIR points to a private folder while this lives, so the bridge socket is the
-// test's own.
+// XDG_RUNTIME_DIR is a private folder while this lives, so the bridge socket is the test's.
 class RuntimeFolder final {
 public:
     RuntimeFolder() : m_before(qgetenv("XDG_RUNTIME_DIR")) {
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
     }
     ~RuntimeFolder() { qputenv("XDG_RUNTIME_DIR", m_before); }
-    QString SocketPath() const;
 
 private:
     QTemporaryDir m_dir;
@@ -57,7 +52,6 @@ public:
     void Send(const QJsonObject& message) { m_process.write(Frame(message)); }
     void SendRaw(const QByteArray& bytes) { m_process.write(bytes); }
     void CloseInput() { m_process.closeWriteChannel(); }
-    // Writes everything sent so far (the event loop writes a piece only every 10 ms).
     bool Flush();
     QProcess& Process() { return m_process; }
 

@@ -6,12 +6,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
-#include <arpa/inet.h>
+#include <QTcpServer>
 #include <csignal>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace winwarden::test {
@@ -22,39 +20,16 @@ namespace {
 
 const QString kBin = u"/usr/lib/postgresql/15/bin/"_s;
 
-// Local and loopback logins alike: the superuser freely, "refused" never, the rest by password.
-const char kHba[] = "local all postgres trust\n"
-                    "local all refused reject\n"
-                    "local all all scram-sha-256\n"
-                    "host all postgres 127.0.0.1/32 trust\n"
-                    "host all refused 127.0.0.1/32 reject\n"
-                    "host all all 127.0.0.1/32 scram-sha-256\n";
+const char kHba[] =
+    "local all postgres trust\nlocal all refused reject\nlocal all all scram-sha-256\n"
+    "host all postgres 127.0.0.1/32 trust\nhost all refused 127.0.0.1/32 reject\n"
+    "host all all 127.0.0.1/32 scram-sha-256\n";
 
 int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    if (port == 0)
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
         throw std::runtime_error("no free loopback port");
-    return port;
-}
-
-// The account the server runs as when we are root, which initdb refuses to be.
-const passwd* ServerAccount() {
-    if (::geteuid() != 0)
-        return nullptr;
-    const passwd* account = ::getpwnam("postgres");
-    if (account == nullptr)
-        throw std::runtime_error("running as root needs the postgres system user");
-    return account;
+    return probe.serverPort();
 }
 
 } // namespace
@@ -62,23 +37,22 @@ const passwd* ServerAccount() {
 PgServer::PgServer() : m_port(FreeLoopbackPort()) {
     if (!m_dir.isValid())
         throw std::runtime_error("no temporary folder");
-    if (const passwd* account = ServerAccount()) {
-        if (::chown(QFile::encodeName(m_dir.path()).constData(), account->pw_uid,
-                    account->pw_gid) != 0)
-            throw std::runtime_error("cannot hand the temporary folder to postgres");
-    }
+    // initdb refuses to run as root; the tests run as root.
+    const passwd* account = ::getpwnam("postgres");
+    if (account == nullptr ||
+        ::chown(QFile::encodeName(m_dir.path()).constData(), account->pw_uid, account->pw_gid))
+        throw std::runtime_error("cannot hand the temporary folder to postgres");
     RunAsServer({kBin + u"initdb"_s, u"-D"_s, m_dir.filePath(u"data"_s), u"-U"_s, u"postgres"_s,
                  u"-A"_s, u"trust"_s, u"-E"_s, u"UTF8"_s, u"--locale=C.UTF-8"_s, u"--no-sync"_s});
     QFile hba(m_dir.filePath(u"data/pg_hba.conf"_s));
     if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || hba.write(kHba) < 0)
         throw std::runtime_error("cannot write pg_hba.conf");
     hba.close();
-    // Should this process die without its destructors, the server goes soon after it.
+    // Should this process die without its destructors, the server goes after it.
     const QString guard =
-        u"while kill -0 %1 2>/dev/null; do sleep 1; done; %2 %3pg_ctl -D %4/data "
-        "-m immediate stop >/dev/null 2>&1; rm -rf %4"_s.arg(::getpid())
-            .arg(ServerAccount() != nullptr ? u"runuser -u postgres --"_s : QString(), kBin,
-                 m_dir.path());
+        u"while kill -0 %1 2>/dev/null; do sleep 1; done; runuser -u postgres -- %2pg_ctl -D "
+        "%3/data -m immediate stop >/dev/null 2>&1; rm -rf %3"_s.arg(::getpid())
+            .arg(kBin, m_dir.path());
     if (!QProcess::startDetached(u"sh"_s, {u"-c"_s, guard}, QString(), &m_guard))
         throw std::runtime_error("cannot start the guard for the server");
     Start();
@@ -91,8 +65,7 @@ PgServer::PgServer() : m_port(FreeLoopbackPort()) {
 PgServer::~PgServer() {
     try {
         Stop();
-    } catch (const std::exception&) {
-        // The guard below would not stop it now either; the folder goes anyway.
+    } catch (const std::exception&) { // the folder goes anyway
     }
     if (m_guard > 0)
         ::kill(static_cast<pid_t>(m_guard), SIGTERM);
@@ -102,10 +75,7 @@ void PgServer::RunAsServer(const QStringList& command) const {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(m_dir.path());
-    if (ServerAccount() != nullptr)
-        process.start(u"runuser"_s, QStringList{u"-u"_s, u"postgres"_s, u"--"_s} + command);
-    else
-        process.start(command.first(), command.mid(1));
+    process.start(u"runuser"_s, QStringList{u"-u"_s, u"postgres"_s, u"--"_s} + command);
     const bool ran = process.waitForFinished(60000) &&
                      process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (!ran) {
@@ -147,28 +117,20 @@ QString PgServer::NewRuleDatabase() {
 }
 
 QString PgServer::Admin(const QString& sql, const QString& database) const {
-    QSqlDatabase db = OpenPostgres(UniqueConnectionName("admin"),
-                                   ParseDatabaseName(Uri(database, u"postgres"_s)));
-    QString answer;
-    std::optional<StoreError> failure;
-    {
-        QSqlQuery query(db);
-        if (!query.exec(sql))
-            failure = ErrorFrom(query.lastError());
-        else if (query.next())
-            answer = query.value(0).toString();
-    }
-    CloseDatabase(db);
-    if (failure)
-        throw *failure;
-    return answer;
+    QProcess psql;
+    psql.start(kBin + u"psql"_s, {u"-XAtq"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-c"_s, sql,
+                                  Uri(database, u"postgres"_s)});
+    if (!psql.waitForFinished(30000) || psql.exitStatus() != QProcess::NormalExit ||
+        psql.exitCode() != 0)
+        throw std::runtime_error(sql.toStdString() + ": " +
+                                 psql.readAllStandardError().toStdString());
+    return QString::fromUtf8(psql.readAllStandardOutput()).section(u'\n', 0, 0);
 }
 
 PgRuleDb::PgRuleDb(PgServer& server, bool tcp) : RuleDb(u"1"_s) {
     const QString database = server.NewRuleDatabase();
     m_uri = server.Uri(database, u"station"_s, tcp);
-    // As the superuser acting as "station": what it makes, "station" owns, and a test that
-    // cuts the station's connections leaves this one alone.
+    // As the superuser acting as "station", so that cutting the station's connections spares it.
     m_db = OpenPostgres(UniqueConnectionName("testdb"),
                         ParseDatabaseName(server.Uri(database, u"postgres"_s)));
     QSqlQuery role(m_db);

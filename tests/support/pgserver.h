@@ -7,19 +7,15 @@
 
 namespace winwarden::test {
 
-// A private PostgreSQL server in a temporary folder, listening on a socket in that folder and
-// on a free loopback port; stopped and removed with the object. As root, it runs as the
-// postgres system user. Roles: "postgres" (superuser, no password), "station" (password
-// kPassword, which PGPASSWORD carries for the whole process) and "refused" (always turned away).
+// A private PostgreSQL server in a temporary folder. Roles: "postgres" (superuser), "station"
+// (password in PGPASSWORD) and "refused" (always turned away).
 class PgServer final {
 public:
     static constexpr const char* kPassword = "station-pw-7f3a";
 
-    // Throws std::runtime_error, with the server's log, when it cannot be made or started.
+    // Throws std::runtime_error with the server's log.
     PgServer();
     ~PgServer();
-    PgServer(const PgServer&) = delete;
-    PgServer& operator=(const PgServer&) = delete;
 
     void Start();
     void Stop();
@@ -27,8 +23,7 @@ public:
     // A URI for `database` as `user`: over the socket, or over loopback TCP.
     QString Uri(const QString& database, const QString& user = QStringLiteral("station"),
                 bool tcp = false) const;
-    // A new database owned by "station" holding an empty rule table made by winwarden-db's
-    // code; returns its name.
+    // The name of a new database owned by "station" with an empty rule table.
     QString NewRuleDatabase();
     // Runs `sql` as the superuser in `database`; answers the first field of its last result.
     QString Admin(const QString& sql, const QString& database) const;

@@ -25,10 +25,10 @@ QSqlQuery Run(const QSqlDatabase& db, const QString& sql, const QVariantList& va
 } // namespace
 
 char* toString(const RuleRow& row) {
-    QStringList fields;
+    QString text;
     for (const auto& field : {row.name, row.flag, row.url})
-        fields.append(field ? u'"' + *field + u'"' : u"NULL"_s);
-    return qstrdup((u'(' + fields.join(u", "_s) + u')').toUtf8().constData());
+        text += (field ? u'"' + *field + u'"' : u"NULL"_s) + u' ';
+    return qstrdup(text.toUtf8().constData());
 }
 
 TempRuleDb::TempRuleDb() : RuleDb(u"rowid"_s) {
@@ -58,13 +58,10 @@ QList<RuleRow> RuleDb::rows() const {
     QList<RuleRow> result;
     while (query.next())
         result.append(RuleRow{query.value(0), text(1), text(2), text(3)});
-    if (query.lastError().isValid())
-        throw ErrorFrom(query.lastError());
     return result;
 }
 
 QString RuleDb::exec(const QString& sql) {
-    // Not prepared: PostgreSQL prepares no DDL.
     QSqlQuery query(m_db);
     if (!query.exec(sql))
         throw ErrorFrom(query.lastError());

@@ -21,21 +21,19 @@ struct RuleRow {
 
 char* toString(const RuleRow& row);
 
-// A rule database made as winwarden-db makes it, which a test reads and changes behind the
-// store's back over a connection of its own; every member throws when the database refuses.
+// A rule database a test reads and changes behind the store's back; members throw on refusal.
 class RuleDb {
 public:
     virtual ~RuleDb() = default;
-    // What RuleStore::Open takes.
     virtual QString name() const = 0;
-    // The column definition of a leading key that the engine numbers by itself.
+    // A leading key column that the engine numbers by itself.
     virtual QString keyColumn() const = 0;
 
     void insert(const std::optional<QString>& name, const std::optional<QString>& flag,
                 const std::optional<QString>& url);
     // Every row of 窗口名表 in insertion order.
     QList<RuleRow> rows() const;
-    // Runs one statement and answers its first field, e.g. "ok" for PRAGMA integrity_check.
+    // Runs one statement and answers its first field.
     QString exec(const QString& sql);
 
 protected:
