@@ -125,11 +125,11 @@ void CWinwardenView::AddToLiveList(const QString& title, const QString& url, con
     if (title.isEmpty())
         return;
     const QString caption = title + text::kCaptionSuffix;
-    if (IsCaptionListed(caption)) {
+    if (const auto listed = m_captionRow.constFind(caption); listed != m_captionRow.cend()) {
         // Listed already: the row follows its rule, which another program may have changed.
-        const int row = m_captionRow.value(caption, -1);
-        if (row >= 0 && CellText(row, 1) != flag)
-            SetCellText(row, 1, flag);
+        const QTableWidgetItem* shown = m_wndList->item(*listed, 1);
+        if (!shown || shown->text() != flag)
+            SetCellText(*listed, 1, flag);
         return;
     }
     const int row = AppendRow();
@@ -241,18 +241,16 @@ void CWinwardenView::InsertColumns() {
 
 void CWinwardenView::DeleteAllRows() {
     m_wndList->setRowCount(0);
-    m_captionIndex.clear();
     m_captionRow.clear();
 }
 
 int CWinwardenView::AppendRow() {
     // A row needs cells to hold its caption; without them every later cycle would miss it
-    // in the index and append it again.
+    // and append it again.
     if (m_wndList->columnCount() == 0)
         InsertColumns();
     const int row = m_wndList->rowCount();
     m_wndList->insertRow(row);
-    ++m_captionIndex[QString()];
     return row;
 }
 
@@ -260,15 +258,10 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
     // A cell outside the columns has nowhere to keep its text; the list reads it back as empty.
     if (row < 0 || row >= m_wndList->rowCount() || column < 0 || column >= m_wndList->columnCount())
         return;
-    if (column == 0) {
-        const QString old = CellText(row, 0);
-        if (auto it = m_captionIndex.find(old); it != m_captionIndex.end() && --it.value() <= 0)
-            m_captionIndex.erase(it);
-        ++m_captionIndex[text];
-        // Rows only ever come at the end or all go at once: the first row of a caption stays.
-        if (!m_captionRow.contains(text) || CellText(m_captionRow.value(text), 0) != text)
-            m_captionRow.insert(text, row);
-    }
+    // Rows only ever come at the end or all go at once, and a row's caption is set once: the
+    // first row of a caption stays its row.
+    if (column == 0 && !m_captionRow.contains(text))
+        m_captionRow.insert(text, row);
     QTableWidgetItem* item = m_wndList->item(row, column);
     if (!item) {
         item = new QTableWidgetItem;
@@ -295,10 +288,6 @@ QString CWinwardenView::CellText(int row, int column) const {
         return {};
     const QVariant whole = item->data(kWholeTextRole);
     return whole.isValid() ? whole.toString() : item->text();
-}
-
-bool CWinwardenView::IsCaptionListed(const QString& caption) const {
-    return m_captionIndex.value(caption) > 0;
 }
 
 int CWinwardenView::FirstSelectedRow() const {

@@ -68,13 +68,12 @@ protected:
 
 private:
     // Every change to the list's rows goes through these, so that the caption index
-    // (column 0 text -> rows carrying it) always matches the list.
+    // (column-0 text -> the first row carrying it) always matches the list.
     void SetUpColumns();  // delete rows and columns, row height, three columns
     void InsertColumns(); // the three columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
     void SetCellText(int row, int column, const QString& text);
-    bool IsCaptionListed(const QString& caption) const;
     int FirstSelectedRow() const; // lowest selected row, or -1
     void LayOut();
     void ApplyFilter(int row); // hides the row unless it matches the filter
@@ -86,8 +85,7 @@ private:
     QLineEdit* m_filterEdit = nullptr;
     bool m_bLayoutReady = false;
     QString m_strFilter;
-    QHash<QString, int> m_captionIndex; // column-0 text -> how many rows carry it
-    QHash<QString, int> m_captionRow;   // column-0 text -> the first row carrying it
+    QHash<QString, int> m_captionRow; // column-0 text -> the first row carrying it
 };
 
 } // namespace winwarden

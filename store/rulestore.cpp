@@ -139,15 +139,22 @@ QString JsonArray(const QStringList& texts) {
             json.append(u',');
         }
         json.append(u'"');
-        for (const QChar c : text) {
-            if (c == u'"' || c == u'\\') {
-                json.append(u'\\').append(c);
-            } else if (c.unicode() < 0x20) {
+        // Runs that need no escape go in whole: most titles are one such run.
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c != u'"' && c != u'\\' && c.unicode() >= 0x20) {
+                continue;
+            }
+            json.append(QStringView(text).sliced(run, i - run));
+            if (c.unicode() < 0x20) {
                 json.append(QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')));
             } else {
-                json.append(c);
+                json.append(u'\\').append(c);
             }
+            run = i + 1;
         }
+        json.append(QStringView(text).sliced(run));
         json.append(u'"');
     }
     json.append(u']');
