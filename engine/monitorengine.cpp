@@ -182,11 +182,9 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         return;
     }
 
-    TopLevelWindows windows(pass, [this](const WindowHandle& window) {
-        // The close request waits on the browser, so it goes where the passes go.
-        QMetaObject::invokeMethod(
-            m_worker, [this, window] { m_source->RequestClose(window); }, Qt::QueuedConnection);
-    });
+    std::vector<WindowHandle> closes;
+    TopLevelWindows windows(pass,
+                            [&closes](const WindowHandle& window) { closes.push_back(window); });
     m_windows = &windows;
     m_newPages.clear();
     for (int i = 0; i < m_snapshot.count; ++i) {
@@ -199,6 +197,18 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         Q_EMIT windowSeen(title, m_snapshot.urls[index], flag);
     }
     m_windows = nullptr;
+    // A close request waits on the browser, so the cycle's requests go, together, where the
+    // passes go.
+    if (!closes.empty()) {
+        QMetaObject::invokeMethod(
+            m_worker,
+            [this, closes = std::move(closes)] {
+                for (const WindowHandle& window : closes) {
+                    m_source->RequestClose(window);
+                }
+            },
+            Qt::QueuedConnection);
+    }
 
     // Every rule that could be read has been enforced; a failure to record new titles only
     // delays their recording to the next tick.
