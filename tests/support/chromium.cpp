@@ -83,25 +83,6 @@ std::optional<QJsonArray> HeadlessChromium::Targets() {
     return document.isArray() ? std::optional{document.array()} : std::nullopt;
 }
 
-std::optional<QJsonObject> HeadlessChromium::Target(const QString& id) {
-    for (const QJsonValue& target : Targets().value_or(QJsonArray()))
-        if (target[u"id"].toString() == id)
-            return target.toObject();
-    return std::nullopt;
-}
-
-bool HeadlessChromium::WaitUntilGone(const QString& id, int timeoutMs) {
-    return QTest::qWaitFor(
-        [&] {
-            // A browser that does not answer has not shown that the tab went.
-            const auto targets = Targets();
-            return targets &&
-                   std::none_of(targets->begin(), targets->end(),
-                                [&](const QJsonValue& t) { return t[u"id"].toString() == id; });
-        },
-        timeoutMs);
-}
-
 QString HtmlPageUrl(const QString& title) {
     const QString html = u"<!DOCTYPE html><meta charset=\"utf-8\"><title>"_s +
                          title.toHtmlEscaped() + u"</title><p>winwarden test page</p>"_s;

@@ -23,8 +23,6 @@ public:
     QString OpenTab(const QString& url);
     // /json/list (titles still HTML-escaped), or nothing when the browser does not answer.
     std::optional<QJsonArray> Targets();
-    std::optional<QJsonObject> Target(const QString& id);
-    bool WaitUntilGone(const QString& id, int timeoutMs = 10000);
 
 private:
     std::optional<QByteArray> Request(const char* method, const QByteArray& path);
