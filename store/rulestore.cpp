@@ -32,6 +32,7 @@ enum Statement {
     kSetFlagForWindow,
     kDelete,
     kList,
+    kDataVersion,
     kStatementCount
 };
 
@@ -72,6 +73,7 @@ const Dialect& SqliteTexts() {
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
+        {QStringLiteral("PRAGMA data_version"), QString()},
     }};
     return texts;
 }
@@ -110,6 +112,7 @@ const Dialect& PostgresTexts() {
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?::text"), QString()},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text ORDER BY 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text")},
+        {QString(), QString()},
     }};
     return texts;
 }
@@ -209,6 +212,12 @@ struct RuleStore::Impl {
     QElapsedTimer quietUntil;
     std::optional<StoreError> slowFailure;
     std::array<std::optional<Prepared>, kStatementCount> statements;
+    // The deciding rules of the names the last lookup asked for, as of `knownVersion` of the
+    // file. They stay true while no other connection commits (SQLite's data_version tells) and
+    // this one changes nothing but adding rules it then knows. Only a SQLite file has them: a
+    // server gives no such cheap sign of another station's change.
+    QHash<QString, Rule> known;
+    std::optional<qint64> knownVersion;
 
     void RequireOpen() const {
         if (!db.isOpen()) {
@@ -259,6 +268,12 @@ struct RuleStore::Impl {
     }
 
     int RunChange(Statement which, std::initializer_list<QString> values) {
+        Forget();
+        return RunInsert(which, values);
+    }
+
+    // A change that only adds rules the caller then records in `known` itself.
+    int RunInsert(Statement which, std::initializer_list<QString> values) {
         QSqlQuery& query = Run(which, values).query;
         const int changed = query.numRowsAffected();
         query.finish();
@@ -300,7 +315,27 @@ struct RuleStore::Impl {
 
     bool Postgres() const { return location.engine == DatabaseLocation::Engine::Postgres; }
 
+    void Forget() {
+        known.clear();
+        knownVersion.reset();
+    }
+
+    // Drops the known rules when another connection has committed since they were read.
+    void CheckKnown() {
+        QSqlQuery& query = Run(kDataVersion, {}).query;
+        if (!query.next()) {
+            Fail(kDataVersion);
+        }
+        const qint64 version = query.value(0).toLongLong();
+        query.finish();
+        if (version != knownVersion) {
+            known.clear();
+            knownVersion = version;
+        }
+    }
+
     void Close() {
+        Forget();
         for (auto& statement : statements) {
             statement.reset();
         }
@@ -429,29 +464,45 @@ std::optional<Rule> RuleStore::FindByName(const QString& title) {
 
 QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
     QHash<QString, Rule> found;
+    m_impl->RequireOpen();
     if (titles.isEmpty()) {
-        m_impl->RequireOpen();
         return found;
     }
-    if (m_impl->Postgres()) {
-        QStringList storable = titles;
-        storable.removeIf([](const QString& title) { return !StorableOnServer(title); });
-        m_impl->Run(kFindMany, {PgArray(storable)});
-    } else {
-        m_impl->Run(kFindMany, {JsonArray(titles)});
-    }
     found.reserve(titles.size());
-    QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
-    deciding.reserve(titles.size());
-    m_impl->ReadRows(kFindMany, [&](Rule rule, qint64 rowid) {
-        const QString name = rule.name.value_or(QString());
-        const auto seen = deciding.constFind(name);
-        // Without rowids the engine's order stands: the first row read decides.
-        if (seen == deciding.cend() || (rowid != 0 && rowid < *seen)) {
-            deciding.insert(name, rowid);
-            found.insert(name, std::move(rule));
+    QStringList unknown;
+    if (m_impl->Postgres()) {
+        unknown = titles;
+        unknown.removeIf([](const QString& title) { return !StorableOnServer(title); });
+    } else {
+        // A cycle meets mostly the pages it met two seconds ago: their rules are asked for
+        // again only when something has written to the file since.
+        m_impl->CheckKnown();
+        for (const QString& title : titles) {
+            const auto rule = m_impl->known.constFind(title);
+            if (rule != m_impl->known.cend()) {
+                found.insert(title, *rule);
+            } else {
+                unknown.append(title);
+            }
         }
-    });
+    }
+    if (!unknown.isEmpty()) {
+        m_impl->Run(kFindMany, {m_impl->Postgres() ? PgArray(unknown) : JsonArray(unknown)});
+        QHash<QString, qint64> deciding; // name -> rowid of the rule that decides for it
+        deciding.reserve(unknown.size());
+        m_impl->ReadRows(kFindMany, [&](Rule rule, qint64 rowid) {
+            const QString name = rule.name.value_or(QString());
+            const auto seen = deciding.constFind(name);
+            // Without rowids the engine's order stands: the first row read decides.
+            if (seen == deciding.cend() || (rowid != 0 && rowid < *seen)) {
+                deciding.insert(name, rowid);
+                found.insert(name, std::move(rule));
+            }
+        });
+    }
+    if (!m_impl->Postgres()) {
+        m_impl->known = found; // what the next cycle will ask for, and no more
+    }
     return found;
 }
 
@@ -478,18 +529,25 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
         return m_impl->RunChange(kInsertMany, {kFlagPass, PgArray(titles), PgArray(urls)});
     }
     m_impl->Exec(QStringLiteral("BEGIN IMMEDIATE"));
-    int added = 0;
+    std::vector<const std::pair<QString, QString>*> recorded;
     try {
-        for (const auto& [title, url] : pages) {
-            added += m_impl->RunChange(kInsert, {title, kFlagPass, url, title});
+        for (const auto& page : pages) {
+            if (m_impl->RunInsert(kInsert, {page.first, kFlagPass, page.second, page.first}) > 0) {
+                recorded.push_back(&page);
+            }
         }
         m_impl->Exec(QStringLiteral("COMMIT"));
     } catch (const StoreError&) {
         QSqlQuery rollback(m_impl->db);
         rollback.exec(QStringLiteral("ROLLBACK"));
+        m_impl->Forget();
         throw;
     }
-    return added;
+    // Each added rule is the only one of its name, and so the one that decides for it.
+    for (const auto* page : recorded) {
+        m_impl->known.insert(page->first, Rule{page->first, kFlagPass, NotNull(page->second)});
+    }
+    return static_cast<int>(recorded.size());
 }
 
 int RuleStore::SetFlagByUrl(const QString& flag, const QString& url) {

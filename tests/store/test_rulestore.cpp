@@ -101,6 +101,26 @@ private Q_SLOTS:
         QCOMPARE(m_db->rows(), QList<RuleRow>{older});
     }
 
+    // Asked again cycle after cycle, a lookup sees each change made in between, by another
+    // program as by the store itself.
+    void repeatedLookupsSeeEveryChange() {
+        m_db->insert(u"a"_s, kFlagPass, u"http://a/"_s);
+        const auto flagOf = [&](const QString& title) {
+            const auto found = m_store.FindByNames({u"a"_s, u"new"_s});
+            return found.contains(title) ? found[title].flag.value_or(u"NULL"_s) : u"none"_s;
+        };
+        QCOMPARE(flagOf(u"a"_s), kFlagPass);
+        m_db->exec(u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE 窗口名称='a'"_s);
+        QCOMPARE(flagOf(u"a"_s), kFlagBlock);
+        m_store.SetFlagByUrl(kFlagPass, u"http://a/"_s);
+        QCOMPARE(flagOf(u"a"_s), kFlagPass);
+        QCOMPARE(m_store.InsertPassed({{u"new"_s, u"http://new/"_s}}), 1);
+        QCOMPARE(Row(m_store.FindByNames({u"new"_s})[u"new"_s]),
+                 Rule(u"new"_s, kFlagPass, u"http://new/"_s));
+        m_db->exec(u"DELETE FROM 窗口名表 WHERE 窗口名称='new'"_s);
+        QCOMPARE(flagOf(u"new"_s), u"none"_s);
+    }
+
     // Two writers meeting the same new titles at once make one rule per title.
     void concurrentWritersNeverDuplicateARule() {
         std::vector<std::pair<QString, QString>> pages;
