@@ -42,7 +42,7 @@ int InstallForEveryone(const QStringList& options) {
                 options);
 }
 
-QProcessEnvironment FirefoxEnvironment(const BridgeBrowser& firefox) {
+QProcessEnvironment FirefoxEnvironment(const BrowserProcess& firefox) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"HOME"_s, firefox.Path(u"home"_s));
     environment.insert(u"MOZ_HEADLESS"_s, u"1"_s);
@@ -51,8 +51,8 @@ QProcessEnvironment FirefoxEnvironment(const BridgeBrowser& firefox) {
 }
 
 // Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed.
-bool StartFirefox(BridgeBrowser& firefox, const QByteArray& prefs = {}) {
-    return firefox.WritePages() &&
+bool StartFirefox(BrowserProcess& firefox, const QByteArray& prefs = {}) {
+    return WritePages(firefox) &&
            WriteFile(firefox.Path(u"profile/user.js"_s),
                      prefs + "user_pref(\"dom.disable_open_during_load\", false);\n"
                              "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
@@ -98,8 +98,8 @@ class TestE2ePolicy final : public QObject {
 private Q_SLOTS:
     void chromiumWithTheExtensionLoaded() {
         RuntimeFolder runtime;
-        BridgeBrowser chromium;
-        QVERIFY(chromium.WritePages());
+        BrowserProcess chromium;
+        QVERIFY(WritePages(chromium));
         const QJsonObject manifest{{u"name"_s, u"net.winwarden.host"_s},
                                    {u"description"_s, u"winwarden"_s},
                                    {u"type"_s, u"stdio"_s},
@@ -119,7 +119,7 @@ private Q_SLOTS:
         if (!QFileInfo(kFirefox).isExecutable())
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
-        BridgeBrowser firefox;
+        BrowserProcess firefox;
         QVERIFY(QDir().mkpath(firefox.Path(u"home/.mozilla"_s)));
         QCOMPARE(Tool({u"install"_s, u"--host"_s, HostProgram()}, FirefoxEnvironment(firefox)), 0);
         QVERIFY(WriteFile(firefox.Path(u"profile/extensions/winwarden@winwarden.net"_s),
@@ -141,8 +141,8 @@ private Q_SLOTS:
     void chromiumGetsTheExtensionByPolicyAndNoIncognito() {
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({u"--no-incognito"_s}), 0);
-        BridgeBrowser chromium;
-        QVERIFY(chromium.WritePages());
+        BrowserProcess chromium;
+        QVERIFY(WritePages(chromium));
         QStringList flags = HeadlessChromiumFlags(chromium);
         flags.removeAll(u"--disable-background-networking"_s);
         QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
@@ -160,7 +160,7 @@ private Q_SLOTS:
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({}), 0);
-        BridgeBrowser firefox;
+        BrowserProcess firefox;
         QVERIFY(StartFirefox(firefox));
         QJsonObject hello, tab;
         Greet(firefox.Url(u"pages/opener.html"_s), &hello, &tab);

@@ -48,10 +48,6 @@ private Q_SLOTS:
         TakeBrowserSnapshot(ShellWindows(pass), snapshot);
         QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s, u"|?"_s, u"|"_s}));
 
-        pass.windows.resize(2);
-        TakeBrowserSnapshot(ShellWindows(pass), snapshot);
-        QCOMPARE(Entries(snapshot), QStringList({u"|"_s, u"A|A?"_s}));
-
         pass.browsersRead = 0; // the collection cannot be read: nothing of the last pass stays
         TakeBrowserSnapshot(ShellWindows(pass), snapshot);
         QCOMPARE(snapshot.count, 0);
@@ -66,8 +62,7 @@ private Q_SLOTS:
                                            Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)});
         QList<WindowHandle> closed;
         TopLevelWindows windows(pass, [&](const WindowHandle& h) { closed.append(h); });
-        for (const QString& caption :
-             {u"A & B"_s, u"a & b"_s + suffix, u"W"_s + suffix, suffix, u"A & B "_s + suffix})
+        for (const QString& caption : {u"A & B"_s, u"a & b"_s + suffix, u"W"_s + suffix, suffix})
             QVERIFY2(!windows.FindByCaption(caption), qPrintable(caption));
         const auto found = windows.FindByCaption(u"A & B"_s + suffix);
         QCOMPARE(found.value_or(WindowHandle{}).id, u"first"_s);

@@ -4,7 +4,7 @@
 #include "tests/support/privatesystem.h"
 
 #include <QCoreApplication>
-#include <QDirIterator>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -18,24 +18,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kEsrPolicies = u"/usr/share/firefox-esr/distribution/policies.json"_s;
-
-// Every path under the folders with its mode and its file's contents.
-QStringList Tree(const QStringList& roots) {
-    QStringList entries;
-    for (const QString& root : roots) {
-        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            entries.append(
-                file.fileName() + u' ' + QString::number(int(QFileInfo(file).permissions())) +
-                u' ' +
-                QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()));
-        }
-    }
-    entries.sort();
-    return entries;
-}
 
 QJsonObject ReadJson(const QString& path) {
     QFile file(path);
@@ -77,7 +59,7 @@ private Q_SLOTS:
         chrome.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
         QVERIFY(QDir(home.path()).mkpath(u".config/BraveSoftware/Brave-Browser/Default"_s));
         QVERIFY(QDir(home.path()).mkpath(u".mozilla/firefox"_s));
-        const QStringList before = Tree({home.path()});
+        const QByteArray before = Snapshot({home.path()});
         QCOMPARE(Tool({u"install"_s, u"--host"_s, Host()}, home.path()), 0);
         for (const QString& folder :
              {u".config/google-chrome/NativeMessagingHosts"_s,
@@ -94,7 +76,7 @@ private Q_SLOTS:
             QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
         QCOMPARE(Tool({u"uninstall"_s}, home.path()), 0);
-        QCOMPARE(Tree({home.path()}), before);
+        QCOMPARE(Snapshot({home.path()}), before);
     }
 
     void policiesForceTheExtensionInAndUninstallLeavesNoTrace() {
@@ -104,7 +86,7 @@ private Q_SLOTS:
             QVERIFY(debian.open(QIODevice::WriteOnly));
             debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
         }
-        const QStringList before = Tree(SystemFolders());
+        const QByteArray before = Snapshot(SystemFolders());
         QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}), 0);
         const QJsonObject policy = ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s);
         QVERIFY(policy[u"ExtensionInstallForcelist"][0].toString().startsWith(
@@ -122,7 +104,7 @@ private Q_SLOTS:
         QVERIFY(!ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s)
                      .contains(u"IncognitoModeAvailability"_s));
         QCOMPARE(Tool({u"uninstall"_s, u"--system"_s}), 0);
-        QCOMPARE(Tree(SystemFolders()), before);
+        QCOMPARE(Snapshot(SystemFolders()), before);
     }
 };
 
