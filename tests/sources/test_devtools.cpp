@@ -62,8 +62,10 @@ class DevToolsTest final : public QObject {
 
 private Q_SLOTS:
     // {title as listed, URL, title read}: own entities are unescaped once; a title that is
-    // only the URL as the browser shows it is no title.
-    void titlesAreUnescapedOnceAndUrlStandInsAreEmpty() {
+    // only the URL as the browser shows it is no title. Only a JSON list is a list, but odd
+    // JSON a browser may send is read: a byte-order mark, a lone surrogate, a raw control
+    // character, a number beyond 64 bits.
+    void targetListsAreReadAsTheBrowserMeansThem() {
         const QString p = u"http://h.test/p"_s;
         for (const auto& [raw, url, title] : QList<std::array<QString, 3>>{
                  {u"&#39;&amp;&lt;&gt;&quot;"_s, p, u"'&<>\""_s},
@@ -78,22 +80,12 @@ private Q_SLOTS:
                          read->front() == (DevToolsTarget{{}, u"page"_s, title, url}),
                      qPrintable(raw));
         }
-    }
-
-    void onlyAJsonListIsATargetList() {
-        for (const QByteArray& answer :
-             {""_ba, "<html>hello</html>"_ba, "{\"id\":\"A\"}"_ba, "[{\"id\":\"A\",\"ty"_ba,
-              QByteArray("\xff\xfe\x00[]", 5), QByteArray(100000, '[') + QByteArray(100000, ']')})
+        for (const QByteArray& answer : {"{\"id\":\"A\"}"_ba, "[{\"id\":\"A\",\"ty"_ba,
+                                         QByteArray(100000, '[') + QByteArray(100000, ']')})
             QVERIFY2(!DecodeTargetList(answer), answer.left(20).constData());
-        const auto targets = DecodeTargetList(
-            R"([1, "page", null, [], {"id": 5, "type": ["page"], "title": {}}, {"type": "page"}])");
-        QVERIFY(targets);
-        QCOMPARE(*targets, (std::vector<DevToolsTarget>{{}, {{}, u"page"_s, {}, {}}}));
-        // Odd but readable: a byte-order mark, a lone surrogate, a raw control character, a
-        // number beyond 64 bits.
         for (const QByteArray& odd :
              {"\xef\xbb\xbf[{\"id\":\"A\"}]"_ba, "[{\"id\":\"A\",\"title\":\"\\ud800\x01\"}]"_ba,
-              "[123456789012345678901234, {\"id\":\"A\"}]"_ba}) {
+              "[123456789012345678901234, {\"type\":[], \"id\":\"A\"}]"_ba}) {
             const auto read = DecodeTargetList(odd);
             QVERIFY2(read && read->back().id == u"A"_s, odd.constData());
         }

@@ -3,11 +3,9 @@
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,19 +23,13 @@ QJsonObject ReadJson(const QString& path) {
                                           : QJsonObject();
 }
 
-int Tool(const QStringList& arguments, const QString& home = QString()) {
-    QProcess tool;
-    if (!home.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, home);
-        environment.insert(u"PATH"_s, home + u"/bin"_s);
-        environment.remove(u"XDG_CONFIG_HOME"_s);
-        tool.setProcessEnvironment(environment);
-    }
-    tool.start(QCoreApplication::applicationDirPath() + u"/../tools/winwarden-browser"_s,
-               arguments);
-    tool.waitForFinished(20000);
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+// winwarden-browser for a user whose home is `home`.
+int Tool(const QStringList& arguments, const QString& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home);
+    environment.insert(u"PATH"_s, home + u"/bin"_s);
+    environment.remove(u"XDG_CONFIG_HOME"_s);
+    return BrowserTool(arguments, environment);
 }
 
 QString Host() {
@@ -87,7 +79,9 @@ private Q_SLOTS:
             debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
         }
         const QByteArray before = Snapshot(SystemFolders());
-        QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}), 0);
+        QCOMPARE(
+            BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}),
+            0);
         const QJsonObject policy = ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s);
         QVERIFY(policy[u"ExtensionInstallForcelist"][0].toString().startsWith(
             QLatin1StringView(kBridgeChromiumId) + u';'));
@@ -100,10 +94,10 @@ private Q_SLOTS:
                 QJsonValue(u"force_installed"_s));
         }
         // Installing again replaces the first install; uninstall then leaves no trace.
-        QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);
+        QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);
         QVERIFY(!ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s)
                      .contains(u"IncognitoModeAvailability"_s));
-        QCOMPARE(Tool({u"uninstall"_s, u"--system"_s}), 0);
+        QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(Snapshot(SystemFolders()), before);
     }
 };
