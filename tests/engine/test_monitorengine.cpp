@@ -55,7 +55,8 @@ private Q_SLOTS:
         QTest::newRow("half") << std::optional(u"禁"_s) << 1 << 0;
         QTest::newRow("null") << std::optional<QString>() << 1 << 0;
     }
-    // Close requests at every cycle while the window stays open; the flag is reported as held.
+    // Close requests at every cycle while the window stays open, none once the browser cannot
+    // be read; the flag is reported as held.
     void blockingDependsOnHowTheFlagBegins() {
         QFETCH(std::optional<QString>, flag);
         QFETCH(int, pages);
@@ -69,6 +70,9 @@ private Q_SLOTS:
             QCOMPARE(m->source->CloseRequestsFor(title), tick * closes);
             QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, flag, url}}));
         }
+        m->source->SetUnreadable(true); // nothing of the last pass is acted on again
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(title), 2 * closes);
         QCOMPARE(m_seen.first(), title + u'|' + flag.value_or(QString()) + u'|' + url);
     }
 
