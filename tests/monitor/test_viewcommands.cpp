@@ -1,5 +1,5 @@
-// The list commands against a real rule database, with monitor ticks arriving while the flag
-// dialog or a box is open.
+// The live list as the monitor fills it and the list commands, against a real rule database
+// and a fake browser, with monitor ticks arriving while the flag dialog or a box is open.
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "tests/support/modalanswer.h"
@@ -27,8 +27,11 @@ class TestViewCommands final : public QObject {
     // "%2" in every title: texts put together with arg() must leave it alone.
     static QString Title(int n) { return u"页面%1 %2"_s.arg(n); }
     static QString Url(int n) { return u"https://page%1.test/"_s.arg(n); }
+    static QString Live(QString t, QString flag, QString url) {
+        return t + text::kCaptionSuffix + u'|' + flag + u'|' + url;
+    }
     static QString Row(int n, const QString& flag = u"通过"_s) {
-        return Title(n) + text::kCaptionSuffix + u'|' + flag + u'|' + Url(n);
+        return Live(Title(n), flag, Url(n));
     }
     static QString ConfirmBox(int n) {
         return u"系统提示|4|取消/确定|窗口名："_s + Title(n) + text::kCaptionSuffix +
@@ -78,6 +81,40 @@ class TestViewCommands final : public QObject {
 
 private Q_SLOTS:
     void init() { m = std::make_unique<ViewRig>(); }
+
+    // Each window once, with the flag its rule holds when it is listed: a page recorded in
+    // this cycle "通过", a blocked one "禁止", anything else the stored text. The flag dialog
+    // opens on that flag, and OK without a change keeps it.
+    void rowsShowTheFlagTheirRuleHolds() {
+        m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        m->db.insert(u"怪页"_s, u"待定"_s, u"http://odd/"_s);
+        m->source->SetPages({u"新页"_s, u"http://new/"_s, u"坏页"_s, u"http://bad/"_s, u"怪页"_s,
+                             u"http://odd/"_s, u"新页"_s, u"http://again/"_s});
+        m->view.OnStart();
+        for (int tick = 0; tick < 2; ++tick) {
+            m->Tick();
+            QCOMPARE(m->Rows(), (QStringList{Live(u"新页"_s, u"通过"_s, u"http://new/"_s),
+                                             Live(u"坏页"_s, u"禁止"_s, u"http://bad/"_s),
+                                             Live(u"怪页"_s, u"待定"_s, u"http://odd/"_s)}));
+        }
+        List()->selectRow(1);
+        Run(&CWinwardenView::OnListDblClk, {Click(kOk)});
+        QCOMPARE(m_seen.section(u'|', 1, 1) + m->Cell(1, 1), u"禁止禁止"_s);
+        QCOMPARE(m->db.exec(u"SELECT 是否禁止 FROM 窗口名表 WHERE 窗口名称='坏页'"_s), u"禁止"_s);
+        // Another program blocks a listed page: its row says so at the next cycle.
+        m->db.exec(u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE 窗口名称='新页'"_s);
+        m->Tick();
+        QCOMPARE(m->Rows().first(), Live(u"新页"_s, u"禁止"_s, u"http://new/"_s));
+    }
+
+    // A title of any length is drawn cut, and kept whole for the dialog and the commands.
+    void longCaptionsAreDrawnCut() {
+        const QString title(100000, u'长');
+        m->source->SetPages({title, u"http://long/"_s});
+        m->Tick();
+        QCOMPARE(m->Cell(0, 0), title + text::kCaptionSuffix);
+        QVERIFY(List()->item(0, 0)->text().size() <= CWinwardenView::kMaxDrawnChars + 1);
+    }
 
     // A rule list, monitoring off: the lowest selected row is edited; OK without a change still
     // writes; a delete removes every rule with the row's URL; a refusing store is reported.
