@@ -14,26 +14,17 @@ namespace winwarden {
 
 namespace {
 
-// What the contract needs of one kind of source.
-class SourceRig {
-public:
-    virtual ~SourceRig() = default;
-    virtual BrowserSource& Source() = 0;
-    // Opens a page titled `title` (empty: untitled); the URL the source will report for it.
-    virtual QString OpenPage(const QString& title) = 0;
-    // From now on no browser of the source answers.
-    virtual void SilenceBrowsers() = 0;
-};
-
 // What every browser source must do: pages appear with their titles and URLs, the order holds
 // between passes, a close request makes a window go, a second one is harmless, and a pass with
-// no browser answering reads nothing.
-void CheckBrowserSourceContract(SourceRig& rig) {
-    BrowserSource& source = rig.Source();
+// no browser answering reads nothing. `openPage` opens a page titled as given (empty: untitled)
+// and says the URL the source will report for it; after `silence` no browser answers.
+void CheckBrowserSourceContract(BrowserSource& source,
+                                const std::function<QString(const QString&)>& openPage,
+                                const std::function<void()>& silence) {
     const QStringList titles{u"O'Brien & <Sons> \"q\""_s, u"测试页 100%"_s, QString()};
     QStringList urls;
     for (const QString& title : titles)
-        urls.append(rig.OpenPage(title));
+        urls.append(openPage(title));
     BrowserPass pass;
     const auto page = [&pass](const QString& url) -> const BrowserWindow* {
         const auto found = std::find_if(pass.windows.begin(), pass.windows.end(), [&](auto& w) {
@@ -66,57 +57,38 @@ void CheckBrowserSourceContract(SourceRig& rig) {
     QTest::qWait(200);
     QVERIFY(handles(source.TakePass()).contains(kept));
 
-    rig.SilenceBrowsers();
+    silence();
     const BrowserPass silent = source.TakePass();
     QVERIFY(!silent.Read() && silent.windows.empty());
 }
 
 } // namespace
 
-class FakeRig final : public SourceRig {
-public:
-    BrowserSource& Source() override { return m_source; }
-    QString OpenPage(const QString& title) override {
-        m_pages << title << u"https://fake.test/%1"_s.arg(m_pages.size());
-        m_source.SetPages(m_pages);
-        return m_pages.back();
-    }
-    void SilenceBrowsers() override { m_source.SetUnreadable(true); }
-
-private:
-    test::FakeBrowserSource m_source;
-    QStringList m_pages;
-};
-
-class ChromiumRig final : public SourceRig {
-public:
-    BrowserSource& Source() override { return *m_source; }
-    QString OpenPage(const QString& title) override {
-        return m_chromium.OpenTab(HtmlPageUrl(title)).isEmpty() ? QString() : HtmlPageUrl(title);
-    }
-    void SilenceBrowsers() override {
-        qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toUtf8());
-    }
-    HeadlessChromium m_chromium;
-
-private:
-    const std::unique_ptr<BrowserSource> m_source = MakeDevToolsSource();
-};
-
 class SourceContractTest final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void fakeSource() {
-        FakeRig rig;
-        CheckBrowserSourceContract(rig);
+        test::FakeBrowserSource source;
+        QStringList pages;
+        const auto open = [&](const QString& title) {
+            pages << title << u"https://fake.test/%1"_s.arg(pages.size());
+            source.SetPages(pages);
+            return pages.back();
+        };
+        CheckBrowserSourceContract(source, open, [&] { source.SetUnreadable(true); });
     }
 
     void devToolsSourceOnARealChromium() {
-        ChromiumRig rig;
-        QVERIFY2(rig.m_chromium.Start(), qPrintable(rig.m_chromium.Error()));
-        qputenv("WINWARDEN_DEVTOOLS", rig.m_chromium.Endpoint().toUtf8());
-        CheckBrowserSourceContract(rig);
+        HeadlessChromium chromium;
+        QVERIFY2(chromium.Start(), qPrintable(chromium.Error()));
+        qputenv("WINWARDEN_DEVTOOLS", chromium.Endpoint().toUtf8());
+        const auto open = [&](const QString& title) {
+            return chromium.OpenTab(HtmlPageUrl(title)).isEmpty() ? QString() : HtmlPageUrl(title);
+        };
+        CheckBrowserSourceContract(*MakeDevToolsSource(), open, [] {
+            qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toUtf8());
+        });
     }
 };
 
