@@ -160,25 +160,23 @@ private Q_SLOTS:
     }
 
     // A page controls the addresses of its frames: a list of several megabytes is still read,
-    // each absurd text cut on its own, and no count of other targets hides a page.
+    // and each absurd text is cut on its own (no count of other windows hides a page either:
+    // engine.test_monitorengine).
     void hugeAndLongListsStillShowTheirPages() {
         const QString fragment(1200 * 1024, u'f');
         const QByteArray page = R"({"id":"P","type":"page","title":"Last","url":"http://p/"})";
-        QByteArray frames = "[", many = "[";
+        QByteArray frames = "[";
         for (const QString& id : {u"F0"_s, u"F1"_s})
             frames += uR"({"id":"%1","type":"iframe","url":"%2","devtoolsFrontendUrl":"%2"},)"_s
                           .arg(id, u"http://localhost:1/"_s + id + u'#' + fragment)
                           .toLatin1();
-        for (int i = 0; i < 1499; ++i)
-            many += "{\"type\":\"service_worker\",\"id\":\"W" + QByteArray::number(i) + "\"},";
         const FakeEndpoint huge(FakeEndpoint::Answer(200, frames + page + ']'));
-        const FakeEndpoint lots(FakeEndpoint::Answer(200, many + page + ']'));
-        qputenv("WINWARDEN_DEVTOOLS", (huge.Endpoint() + u',' + lots.Endpoint()).toUtf8());
+        qputenv("WINWARDEN_DEVTOOLS", huge.Endpoint().toUtf8());
         const BrowserPass pass = MakeDevToolsSource()->TakePass();
         BrowserSnapshot snapshot;
         TakeBrowserSnapshot(ShellWindows(pass), snapshot);
-        QCOMPARE(snapshot.count, 3 + 1500);
-        QVERIFY(snapshot.titles[2] == u"Last"_s && snapshot.titles.back() == u"Last"_s);
+        QCOMPARE(snapshot.count, 3);
+        QCOMPARE(snapshot.titles[2], u"Last"_s);
 
         const QJsonObject absurd{{u"id"_s, QString(kMaxIdChars + 1, u'i')},
                                  {u"title"_s, QString(kMaxTitleChars + 1, u't')},
