@@ -41,8 +41,6 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
     // The menu item that sends the command, or null.
     QAction* MenuAction(int commandId) const { return m_menuActions.value(commandId); }
-    // What the status bar's message pane shows.
-    QString MessageText() const;
 
     // Brings the window back from the tray or from being minimised, as big as it was, and
     // activates it.

@@ -108,10 +108,6 @@ void CMainFrame::UpdateBarChecks() {
     }
 }
 
-QString CMainFrame::MessageText() const {
-    return m_messagePane->text();
-}
-
 void CMainFrame::SetMessageText(const QString& text) {
     m_messagePane->setText(text);
 }

@@ -1,5 +1,6 @@
-// The real program on a private X server with openbox and trayer as the tray: minimising leaves
-// only the tray icon, and a double-click on it or a second start brings the window back.
+// The real program on a private X server with openbox and trayer as the tray: without its rule
+// database it says so in a box and creates nothing; minimising leaves only the tray icon, and a
+// double-click on it or a second start brings the window back.
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,6 +24,14 @@ wait_until() { for i in $(seq 100); do eval "$1" >/dev/null 2>&1 && return; slee
 wait_until "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"
 trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 & tray=$!
 wait_until "xdotool search --onlyvisible --name '^panel$'"
+missing() { # a key press answers the box; a program that never shows it is ended
+    mkdir "$3/empty"; (cd "$3/empty" && exec "$program" 2>"$3/missing.log") & app=$!
+    timeout 20 xdotool search --sync --onlyvisible --name '^winwarden$' windowfocus --sync &&
+        xdotool key Return || kill $app
+    wait $app
+    echo "missing: $? $(ls -A "$3/empty" | wc -l)" \
+        "$(grep -c "winwarden-db create '$3/empty/winwarden.mdb'" "$3/missing.log")"
+}
 "$2" create winwarden.mdb >/dev/null
 start() {
     "$program" 2>>"$log" & app=$!
@@ -53,6 +62,7 @@ second_start() { # from elsewhere, the database named by its full path
     echo "second start: $? $(shown) $(state)"
 }
 crash() { kill -9 $app && wait $app; }
+missing
 start
 eval "$4"
 )sh";
@@ -63,6 +73,7 @@ class TestDesktop final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Without rules: status -1, nothing made, the command that makes them on standard error.
     // Out of the tray the window comes back normal or maximised. A second copy for the same
     // rules ends at once with status 0, the first one shown again; after a crash, the socket
     // left behind is taken over by the next copy.
@@ -84,7 +95,8 @@ private Q_SLOTS:
         const QString started = u"started: winwarden|浏览哨兵 - winwarden| normal\n"_s,
                       minimised = u"minimised: winwarden|\n"_s;
         QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()).trimmed(),
-                 started + minimised + u"restored: winwarden|浏览哨兵 - winwarden| normal\n"_s +
+                 u"missing: 255 0 1\n"_s + started + minimised +
+                     u"restored: winwarden|浏览哨兵 - winwarden| normal\n"_s +
                      u"maximised: max\n"_s + minimised +
                      u"restored: winwarden|浏览哨兵 - winwarden| max\n"_s + minimised +
                      u"second start: 0 winwarden|浏览哨兵 - winwarden| max\n"_s + started +

@@ -26,23 +26,13 @@ QString ExtensionFolder() {
     return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../../extension"_s);
 }
 
-int Tool(const QStringList& arguments,
-         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    tool.start(QCoreApplication::applicationDirPath() + u"/../tools/winwarden-browser"_s,
-               arguments);
-    tool.waitForFinished(20000);
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
-}
-
 int InstallForEveryone(const QStringList& options) {
-    return Tool(QStringList{u"install"_s, u"--system"_s, u"--host"_s,
-                            QFileInfo(HostProgram()).canonicalFilePath()} +
-                options);
+    return BrowserTool(QStringList{u"install"_s, u"--system"_s, u"--host"_s,
+                                   QFileInfo(HostProgram()).canonicalFilePath()} +
+                       options);
 }
 
-QProcessEnvironment FirefoxEnvironment(const BridgeBrowser& firefox) {
+QProcessEnvironment FirefoxEnvironment(const BrowserProcess& firefox) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"HOME"_s, firefox.Path(u"home"_s));
     environment.insert(u"MOZ_HEADLESS"_s, u"1"_s);
@@ -51,8 +41,8 @@ QProcessEnvironment FirefoxEnvironment(const BridgeBrowser& firefox) {
 }
 
 // Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed.
-bool StartFirefox(BridgeBrowser& firefox, const QByteArray& prefs = {}) {
-    return firefox.WritePages() &&
+bool StartFirefox(BrowserProcess& firefox, const QByteArray& prefs = {}) {
+    return WritePages(firefox) &&
            WriteFile(firefox.Path(u"profile/user.js"_s),
                      prefs + "user_pref(\"dom.disable_open_during_load\", false);\n"
                              "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
@@ -65,29 +55,35 @@ bool StartFirefox(BridgeBrowser& firefox, const QByteArray& prefs = {}) {
                          FirefoxEnvironment(firefox));
 }
 
-// The browser's hello and its tab showing `page`, as a stand-in that then leaves for the bridge.
-void Greet(const QString& page, QJsonObject* hello, QJsonObject* tab) {
-    FakeWinwarden stand;
-    QVERIFY(stand.Listen(BridgeSocketPath()));
-    const auto greeted = [&] {
-        for (const QJsonObject& message : stand.Messages()) {
-            if (!message[u"install"].toString().isEmpty())
-                *hello = message;
-            for (const QJsonValue& entry : message[u"tabs"].toArray())
-                if (entry[u"url"] == page)
-                    *tab = entry.toObject();
-        }
-        return !hello->isEmpty() && !tab->isEmpty();
-    };
-    QVERIFY2(QTest::qWaitFor(greeted, 30000), "no hello, or no tab with the page");
-}
-
-// Once connected, the browser is not reported as running without the extension.
-void NotReportedOnceConnected() {
-    using namespace std::chrono_literals;
-    const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
-    QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 10000));
-    QCOMPARE(source->TakePass().notices, std::vector<QString>{});
+// The extension says the administrator installed it, the opener's tab is (or is not) private,
+// the browser is not reported as running without the extension, and the pages are recorded
+// and blocked. The first messages go to a stand-in that then leaves for the bridge.
+void CheckPolicyRun(const BrowserProcess& browser, bool incognito) {
+    QJsonObject hello, tab;
+    {
+        FakeWinwarden stand;
+        QVERIFY(stand.Listen(BridgeSocketPath()));
+        const auto greeted = [&] {
+            for (const QJsonObject& message : stand.Messages()) {
+                if (!message[u"install"].toString().isEmpty())
+                    hello = message;
+                for (const QJsonValue& entry : message[u"tabs"].toArray())
+                    if (entry[u"url"] == browser.Url(u"pages/opener.html"_s))
+                        tab = entry.toObject();
+            }
+            return !hello.isEmpty() && !tab.isEmpty();
+        };
+        QVERIFY2(QTest::qWaitFor(greeted, 30000), "no hello, or no tab with the page");
+    }
+    QCOMPARE(hello[u"install"].toString(), u"admin"_s);
+    QCOMPARE(tab[u"incognito"], QJsonValue(incognito));
+    {
+        using namespace std::chrono_literals;
+        const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 10000));
+        QCOMPARE(source->TakePass().notices, std::vector<QString>{});
+    }
+    RecordAndBlock(browser);
 }
 
 } // namespace
@@ -98,8 +94,8 @@ class TestE2ePolicy final : public QObject {
 private Q_SLOTS:
     void chromiumWithTheExtensionLoaded() {
         RuntimeFolder runtime;
-        BridgeBrowser chromium;
-        QVERIFY(chromium.WritePages());
+        BrowserProcess chromium;
+        QVERIFY(WritePages(chromium));
         const QJsonObject manifest{{u"name"_s, u"net.winwarden.host"_s},
                                    {u"description"_s, u"winwarden"_s},
                                    {u"type"_s, u"stdio"_s},
@@ -119,9 +115,11 @@ private Q_SLOTS:
         if (!QFileInfo(kFirefox).isExecutable())
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
-        BridgeBrowser firefox;
+        BrowserProcess firefox;
         QVERIFY(QDir().mkpath(firefox.Path(u"home/.mozilla"_s)));
-        QCOMPARE(Tool({u"install"_s, u"--host"_s, HostProgram()}, FirefoxEnvironment(firefox)), 0);
+        QCOMPARE(
+            BrowserTool({u"install"_s, u"--host"_s, HostProgram()}, FirefoxEnvironment(firefox)),
+            0);
         QVERIFY(WriteFile(firefox.Path(u"profile/extensions/winwarden@winwarden.net"_s),
                           ExtensionFolder().toUtf8()));
         const QJsonObject allowed{
@@ -141,18 +139,13 @@ private Q_SLOTS:
     void chromiumGetsTheExtensionByPolicyAndNoIncognito() {
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({u"--no-incognito"_s}), 0);
-        BridgeBrowser chromium;
-        QVERIFY(chromium.WritePages());
+        BrowserProcess chromium;
+        QVERIFY(WritePages(chromium));
         QStringList flags = HeadlessChromiumFlags(chromium);
         flags.removeAll(u"--disable-background-networking"_s);
         QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
                                flags << u"--incognito"_s << chromium.Url(u"pages/opener.html"_s)));
-        QJsonObject hello, tab;
-        Greet(chromium.Url(u"pages/opener.html"_s), &hello, &tab);
-        QCOMPARE(hello[u"install"].toString(), u"admin"_s);
-        QCOMPARE(tab[u"incognito"], QJsonValue(false));
-        NotReportedOnceConnected();
-        RecordAndBlock(chromium);
+        CheckPolicyRun(chromium, false);
     }
 
     void firefoxGetsTheAddOnByPolicyForPrivateWindows() {
@@ -160,14 +153,9 @@ private Q_SLOTS:
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({}), 0);
-        BridgeBrowser firefox;
+        BrowserProcess firefox;
         QVERIFY(StartFirefox(firefox));
-        QJsonObject hello, tab;
-        Greet(firefox.Url(u"pages/opener.html"_s), &hello, &tab);
-        QCOMPARE(hello[u"install"].toString(), u"admin"_s);
-        QCOMPARE(tab[u"incognito"], QJsonValue(true));
-        NotReportedOnceConnected();
-        RecordAndBlock(firefox);
+        CheckPolicyRun(firefox, true);
     }
 };
 

@@ -19,8 +19,7 @@ namespace {
 constexpr int kTitles = 500;
 
 // A monitor engine with a fake browser on a thread of its own, so that stations run at once.
-class Station final {
-public:
+struct Station final {
     explicit Station(const QString& database) {
         m_context.moveToThread(&m_thread);
         m_thread.start();
@@ -39,18 +38,13 @@ public:
     template <typename Work> void Do(Work work) {
         QMetaObject::invokeMethod(&m_context, work, Qt::BlockingQueuedConnection);
     }
-    void Tick() { QMetaObject::invokeMethod(m_engine, &MonitorEngine::OnTimer); }
-    int Cycles() const { return m_cycles; }
     QString Failure() {
         QString failure;
         Do([&] { failure = m_engine->Status().storeFailure; });
         return failure;
     }
-    MonitorEngine& Engine() { return *m_engine; }
 
     FakeBrowserSource* source = new FakeBrowserSource; // owned by the engine
-
-private:
     QThread m_thread;
     QObject m_context;
     MonitorEngine* m_engine = nullptr;
@@ -61,37 +55,29 @@ private:
 
 class TestSharedRules final : public QObject {
     Q_OBJECT
-    std::optional<PgServer> m_server;
-    std::unique_ptr<PgRuleDb> m_db;
 
     // One tick on every station at once, waited for with its close requests.
     static void TickAll(const std::vector<Station*>& stations) {
         std::vector<int> before;
         for (Station* station : stations) {
-            before.push_back(station->Cycles());
-            station->Tick();
+            before.push_back(station->m_cycles);
+            QMetaObject::invokeMethod(station->m_engine, &MonitorEngine::OnTimer);
         }
         for (size_t i = 0; i < stations.size(); ++i) {
-            QTRY_VERIFY_WITH_TIMEOUT(stations[i]->Cycles() > before[i], 20000);
-            stations[i]->Do([station = stations[i]] { station->Engine().WaitForCloseRequests(); });
+            QTRY_VERIFY_WITH_TIMEOUT(stations[i]->m_cycles > before[i], 20000);
+            stations[i]->Do([s = stations[i]] { s->m_engine->WaitForCloseRequests(); });
         }
     }
-    QString CountAndDistinct() {
-        return m_db->exec(u"SELECT count(*) || ' ' || count(DISTINCT 窗口名称) FROM 窗口名表"_s);
-    }
-private Q_SLOTS:
-    void initTestCase() {
-        m_server.emplace();
-        m_db = std::make_unique<PgRuleDb>(*m_server, true);
-    }
-    void cleanupTestCase() {
-        m_db.reset();
-        m_server.reset();
-    }
 
+private Q_SLOTS:
     // One rule per title met by three stations at once; a block set at one closes it at all.
     void stationsShareOneRuleList() {
-        Station one(m_db->name()), two(m_db->name()), three(m_db->name());
+        PgServer server;
+        PgRuleDb db(server, true);
+        const auto countAndDistinct = [&] {
+            return db.exec(u"SELECT count(*) || ' ' || count(DISTINCT 窗口名称) FROM 窗口名表"_s);
+        };
+        Station one(db.name()), two(db.name()), three(db.name());
         const std::vector<Station*> stations{&one, &two, &three};
         QStringList pages;
         for (int i = 0; i < kTitles; ++i)
@@ -107,21 +93,21 @@ private Q_SLOTS:
         for (int round = 0; round < 5 && failing(); ++round)
             TickAll(stations);
         QVERIFY(!failing());
-        QCOMPARE(CountAndDistinct(), u"%1 %1"_s.arg(kTitles));
+        QCOMPARE(countAndDistinct(), u"%1 %1"_s.arg(kTitles));
 
         const QString title = pages[14], url = pages[15];
-        one.Do([&] { QCOMPARE(one.Engine().Store().SetFlagByUrl(kFlagBlock, url), 1); });
+        one.Do([&] { QCOMPARE(one.m_engine->Store().SetFlagByUrl(kFlagBlock, url), 1); });
         TickAll(stations);
         for (Station* station : stations) {
             QCOMPARE(station->source->CloseRequestsFor(title), 1);
             QCOMPARE(station->source->CloseRequests().size(), 1);
         }
-        QCOMPARE(CountAndDistinct(), u"%1 %1"_s.arg(kTitles));
+        QCOMPARE(countAndDistinct(), u"%1 %1"_s.arg(kTitles));
 
         // With the server away a station says so once and does not hang; back, it catches up.
         std::atomic<int> reports{0};
-        one.Do([&] { connect(&one.Engine(), &MonitorEngine::storeFailed, [&] { ++reports; }); });
-        m_server->Stop();
+        one.Do([&] { connect(one.m_engine, &MonitorEngine::storeFailed, [&] { ++reports; }); });
+        server.Stop();
         one.source->SetPages(pages + QStringList{u"新页"_s, u"http://new/"_s});
         QElapsedTimer clock;
         clock.start();
@@ -131,12 +117,12 @@ private Q_SLOTS:
         QCOMPARE(reports.load(), 1);
         QVERIFY(one.Failure().contains(u"监视时读取窗口规则失败"_s));
         QCOMPARE(one.source->CloseRequestsFor(title), 1);
-        m_server->Start();
+        server.Start();
         TickAll({&one});
         QCOMPARE(one.Failure(), QString());
         QCOMPARE(one.source->CloseRequestsFor(title), 2);
         RuleStore check;
-        check.Open(m_db->name());
+        check.Open(db.name());
         QCOMPARE(check.FindByName(u"新页"_s)->url, u"http://new/"_s);
     }
 };

@@ -9,6 +9,7 @@
 #include "tests/support/fakeendpoint.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -61,20 +62,17 @@ class DevToolsTest final : public QObject {
 
 private Q_SLOTS:
     // {title as listed, URL, title read}: own entities are unescaped once; a title that is
-    // only the URL as the browser shows it is no title.
-    void titlesAreUnescapedOnceAndUrlStandInsAreEmpty() {
+    // only the URL as the browser shows it is no title. Only a JSON list is a list, but odd
+    // JSON a browser may send is read: a byte-order mark, a lone surrogate, a raw control
+    // character, a number beyond 64 bits.
+    void targetListsAreReadAsTheBrowserMeansThem() {
         const QString p = u"http://h.test/p"_s;
         for (const auto& [raw, url, title] : QList<std::array<QString, 3>>{
                  {u"&#39;&amp;&lt;&gt;&quot;"_s, p, u"'&<>\""_s},
                  {u"&amp;amp;&amp;#39;"_s, p, u"&amp;&#39;"_s},
                  {u"&#40;&AMP;&amp &lt &"_s, p, u"&#40;&AMP;&amp &lt &"_s},
-                 {u"&&lt;;&gt;&amp;&"_s, p, u"&<;>&&"_s},
                  {u"h.test:87/e"_s, u"http://u:p@h.test:87/e"_s, {}},
                  {u"h/测 ?q= x"_s, u"http://h/%E6%B5%8B%20?q=%20x"_s, {}},
-                 {u"data:,&lt;b&gt;%2F"_s, u"data:,%3Cb%3E%2F"_s, {}},
-                 {u"about:blank"_s, u"about:blank"_s, {}},
-                 {u"https://h.test"_s, u"https://h.test/"_s, {}},
-                 {u"page.html"_s, u"file:///tmp/page.html"_s, {}},
                  {u"h.test"_s, u"https://h.test/"_s, u"h.test"_s}}) {
             const QJsonObject target{{u"type"_s, u"page"_s}, {u"title"_s, raw}, {u"url"_s, url}};
             const auto read = DecodeTargetList(QJsonDocument(QJsonArray{target}).toJson());
@@ -82,46 +80,20 @@ private Q_SLOTS:
                          read->front() == (DevToolsTarget{{}, u"page"_s, title, url}),
                      qPrintable(raw));
         }
-    }
-
-    void onlyAJsonListIsATargetList() {
-        for (const QByteArray& answer :
-             {""_ba, "<html>hello</html>"_ba, "{\"id\":\"A\"}"_ba, "[{\"id\":\"A\",\"ty"_ba,
-              QByteArray("\xff\xfe\x00[]", 5), QByteArray(100000, '[') + QByteArray(100000, ']')})
+        for (const QByteArray& answer : {"{\"id\":\"A\"}"_ba, "[{\"id\":\"A\",\"ty"_ba,
+                                         QByteArray(100000, '[') + QByteArray(100000, ']')})
             QVERIFY2(!DecodeTargetList(answer), answer.left(20).constData());
-        const auto targets = DecodeTargetList(
-            R"([1, "page", null, [], {"id": 5, "type": ["page"], "title": {}}, {"type": "page"}])");
-        QVERIFY(targets);
-        QCOMPARE(*targets, (std::vector<DevToolsTarget>{{}, {{}, u"page"_s, {}, {}}}));
-        // Odd but readable: a byte-order mark, a lone surrogate, a raw control character, a
-        // number beyond 64 bits.
         for (const QByteArray& odd :
              {"\xef\xbb\xbf[{\"id\":\"A\"}]"_ba, "[{\"id\":\"A\",\"title\":\"\\ud800\x01\"}]"_ba,
-              "[123456789012345678901234, {\"id\":\"A\"}]"_ba}) {
+              "[123456789012345678901234, {\"type\":[], \"id\":\"A\"}]"_ba}) {
             const auto read = DecodeTargetList(odd);
             QVERIFY2(read && read->back().id == u"A"_s, odd.constData());
         }
     }
 
-    void onlyLoopbackHostsAndPortsAreWatched() {
-        const QStringList standard{u"127.0.0.1:9222"_s};
-        for (const QString& value : {QString(), u" "_s, u"127.0.0.1:9222,, 127.0.0.1:9222 ,"_s})
-            QCOMPARE(ParseDevToolsEndpoints(value).endpoints, standard);
-        const QString loopback =
-            u"127.0.0.1:9222,localhost:9333,[::1]:9444,127.8.9.10:1,LocalHost:65535"_s;
-        QCOMPARE(ParseDevToolsEndpoints(loopback).endpoints, loopback.split(u','));
-        const QString refused =
-            u"10.0.0.1:9222,example.com:9222,127.1:9222,[::ffff:127.0.0.1]:9222,::1:9222,0.0.0.0:9222,128.0.0.1:9222,127.0.0.1:0,127.0.0.1:65536,127.0.0.1:http,127.0.0.1:,localhost:9222:1"_s;
-        const DevToolsEndpoints parsed = ParseDevToolsEndpoints(refused + u",127.0.0.1:9223"_s);
-        QCOMPARE(parsed.endpoints, QStringList{u"127.0.0.1:9223"_s});
-        QStringList entries;
-        for (const RefusedEndpoint& entry : parsed.refused)
-            entries.append(entry.reason.isEmpty() ? QString() : entry.entry);
-        QCOMPARE(entries, refused.split(u','));
-    }
-
-    // Port files are read afresh on every listing; a refused entry is reported only once. A FIFO
-    // is refused at once: opening it to read would block until someone writes to it.
+    // Only loopback hosts are watched. Port files are read afresh on every listing; a refused
+    // entry is reported only once. A FIFO is refused at once: opening it to read would block
+    // until someone writes to it.
     void activePortFilesAndRefusals() {
         const auto write = [](const QString& path, const QByteArray& content) {
             QFile file(path);
@@ -134,8 +106,11 @@ private Q_SLOTS:
         QVERIFY(write(good, "41234\n/devtools/browser/x\n") && write(bad, "x\n41234\n"));
         QVERIFY(QDir(dir.path()).mkdir(u"fifo"_s) &&
                 ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        qputenv("WINWARDEN_DEVTOOLS",
-                u"10.9.9.9:1,127.0.0.1:9,%1,%2,/no/port,%3"_s.arg(bad, good, fifo).toUtf8());
+        qputenv(
+            "WINWARDEN_DEVTOOLS",
+            u"10.9.9.9:1,example.com:1,[::ffff:127.0.0.1]:1,0.0.0.0:1,"
+            "127.0.0.1:0,127.0.0.1:9,[::1]:8,,127.0.0.1:9,%1,%2,/no/port,%3"_s.arg(bad, good, fifo)
+                .toUtf8());
         QStringList first;
         QStringList second;
         const QByteArray log = StandardErrorOf([&] {
@@ -143,9 +118,9 @@ private Q_SLOTS:
             write(good, "41235\n");
             second = WatchedDevToolsEndpoints();
         });
-        QCOMPARE(first, QStringList({u"127.0.0.1:9"_s, u"127.0.0.1:41234"_s}));
-        QCOMPARE(second, QStringList({u"127.0.0.1:9"_s, u"127.0.0.1:41235"_s}));
-        QCOMPARE(log.count("WINWARDEN_DEVTOOLS entry"), 4); // one for each refused
+        QCOMPARE(first, QStringList({u"127.0.0.1:9"_s, u"[::1]:8"_s, u"127.0.0.1:41234"_s}));
+        QCOMPARE(second, QStringList({u"127.0.0.1:9"_s, u"[::1]:8"_s, u"127.0.0.1:41235"_s}));
+        QCOMPARE(log.count("WINWARDEN_DEVTOOLS entry"), 8); // one for each refused
         QVERIFY2(log.contains(fifo.toUtf8()), log.constData());
     }
 
@@ -162,7 +137,8 @@ private Q_SLOTS:
                                   }));
     }
 
-    // Every answer but the expected one would give windows if the source took it.
+    // Every answer but the expected one would give windows if the source took it; each named
+    // endpoint counts as a browser watched, whether it answers or not.
     void browsersAreReadInOrderAndThoseThatCannotBeReadAreSkipped() {
         const QString all = u"%1,%2,%3,%4"_s.arg(m_first.Endpoint(), FakeEndpoint::ClosedEndpoint(),
                                                  m_garbage.Endpoint(), m_second.Endpoint());
@@ -173,49 +149,34 @@ private Q_SLOTS:
                  {m_garbage.Endpoint(), {}},
                  {m_redirect.Endpoint(), {}},
                  {m_missing.Endpoint(), {}},
-                 {u"10.0.0.1:9222"_s, {}},
                  {all, {u"A &amp; B|a"_s, u"-"_s, u"2nd|"_s}}}) {
             qputenv("WINWARDEN_DEVTOOLS", endpoints.toUtf8());
             const BrowserPass pass = MakeDevToolsSource()->TakePass();
             QCOMPARE(Entries(pass), entries);
             QCOMPARE(pass.Read(), !entries.isEmpty());
+            QCOMPARE(pass.browsersWatched, endpoints.count(u',') + 1);
         }
         qunsetenv("http_proxy");
     }
 
-    // A silent named endpoint is a browser that does not answer; the unnamed default is not.
-    void onlyANamedSilentEndpointCountsAsWatched() {
-        qputenv("WINWARDEN_DEVTOOLS", FakeEndpoint::ClosedEndpoint().toLatin1());
-        const auto source = MakeDevToolsSource();
-        BrowserPass pass = source->TakePass();
-        QCOMPARE(std::pair(pass.browsersWatched, pass.browsersRead), std::pair(1, 0));
-        qunsetenv("WINWARDEN_DEVTOOLS");
-        pass = source->TakePass();
-        if (pass.Read())
-            QSKIP("a browser answers on 127.0.0.1:9222 here");
-        QCOMPARE(pass.browsersWatched, 0);
-    }
-
     // A page controls the addresses of its frames: a list of several megabytes is still read,
-    // each absurd text cut on its own, and no count of other targets hides a page.
+    // and each absurd text is cut on its own (no count of other windows hides a page either:
+    // engine.test_monitorengine).
     void hugeAndLongListsStillShowTheirPages() {
         const QString fragment(1200 * 1024, u'f');
         const QByteArray page = R"({"id":"P","type":"page","title":"Last","url":"http://p/"})";
-        QByteArray frames = "[", many = "[";
+        QByteArray frames = "[";
         for (const QString& id : {u"F0"_s, u"F1"_s})
             frames += uR"({"id":"%1","type":"iframe","url":"%2","devtoolsFrontendUrl":"%2"},)"_s
                           .arg(id, u"http://localhost:1/"_s + id + u'#' + fragment)
                           .toLatin1();
-        for (int i = 0; i < 1499; ++i)
-            many += "{\"type\":\"service_worker\",\"id\":\"W" + QByteArray::number(i) + "\"},";
         const FakeEndpoint huge(FakeEndpoint::Answer(200, frames + page + ']'));
-        const FakeEndpoint lots(FakeEndpoint::Answer(200, many + page + ']'));
-        qputenv("WINWARDEN_DEVTOOLS", (huge.Endpoint() + u',' + lots.Endpoint()).toUtf8());
+        qputenv("WINWARDEN_DEVTOOLS", huge.Endpoint().toUtf8());
         const BrowserPass pass = MakeDevToolsSource()->TakePass();
         BrowserSnapshot snapshot;
         TakeBrowserSnapshot(ShellWindows(pass), snapshot);
-        QCOMPARE(snapshot.count, 3 + 1500);
-        QVERIFY(snapshot.titles[2] == u"Last"_s && snapshot.titles.back() == u"Last"_s);
+        QCOMPARE(snapshot.count, 3);
+        QCOMPARE(snapshot.titles[2], u"Last"_s);
 
         const QJsonObject absurd{{u"id"_s, QString(kMaxIdChars + 1, u'i')},
                                  {u"title"_s, QString(kMaxTitleChars + 1, u't')},

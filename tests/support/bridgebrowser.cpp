@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
-#include <csignal>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -34,44 +32,16 @@ bool WriteFile(const QString& path, const QByteArray& contents) {
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
-BridgeBrowser::~BridgeBrowser() {
-    if (m_process.state() != QProcess::NotRunning) {
-        const auto group = static_cast<pid_t>(m_process.processId());
-        ::kill(-group, SIGTERM);
-        if (!m_process.waitForFinished(5000)) {
-            ::kill(-group, SIGKILL);
-            m_process.waitForFinished(5000);
-        }
-    }
-}
-
-bool BridgeBrowser::WritePages() {
-    return WriteFile(Path(u"pages/opener.html"_s),
+bool WritePages(const BrowserProcess& browser) {
+    return WriteFile(browser.Path(u"pages/opener.html"_s),
                      "<!DOCTYPE html><meta charset=\"utf-8\"><title>" + kOpenerTitle.toUtf8() +
                          "</title><script>window.open(\"blocked.html\")</script>") &&
-           WriteFile(Path(u"pages/blocked.html"_s),
+           WriteFile(browser.Path(u"pages/blocked.html"_s),
                      "<!DOCTYPE html><meta charset=\"utf-8\"><title>" +
                          kBlockedTitle.toHtmlEscaped().toUtf8() + "</title>");
 }
 
-bool BridgeBrowser::Start(const QString& program, const QStringList& arguments,
-                          const QProcessEnvironment& environment) {
-    m_process.setProcessEnvironment(environment);
-    m_process.setStandardOutputFile(Path(u"browser.log"_s));
-    m_process.setStandardErrorFile(Path(u"browser.log"_s), QIODevice::Append);
-    m_process.setChildProcessModifier([] { ::setsid(); });
-    m_process.start(program, arguments);
-    return m_process.waitForStarted(10000);
-}
-
-QStringList HeadlessChromiumFlags(const BridgeBrowser& browser) {
-    return u"--headless=new --no-sandbox --disable-gpu --no-first-run --disable-sync "
-           "--disable-background-networking --disable-component-update --disable-popup-blocking"_s
-               .split(u' ')
-           << u"--user-data-dir="_s + browser.Path(u"profile"_s);
-}
-
-void RecordAndBlock(const BridgeBrowser& browser) {
+void RecordAndBlock(const BrowserProcess& browser) {
     TempRuleDb db;
     auto source = MakeBridgeSource();
     BrowserSource& bridge = *source;

@@ -1,7 +1,10 @@
 #include "tests/support/chromium.h"
 
+#include "sources/devtools/devtoolsclient.h"
+
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 #include <QUrl>
 #include <csignal>
@@ -11,10 +14,10 @@
 
 using namespace Qt::StringLiterals;
 
-namespace winwarden {
+namespace winwarden::test {
 
-HeadlessChromium::~HeadlessChromium() {
-    if (m_process.state() != QProcess::NotRunning) {
+BrowserProcess::~BrowserProcess() {
+    if (Running()) {
         // The group id stays reserved until the browser is reaped: only its processes get these.
         const auto group = static_cast<pid_t>(m_process.processId());
         ::kill(-group, SIGTERM);
@@ -25,38 +28,51 @@ HeadlessChromium::~HeadlessChromium() {
     }
 }
 
-bool HeadlessChromium::Start() {
-    m_process.setProgram(u"/usr/bin/chromium"_s);
-    m_process.setArguments({u"--headless=new"_s, u"--no-sandbox"_s, u"--disable-gpu"_s,
-                            u"--no-first-run"_s, u"--disable-background-networking"_s,
-                            u"--disable-component-update"_s, u"--disable-sync"_s,
-                            u"--user-data-dir="_s + m_profile.path(),
-                            u"--remote-debugging-port=0"_s, u"about:blank"_s});
-    m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.setStandardErrorFile(QProcess::nullDevice());
-    // Its own process group, so that the destructor reaches every process the browser forks.
+bool BrowserProcess::Start(const QString& program, const QStringList& arguments,
+                           const QProcessEnvironment& environment) {
+    m_process.setProcessEnvironment(environment);
+    m_process.setStandardOutputFile(Path(u"browser.log"_s));
+    m_process.setStandardErrorFile(Path(u"browser.log"_s), QIODevice::Append);
     m_process.setChildProcessModifier([] { ::setsid(); });
-    m_process.start();
+    m_process.start(program, arguments);
+    return m_process.waitForStarted(10000);
+}
+
+QStringList HeadlessChromiumFlags(const BrowserProcess& browser) {
+    return u"--headless=new --no-sandbox --disable-gpu --no-first-run --disable-sync "
+           "--disable-background-networking --disable-component-update --disable-popup-blocking"_s
+               .split(u' ')
+           << u"--user-data-dir="_s + browser.Path(u"profile"_s);
+}
+
+} // namespace winwarden::test
+
+namespace winwarden {
+
+bool HeadlessChromium::Start() {
     const auto answers = [this] {
-        QFile file(m_profile.filePath(u"DevToolsActivePort"_s)); // may be written only in part
+        QFile file(m_browser.Path(u"profile/DevToolsActivePort"_s)); // may be written in part
         if (file.open(QIODevice::ReadOnly))
             m_port = file.readLine().trimmed().toUShort();
-        return m_process.state() == QProcess::NotRunning ||
-               (m_port != 0 && Request("GET", "/json/version"));
+        return !m_browser.Running() || (m_port != 0 && Targets());
     };
-    const bool up = m_process.waitForStarted(10000) && QTest::qWaitFor(answers, 30000);
-    if (!up || m_process.state() == QProcess::NotRunning)
-        m_error = u"chromium did not open its DevTools endpoint: "_s + m_process.errorString();
+    if (!m_browser.Start(u"/usr/bin/chromium"_s, test::HeadlessChromiumFlags(m_browser)
+                                                     << u"--remote-debugging-port=0"_s
+                                                     << u"about:blank"_s) ||
+        !QTest::qWaitFor(answers, 30000) || !m_browser.Running())
+        m_error = u"chromium did not open its DevTools endpoint: see "_s +
+                  m_browser.Path(u"browser.log"_s);
     return m_error.isEmpty();
 }
 
-std::optional<QByteArray> HeadlessChromium::Request(const char* method, const QByteArray& path) {
+QString HeadlessChromium::OpenTab(const QString& url) {
     const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
-    const QByteArray url = "http://" + Endpoint().toLatin1() + path;
+    // The endpoint decodes the query once before it opens it.
+    const QByteArray request =
+        "http://" + Endpoint().toLatin1() + "/json/new?" + QUrl::toPercentEncoding(url);
     QByteArray answer;
-    long status = 0;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method);
+    curl_easy_setopt(curl.get(), CURLOPT_URL, request.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "PUT");
     curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, 5000L);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
@@ -65,21 +81,13 @@ std::optional<QByteArray> HeadlessChromium::Request(const char* method, const QB
             static_cast<QByteArray*>(to)->append(data, qsizetype(size * count));
             return size * count;
         });
-    const bool ok = curl_easy_perform(curl.get()) == CURLE_OK &&
-                    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
-                    status == 200;
-    return ok ? std::optional{answer} : std::nullopt;
-}
-
-QString HeadlessChromium::OpenTab(const QString& url) {
-    // The endpoint decodes the query once before it opens it.
-    const auto answer = Request("PUT", "/json/new?" + QUrl::toPercentEncoding(url));
-    return answer ? QJsonDocument::fromJson(*answer).object().value(u"id"_s).toString() : QString();
+    curl_easy_perform(curl.get());
+    return QJsonDocument::fromJson(answer).object().value(u"id"_s).toString();
 }
 
 std::optional<QJsonArray> HeadlessChromium::Targets() {
     const QJsonDocument document =
-        QJsonDocument::fromJson(Request("GET", "/json/list").value_or(""));
+        QJsonDocument::fromJson(FetchTargetList(Endpoint()).value_or(""));
     return document.isArray() ? std::optional{document.array()} : std::nullopt;
 }
 

@@ -1,19 +1,38 @@
 #pragma once
 
 #include <QJsonArray>
-#include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <optional>
 
+namespace winwarden::test {
+
+// A real browser in a process group of its own that the destructor ends, with a temporary folder.
+class BrowserProcess final {
+public:
+    ~BrowserProcess();
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+    QString Url(const QString& name) const { return QStringLiteral("file://") + Path(name); }
+    bool Start(const QString& program, const QStringList& arguments,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+    bool Running() const { return m_process.state() != QProcess::NotRunning; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// Chromium headless, quiet, with its profile in the browser's folder.
+QStringList HeadlessChromiumFlags(const BrowserProcess& browser);
+
+} // namespace winwarden::test
+
 namespace winwarden {
 
-// A real headless Chromium with a fresh profile and DevTools on a free loopback port; the
-// destructor ends every process it started.
+// A real headless Chromium with a fresh profile and DevTools on a free loopback port.
 class HeadlessChromium final {
 public:
-    ~HeadlessChromium();
-
     // False, with Error() saying why, when the endpoint does not answer within 30 s.
     bool Start();
     QString Error() const { return m_error; }
@@ -25,10 +44,7 @@ public:
     std::optional<QJsonArray> Targets();
 
 private:
-    std::optional<QByteArray> Request(const char* method, const QByteArray& path);
-
-    QTemporaryDir m_profile;
-    QProcess m_process;
+    test::BrowserProcess m_browser;
     quint16 m_port = 0;
     QString m_error;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/bridgeprotocol.h"
 #include "platform/nativeframing.h"
 
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -11,9 +13,28 @@
 
 namespace winwarden::test {
 
-QString AllowedOrigin();
-QByteArray Frame(const QJsonObject& message);
-QString HostProgram();
+inline QString AllowedOrigin() {
+    return QStringLiteral("chrome-extension://%1/").arg(QLatin1StringView(kBridgeChromiumId));
+}
+inline QByteArray Frame(const QJsonObject& message) {
+    return EncodeFrame(message, kFromBrowserFrameCap).value_or(QByteArray());
+}
+inline QString HostProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../host/winwarden-host");
+}
+
+// The exit status of winwarden-browser (-1: it crashed or hung).
+inline int
+BrowserTool(const QStringList& arguments,
+            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    tool.start(QCoreApplication::applicationDirPath() +
+                   QStringLiteral("/../tools/winwarden-browser"),
+               arguments);
+    tool.waitForFinished(20000);
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
 
 // XDG_RUNTIME_DIR is a private folder while this lives, so the bridge socket is the test's.
 class RuntimeFolder final {
@@ -47,12 +68,25 @@ protected:
 // The real winwarden-host, started through pipes as a browser starts it.
 class HostProcess final : public Received {
 public:
-    ~HostProcess();
-    bool Start(const QStringList& arguments = {AllowedOrigin()});
+    ~HostProcess() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool Start(const QStringList& arguments = {AllowedOrigin()}) {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                         [this] { Feed(m_reader, m_process.readAllStandardOutput()); });
+        m_process.start(HostProgram(), arguments);
+        return m_process.waitForStarted(5000);
+    }
     void Send(const QJsonObject& message) { m_process.write(Frame(message)); }
     void SendRaw(const QByteArray& bytes) { m_process.write(bytes); }
     void CloseInput() { m_process.closeWriteChannel(); }
-    bool Flush();
+    bool Flush() {
+        while (m_process.bytesToWrite() > 0)
+            if (!m_process.waitForBytesWritten(5000))
+                return false;
+        return true;
+    }
     QProcess& Process() { return m_process; }
 
 private:
@@ -63,7 +97,17 @@ private:
 // A stand-in for winwarden's end of the bridge socket.
 class FakeWinwarden final : public Received {
 public:
-    bool Listen(const QString& path);
+    bool Listen(const QString& path) {
+        QObject::connect(&m_server, &QLocalServer::newConnection, [this] {
+            m_socket = m_server.nextPendingConnection();
+            m_reader = FrameReader(kFromBrowserFrameCap);
+            ++m_connections;
+            QObject::connect(m_socket, &QLocalSocket::readyRead,
+                             [this, socket = m_socket] { Feed(m_reader, socket->readAll()); });
+        });
+        QLocalServer::removeServer(path);
+        return m_server.listen(path);
+    }
     void Send(const QJsonObject& message) { SendRaw(Frame(message)); }
     void SendRaw(const QByteArray& bytes) {
         if (m_socket)

@@ -4,12 +4,14 @@
 #include "store/schema.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSqlQuery>
 #include <QTcpServer>
+#include <QThread>
 #include <csignal>
+#include <grp.h>
 #include <pwd.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace winwarden::test {
@@ -35,26 +37,26 @@ int FreeLoopbackPort() {
 } // namespace
 
 PgServer::PgServer() : m_port(FreeLoopbackPort()) {
-    if (!m_dir.isValid())
-        throw std::runtime_error("no temporary folder");
-    // initdb refuses to run as root; the tests run as root.
+    // initdb and the server refuse to run as root; the tests run as root.
     const passwd* account = ::getpwnam("postgres");
-    if (account == nullptr ||
+    if (!m_dir.isValid() || account == nullptr ||
         ::chown(QFile::encodeName(m_dir.path()).constData(), account->pw_uid, account->pw_gid))
-        throw std::runtime_error("cannot hand the temporary folder to postgres");
-    RunAsServer({kBin + u"initdb"_s, u"-D"_s, m_dir.filePath(u"data"_s), u"-U"_s, u"postgres"_s,
-                 u"-A"_s, u"trust"_s, u"-E"_s, u"UTF8"_s, u"--locale=C.UTF-8"_s, u"--no-sync"_s});
+        throw std::runtime_error("cannot hand a temporary folder to postgres");
+    m_server.setChildProcessModifier([uid = account->pw_uid, gid = account->pw_gid] {
+        if (::setgroups(0, nullptr) || ::setgid(gid) || ::setuid(uid))
+            ::_exit(126);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // should this process die without its destructors
+    });
+    m_server.setProcessChannelMode(QProcess::MergedChannels);
+    m_server.start(kBin + u"initdb"_s,
+                   {u"-D"_s, m_dir.filePath(u"data"_s), u"-U"_s, u"postgres"_s, u"-A"_s, u"trust"_s,
+                    u"-E"_s, u"UTF8"_s, u"--locale=C.UTF-8"_s, u"--no-sync"_s});
+    if (!m_server.waitForFinished(60000) || m_server.exitCode() != 0)
+        throw std::runtime_error("initdb: " + m_server.readAll().toStdString());
     QFile hba(m_dir.filePath(u"data/pg_hba.conf"_s));
     if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || hba.write(kHba) < 0)
         throw std::runtime_error("cannot write pg_hba.conf");
     hba.close();
-    // Should this process die without its destructors, the server goes after it.
-    const QString guard =
-        u"while kill -0 %1 2>/dev/null; do sleep 1; done; runuser -u postgres -- %2pg_ctl -D "
-        "%3/data -m immediate stop >/dev/null 2>&1; rm -rf %3"_s.arg(::getpid())
-            .arg(kBin, m_dir.path());
-    if (!QProcess::startDetached(u"sh"_s, {u"-c"_s, guard}, QString(), &m_guard))
-        throw std::runtime_error("cannot start the guard for the server");
     Start();
     Admin(u"CREATE ROLE station LOGIN PASSWORD '%1'; CREATE ROLE refused LOGIN PASSWORD '%1'"_s.arg(
               QLatin1String(kPassword)),
@@ -63,44 +65,31 @@ PgServer::PgServer() : m_port(FreeLoopbackPort()) {
 }
 
 PgServer::~PgServer() {
-    try {
-        Stop();
-    } catch (const std::exception&) { // the folder goes anyway
-    }
-    if (m_guard > 0)
-        ::kill(static_cast<pid_t>(m_guard), SIGTERM);
-}
-
-void PgServer::RunAsServer(const QStringList& command) const {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setWorkingDirectory(m_dir.path());
-    process.start(u"runuser"_s, QStringList{u"-u"_s, u"postgres"_s, u"--"_s} + command);
-    const bool ran = process.waitForFinished(60000) &&
-                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ran) {
-        QFile log(m_dir.filePath(u"log"_s));
-        log.open(QIODevice::ReadOnly);
-        throw std::runtime_error((command.join(u' ') + u": "_s).toStdString() +
-                                 process.readAll().toStdString() + log.readAll().toStdString());
-    }
+    Stop();
 }
 
 void PgServer::Start() {
-    const QString options = u"-k %1 -p %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                            "-c full_page_writes=off"_s.arg(m_dir.path())
-                                .arg(m_port);
-    RunAsServer({kBin + u"pg_ctl"_s, u"-D"_s, m_dir.filePath(u"data"_s), u"-l"_s,
-                 m_dir.filePath(u"log"_s), u"-o"_s, options, u"-w"_s, u"start"_s});
-    m_running = true;
+    m_server.setStandardOutputFile(m_dir.filePath(u"log"_s), QIODevice::Append);
+    m_server.start(kBin + u"postgres"_s,
+                   {u"-D"_s, m_dir.filePath(u"data"_s), u"-k"_s, m_dir.path(), u"-p"_s,
+                    QString::number(m_port), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s,
+                    u"fsync=off"_s, u"-c"_s, u"full_page_writes=off"_s});
+    const QStringList ready{u"-q"_s, u"-h"_s, m_dir.path(), u"-p"_s, QString::number(m_port)};
+    for (int i = 0; i < 300 && m_server.state() != QProcess::NotRunning; ++i) {
+        if (QProcess::execute(kBin + u"pg_isready"_s, ready) == 0)
+            return;
+        QThread::msleep(100);
+    }
+    QFile log(m_dir.filePath(u"log"_s));
+    log.open(QIODevice::ReadOnly);
+    throw std::runtime_error("the server did not start: " + log.readAll().toStdString());
 }
 
 void PgServer::Stop() {
-    if (!m_running)
+    if (m_server.state() == QProcess::NotRunning)
         return;
-    m_running = false;
-    RunAsServer({kBin + u"pg_ctl"_s, u"-D"_s, m_dir.filePath(u"data"_s), u"-m"_s, u"immediate"_s,
-                 u"-w"_s, u"stop"_s});
+    ::kill(static_cast<pid_t>(m_server.processId()), SIGQUIT); // immediate, as in a crash
+    m_server.waitForFinished(30000);
 }
 
 QString PgServer::Uri(const QString& database, const QString& user, bool tcp) const {

@@ -2,18 +2,19 @@
 
 #include "tests/support/testdb.h"
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 namespace winwarden::test {
 
-// A private PostgreSQL server in a temporary folder. Roles: "postgres" (superuser), "station"
-// (password in PGPASSWORD) and "refused" (always turned away).
+// A private PostgreSQL server in a temporary folder that ends with this process. Roles: "postgres"
+// (superuser), "station" (password in PGPASSWORD) and "refused" (always turned away).
 class PgServer final {
 public:
     static constexpr const char* kPassword = "station-pw-7f3a";
 
-    // Throws std::runtime_error with the server's log.
+    // Throws std::runtime_error with what went wrong.
     PgServer();
     ~PgServer();
 
@@ -29,12 +30,9 @@ public:
     QString Admin(const QString& sql, const QString& database) const;
 
 private:
-    void RunAsServer(const QStringList& command) const;
-
     QTemporaryDir m_dir;
-    qint64 m_guard = 0; // a shell that stops the server if this process dies first
+    QProcess m_server; // initdb, then the server
     int m_port = 0;
-    bool m_running = false;
     int m_databases = 0;
 };
 

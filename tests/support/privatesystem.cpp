@@ -19,7 +19,8 @@ namespace {
 
 constexpr char kInside[] = "WINWARDEN_PRIVATE_SYSTEM";
 
-// Every entry under the folders, with its kind, mode and contents' hash.
+} // namespace
+
 QByteArray Snapshot(const QStringList& folders) {
     QStringList entries;
     for (const QString& folder : folders) {
@@ -39,6 +40,8 @@ QByteArray Snapshot(const QStringList& folders) {
     entries.sort();
     return entries.join(u'\n').toUtf8();
 }
+
+namespace {
 
 int Outside(int argc, char** argv) {
     const QStringList folders = SystemFolders();

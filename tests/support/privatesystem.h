@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 #include <functional>
 
 namespace winwarden::test {
+
+// Every entry under the folders, with its mode and its contents' hash.
+QByteArray Snapshot(const QStringList& folders);
 
 // The system folders an install for every user writes to, as far as this machine has them.
 QStringList SystemFolders();

@@ -3,11 +3,9 @@
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
 
-#include <QCoreApplication>
-#include <QDirIterator>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,43 +17,19 @@ namespace {
 
 const QString kEsrPolicies = u"/usr/share/firefox-esr/distribution/policies.json"_s;
 
-// Every path under the folders with its mode and its file's contents.
-QStringList Tree(const QStringList& roots) {
-    QStringList entries;
-    for (const QString& root : roots) {
-        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            entries.append(
-                file.fileName() + u' ' + QString::number(int(QFileInfo(file).permissions())) +
-                u' ' +
-                QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()));
-        }
-    }
-    entries.sort();
-    return entries;
-}
-
 QJsonObject ReadJson(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
                                           : QJsonObject();
 }
 
-int Tool(const QStringList& arguments, const QString& home = QString()) {
-    QProcess tool;
-    if (!home.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, home);
-        environment.insert(u"PATH"_s, home + u"/bin"_s);
-        environment.remove(u"XDG_CONFIG_HOME"_s);
-        tool.setProcessEnvironment(environment);
-    }
-    tool.start(QCoreApplication::applicationDirPath() + u"/../tools/winwarden-browser"_s,
-               arguments);
-    tool.waitForFinished(20000);
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+// winwarden-browser for a user whose home is `home`.
+int Tool(const QStringList& arguments, const QString& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home);
+    environment.insert(u"PATH"_s, home + u"/bin"_s);
+    environment.remove(u"XDG_CONFIG_HOME"_s);
+    return BrowserTool(arguments, environment);
 }
 
 QString Host() {
@@ -77,7 +51,7 @@ private Q_SLOTS:
         chrome.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
         QVERIFY(QDir(home.path()).mkpath(u".config/BraveSoftware/Brave-Browser/Default"_s));
         QVERIFY(QDir(home.path()).mkpath(u".mozilla/firefox"_s));
-        const QStringList before = Tree({home.path()});
+        const QByteArray before = Snapshot({home.path()});
         QCOMPARE(Tool({u"install"_s, u"--host"_s, Host()}, home.path()), 0);
         for (const QString& folder :
              {u".config/google-chrome/NativeMessagingHosts"_s,
@@ -94,7 +68,7 @@ private Q_SLOTS:
             QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
         QCOMPARE(Tool({u"uninstall"_s}, home.path()), 0);
-        QCOMPARE(Tree({home.path()}), before);
+        QCOMPARE(Snapshot({home.path()}), before);
     }
 
     void policiesForceTheExtensionInAndUninstallLeavesNoTrace() {
@@ -104,8 +78,10 @@ private Q_SLOTS:
             QVERIFY(debian.open(QIODevice::WriteOnly));
             debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
         }
-        const QStringList before = Tree(SystemFolders());
-        QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}), 0);
+        const QByteArray before = Snapshot(SystemFolders());
+        QCOMPARE(
+            BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}),
+            0);
         const QJsonObject policy = ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s);
         QVERIFY(policy[u"ExtensionInstallForcelist"][0].toString().startsWith(
             QLatin1StringView(kBridgeChromiumId) + u';'));
@@ -118,11 +94,11 @@ private Q_SLOTS:
                 QJsonValue(u"force_installed"_s));
         }
         // Installing again replaces the first install; uninstall then leaves no trace.
-        QCOMPARE(Tool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);
+        QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);
         QVERIFY(!ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s)
                      .contains(u"IncognitoModeAvailability"_s));
-        QCOMPARE(Tool({u"uninstall"_s, u"--system"_s}), 0);
-        QCOMPARE(Tree(SystemFolders()), before);
+        QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
+        QCOMPARE(Snapshot(SystemFolders()), before);
     }
 };
 
