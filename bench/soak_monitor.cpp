@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -86,6 +87,14 @@ int main(int argc, char** argv) {
     qint64 worstMs = 0;
     int violations = 0, blockedTabs = 0, flips = 0, locks = 0, storeFailures = 0;
     QObject::connect(&engine, &MonitorEngine::storeFailed, [&] { ++storeFailures; });
+    // When the engine last asked for a title's tabs to close: a late tab the engine asked
+    // about in time was the browser's delay, not the guard's.
+    QHash<QString, qint64> closeAskedAt;
+    qint64 lastCycle = 0;
+    QObject::connect(&engine, &MonitorEngine::windowClosing,
+                     [&](const QString& title) { closeAskedAt.insert(title, Now()); });
+    QObject::connect(&engine, &MonitorEngine::cycleFinished, [&] { lastCycle = Now(); });
+    QSet<QString> reportedLate;
 
     // Churn: a tab a second, the oldest closed beyond kMaxTabs.
     QStringList opened;
@@ -160,6 +169,18 @@ int main(int argc, char** argv) {
             if (now - due > kAllowedMs) {
                 ++violations;
                 worstMs = std::max(worstMs, now - due);
+                if (!reportedLate.contains(target.id)) {
+                    reportedLate.insert(target.id);
+                    const qint64 asked = closeAskedAt.value(target.title, 0);
+                    std::printf("soak: late %s: due %lld ms ago; close asked %s; last cycle "
+                                "%lld ms ago\n",
+                                qPrintable(target.title), static_cast<long long>(now - due),
+                                asked >= due
+                                    ? qPrintable(QStringLiteral("%1 ms after due").arg(asked - due))
+                                    : "not since due",
+                                static_cast<long long>(now - lastCycle));
+                    std::fflush(stdout);
+                }
             }
         }
     });
