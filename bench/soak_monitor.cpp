@@ -87,24 +87,42 @@ int main(int argc, char** argv) {
     qint64 worstMs = 0;
     int violations = 0, blockedTabs = 0, flips = 0, locks = 0, storeFailures = 0;
     QObject::connect(&engine, &MonitorEngine::storeFailed, [&] { ++storeFailures; });
-    // When the engine last asked for a title's tabs to close: a late tab the engine asked
-    // about in time was the browser's delay, not the guard's.
-    QHash<QString, qint64> closeAskedAt;
-    qint64 lastCycle = 0;
+    // What happened lately, for the account of a late tab: was the engine's cycle late, did it
+    // fail on the lock, or was the browser slow to close?
+    QList<std::pair<qint64, QString>> events;
+    const auto note = [&](const QString& what) {
+        const qint64 now = Now();
+        events.append({now, what});
+        while (!events.isEmpty() && events.first().first < now - 15000)
+            events.removeFirst();
+    };
     QObject::connect(&engine, &MonitorEngine::windowClosing,
-                     [&](const QString& title) { closeAskedAt.insert(title, Now()); });
-    QObject::connect(&engine, &MonitorEngine::cycleFinished, [&] { lastCycle = Now(); });
+                     [&](const QString& title) { note(QStringLiteral("close asked: ") + title); });
+    QObject::connect(&engine, &MonitorEngine::cycleFinished,
+                     [&] { note(QStringLiteral("cycle finished")); });
+    QString storeFailure;
+    QObject::connect(&engine, &MonitorEngine::statusChanged, [&](const MonitorStatus& status) {
+        if (status.storeFailure != storeFailure)
+            note(QStringLiteral("store: ") +
+                 (status.storeFailure.isEmpty() ? QStringLiteral("ok") : status.storeFailure));
+        storeFailure = status.storeFailure;
+    });
     QSet<QString> reportedLate;
 
     // Churn: a tab a second, the oldest closed beyond kMaxTabs.
     QStringList opened;
     QTimer churn;
     QObject::connect(&churn, &QTimer::timeout, [&] {
+        const qint64 start = Now();
         const QString id = chromium.OpenTab(HtmlPageUrl(Title(random.bounded(kTitles))));
         if (!id.isEmpty())
             opened.append(id);
         while (opened.size() > kMaxTabs)
             CloseTarget(endpoint, opened.takeFirst());
+        // These calls wait on the browser on the engine's own thread, which the program never
+        // does: a slow one delays the engine here and only here.
+        if (Now() - start > 200)
+            note(QStringLiteral("the churn waited %1 ms on the browser").arg(Now() - start));
     });
     churn.start(1000);
 
@@ -126,6 +144,8 @@ int main(int argc, char** argv) {
             if (code != 0)
                 return;
             ++flips;
+            note(QStringLiteral("rule of %1 set to %2 by another process")
+                     .arg(Title(i), block ? QStringLiteral("禁止") : QStringLiteral("通过")));
             if (block)
                 blockedSince.insert(i, Now());
             else
@@ -140,8 +160,11 @@ int main(int argc, char** argv) {
         ++locks;
         // Until the holder has let go, whenever that is on a busy machine.
         lockedUntil = std::numeric_limits<qint64>::max();
-        Sqlite3(db.path(), QStringLiteral("BEGIN EXCLUSIVE;\n.shell sleep 5\nCOMMIT;\n"),
-                [&](int) { lockedUntil = Now(); });
+        note(QStringLiteral("lock asked"));
+        Sqlite3(db.path(), QStringLiteral("BEGIN EXCLUSIVE;\n.shell sleep 5\nCOMMIT;\n"), [&](int) {
+            lockedUntil = Now();
+            note(QStringLiteral("lock released"));
+        });
     });
     lock.start(60000);
 
@@ -149,7 +172,10 @@ int main(int argc, char** argv) {
     // rule said so, the tab was there and the file was free.
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
+        const qint64 start = Now();
         const auto answer = FetchTargetList(endpoint);
+        if (Now() - start > 200)
+            note(QStringLiteral("the watch waited %1 ms on the browser").arg(Now() - start));
         const auto targets = answer ? DecodeTargetList(*answer) : std::nullopt;
         if (!targets)
             return;
@@ -162,6 +188,7 @@ int main(int argc, char** argv) {
                 continue;
             if (!firstSeenBlocked.contains(target.id)) {
                 firstSeenBlocked.insert(target.id, now);
+                note(QStringLiteral("watch sees blocked tab %1 (%2)").arg(target.id, target.title));
                 ++blockedTabs;
             }
             const qint64 due =
@@ -171,14 +198,13 @@ int main(int argc, char** argv) {
                 worstMs = std::max(worstMs, now - due);
                 if (!reportedLate.contains(target.id)) {
                     reportedLate.insert(target.id);
-                    const qint64 asked = closeAskedAt.value(target.title, 0);
-                    std::printf("soak: late %s: due %lld ms ago; close asked %s; last cycle "
-                                "%lld ms ago\n",
-                                qPrintable(target.title), static_cast<long long>(now - due),
-                                asked >= due
-                                    ? qPrintable(QStringLiteral("%1 ms after due").arg(asked - due))
-                                    : "not since due",
-                                static_cast<long long>(now - lastCycle));
+                    std::printf("soak: late %s (tab %s), %lld ms past due; since due - 6 s:\n",
+                                qPrintable(target.title), qPrintable(target.id),
+                                static_cast<long long>(now - due));
+                    for (const auto& [at, what] : events)
+                        if (at >= due - 6000)
+                            std::printf("soak:   %+6lld ms  %s\n", static_cast<long long>(at - due),
+                                        qPrintable(what));
                     std::fflush(stdout);
                 }
             }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace winwarden {
 
@@ -40,15 +41,22 @@ public:
         : m_pass(pass), m_close(std::move(close)) {}
     TopLevelWindows(BrowserPass&&, CloseRequest) = delete;
 
-    // The first window of the pass whose caption is exactly `caption`, or nothing.
+    // The first window of the pass whose caption is exactly `caption` and that has not been
+    // asked to close through this object, or nothing.
     std::optional<WindowHandle> FindByCaption(const QString& caption);
-    // Asks the window to close and returns at once, without waiting for it to go.
-    void RequestClose(const WindowHandle& window) { m_close(window); }
+    // Asks the window to close and returns at once, without waiting for it to go. A window
+    // just found is passed over by the next lookup of its caption: a close request does not
+    // make a window go at once, and two tabs with one title must both be asked.
+    void RequestClose(const WindowHandle& window);
 
 private:
     const BrowserPass& m_pass;
     CloseRequest m_close;
-    std::optional<QHash<QString, int>> m_byTitle; // title -> first position, made on first use
+    // Made on first use: title -> the first position not asked to close, and for each
+    // position the next one with the same title (-1: none).
+    std::optional<QHash<QString, int>> m_byTitle;
+    std::vector<int> m_next;
+    int m_found = -1; // the position the last lookup answered
 };
 
 } // namespace winwarden

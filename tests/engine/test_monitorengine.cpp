@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -68,6 +69,10 @@ private Q_SLOTS:
         for (int tick = 1; tick <= 2; ++tick) {
             m->Tick();
             QCOMPARE(m->source->CloseRequestsFor(title), tick * closes);
+            QSet<QString> asked; // every window of a blocked title, none twice in a cycle
+            for (const WindowHandle& window : m->source->CloseRequests())
+                asked.insert(window.id);
+            QCOMPARE(asked.size(), closes ? pages : 0);
             QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, flag, url}}));
         }
         m->source->SetUnreadable(true); // nothing of the last pass is acted on again

@@ -1,5 +1,6 @@
 #include "tests/support/fakesource.h"
 
+#include <QHash>
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -8,9 +9,14 @@ namespace winwarden::test {
 
 void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
     std::vector<BrowserWindow> windows;
-    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2)
-        windows.push_back({BrowserWindow::Kind::HtmlDocument, titlesAndUrls[i],
-                           titlesAndUrls[i + 1], WindowHandle{-1, u"fake"_s, titlesAndUrls[i]}});
+    QHash<QString, int> seen;
+    for (qsizetype i = 0; i + 1 < titlesAndUrls.size(); i += 2) {
+        const QString& title = titlesAndUrls[i];
+        const int before = seen[title]++;
+        const QString id = before == 0 ? title : title + u'#' + QString::number(before + 1);
+        windows.push_back(
+            {BrowserWindow::Kind::HtmlDocument, title, titlesAndUrls[i + 1], {-1, u"fake"_s, id}});
+    }
     SetWindows(std::move(windows));
 }
 
