@@ -14,6 +14,7 @@
 #include <QResizeEvent>
 #include <QTableWidget>
 #include <QTimerEvent>
+#include <memory>
 
 namespace winwarden {
 
@@ -262,10 +263,13 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
     // first row of a caption stays its row.
     if (column == 0 && !m_captionRow.contains(text))
         m_captionRow.insert(text, row);
+    // A new cell is filled before the list takes it: each change to a listed cell is one more
+    // notice to the list, and a cycle may append a thousand rows.
     QTableWidgetItem* item = m_wndList->item(row, column);
+    std::unique_ptr<QTableWidgetItem> fresh;
     if (!item) {
-        item = new QTableWidgetItem;
-        m_wndList->setItem(row, column, item);
+        fresh = std::make_unique<QTableWidgetItem>();
+        item = fresh.get();
     }
     // The address column is narrow: its tooltip shows the whole address.
     if (column == 2)
@@ -278,8 +282,11 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
         item->setData(kWholeTextRole, text);
     } else {
         item->setText(text);
-        item->setData(kWholeTextRole, QVariant());
+        if (!fresh)
+            item->setData(kWholeTextRole, QVariant());
     }
+    if (fresh)
+        m_wndList->setItem(row, column, fresh.release());
 }
 
 QString CWinwardenView::CellText(int row, int column) const {
