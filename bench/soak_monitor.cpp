@@ -1,7 +1,8 @@
 // A soak run by hand against a real headless Chromium: tabs open and close every second,
 // another process holds the rule file locked for 5 s every minute and flips one rule every
 // 10 s. It reports how long blocked pages stayed open once their rule said 禁止 and the file
-// was free, duplicate rules, and the memory of the process over the run.
+// was free, duplicate rules, and the memory of the process over the run; for each tab open too
+// long, what the engine, the other process and the harness did in the seconds before.
 //
 //   build/bench/soak_monitor [minutes]     (default 60)
 #include "engine/monitorengine.h"
