@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,15 @@ struct BrowserPass {
     bool Read() const { return browsersRead > 0; }
 };
 
+// The 网站 rules in force, for sources whose browsers can refuse a page before it loads. Host
+// names are canonical: IDNA (punycode) ASCII, lower case, no trailing dot. A rule covers the
+// host and every sub-domain; of several that cover one host the longest decides.
+struct SiteRules {
+    QStringList block; // 网站 rules that say 禁止
+    QStringList allow; // 网站 rules that say 通过
+    bool operator==(const SiteRules&) const = default;
+};
+
 // A source of browser windows: the DevTools endpoints, the companion extension's bridge, or a
 // fake in tests. The monitor calls TakePass and RequestClose off the user-interface thread,
 // one call at a time; a source whose browsers talk to it on another thread guards what the
@@ -60,6 +70,11 @@ public:
     // Asks the window to close and returns without waiting for it to go. A window that has
     // gone meanwhile is no failure.
     virtual void RequestClose(const WindowHandle& window) = 0;
+
+    // The 网站 rules now in force, given whenever they change (and once after the rules are
+    // first read), from the same thread as TakePass. A source that cannot block ahead ignores
+    // them: its pages are closed by the cycle.
+    virtual void SetSiteRules(const SiteRules& rules) { (void)rules; }
 };
 
 // The union of several sources: their passes one after the other, in the order given, each

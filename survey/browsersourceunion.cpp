@@ -37,6 +37,12 @@ public:
         }
     }
 
+    void SetSiteRules(const SiteRules& rules) override {
+        for (const auto& source : m_sources) {
+            source->SetSiteRules(rules);
+        }
+    }
+
 private:
     std::vector<std::unique_ptr<BrowserSource>> m_sources;
 };
