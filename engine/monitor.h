@@ -20,15 +20,20 @@ struct MonitorStatus {
     int browsersRead = 0;    // of those, the ones that answered
     QString storeFailure;    // what went wrong with the rules; empty while they work
     QStringList notices;     // what the browser sources want known
+    // A system guard monitors the browsers, whatever the window shows: `monitoring` then says
+    // only whether the window shows what the guard sees.
+    bool guarded = false;
     bool operator==(const MonitorStatus&) const = default;
 };
 
 // A window of a cycle, as the live list shows it.
 struct SeenWindow {
-    QString title;   // the page's own title: what its rule holds
+    QString title; // the page's own title: what its rule holds
     QString url;
     QString flag;    // the flag its rule holds now
     QString browser; // the family of the browser showing it ("chromium", "firefox"); may be empty
+    qint64 uid = -1; // the user whose browser shows it; -1 where the source does not know
+    QString user;    // whose page it is, as the list names them; empty for the viewer's own
     bool operator==(const SeenWindow&) const = default;
 };
 
@@ -63,11 +68,15 @@ public:
     // Stores a rule for `name` with its flag in one step, unless one has this name already.
     // True when it was added.
     virtual bool AddRule(const QString& name, const QString& url, const QString& flag) = 0;
+    // Whether the rule commands that change rules are this user's to give, as the monitor
+    // decided when it was reached: a window may refuse them early, but whoever applies a
+    // change checks again.
+    virtual bool MayChangeRules() const { return true; }
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);
-    // The monitor asked a window to close.
-    void windowClosing(const QString& title, const QString& url);
+    // The monitor asked a window to close; `uid` as in SeenWindow.
+    void windowClosing(const QString& title, const QString& url, qint64 uid);
     // A failure of the rules, once until they work again.
     void storeFailed(const QString& message);
     void statusChanged(const winwarden::MonitorStatus& status);

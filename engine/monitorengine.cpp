@@ -226,9 +226,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        const QString flag = CheckWindowRule(title, m_snapshot.urls[index]);
+        const qint64 uid = m_snapshot.uids[index];
+        const QString flag = CheckWindowRule(title, m_snapshot.urls[index], uid);
         Q_EMIT windowSeen(
-            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index]});
+            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index], uid, {}});
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the
@@ -267,7 +268,7 @@ void MonitorEngine::RestoreBusyTimeout() {
     }
 }
 
-QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url) {
+QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url, qint64 uid) {
     if (title.isEmpty()) {
         return {};
     }
@@ -281,10 +282,12 @@ QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url)
     }
     const Rule& rule = *found;
     if (rule.name && rule.flag && IsBlockingFlag(*rule.flag) && m_windows) {
+        // The n-th entry of a title finds the n-th window of that title: the pass's order, so
+        // the entry's user is the closed window's.
         if (const std::optional<WindowHandle> window =
                 m_windows->FindByCaption(title + text::kCaptionSuffix)) {
             m_windows->RequestClose(*window);
-            Q_EMIT windowClosing(title, url);
+            Q_EMIT windowClosing(title, url, uid);
         }
     }
     return rule.flag.value_or(QString());

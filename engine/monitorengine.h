@@ -61,7 +61,7 @@ public:
 
     // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
     // now, as the live list shows it.
-    QString CheckWindowRule(const QString& title, const QString& url);
+    QString CheckWindowRule(const QString& title, const QString& url, qint64 uid = -1);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();

@@ -43,6 +43,15 @@ void ReportCommandFailure(QWidget* owner, const QString& what, const QString& me
     RunBox(owner, QMessageBox::Warning, what + message, QMessageBox::Ok, "storeFailureBox");
 }
 
+// A change the monitor would refuse is refused before any dialog asks for it: the monitor
+// decided who may change rules, and checks again when it applies one.
+bool RefusedToChange(QWidget* owner, const Monitor& monitor, const QString& what) {
+    if (monitor.MayChangeRules())
+        return false;
+    ReportCommandFailure(owner, what, text::kRulesForAdministratorsOnly);
+    return true;
+}
+
 } // namespace
 
 void CWinwardenView::OnInitialUpdate() {
@@ -96,7 +105,7 @@ void CWinwardenView::OnShowPassed() {
 
 void CWinwardenView::OnListDblClk() {
     const int row = FirstSelectedRow();
-    if (row < 0)
+    if (row < 0 || RefusedToChange(this, m_monitor, text::kSetFlagFailed))
         return;
     QPointer<CWinwardenView> self(this);
     QPointer<CWindowFlagDlg> dialog = new CWindowFlagDlg(window());
@@ -139,6 +148,8 @@ void CWinwardenView::OnDeleteWindow() {
                "selectWindowBox");
         return;
     }
+    if (RefusedToChange(this, m_monitor, text::kDeleteRuleFailed))
+        return;
     const QString caption = CellText(row, 0);
     const QString name = RowTitle(row);
     const QString url = CellText(row, 2);
@@ -158,6 +169,8 @@ void CWinwardenView::OnDeleteWindow() {
 }
 
 void CWinwardenView::OnAddRule() {
+    if (RefusedToChange(this, m_monitor, text::kAddRuleFailed))
+        return;
     QPointer<CWinwardenView> self(this);
     QPointer<CAddRuleDlg> dialog = new CAddRuleDlg(window());
     const int result = dialog->exec();
