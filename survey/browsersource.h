@@ -29,6 +29,9 @@ struct BrowserWindow {
     QString title; // the page's own title; empty when the page has none
     QString url;
     WindowHandle handle;
+    // The user whose browser shows it, where the source knows (a system guard's bridge knows
+    // each connection's user from the kernel); -1 where it does not.
+    qint64 uid = -1;
 };
 
 // What one pass over a source found.
