@@ -83,8 +83,7 @@ public:
         auto source = MakeBridgeSource();
         BrowserSource* bridge = m_bridge = source.get();
         const QString host = QCoreApplication::applicationDirPath() + u"/../host/winwarden-host"_s;
-        const QString extension =
-            QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../extension"_s);
+        const QString extension = QStringLiteral(WINWARDEN_SOURCE_DIR "/extension");
         const QByteArray manifest = "{\"name\":\"net.winwarden.host\",\"description\":\"w\","
                                     "\"type\":\"stdio\",\"path\":\"" +
                                     QFileInfo(host).canonicalFilePath().toUtf8() +

@@ -97,6 +97,13 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         }
         return close;
     }
+    if (type == "alive"_L1) {
+        const QJsonValue guard = message.value("guard"_L1);
+        if (!guard.isUndefined() && !guard.isBool()) {
+            return Unknown(why, u"alive with a guard that is not true or false"_s);
+        }
+        return BridgeAlive{guard.isBool() ? std::optional(guard.toBool()) : std::nullopt};
+    }
     return Unknown(why, u"unknown message type"_s);
 }
 
@@ -125,6 +132,14 @@ QJsonObject EncodeBridgeMessage(const BridgeClose& close) {
         list.append(id);
     }
     return {{"type"_L1, u"close"_s}, {"tabs"_L1, list}};
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeAlive& alive) {
+    QJsonObject message{{"type"_L1, u"alive"_s}};
+    if (alive.guard) {
+        message.insert("guard"_L1, *alive.guard);
+    }
+    return message;
 }
 
 QString AllowedBridgeCaller(const QStringList& arguments) {

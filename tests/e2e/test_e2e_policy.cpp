@@ -23,7 +23,7 @@ namespace {
 const QString kFirefox = u"/usr/bin/firefox-esr"_s;
 
 QString ExtensionFolder() {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../../extension"_s);
+    return QStringLiteral(WINWARDEN_SOURCE_DIR "/extension");
 }
 
 int InstallForEveryone(const QStringList& options) {
@@ -79,7 +79,7 @@ void CheckPolicyRun(const BrowserProcess& browser, bool incognito) {
     QCOMPARE(tab[u"incognito"], QJsonValue(incognito));
     {
         using namespace std::chrono_literals;
-        const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
+        const auto source = MakeBridgeSource({.grace = 0ms, .interval = 0ms, .settle = 0ms});
         QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 10000));
         QCOMPARE(source->TakePass().notices, std::vector<QString>{});
     }

@@ -87,7 +87,7 @@ private Q_SLOTS:
     void browsersOutOfSightAreNoticedWhileItLasts() {
         using namespace std::chrono_literals;
         RuntimeFolder runtime;
-        QStringList running{u"chromium"_s};
+        std::vector<RunningBrowser> running{{::getuid(), u"chromium"_s}};
         const auto source = MakeBridgeSource({[&] { return running; }, 300ms, 0ms, 0ms});
         const auto notices = [&] {
             const BrowserPass pass = source->TakePass();

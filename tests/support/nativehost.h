@@ -13,6 +13,8 @@
 
 namespace winwarden::test {
 
+using namespace Qt::StringLiterals;
+
 inline QString AllowedOrigin() {
     return QStringLiteral("chrome-extension://%1/").arg(QLatin1StringView(kBridgeChromiumId));
 }
@@ -56,13 +58,16 @@ public:
         return QTest::qWaitFor([&] { return m_received.size() >= count; }, timeoutMs);
     }
     const std::vector<QJsonObject>& Messages() const { return m_received; }
+    // The monitor's heartbeats, kept apart: they come after every cycle.
+    const std::vector<QJsonObject>& Alives() const { return m_alives; }
 
 protected:
     void Feed(FrameReader& reader, const QByteArray& bytes) {
         for (QJsonObject& message : reader.Feed(bytes))
-            m_received.push_back(std::move(message));
+            (message[u"type"] == u"alive"_s ? m_alives : m_received).push_back(std::move(message));
     }
     std::vector<QJsonObject> m_received;
+    std::vector<QJsonObject> m_alives;
 };
 
 // The real winwarden-host, started through pipes as a browser starts it.
