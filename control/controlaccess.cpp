@@ -1,5 +1,7 @@
 #include "control/controlaccess.h"
 
+#include "platform/peercred.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <grp.h>
@@ -8,12 +10,11 @@
 namespace winwarden {
 
 std::optional<ControlPeer> ControlPeerOf(qintptr fd) {
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    if (fd < 0 || ::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+    const std::optional<PeerCredentials> credentials = PeerOf(fd);
+    if (!credentials) {
         return std::nullopt;
     }
-    ControlPeer peer{credentials.uid, credentials.gid, {}};
+    ControlPeer peer{credentials->uid, credentials->gid, {}};
     // The size is asked for first; a process may have up to 65536 groups.
     socklen_t groupsSize = 0;
     if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERGROUPS, nullptr, &groupsSize) != 0 &&

@@ -1,33 +1,16 @@
 #include "control/controlserver.h"
 
 #include "platform/localserver.h"
+#include "platform/peercred.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
 
 #include <QLocalSocket>
 #include <cstdio>
-#include <pwd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace winwarden {
-
-namespace {
-
-// "name（uid）" for a user the system knows, else the uid: how the list names a user.
-QString UserLabel(qint64 uid) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    const QString number = QString::number(uid);
-    if (::getpwuid_r(uid_t(uid), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-        found == nullptr) {
-        return number;
-    }
-    return QString::fromLocal8Bit(entry.pw_name) + u'（' + number + u'）';
-}
-
-} // namespace
 
 ControlServer::ControlServer(Monitor& monitor, std::optional<gid_t> administrators,
                              qint64 backlogCap, QObject* parent)
@@ -249,7 +232,7 @@ void ControlServer::OnCycleFinished() {
             }
             SeenWindow& shown = part.emplace_back(window);
             if (window.uid >= 0 && window.uid != qint64(client.peer.uid)) {
-                shown.user = UserLabel(window.uid);
+                shown.user = UserLabel(uid_t(window.uid));
             }
             if (part.size() == kSeenPerMessage) {
                 Send(client, EncodeSeen(std::exchange(part, {})));
