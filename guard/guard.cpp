@@ -133,6 +133,7 @@ bool Guard::Start() {
         Say(u"另一个守护程序已在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
         return false;
     }
+    PrepareRules(*database);
     // Every user's browsers, each connection's user from the kernel. No DevTools port: any
     // user could open one on the loopback address and speak for a browser that is not there.
     BridgeWatch watch;
@@ -145,29 +146,36 @@ bool Guard::Start() {
         Say(u"无法在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
         return false;
     }
-    const QString name = *database;
     try {
-        if (name == m_paths.DefaultDatabase() && !QFileInfo::exists(name)) {
-            CreateRuleDatabase(name);
-            Say(u"已创建规则数据库 "_s + name);
-        }
-        m_engine->OpenStore(name);
+        m_engine->OpenStore(*database);
     } catch (const StoreError& failure) {
         // Monitoring goes on: each cycle tries the rules again and says when they fail.
-        Say(u"无法打开规则数据库 %1：%2"_s.arg(DatabaseDisplayName(name), failure.message()));
-    }
-    if (ParseDatabaseName(name).engine == DatabaseLocation::Engine::Sqlite) {
-        const QByteArray native = QFile::encodeName(name);
-        struct stat info {};
-        if (::stat(native.constData(), &info) == 0 &&
-            !MendMode(native, info, kRuleFileMode, &error)) {
-            Say(error);
-        }
+        Say(u"无法打开规则数据库 %1：%2"_s.arg(DatabaseDisplayName(*database), failure.message()));
     }
     m_engine->Start();
-    Say(u"正在监视每个用户的浏览器；规则：%1；套接字：%2"_s.arg(DatabaseDisplayName(name),
+    Say(u"正在监视每个用户的浏览器；规则：%1；套接字：%2"_s.arg(DatabaseDisplayName(*database),
                                                                 m_paths.BridgeSocket()));
     return true;
+}
+
+void Guard::PrepareRules(const QString& database) {
+    if (ParseDatabaseName(database).engine != DatabaseLocation::Engine::Sqlite) {
+        return;
+    }
+    if (database == m_paths.DefaultDatabase() && !QFileInfo::exists(database)) {
+        try {
+            CreateRuleDatabase(database);
+            Say(u"已创建规则数据库 "_s + database);
+        } catch (const StoreError& failure) {
+            Say(u"无法创建规则数据库 %1：%2"_s.arg(database, failure.message()));
+        }
+    }
+    const QByteArray native = QFile::encodeName(database);
+    struct stat info {};
+    QString error;
+    if (::stat(native.constData(), &info) == 0 && !MendMode(native, info, kRuleFileMode, &error)) {
+        Say(error);
+    }
 }
 
 } // namespace winwarden

@@ -61,7 +61,9 @@ public:
     MonitorEngine& Engine() { return *m_engine; }
 
 private:
-    bool OpenRules();
+    // Creates the default rule file at first start; takes from a rule file of ours what others
+    // may do beyond kRuleFileMode.
+    void PrepareRules(const QString& database);
 
     GuardPaths m_paths;
     std::unique_ptr<MonitorEngine> m_engine;

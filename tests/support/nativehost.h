@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 #include <vector>
 
 namespace winwarden::test {
@@ -125,6 +126,38 @@ private:
     QLocalSocket* m_socket = nullptr;
     FrameReader m_reader{kFromBrowserFrameCap};
     int m_connections = 0;
+};
+
+// A hand-made client of a bridge socket. Connected as `uid`, it is that user's for good: the
+// kernel keeps the credentials of the connect, and the effective uid is ours again at once.
+class BridgeClient final : public Received {
+public:
+    bool Connect(const QString& path, uid_t uid = ::geteuid()) {
+        QObject::connect(&m_socket, &QLocalSocket::readyRead,
+                         [this] { Feed(m_reader, m_socket.readAll()); });
+        const uid_t self = ::geteuid();
+        if (uid != self && ::seteuid(uid) != 0)
+            return false;
+        m_socket.connectToServer(path);
+        const bool connected = m_socket.waitForConnected(2000);
+        if (uid != self && ::seteuid(self) != 0)
+            qFatal("cannot become uid %u again", unsigned(self));
+        return connected;
+    }
+    void Send(const QJsonObject& message) { SendRaw(Frame(message)); }
+    void SendRaw(const QByteArray& bytes) {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    // The server ended the connection.
+    bool WaitForCutOff(int timeoutMs = 5000) {
+        return QTest::qWaitFor([&] { return m_socket.state() == QLocalSocket::UnconnectedState; },
+                               timeoutMs);
+    }
+
+private:
+    QLocalSocket m_socket;
+    FrameReader m_reader{kToBrowserFrameCap};
 };
 
 } // namespace winwarden::test
