@@ -1,5 +1,7 @@
 #include "control/controlprotocol.h"
 
+#include "store/flag.h"
+
 #include <QSet>
 #include <array>
 #include <cmath>
@@ -138,6 +140,10 @@ std::optional<SeenWindow> DecodeSeenWindow(const QJsonValue& value) {
 
 bool ChangesRules(ControlCommand command) {
     return Spec(command).changes;
+}
+
+bool AnyoneMayAsk(const ControlCall& call) {
+    return call.command == ControlCommand::ListByFlag && IsBlockingFlag(call.args.value(0));
 }
 
 QStringList ControlCommandFields(ControlCommand command) {

@@ -62,6 +62,9 @@ using ControlRequest = std::variant<std::monostate, ControlWatch, ControlCall>;
 
 // Whether the command changes rules: only an administrator's is applied.
 bool ChangesRules(ControlCommand command);
+// Whether anyone may ask this, administrator or not: the list of the rules that block. Every
+// other rule is a page that some user's browser showed.
+bool AnyoneMayAsk(const ControlCall& call);
 QStringList ControlCommandFields(ControlCommand command);
 
 QJsonObject EncodeControlRequest(const ControlCall& call);

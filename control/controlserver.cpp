@@ -105,9 +105,12 @@ void ControlServer::Read(quint64 number) {
 }
 
 void ControlServer::Answer(Client& client, const ControlCall& call) {
-    // Decided once, when the client connected, from what the kernel said of it.
-    if (ChangesRules(call.command) && !client.admin) {
-        Send(client, EncodeRefusal(call.id, text::kRulesForAdministratorsOnly));
+    // Decided once, when the client connected, from what the kernel said of it. Besides the
+    // changes, every rule but a blocking one is a page some user visited: the administrators'.
+    if (!client.admin && !AnyoneMayAsk(call)) {
+        Send(client, EncodeRefusal(call.id, ChangesRules(call.command)
+                                                ? text::kRulesForAdministratorsOnly
+                                                : text::kAllPagesForAdministratorsOnly));
         return;
     }
     QJsonObject reply;

@@ -71,6 +71,8 @@ inline const QString kPaneGuarded = QStringLiteral("由系统守护监视");
 // The window of the system guard (winwarden-guard), reached over its control socket.
 inline const QString kRulesForAdministratorsOnly =
     QStringLiteral("只有管理员（winwarden 组成员）才能修改规则");
+inline const QString kAllPagesForAdministratorsOnly =
+    QStringLiteral("只有管理员（winwarden 组成员）才能查看所有用户浏览过的网页");
 // A page of another user's browser in an administrator's live list: the user, then the caption.
 inline const QString kOtherUsersPage = QStringLiteral("【%1】%2");
 inline const QString kGuardLost = QStringLiteral("与系统守护的连接已断开，正在重新连接");

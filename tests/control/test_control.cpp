@@ -270,8 +270,15 @@ private Q_SLOTS:
                      m.AddRule(u"新"_s, {}, u"禁止"_s);
                  }})
             QCOMPARE(Refusal(*child, command), text::kRulesForAdministratorsOnly);
-        QCOMPARE(child->ListByFlag(u"通过"_s).size(), size_t(3));
-        QCOMPARE(child->FindByName(kChildPage)->url, kChildUrl);
+        // The rules that pass, or a lookup by title, are pages every user visited.
+        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
+                 [](GuardMonitor& m) { m.ListByFlag(u"通过"_s); },
+                 [](GuardMonitor& m) {
+                     m.FindByName(kChildPage);
+                 }})
+            QCOMPARE(Refusal(*child, command), text::kAllPagesForAdministratorsOnly);
+        QCOMPARE(parent->ListByFlag(u"通过"_s).size(), size_t(3));
+        QCOMPARE(parent->FindByName(kChildPage)->url, kChildUrl);
         QCOMPARE(guard.db.rows(), rules);
 
         QSignalSpy childClosing(child.get(), &Monitor::windowClosing);
@@ -286,6 +293,9 @@ private Q_SLOTS:
         QVERIFY(root->AddRule(u"根加的"_s, {}, u"禁止"_s));
         QCOMPARE(guard.db.rows().last(), (RuleRow{{}, u"根加的"_s, u"禁止"_s, u""_s}));
         QCOMPARE(otherClosing.count(), 0);
+        const std::vector<Rule> blocked = child->ListByFlag(u"禁止"_s); // everyone's to see
+        QCOMPARE(blocked.size(), size_t(2));
+        QCOMPARE(blocked.front().name, kChildPage);
         QCOMPARE(guard.source->CloseRequests().size(), 1);
     }
 
