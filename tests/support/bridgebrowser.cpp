@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -32,10 +33,12 @@ bool WriteFile(const QString& path, const QByteArray& contents) {
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
-bool WritePages(const BrowserProcess& browser) {
+bool WritePages(const BrowserProcess& browser, const QString& driver) {
+    const QByteArray opens =
+        driver.isEmpty() ? QByteArray() : "window.open(\"" + driver.toUtf8() + "\");";
     return WriteFile(browser.Path(u"pages/opener.html"_s),
                      "<!DOCTYPE html><meta charset=\"utf-8\"><title>" + kOpenerTitle.toUtf8() +
-                         "</title><script>window.open(\"blocked.html\")</script>") &&
+                         "</title><script>window.open(\"blocked.html\");" + opens + "</script>") &&
            WriteFile(browser.Path(u"pages/blocked.html"_s),
                      "<!DOCTYPE html><meta charset=\"utf-8\"><title>" +
                          kBlockedTitle.toHtmlEscaped().toUtf8() + "</title>");
@@ -65,6 +68,89 @@ void RecordAndBlock(const BrowserProcess& browser) {
              "the blocked page stayed open");
     QVERIFY(Find(bridge, kOpenerTitle));
     QCOMPARE(db.rows().size(), 2);
+}
+
+PageServer::PageServer()
+    : m_endpoint([this](const QByteArray& requestLine) { return Answer(requestLine); }) {}
+
+void PageServer::Open(const QString& url) {
+    const std::lock_guard lock(m_mutex);
+    m_toOpen.push_back(url);
+}
+
+namespace {
+
+// "GET http://h.test/p HTTP/1.1" and "CONNECT h.test:443 HTTP/1.1" both name h.test.
+QString HostOf(const QByteArray& requestLine) {
+    const QString target = QString::fromLatin1(requestLine.split(' ').value(1));
+    return target.contains(u"://"_s) ? QUrl(target).host() : target.section(u':', 0, 0);
+}
+
+} // namespace
+
+bool PageServer::Saw(const QString& host) const {
+    const std::vector<QByteArray> requests = m_endpoint.Requests();
+    return std::any_of(requests.begin(), requests.end(),
+                       [&](const QByteArray& line) { return HostOf(line) == host; });
+}
+
+QByteArray PageServer::Answer(const QByteArray& requestLine) {
+    QByteArray body;
+    const QString host = HostOf(requestLine);
+    if (requestLine.startsWith("GET " + Driver().toLatin1() + "next ")) {
+        const std::lock_guard lock(m_mutex);
+        if (!m_toOpen.empty()) {
+            body = m_toOpen.front().toUtf8();
+            m_toOpen.pop_front();
+        }
+    } else if (host == QUrl(Driver()).host()) {
+        body = "<!DOCTYPE html><script>setInterval(async () => { const next = await (await "
+               "fetch(\"/next\")).text(); if (next) window.open(next); }, 100);</script>";
+    } else {
+        body = "<!DOCTYPE html><meta charset=\"utf-8\"><title>页 " + host.toUtf8() + "</title>";
+    }
+    return FakeEndpoint::Answer(200, body,
+                                "Content-Type: text/html; charset=utf-8\r\nConnection: close\r\n");
+}
+
+void BlockSitesAhead(PageServer& pages) {
+    const auto source = MakeBridgeSource();
+    BrowserSource& bridge = *source;
+    const QString blocked = u"此网站已被浏览哨兵禁止："_s;
+    const auto shown = [&](const QString& title, int timeoutMs = 10000) {
+        return QTest::qWaitFor(
+            [&] {
+                const BrowserPass pass = bridge.TakePass();
+                return std::any_of(pass.windows.begin(), pass.windows.end(),
+                                   [&](const BrowserWindow& tab) { return tab.title == title; });
+            },
+            timeoutMs);
+    };
+    // A set is in force once a page of a host only it blocks is refused.
+    const auto inForce = [&](const QString& probe) {
+        for (int tries = 0; tries < 20; ++tries) {
+            pages.Open(u"http://"_s + probe + u'/');
+            if (shown(blocked + probe, 500))
+                return true;
+        }
+        return false;
+    };
+    bridge.SetSiteRules(
+        {{u"game.test"_s, u"school.test"_s, u"probe.test"_s}, {u"lessons.school.test"_s}});
+    QVERIFY2(inForce(u"probe.test"_s), "the site rules never came into force");
+    for (const QString& url : {u"http://game.test/"_s, u"http://www.game.test/a?b"_s,
+                               u"http://school.test/"_s, u"http://lessons.school.test/"_s})
+        pages.Open(url);
+    QVERIFY(shown(u"页 lessons.school.test"_s));
+    for (const QString& host : {u"game.test"_s, u"www.game.test"_s, u"school.test"_s}) {
+        QVERIFY2(shown(blocked + host), qPrintable(host));
+        QVERIFY2(!pages.Saw(host), qPrintable(host));
+    }
+    // The rule for game.test goes: its pages load again.
+    bridge.SetSiteRules({{u"school.test"_s, u"probe2.test"_s}, {u"lessons.school.test"_s}});
+    QVERIFY2(inForce(u"probe2.test"_s), "the second set never came into force");
+    pages.Open(u"http://game.test/"_s);
+    QVERIFY(shown(u"页 game.test"_s));
 }
 
 } // namespace winwarden::test
