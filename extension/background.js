@@ -164,28 +164,22 @@ function siteRules(sites) {
   const rules = [];
   let id = SITE_FIRST_ID;
   for (const [labels, hosts] of levels) {
-    const priority = 2 * labels;
+    // To winwarden's page naming the host. (Where the user has withdrawn the extension's
+    // access to sites, the browser ignores redirects: the page loads, and the next cycle
+    // closes it.)
     if (hosts.block.length > 0) {
-      // winwarden's page naming the host; where the browser lets the extension block but not
-      // redirect (its access to sites withdrawn), the plain block one step below refuses it.
       rules.push({
         id: id++,
-        priority: priority + 1,
+        priority: labels,
         action: { type: "redirect", redirect: { regexSubstitution: page + "#\\1" } },
         condition: { regexFilter: HOST_OF_URL, requestDomains: hosts.block, resourceTypes: FRAMES },
       });
-      rules.push({
-        id: id++,
-        priority,
-        action: { type: "block" },
-        condition: { requestDomains: hosts.block, resourceTypes: FRAMES },
-      });
     }
+    // At the redirect's own priority an allow wins: the same host in both lists passes.
     if (hosts.allow.length > 0) {
-      // At the redirect's own priority an allow wins.
       rules.push({
         id: id++,
-        priority: priority + 1,
+        priority: labels,
         action: { type: "allow" },
         condition: { requestDomains: hosts.allow, resourceTypes: FRAMES },
       });
