@@ -169,7 +169,7 @@ private:
     bool StartWithExtension(const QStringList& flags = {}) {
         const QString host = QCoreApplication::applicationDirPath() + u"/../host/winwarden-host"_s;
         const QString extension =
-            QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../extension"_s);
+            QCoreApplication::applicationDirPath() + u"/../share/winwarden/extension"_s;
         const QByteArray manifest = "{\"name\":\"net.winwarden.host\",\"description\":\"w\","
                                     "\"type\":\"stdio\",\"path\":\"" +
                                     QFileInfo(host).canonicalFilePath().toUtf8() +

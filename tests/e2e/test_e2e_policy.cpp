@@ -22,8 +22,10 @@ namespace {
 
 const QString kFirefox = u"/usr/bin/firefox-esr"_s;
 
+// The extension's files as the build lays them out for installing: __FILE__ is relative to the
+// build folder, not to where the test runs.
 QString ExtensionFolder() {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().filePath(u"../../extension"_s);
+    return QCoreApplication::applicationDirPath() + u"/../share/winwarden/extension"_s;
 }
 
 int InstallForEveryone(const QStringList& options) {
