@@ -59,7 +59,8 @@ BrowserPass PassOf(const QList<int>& ids) {
         pass.windows.push_back({BrowserWindow::Kind::HtmlDocument,
                                 Title(i),
                                 Url(i),
-                                {-1, QStringLiteral("bench"), QString::number(i)}});
+                                {-1, QStringLiteral("bench"), QString::number(i)},
+                                QStringLiteral("chromium")});
     return pass;
 }
 

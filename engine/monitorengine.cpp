@@ -26,7 +26,7 @@ constexpr qsizetype kMaxRememberedTitles = 50000;
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
-    : QObject(parent), m_source(std::move(source)), m_thread(new QThread(this)),
+    : Monitor(parent), m_source(std::move(source)), m_thread(new QThread(this)),
       m_worker(new QObject) {
     m_thread->setObjectName(QStringLiteral("winwarden-survey"));
     m_worker->moveToThread(m_thread);
@@ -119,6 +119,39 @@ void MonitorEngine::TakePass() {
         Qt::QueuedConnection);
 }
 
+void MonitorEngine::CycleNow() {
+    // A pass already out reads the rules when it comes back: it sees the change.
+    if (m_status.monitoring && !m_passOut) {
+        TakePass();
+    }
+}
+
+std::vector<Rule> MonitorEngine::ListByFlag(const QString& flag) {
+    return m_store.ListByFlag(flag);
+}
+
+std::optional<Rule> MonitorEngine::FindByName(const QString& name) {
+    return m_store.FindByName(name);
+}
+
+int MonitorEngine::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
+    const int changed = m_store.SetFlagForWindow(flag, name, url);
+    CycleNow();
+    return changed;
+}
+
+int MonitorEngine::DeleteRule(const QString& name, const QString& url) {
+    const int deleted = m_store.DeleteRule(name, url);
+    CycleNow();
+    return deleted;
+}
+
+bool MonitorEngine::AddRule(const QString& name, const QString& url, const QString& flag) {
+    const bool added = m_store.InsertRule(name, flag, url);
+    CycleNow();
+    return added;
+}
+
 void MonitorEngine::WaitForCloseRequests() {
     QMetaObject::invokeMethod(
         m_worker, [] {}, Qt::BlockingQueuedConnection);
@@ -204,7 +237,8 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         }
         const QString flag =
             CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index].handle);
-        Q_EMIT windowSeen(title, m_snapshot.urls[index], flag);
+        Q_EMIT windowSeen(
+            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index]});
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the

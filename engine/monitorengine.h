@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/monitor.h"
 #include "match/matchindex.h"
 #include "store/matchstore.h"
 #include "store/rulestore.h"
@@ -23,25 +24,13 @@ namespace winwarden {
 
 class TopLevelWindows;
 
-// What the user should see of the monitor at a glance.
-struct MonitorStatus {
-    bool monitoring = false;
-    bool cycled = false;     // a cycle has run since monitoring started
-    int windows = 0;         // browser windows showing a page in the last cycle
-    int browsersWatched = 0; // browsers the last pass tried to read
-    int browsersRead = 0;    // of those, the ones that answered
-    QString storeFailure;    // what went wrong with the rules; empty while they work
-    QStringList notices;     // what the browser sources want known
-    bool operator==(const MonitorStatus&) const = default;
-};
-
 // The monitor: the rule store, the timer and the cycle. Every 2000 ms while monitoring, one
 // pass over the browser source is taken on a thread of its own, and the rule checks run on
 // its result here: a title seen for the first time is stored as "通过", a window whose rule
 // is "禁止" is asked to close, and every window is reported for the live list. Beside the
 // title rules the match rules decide (match/matchindex.h), held in memory and read again only
 // when they changed; their 网站 rules go to the browser source, which may block ahead.
-class MonitorEngine final : public QObject {
+class MonitorEngine final : public Monitor {
     Q_OBJECT
 public:
     static constexpr int kMonitorPeriodMs = 2000;
@@ -56,13 +45,20 @@ public:
     RuleStore& Store() { return m_store; }
     MatchStore& Matches() { return m_matches; }
 
-    void Start();
-    void Stop();
-    bool IsMonitoring() const { return m_status.monitoring; }
+    void Start() override;
+    void Stop() override;
+    bool IsMonitoring() const override { return m_status.monitoring; }
+    const MonitorStatus& Status() const override { return m_status; }
 
     // A tick: asks for a pass unless one is out already. Returns at once; the cycle runs
     // when the pass comes back.
-    void OnTimer();
+    void OnTimer() override;
+
+    std::vector<Rule> ListByFlag(const QString& flag) override;
+    std::optional<Rule> FindByName(const QString& name) override;
+    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url) override;
+    int DeleteRule(const QString& name, const QString& url) override;
+    bool AddRule(const QString& name, const QString& url, const QString& flag) override;
     // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
     void RequestEarlyCycle();
     // The rule checks and the live-list reports of one cycle over `pass`, right now.
@@ -76,19 +72,8 @@ public:
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
 
-    const MonitorStatus& Status() const { return m_status; }
     const BrowserSnapshot& Snapshot() const { return m_snapshot; }
     bool PassOut() const { return m_passOut; }
-
-Q_SIGNALS:
-    // A window of the cycle, for the live list, with the flag its rule holds.
-    void windowSeen(const QString& title, const QString& url, const QString& flag);
-    // The cycle asked a window to close.
-    void windowClosing(const QString& title, const QString& url);
-    // A store failure, once until the store works again.
-    void storeFailed(const QString& message);
-    void statusChanged(const winwarden::MonitorStatus& status);
-    void cycleFinished();
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -102,6 +87,8 @@ private:
     void RestoreBusyTimeout();
     void RefreshMatchRules();
     const MatchRule* WordsIn(const QString& title);
+    // After a rule change: a look at the browsers now, so that the change is in force at once.
+    void CycleNow();
 
     RuleStore m_store;
     MatchStore m_matches{m_store};

@@ -1,5 +1,5 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
 #include "monitor/addruledlg.h"
 #include "monitor/messagebox.h"
 #include "monitor/windowflagdlg.h"
@@ -62,7 +62,7 @@ void CWinwardenView::LoadRuleList(const QString& filter) {
     // it was.
     std::vector<Rule> rules;
     try {
-        rules = m_engine.Store().ListByFlag(filter);
+        rules = m_monitor.ListByFlag(filter);
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kLoadRulesFailed, error.message());
         return;
@@ -73,8 +73,9 @@ void CWinwardenView::LoadRuleList(const QString& filter) {
     ApplyListStyle(*m_wndList);
     for (const Rule& rule : rules) {
         const int row = AppendRow();
+        // A rule is no window of any browser: it is listed by the title it holds.
         if (rule.name)
-            SetCellText(row, 0, *rule.name + text::kCaptionSuffix);
+            SetCellText(row, 0, *rule.name, *rule.name);
         if (rule.flag)
             SetCellText(row, 1, *rule.flag);
         if (rule.url)
@@ -102,7 +103,7 @@ void CWinwardenView::OnListDblClk() {
     dialog->m_strWindowName = CellText(row, 0);
     dialog->m_strFlag = CellText(row, 1);
     dialog->m_strUrl = CellText(row, 2);
-    const QString caption = dialog->m_strWindowName;
+    const QString name = RowTitle(row);
     const QString rowUrl = dialog->m_strUrl;
     const int result = dialog->exec();
     if (!dialog)
@@ -114,16 +115,10 @@ void CWinwardenView::OnListDblClk() {
         return;
 
     // The change reaches the rules with the row's URL and the rule that decides for the
-    // row's title, which may have been stored under another address. Stored first: the list
-    // must not show a flag the store refused.
-    const QString name = caption.endsWith(text::kCaptionSuffix)
-                             ? caption.chopped(text::kCaptionSuffix.size())
-                             : QString();
+    // row's title, which may have been stored under another address; a row without an address
+    // reaches that one rule only. Stored first: the list must not show a flag the store refused.
     try {
-        RuleStore& store = m_engine.Store();
-        const int changed =
-            name.isNull() ? store.SetFlagByUrl(flag, url) : store.SetFlagForWindow(flag, name, url);
-        if (changed == 0) {
+        if (m_monitor.SetFlagForWindow(flag, name, url) == 0) {
             ReportCommandFailure(this, text::kSetFlagFailed, text::kNoRuleForWindow);
             return;
         }
@@ -144,16 +139,17 @@ void CWinwardenView::OnDeleteWindow() {
                "selectWindowBox");
         return;
     }
-    const QString name = CellText(row, 0);
+    const QString caption = CellText(row, 0);
+    const QString name = RowTitle(row);
     const QString url = CellText(row, 2);
     QPointer<CWinwardenView> self(this);
     // One arg() call: a "%2" inside the name stays as the user sees it.
-    const auto answer = RunBox(this, QMessageBox::Question, text::kConfirmDelete.arg(name, url),
+    const auto answer = RunBox(this, QMessageBox::Question, text::kConfirmDelete.arg(caption, url),
                                QMessageBox::Ok | QMessageBox::Cancel, "confirmDeleteBox");
     if (!self || answer != QMessageBox::Ok)
         return;
     try {
-        m_engine.Store().DeleteByUrl(url);
+        m_monitor.DeleteRule(name, url);
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kDeleteRuleFailed, error.message());
         return;
@@ -178,21 +174,18 @@ void CWinwardenView::OnAddRule() {
                "emptyNameBox");
         return;
     }
-    RuleStore& store = m_engine.Store();
     try {
         // One name, one rule: a name that has one is offered a change of flag instead.
-        if (const std::optional<Rule> rule = store.FindByName(name)) {
+        if (const std::optional<Rule> rule = m_monitor.FindByName(name)) {
             const QString held = rule->flag.value_or(QString());
             const auto answer =
                 RunBox(this, QMessageBox::Question, text::kAddRuleExists.arg(name, held, flag),
                        QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
             if (!self || answer != QMessageBox::Ok)
                 return;
-            store.SetFlagForWindow(flag, name, rule->url.value_or(QString()));
+            m_monitor.SetFlagForWindow(flag, name, QString()); // that rule, no other
         } else {
-            store.InsertPassed(name, url);
-            if (flag != kFlagPass)
-                store.SetFlagForWindow(flag, name, url);
+            m_monitor.AddRule(name, url, flag);
         }
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kAddRuleFailed, error.message());

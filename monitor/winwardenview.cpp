@@ -1,10 +1,11 @@
 // The view itself: the list control and the monitor's entry points.
 #include "monitor/winwardenview.h"
 
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "store/flag.h"
+#include "survey/pagetitle.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -22,13 +23,15 @@ namespace {
 
 constexpr int kRowHeight = 20;
 constexpr int kWholeTextRole = Qt::UserRole + 1;
+constexpr int kTitleRole = Qt::UserRole + 2;
 // A tooltip wraps its text; past this it would cover the screen.
 constexpr int kMaxTipChars = 4096;
 
 } // namespace
 
-CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
-    : QWidget(parent), m_engine(engine), m_wndList(new QTableWidget(this)), m_strFilter(kFlagPass) {
+CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
+    : QWidget(parent), m_monitor(monitor), m_wndList(new QTableWidget(this)),
+      m_strFilter(kFlagPass) {
     m_wndList->setObjectName(QStringLiteral("list"));
     m_wndList->verticalHeader()->hide();
     m_wndList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -53,8 +56,8 @@ CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
     find->setShortcutContext(Qt::WindowShortcut);
     connect(find, &QAction::triggered, this, &CWinwardenView::OnFind);
     addAction(find);
-    connect(&m_engine, &MonitorEngine::windowSeen, this, &CWinwardenView::AddToLiveList);
-    connect(&m_engine, &MonitorEngine::storeFailed, this, &CWinwardenView::statusMessage);
+    connect(&m_monitor, &Monitor::windowSeen, this, &CWinwardenView::AddToLiveList);
+    connect(&m_monitor, &Monitor::storeFailed, this, &CWinwardenView::statusMessage);
 }
 
 CWinwardenView::~CWinwardenView() {
@@ -96,7 +99,7 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
 }
 
 bool CWinwardenView::IsMonitoring() const {
-    return m_engine.IsMonitoring();
+    return m_monitor.IsMonitoring();
 }
 
 void CWinwardenView::OnStart() {
@@ -104,14 +107,14 @@ void CWinwardenView::OnStart() {
         return;
     SetUpColumns();
     m_wndList->show();
-    m_engine.Start();
+    m_monitor.Start();
 }
 
 void CWinwardenView::OnStop() {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
     m_wndList->hide();
-    m_engine.Stop();
+    m_monitor.Stop();
 }
 
 void CWinwardenView::timerEvent(QTimerEvent* event) {
@@ -119,30 +122,35 @@ void CWinwardenView::timerEvent(QTimerEvent* event) {
 }
 
 void CWinwardenView::OnTimer(int /*timerId*/) {
-    m_engine.OnTimer();
+    m_monitor.OnTimer();
 }
 
-void CWinwardenView::AddToLiveList(const QString& title, const QString& url, const QString& flag) {
-    if (title.isEmpty())
+void CWinwardenView::AddToLiveList(const SeenWindow& window) {
+    if (window.title.isEmpty())
         return;
-    const QString caption = title + text::kCaptionSuffix;
-    if (const auto listed = m_captionRow.constFind(caption); listed != m_captionRow.cend()) {
+    // The page as its browser's window is captioned: one row per title and browser.
+    const QString caption = BrowserCaption(window.title, window.browser);
+    auto listed = m_captionRow.constFind(caption);
+    // A rule list on show while monitoring lists the page's rule by its title: that is its row.
+    if (listed == m_captionRow.cend())
+        listed = m_captionRow.constFind(window.title);
+    if (listed != m_captionRow.cend()) {
         // Listed already: the row follows its rule, which another program may have changed.
         const QTableWidgetItem* shown = m_wndList->item(*listed, 1);
-        if (!shown || shown->text() != flag)
-            SetCellText(*listed, 1, flag);
+        if (!shown || shown->text() != window.flag)
+            SetCellText(*listed, 1, window.flag);
         return;
     }
     const int row = AppendRow();
-    SetCellText(row, 0, caption);
-    SetCellText(row, 1, flag);
-    SetCellText(row, 2, url);
+    SetCellText(row, 0, caption, window.title);
+    SetCellText(row, 1, window.flag);
+    SetCellText(row, 2, window.url);
     ApplyFilter(row);
 }
 
 void CWinwardenView::OnDestroy() {
     if (m_bLayoutReady)
-        m_engine.Stop();
+        m_monitor.Stop();
 }
 
 void CWinwardenView::resizeEvent(QResizeEvent* event) {
@@ -255,7 +263,8 @@ int CWinwardenView::AppendRow() {
     return row;
 }
 
-void CWinwardenView::SetCellText(int row, int column, const QString& text) {
+void CWinwardenView::SetCellText(int row, int column, const QString& text,
+                                 const std::optional<QString>& title) {
     // A cell outside the columns has nowhere to keep its text; the list reads it back as empty.
     if (row < 0 || row >= m_wndList->rowCount() || column < 0 || column >= m_wndList->columnCount())
         return;
@@ -285,8 +294,15 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
         if (!fresh)
             item->setData(kWholeTextRole, QVariant());
     }
+    if (title)
+        item->setData(kTitleRole, title->isNull() ? QVariant() : QVariant(*title));
     if (fresh)
         m_wndList->setItem(row, column, fresh.release());
+}
+
+QString CWinwardenView::RowTitle(int row) const {
+    const QTableWidgetItem* item = m_wndList->item(row, 0);
+    return item ? item->data(kTitleRole).toString() : QString();
 }
 
 QString CWinwardenView::CellText(int row, int column) const {

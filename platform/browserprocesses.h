@@ -20,4 +20,8 @@ QString BrowserFamilyOfParent(qint64 pid);
 // process folders' owners and executable links, so it costs a few milliseconds.
 QStringList RunningBrowserFamilies();
 
+// The family of the browser whose process listens on loopback TCP `port` (its DevTools
+// endpoint); empty when no process of this user listens there or it is no browser.
+QString BrowserFamilyListeningOn(quint16 port);
+
 } // namespace winwarden

@@ -31,6 +31,7 @@ enum Statement {
     kSetFlag,
     kSetFlagForWindow,
     kDelete,
+    kDeleteForWindow,
     kList,
     kDataVersion,
     kStatementCount
@@ -67,10 +68,13 @@ const Dialect& SqliteTexts() {
          QString()},
         {QString(), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=?"), QString()},
-        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR rowid=(SELECT rowid FROM "
-                        "窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
-         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR 窗口名称=?")},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE (?<>'' AND 网址=?) OR rowid=(SELECT "
+                        "rowid FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
+         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE (?<>'' AND 网址=?) OR 窗口名称=?")},
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE rowid=(SELECT rowid FROM 窗口名表 WHERE "
+                        "窗口名称=? ORDER BY rowid LIMIT 1)"),
+         QStringLiteral("DELETE FROM 窗口名表 WHERE 窗口名称=? AND (网址 IS NULL OR 网址='')")},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
         {QStringLiteral("PRAGMA data_version"), QString()},
@@ -104,12 +108,16 @@ const Dialect& PostgresTexts() {
              "窗口名称 = p.n) ORDER BY p.n ON CONFLICT DO NOTHING"),
          QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text"), QString()},
-        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR ctid=(SELECT "
-                        "r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE 窗口名称=?::text ORDER "
-                        "BY 1 LIMIT 1) AS oldest)"),
-         QStringLiteral(
-             "UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR 窗口名称=?::text")},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE (?::text<>'' AND 网址=?::text) "
+                        "OR ctid=(SELECT r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE "
+                        "窗口名称=?::text ORDER BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE (?::text<>'' AND "
+                        "网址=?::text) OR 窗口名称=?::text")},
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?::text"), QString()},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE ctid=(SELECT r FROM (SELECT *, ctid AS r FROM "
+                        "窗口名表 WHERE 窗口名称=?::text ORDER BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral(
+             "DELETE FROM 窗口名表 WHERE 窗口名称=?::text AND (网址 IS NULL OR 网址='')")},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text ORDER BY 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text")},
         {QString(), QString()},
@@ -509,7 +517,11 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
 }
 
 bool RuleStore::InsertPassed(const QString& title, const QString& url) {
-    return m_impl->RunChange(kInsert, {title, kFlagPass, url, title}) > 0;
+    return InsertRule(title, kFlagPass, url);
+}
+
+bool RuleStore::InsertRule(const QString& title, const QString& flag, const QString& url) {
+    return m_impl->RunChange(kInsert, {title, flag, url, title}) > 0;
 }
 
 int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& pages) {
@@ -553,15 +565,27 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
 }
 
 int RuleStore::SetFlagByUrl(const QString& flag, const QString& url) {
-    return m_impl->RunChange(kSetFlag, {flag, url});
+    m_impl->RequireOpen();
+    return url.isEmpty() ? 0 : m_impl->RunChange(kSetFlag, {flag, url});
 }
 
 int RuleStore::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
-    return m_impl->RunChange(kSetFlagForWindow, {flag, url, name});
+    if (name.isNull()) {
+        return SetFlagByUrl(flag, url);
+    }
+    return m_impl->RunChange(kSetFlagForWindow, {flag, url, url, name});
 }
 
 int RuleStore::DeleteByUrl(const QString& url) {
-    return m_impl->RunChange(kDelete, {url});
+    m_impl->RequireOpen();
+    return url.isEmpty() ? 0 : m_impl->RunChange(kDelete, {url});
+}
+
+int RuleStore::DeleteRule(const QString& name, const QString& url) {
+    if (!url.isEmpty() || name.isNull()) {
+        return DeleteByUrl(url);
+    }
+    return m_impl->RunChange(kDeleteForWindow, {name});
 }
 
 std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {

@@ -70,16 +70,23 @@ public:
     // Stores (title, "通过", url) unless a rule with this name exists, decided inside the one
     // statement so that two writers never both add it. True when a rule was added.
     bool InsertPassed(const QString& title, const QString& url);
+    // The same with a flag of the caller's: the rule is never seen with another flag.
+    bool InsertRule(const QString& title, const QString& flag, const QString& url);
     // The same for many pages in one transaction; the number of rules added. Either all the
     // missing rules are added or, on a failure, none. On a server, a page whose title or URL
     // holds U+0000 (which PostgreSQL text cannot) is passed over, and FindByNames finds no
     // rule for such a title.
     int InsertPassed(const std::vector<std::pair<QString, QString>>& pages);
-    // The number of rules changed or deleted.
+    // The number of rules changed or deleted. An empty URL names no rule: the rules without an
+    // address share it, and a change meant for one must not reach the others.
     int SetFlagByUrl(const QString& flag, const QString& url);
-    // Changes the rules with this URL and the rule that decides for this name.
-    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url);
     int DeleteByUrl(const QString& url);
+    // Changes the rules with this URL (none for an empty one) and the rule that decides for
+    // this name (none for a null name).
+    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url);
+    // Deletes the rules with this URL; for an empty URL, only the rule that decides for this
+    // name (none for a null name).
+    int DeleteRule(const QString& name, const QString& url);
     std::vector<Rule> ListByFlag(const QString& flag);
 
     // For the tables beside 窗口名表 (store/matchstore.h): runs `sql` on the store's own

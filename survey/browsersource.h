@@ -29,7 +29,11 @@ struct BrowserWindow {
     QString title; // the page's own title; empty when the page has none
     QString url;
     WindowHandle handle;
+    QString family; // the browser's family ("chromium", "firefox", ...); empty when not known
 };
+
+// A window the monitor deals with: a titled HTML document that is no page of the browser's own.
+bool IsWebPage(const BrowserWindow& window);
 
 // What one pass over a source found.
 struct BrowserPass {

@@ -287,6 +287,7 @@ BrowserPass BridgeServer::TakePass() {
             window.url = tab.url;
             window.handle.browser = browser.name;
             window.handle.id = QString::number(tab.id);
+            window.family = Family(browser);
             pass.windows.push_back(std::move(window));
         }
     }

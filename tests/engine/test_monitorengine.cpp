@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdio>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -26,24 +27,26 @@ private Q_SLOTS:
         m = std::make_unique<EngineRig>();
         m_seen.clear();
         connect(&m->engine, &MonitorEngine::windowSeen, this,
-                [this](const QString& t, const QString& u, const QString& f) {
-                    m_seen << t + u'|' + f + u'|' + u;
-                });
+                [this](const SeenWindow& w) { m_seen << w.title + u'|' + w.flag + u'|' + w.url; });
     }
 
     // Stored in the cycle that first sees it, once per title (case counts), with the first URL;
-    // every titled window is reported in order, an untitled one neither stored nor reported.
+    // every titled window is reported in order, an untitled one neither stored nor reported,
+    // nor a page of the browser's own (a new tab, one with no address yet); a file is a page.
     void firstSightStoresOneRulePerTitle() {
         const QString title = u"O'Brien 100% \"新闻\""_s, url = u"http://example.test/?q='x'%20"_s;
-        m->source->SetPages({title, url, QString(), u"http://untitled/"_s, title.toUpper(), url,
-                             title, u"http://later/"_s});
+        const QString file = u"file:///tmp/a.html"_s;
+        m->source->SetPages({title, url, QString(), u"http://untitled/"_s, u"New Tab"_s,
+                             u"chrome://new-tab-page-third-party/"_s, u"New Tab"_s, QString(),
+                             title.toUpper(), url, title, u"http://later/"_s, u"文件"_s, file});
         for (int tick = 0; tick < 2; ++tick) {
             m->Tick();
             QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, title, u"通过"_s, url},
-                                                   {{}, title.toUpper(), u"通过"_s, url}}));
+                                                   {{}, title.toUpper(), u"通过"_s, url},
+                                                   {{}, u"文件"_s, u"通过"_s, file}}));
         }
         const QStringList once{title + u"|通过|"_s + url, title.toUpper() + u"|通过|"_s + url,
-                               title + u"|通过|http://later/"_s};
+                               title + u"|通过|http://later/"_s, u"文件|通过|"_s + file};
         QCOMPARE(m_seen, once + once);
     }
 
@@ -141,8 +144,9 @@ private Q_SLOTS:
         m->Tick();
         m->db.exec(u"DELETE FROM 窗口名表"_s);
         m->db.insert(u"末页"_s, u"禁止"_s, u"http://last/"_s);
-        std::vector<BrowserWindow> windows(1500, {BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}});
-        windows.back() = {BrowserWindow::Kind::HtmlDocument, u"末页"_s, u"http://last/"_s, {}};
+        std::vector<BrowserWindow> windows(1500,
+                                           {BrowserWindow::Kind::NoHtmlDocument, {}, {}, {}, {}});
+        windows.back() = {BrowserWindow::Kind::HtmlDocument, u"末页"_s, u"http://last/"_s, {}, {}};
         windows.back().handle.id = u"末页"_s;
         m->source->SetWindows(windows);
         m->Tick();
@@ -178,17 +182,22 @@ private Q_SLOTS:
         QCOMPARE(failures.size(), 2);
     }
 
-    // A rule file deleted or replaced by a rename is opened afresh at the next cycle.
+    // A rule file replaced in one step by a rename, or deleted and then put back, is opened
+    // afresh at the next cycle.
     void aReplacedRuleFileIsOpenedAgain() {
+        m->source->SetClosesWindows(false);
         m->source->SetPages({u"坏页"_s, u"http://bad/"_s});
         m->Tick();
-        TempRuleDb other;
-        other.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        TempRuleDb blocking, passing;
+        blocking.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        QVERIFY(::rename(QFile::encodeName(blocking.path()), QFile::encodeName(m->db.path())) == 0);
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
         QVERIFY(QFile::remove(m->db.path()));
         IgnoreWarnings();
         m->Tick();
         QVERIFY(m->engine.Status().storeFailure.contains(m->db.path()));
-        QVERIFY(QFile::rename(other.path(), m->db.path()));
+        QVERIFY(QFile::rename(passing.path(), m->db.path()));
         m->Tick();
         QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
         QVERIFY(m->engine.Status().storeFailure.isEmpty());

@@ -27,14 +27,19 @@ class TestViewCommands final : public QObject {
     // "%2" in every title: texts put together with arg() must leave it alone.
     static QString Title(int n) { return u"页面%1 %2"_s.arg(n); }
     static QString Url(int n) { return u"https://page%1.test/"_s.arg(n); }
+    // A page as the live list shows it: as its browser captions its window.
     static QString Live(QString t, QString flag, QString url) {
-        return t + text::kCaptionSuffix + u'|' + flag + u'|' + url;
+        return t + u" - Chromium|"_s + flag + u'|' + url;
     }
-    static QString Row(int n, const QString& flag = u"通过"_s) {
+    static QString LiveRow(int n, const QString& flag = u"通过"_s) {
         return Live(Title(n), flag, Url(n));
     }
-    static QString ConfirmBox(int n) {
-        return u"系统提示|4|取消/确定|窗口名："_s + Title(n) + text::kCaptionSuffix +
+    // A rule as a rule list shows it: by the title it holds.
+    static QString Row(int n, const QString& flag = u"通过"_s) {
+        return Title(n) + u'|' + flag + u'|' + Url(n);
+    }
+    static QString ConfirmBox(int n, const QString& caption = {}) {
+        return u"系统提示|4|取消/确定|窗口名："_s + (caption.isNull() ? Title(n) : caption) +
                u"     \n网　址："_s + Url(n) + u"     \n\n是否真的要删除 ？"_s;
     }
     // Notes what the modal shows, lets the meanwhile pages open and tick, clicks these buttons.
@@ -129,7 +134,7 @@ private Q_SLOTS:
         const QString title(100000, u'长');
         m->source->SetPages({title, u"http://long/"_s});
         m->Tick();
-        QCOMPARE(m->Cell(0, 0), title + text::kCaptionSuffix);
+        QCOMPARE(m->Cell(0, 0), title + u" - Chromium"_s);
         QVERIFY(List()->item(0, 0)->text().size() <= CWinwardenView::kMaxDrawnChars + 1);
     }
 
@@ -178,8 +183,7 @@ private Q_SLOTS:
         QCOMPARE(m->Rows(), QStringList{Row(2, u"禁止"_s)});
         m->db.exec(u"ALTER TABLE 别处 RENAME TO 窗口名表"_s);
         m->view.OnShowPassed();
-        QCOMPARE(m->Rows(),
-                 (QStringList{u"|通过|"_s + Url(5), text::kCaptionSuffix + u"|通过|"_s, Row(1)}));
+        QCOMPARE(m->Rows(), (QStringList{u"|通过|"_s + Url(5), u"|通过|"_s, Row(1)}));
     }
 
     // Rules typed before a visit: an empty name is refused, a name that has a rule is offered
@@ -240,7 +244,7 @@ private Q_SLOTS:
         QCOMPARE(Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
                      {Click(kCancel)}),
                  1);
-        QCOMPARE(m_seen, Title(1) + text::kCaptionSuffix + u"|通过|"_s + Url(1));
+        QCOMPARE(m_seen, Title(1) + u"|通过|"_s + Url(1));
         Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Delete); }, {Click(kOk)});
         QCOMPARE(m_seen, ConfirmBox(1));
         QCOMPARE(m->db.rows().size(), 4);
@@ -260,17 +264,17 @@ private Q_SLOTS:
         m_openMeanwhile = {1, 2, 3};
         Run(&CWinwardenView::OnListDblClk, {Click({u"禁止"_s, u"确定"_s})});
         QCOMPARE(m_rowsMeanwhile, 3);
-        QCOMPARE(m->Rows(), (QStringList{Row(1), Row(2, u"禁止"_s), Row(3)}));
+        QCOMPARE(m->Rows(), (QStringList{LiveRow(1), LiveRow(2, u"禁止"_s), LiveRow(3)}));
         QCOMPARE(Flags(), u"通过 禁止 通过"_s);
         // Deleting leaves the rule list of the filter ("通过"); ticks add the windows it lacks.
         List()->selectRow(0);
         m_openMeanwhile = {1, 2, 3, 4};
         Run(&CWinwardenView::OnDeleteWindow, {Click(kOk)});
         QCOMPARE(m_rowsMeanwhile, 4);
-        QCOMPARE(m_seen, ConfirmBox(1));
+        QCOMPARE(m_seen, ConfirmBox(1, Title(1) + u" - Chromium"_s));
         QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4)}));
         m->Tick();
-        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2, u"禁止"_s)}));
+        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4), LiveRow(1), LiveRow(2, u"禁止"_s)}));
         m->view.OnCmdMsg(cmd::kRefreshList); // empties the live list
         QCOMPARE(List()->rowCount(), 0);
         m->view.OnInitialUpdate(); // again (a new document): the size and the live list stay

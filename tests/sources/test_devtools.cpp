@@ -71,6 +71,7 @@ private Q_SLOTS:
                  {u"&#39;&amp;&lt;&gt;&quot;"_s, p, u"'&<>\""_s},
                  {u"&amp;amp;&amp;#39;"_s, p, u"&amp;&#39;"_s},
                  {u"&#40;&AMP;&amp &lt &"_s, p, u"&#40;&AMP;&amp &lt &"_s},
+                 {p, p, {}},
                  {u"h.test:87/e"_s, u"http://u:p@h.test:87/e"_s, {}},
                  {u"h/测 ?q= x"_s, u"http://h/%E6%B5%8B%20?q=%20x"_s, {}},
                  {u"h.test"_s, u"https://h.test/"_s, u"h.test"_s}}) {

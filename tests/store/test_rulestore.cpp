@@ -68,11 +68,33 @@ private Q_SLOTS:
         RuleRow mine = Rule(title, kFlagPass, url.isNull() ? u""_s : url);
         QCOMPARE(m_db->rows(), QList<RuleRow>({other, mine}));
         QCOMPARE(Find(title), QList<RuleRow>{mine});
-        m_store.SetFlagByUrl(title, url);
+        m_store.SetFlagForWindow(title, title, url);
         mine.flag = title;
         QCOMPARE(List(title), QList<RuleRow>{mine});
-        m_store.DeleteByUrl(url);
+        m_store.DeleteRule(title, url);
         QCOMPARE(m_db->rows(), QList<RuleRow>{other});
+    }
+
+    // The rules without an address share the empty one: a rule added, changed or deleted by
+    // name touches that rule alone, while an address still reaches every rule that has it.
+    void aRuleWithoutAnAddressIsChangedAlone() {
+        const QString x = u"http://x/"_s;
+        m_db->insert(u"a"_s, kFlagPass, u""_s);
+        m_db->insert(u"b"_s, kFlagPass, std::nullopt);
+        m_db->insert(u"c"_s, kFlagPass, u""_s);
+        m_db->insert(u"d"_s, kFlagPass, x);
+        m_db->insert(u"e"_s, kFlagPass, x);
+        QVERIFY(m_store.InsertRule(u"new"_s, kFlagBlock, u""_s));
+        QVERIFY(!m_store.InsertRule(u"a"_s, kFlagBlock, u""_s));
+        QCOMPARE(m_store.SetFlagForWindow(kFlagBlock, u"b"_s, u""_s), 1);
+        QCOMPARE(m_store.SetFlagByUrl(kFlagBlock, u""_s) + m_store.DeleteByUrl(QString()), 0);
+        QCOMPARE(m_store.DeleteRule(u"c"_s, u""_s), 1);
+        QCOMPARE(m_store.DeleteRule(QString(), u""_s), 0);
+        QCOMPARE(m_store.SetFlagForWindow(kFlagBlock, u"d"_s, x), 2);
+        QStringList rules;
+        for (const RuleRow& row : m_db->rows())
+            rules << *row.name + *row.flag;
+        QCOMPARE(rules.join(u' '), u"a通过 b禁止 d禁止 e禁止 new禁止"_s);
     }
 
     // The older of two rules with one name comes first even where an index lists it last.

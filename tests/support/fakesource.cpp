@@ -14,8 +14,11 @@ void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
         const QString& title = titlesAndUrls[i];
         const int before = seen[title]++;
         const QString id = before == 0 ? title : title + u'#' + QString::number(before + 1);
-        windows.push_back(
-            {BrowserWindow::Kind::HtmlDocument, title, titlesAndUrls[i + 1], {-1, u"fake"_s, id}});
+        windows.push_back({BrowserWindow::Kind::HtmlDocument,
+                           title,
+                           titlesAndUrls[i + 1],
+                           {-1, u"fake"_s, id},
+                           u"chromium"_s});
     }
     SetWindows(std::move(windows));
 }

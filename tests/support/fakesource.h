@@ -13,7 +13,8 @@ namespace winwarden::test {
 // takes passes on another. Close requests are recorded.
 class FakeBrowserSource final : public BrowserSource {
 public:
-    // One HTML-document window per title and URL, in turn; the handle is {-1, "fake", title},
+    // One HTML-document window of a Chromium per title and URL, in turn; the handle is
+    // {-1, "fake", title},
     // "title#2" for the second window with that title, and so on.
     void SetPages(const QStringList& titlesAndUrls);
     void SetWindows(std::vector<BrowserWindow> windows);
