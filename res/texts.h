@@ -49,6 +49,12 @@ inline const QString kAddRuleFailed = QStringLiteral("添加规则失败：");
 // The filter above the list.
 inline const QString kFilterPlaceholder =
     QStringLiteral("筛选：窗口标题或网址中包含的文字（Esc 关闭）");
+inline const QString kFilterName = QStringLiteral("筛选");
+inline const QString kFilterClearName = QStringLiteral("清除筛选");
+
+// The list as a screen reader names it, by what it shows.
+inline const QString kLiveListName = QStringLiteral("监视到的浏览器窗口");
+inline const QString kRuleListName = QStringLiteral("标记为“%1”的窗口规则");
 
 // The tray's word on pages the monitor closed.
 inline const QString kClosedCaption = QStringLiteral("浏览哨兵");
