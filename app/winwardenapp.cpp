@@ -27,9 +27,7 @@ CWinwardenApp::CWinwardenApp(MonitorServices services) : m_services(std::move(se
 CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
-    // The settings file: ~/.config/Local AppWizard-Generated Applications/winwarden.conf.
-    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
-    QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
+    SetUpSettings();
     QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).
     QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));

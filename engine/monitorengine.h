@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/monitor.h"
+#include "match/matchindex.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 #include "survey/browsersnapshot.h"
 #include "survey/browsersource.h"
@@ -25,7 +27,9 @@ class TopLevelWindows;
 // The monitor: the rule store, the timer and the cycle. Every 2000 ms while monitoring, one
 // pass over the browser source is taken on a thread of its own, and the rule checks run on
 // its result here: a title seen for the first time is stored as "通过", a window whose rule
-// is "禁止" is asked to close, and every window is reported for the live list.
+// is "禁止" is asked to close, and every window is reported for the live list. Beside the
+// title rules the match rules decide (match/matchindex.h), held in memory and read again only
+// when they changed; their 网站 rules go to the browser source, which may block ahead.
 class MonitorEngine final : public Monitor {
     Q_OBJECT
 public:
@@ -42,6 +46,7 @@ public:
     // Opens the rule store; throws StoreError when it cannot.
     void OpenStore(const QString& path);
     RuleStore& Store() { return m_store; }
+    MatchStore& Matches() { return m_matches; }
 
     void Start() override;
     void Stop() override;
@@ -63,8 +68,9 @@ public:
     void RunCycle(const BrowserPass& pass);
 
     // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
-    // now, as the live list shows it.
-    QString CheckWindowRule(const QString& title, const QString& url);
+    // now, as the live list shows it; for a page a match rule decides, the flag that decides
+    // and the rule: "禁止（网站 game.example）".
+    QString CheckWindowRule(const QString& title, const QString& url, const WindowHandle& window);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
@@ -83,10 +89,16 @@ private:
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
     qint64 EarlyCredit() const;
+    void RefreshMatchRules();
+    const MatchRule* WordsIn(const QString& title);
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
 
     RuleStore m_store;
+    MatchStore m_matches{m_store};
+    MatchIndex m_match;
+    std::optional<SiteRules> m_siteRulesGiven;     // what the source was last told
+    QHash<QString, const MatchRule*> m_titleWords; // title -> the word rule it matches, or null
     std::unique_ptr<BrowserSource> m_source;
     QThread* m_thread = nullptr;
     QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests

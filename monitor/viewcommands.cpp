@@ -70,6 +70,7 @@ void CWinwardenView::LoadRuleList(const QString& filter) {
 
     m_wndList->show();
     SetUpColumns();
+    m_wndList->setAccessibleName(text::kRuleListName.arg(filter));
     ApplyListStyle(*m_wndList);
     for (const Rule& rule : rules) {
         const int row = AppendRow();

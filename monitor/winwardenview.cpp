@@ -15,6 +15,7 @@
 #include <QResizeEvent>
 #include <QTableWidget>
 #include <QTimerEvent>
+#include <QToolButton>
 #include <memory>
 
 namespace winwarden {
@@ -48,6 +49,12 @@ CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
     m_filterEdit->setObjectName(QStringLiteral("filter"));
     m_filterEdit->setPlaceholderText(text::kFilterPlaceholder);
     m_filterEdit->setClearButtonEnabled(true);
+    m_filterEdit->setAccessibleName(text::kFilterName);
+    // The clear button is a tool button of the edit's own, named by nothing else.
+    for (QAction* action : m_filterEdit->actions())
+        action->setText(text::kFilterClearName);
+    for (QToolButton* button : m_filterEdit->findChildren<QToolButton*>())
+        button->setAccessibleName(text::kFilterClearName);
     m_filterEdit->hide();
     m_filterEdit->installEventFilter(this);
     connect(m_filterEdit, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
@@ -106,6 +113,7 @@ void CWinwardenView::OnStart() {
     if (IsMonitoring())
         return;
     SetUpColumns();
+    m_wndList->setAccessibleName(text::kLiveListName);
     m_wndList->show();
     m_monitor.Start();
 }

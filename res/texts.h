@@ -17,6 +17,8 @@ inline const QString kColumnUrl = QStringLiteral("网址");
 inline constexpr int kColumnCaptionWidth = 680;
 inline constexpr int kColumnFlagWidth = 60;
 inline constexpr int kColumnUrlWidth = 40;
+// The flag of a page a match rule decides: the flag, then the rule's kind and text.
+inline const QString kDecidedByMatchRule = QStringLiteral("%1（%2 %3）");
 
 // What follows a page title in its browser window's caption.
 inline const QString kCaptionSuffix = QStringLiteral(" - Microsoft Internet Explorer");
@@ -47,6 +49,12 @@ inline const QString kAddRuleFailed = QStringLiteral("添加规则失败：");
 // The filter above the list.
 inline const QString kFilterPlaceholder =
     QStringLiteral("筛选：窗口标题或网址中包含的文字（Esc 关闭）");
+inline const QString kFilterName = QStringLiteral("筛选");
+inline const QString kFilterClearName = QStringLiteral("清除筛选");
+
+// The list as a screen reader names it, by what it shows.
+inline const QString kLiveListName = QStringLiteral("监视到的浏览器窗口");
+inline const QString kRuleListName = QStringLiteral("标记为“%1”的窗口规则");
 
 // The tray's word on pages the monitor closed.
 inline const QString kClosedCaption = QStringLiteral("浏览哨兵");

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolButton>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -215,7 +216,8 @@ private Q_SLOTS:
     }
 
     // The filter narrows every list to the rows whose caption or address holds the text, rows
-    // the monitor appends included; Enter edits the selected row and Delete deletes it.
+    // the monitor appends included; Enter edits the selected row and Delete deletes it. A screen
+    // reader hears the filter, its clear button and the list by what it shows.
     void filterAndKeys() {
         m->source->SetClosesWindows(false);
         Open({1, 2, 12});
@@ -223,6 +225,13 @@ private Q_SLOTS:
         m->Tick();
         m->view.OnFind();
         QVERIFY(!m->view.FilterEdit()->isHidden());
+        const auto names = [this] {
+            QStringList heard{m->view.FilterEdit()->accessibleName(), List()->accessibleName()};
+            for (QWidget* button : m->view.FilterEdit()->findChildren<QToolButton*>())
+                heard << button->accessibleName();
+            return heard.join(u'|');
+        };
+        QCOMPARE(names(), u"筛选|监视到的浏览器窗口|清除筛选"_s);
         QTest::keyClicks(m->view.FilterEdit(), u"PAGE1"_s);
         const auto shown = [this] {
             QStringList rows;
@@ -237,6 +246,7 @@ private Q_SLOTS:
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
         m->view.OnShowPassed();
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
+        QCOMPARE(names(), u"筛选|标记为“通过”的窗口规则|清除筛选"_s);
         QTest::keyClick(m->view.FilterEdit(), Qt::Key_Escape);
         QVERIFY(m->view.FilterEdit()->isHidden());
         QCOMPARE(shown().size(), 5);
