@@ -20,7 +20,8 @@ bool WritePages(const BrowserProcess& browser, const QString& driver = {});
 // Both pages are recorded as 通过 with their URLs; blocked by another program, one closes.
 void RecordAndBlock(const BrowserProcess& browser);
 
-// The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>",
+// The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>"
+// (and " <query>" when its address has one),
 // and the driver page (Driver(), without a title of its own) opens in new tabs the addresses
 // given to Open, one at a time.
 class PageServer final {
@@ -40,10 +41,12 @@ private:
     FakeEndpoint m_endpoint; // last: its thread answers from the members above
 };
 
-// 网站 rules given to a bridge source, which the browser's extension connects to, refuse pages
-// before they load: a blocked host and its sub-domains show the extension's page
-// naming the host and never reach the server, a longer 通过 rule lets its site through, and a
-// site whose rule goes loads again.
+// Match rules written into the database by another program, in force through the engine and
+// the bridge source that the browser's extension connects to. 网站 rules refuse pages before
+// they load: a blocked host and its sub-domains show the extension's page naming the host and
+// never reach the server, a longer 通过 rule lets its site through, and a site whose rule goes
+// loads again. A 标题包含 word closes pages whose titles hide it (a zero-width space inside,
+// full-width letters), but not a page of an allowed site.
 void BlockSitesAhead(PageServer& pages);
 
 } // namespace winwarden::test
