@@ -20,9 +20,6 @@ namespace {
 // longer.
 constexpr int kCycleBusyTimeoutMs = 100;
 constexpr int kCommandBusyTimeoutMs = 2000;
-// Titles whose words were looked up: a cycle meets mostly the titles of the last one.
-constexpr qsizetype kMaxRememberedTitles = 50000;
-
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
@@ -230,6 +227,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         return;
     }
 
+    // What was remembered of pages long closed goes, so that what is left stays quick to find.
+    if (m_pageMatches.size() > 2 * qsizetype(status.windows) + 1000) {
+        m_pageMatches.clear();
+    }
     std::vector<WindowHandle> closes;
     TopLevelWindows windows(pass,
                             [&closes](const WindowHandle& window) { closes.push_back(window); });
@@ -300,7 +301,7 @@ void MonitorEngine::RefreshMatchRules() {
              *row.text, row.flag && IsBlockingFlag(*row.flag)});
     }
     m_match = MatchIndex(std::move(rules));
-    m_titleWords.clear();
+    m_pageMatches.clear();
     const SiteRules sites{m_match.SitesBlocked(), m_match.SitesAllowed()};
     if (sites == m_siteRulesGiven) {
         return;
@@ -308,21 +309,6 @@ void MonitorEngine::RefreshMatchRules() {
     m_siteRulesGiven = sites;
     QMetaObject::invokeMethod(
         m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
-}
-
-const MatchRule* MonitorEngine::WordsIn(const QString& title) {
-    if (!m_match.HasWords()) {
-        return nullptr;
-    }
-    if (const auto known = m_titleWords.constFind(title); known != m_titleWords.cend()) {
-        return *known;
-    }
-    if (m_titleWords.size() >= kMaxRememberedTitles) {
-        m_titleWords.clear();
-    }
-    const MatchRule* rule = m_match.WordIn(NormalizeTitle(title));
-    m_titleWords.insert(title, rule);
-    return rule;
 }
 
 QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
@@ -342,9 +328,31 @@ QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
         flag = found->flag;
         titleBlocks = found->name && flag && IsBlockingFlag(*flag);
     }
-    const Verdict verdict =
-        Decide(titleBlocks, m_match.HasSites() ? m_match.SiteFor(PageHost(url)) : nullptr,
-               [&] { return WordsIn(title); });
+    // Looked up once while the match rules stay as they are: a cycle meets mostly the pages
+    // of the last one, and a fresh look (the title normalised, the host taken apart) costs far
+    // more than remembering it.
+    PageMatch* page = nullptr;
+    const MatchRule* site = nullptr;
+    if (m_match.HasSites() || m_match.HasWords()) {
+        page = &m_pageMatches[title];
+        if (!page->siteKnown || page->url != url) {
+            page->url = url;
+            page->site = m_match.HasSites() ? m_match.SiteFor(PageHost(url)) : nullptr;
+            page->siteKnown = true;
+        }
+        site = page->site;
+    }
+    const auto words = [&]() -> const MatchRule* {
+        if (!page || !m_match.HasWords()) {
+            return nullptr;
+        }
+        if (!page->wordKnown) {
+            page->word = m_match.WordIn(NormalizeTitle(title));
+            page->wordKnown = true;
+        }
+        return page->word;
+    };
+    const Verdict verdict = Decide(titleBlocks, site, words);
     switch (verdict.by) {
     case Verdict::By::TitleRule:
         if (m_windows) {

@@ -90,15 +90,23 @@ private:
     void RestoreBusyTimeout();
     qint64 EarlyCredit() const;
     void RefreshMatchRules();
-    const MatchRule* WordsIn(const QString& title);
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
 
     RuleStore m_store;
     MatchStore m_matches{m_store};
     MatchIndex m_match;
-    std::optional<SiteRules> m_siteRulesGiven;     // what the source was last told
-    QHash<QString, const MatchRule*> m_titleWords; // title -> the word rule it matches, or null
+    std::optional<SiteRules> m_siteRulesGiven; // what the source was last told
+    // What the rules in m_match answered for a page title: its words, and the site of the
+    // address it was last seen with.
+    struct PageMatch {
+        QString url;
+        const MatchRule* site = nullptr;
+        const MatchRule* word = nullptr;
+        bool siteKnown = false;
+        bool wordKnown = false;
+    };
+    QHash<QString, PageMatch> m_pageMatches;
     std::unique_ptr<BrowserSource> m_source;
     QThread* m_thread = nullptr;
     QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests

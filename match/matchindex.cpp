@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
+#include <unordered_map>
 
 namespace winwarden {
 
@@ -25,10 +25,14 @@ MatchIndex::MatchIndex(std::vector<MatchRule> rules) : m_rules(std::move(rules))
 }
 
 void MatchIndex::BuildWords() {
-    // A trie of the words first, then the same flattened, with each node's edges sorted and
-    // together, and the failure links of Aho and Corasick on top.
-    std::vector<std::map<char16_t, int>> children(1);
+    // The trie of the words as one table of edges keyed by (node, unit), then flattened with
+    // each node's edges together and sorted, and the failure links of Aho and Corasick on
+    // top. No container per node: ten thousand words make a hundred thousand nodes.
+    std::unordered_map<quint64, int> trie;
     std::vector<int> output(1, -1);
+    const auto key = [](int node, char16_t unit) {
+        return (quint64(node) << 16) | unit;
+    };
     for (int i = 0; i < static_cast<int>(m_rules.size()); ++i) {
         const MatchRule& rule = m_rules[static_cast<size_t>(i)];
         if (rule.kind != MatchRule::Kind::TitleWord || !rule.blocks) {
@@ -41,10 +45,8 @@ void MatchIndex::BuildWords() {
         int node = 0;
         for (const QChar c : words) {
             const auto [edge, added] =
-                children[static_cast<size_t>(node)].try_emplace(c.unicode(), 0);
+                trie.try_emplace(key(node, c.unicode()), static_cast<int>(output.size()));
             if (added) {
-                edge->second = static_cast<int>(children.size());
-                children.emplace_back();
                 output.push_back(-1);
             }
             node = edge->second;
@@ -53,18 +55,23 @@ void MatchIndex::BuildWords() {
             output[static_cast<size_t>(node)] = i;
         }
     }
-    if (children.size() == 1) {
+    if (output.size() == 1) {
         return;
     }
-    m_nodes.resize(children.size());
-    for (size_t node = 0; node < children.size(); ++node) {
-        Node& flat = m_nodes[node];
-        flat.firstEdge = static_cast<int>(m_edges.size());
-        flat.edges = static_cast<int>(children[node].size());
-        flat.output = output[node];
-        for (const auto& [unit, child] : children[node]) {
-            m_edges.push_back({unit, child});
+    std::vector<std::pair<quint64, int>> edges(trie.begin(), trie.end());
+    std::sort(edges.begin(), edges.end());
+    m_nodes.resize(output.size());
+    m_edges.reserve(edges.size());
+    for (const auto& [edgeKey, child] : edges) {
+        Node& from = m_nodes[static_cast<size_t>(edgeKey >> 16)];
+        if (from.edges == 0) {
+            from.firstEdge = static_cast<int>(m_edges.size());
         }
+        ++from.edges;
+        m_edges.push_back({static_cast<char16_t>(edgeKey & 0xFFFF), child});
+    }
+    for (size_t node = 0; node < output.size(); ++node) {
+        m_nodes[node].output = output[node];
     }
     std::deque<int> queue;
     const auto edgesOf = [this](int node) {
