@@ -1,5 +1,6 @@
 #include "engine/monitorengine.h"
 
+#include "match/normalize.h"
 #include "res/texts.h"
 #include "store/flag.h"
 #include "store/storeerror.h"
@@ -19,7 +20,6 @@ namespace {
 // longer.
 constexpr int kCycleBusyTimeoutMs = 100;
 constexpr int kCommandBusyTimeoutMs = 2000;
-
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
@@ -92,12 +92,17 @@ void MonitorEngine::RequestEarlyCycle() {
         m_earlyWanted = true;
         return;
     }
-    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : kEarlyCycleGapMs;
-    if (since >= kEarlyCycleGapMs) {
+    const qint64 credit = EarlyCredit();
+    if (credit >= kEarlyCycleGapMs) {
         TakePass();
     } else if (!m_earlyTimer.isActive()) {
-        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), Qt::PreciseTimer, this);
+        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - credit), Qt::PreciseTimer, this);
     }
+}
+
+qint64 MonitorEngine::EarlyCredit() const {
+    constexpr qint64 full = qint64(kEarlyCycleBurst) * kEarlyCycleGapMs;
+    return m_creditSince.isValid() ? std::min(m_credit + m_creditSince.elapsed(), full) : full;
 }
 
 void MonitorEngine::TakePass() {
@@ -105,7 +110,8 @@ void MonitorEngine::TakePass() {
     m_passStale = false;
     m_earlyWanted = false;
     m_earlyTimer.stop();
-    m_sinceLastPass.start();
+    m_credit = std::max<qint64>(EarlyCredit() - kEarlyCycleGapMs, 0);
+    m_creditSince.start();
     QMetaObject::invokeMethod(
         m_worker,
         [this] {
@@ -191,10 +197,9 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         }
     }
     SetStatus(status);
-    if (titles.isEmpty()) {
-        return; // nothing to ask the store, and so nothing learnt about it either
-    }
 
+    // The match rules are read even while no page is open: a browser that can block ahead
+    // must have them before the first page.
     try {
         switch (m_store.ReopenIfReplaced()) {
         case RuleStore::FileState::Missing:
@@ -207,14 +212,25 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             break;
         }
         m_store.SetBusyTimeout(kCycleBusyTimeoutMs);
-        m_rules = m_store.FindByNames(titles);
+        RefreshMatchRules();
+        if (!titles.isEmpty()) {
+            m_rules = m_store.FindByNames(titles);
+        }
     } catch (const StoreError& error) {
         RestoreBusyTimeout();
         // Without the rules nothing can be decided; the next tick tries afresh.
         ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
         return;
     }
+    if (titles.isEmpty()) {
+        RestoreBusyTimeout();
+        return;
+    }
 
+    // What was remembered of pages long closed goes, so that what is left stays quick to find.
+    if (m_pageMatches.size() > 2 * qsizetype(status.windows) + 1000) {
+        m_pageMatches.clear();
+    }
     std::vector<WindowHandle> closes;
     TopLevelWindows windows(pass,
                             [&closes](const WindowHandle& window) { closes.push_back(window); });
@@ -226,10 +242,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        const qint64 uid = m_snapshot.uids[index];
-        const QString flag = CheckWindowRule(title, m_snapshot.urls[index], uid);
-        Q_EMIT windowSeen(
-            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index], uid, {}});
+        const BrowserWindow& window = pass.windows[index];
+        const QString flag = CheckWindowRule(title, m_snapshot.urls[index], window);
+        Q_EMIT windowSeen(SeenWindow{
+            title, m_snapshot.urls[index], flag, m_snapshot.families[index], window.uid, {}});
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the
@@ -268,29 +284,102 @@ void MonitorEngine::RestoreBusyTimeout() {
     }
 }
 
-QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url, qint64 uid) {
+void MonitorEngine::RefreshMatchRules() {
+    std::optional<std::vector<MatchRuleRow>> rows = m_matches.ListIfChanged();
+    if (!rows) {
+        return;
+    }
+    std::vector<MatchRule> rules;
+    rules.reserve(rows->size());
+    for (const MatchRuleRow& row : *rows) {
+        // A kind this program does not know, or a rule without text, decides nothing.
+        if (!row.kind || !row.text || (*row.kind != kKindSite && *row.kind != kKindTitleWord)) {
+            continue;
+        }
+        rules.push_back(
+            {row.id, *row.kind == kKindSite ? MatchRule::Kind::Site : MatchRule::Kind::TitleWord,
+             *row.text, row.flag && IsBlockingFlag(*row.flag)});
+    }
+    m_match = MatchIndex(std::move(rules));
+    m_pageMatches.clear();
+    const SiteRules sites{m_match.SitesBlocked(), m_match.SitesAllowed()};
+    if (sites == m_siteRulesGiven) {
+        return;
+    }
+    m_siteRulesGiven = sites;
+    QMetaObject::invokeMethod(
+        m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
+}
+
+QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
+                                       const BrowserWindow& window) {
     if (title.isEmpty()) {
         return {};
     }
-    const auto found = m_rules.constFind(title);
-    if (found == m_rules.cend()) {
+    std::optional<QString> flag;
+    bool titleBlocks = false;
+    if (const auto found = m_rules.constFind(title); found == m_rules.cend()) {
         // Recorded once, however often the title appears in this pass; a later entry with
         // the same title finds this rule.
         m_newPages.emplace_back(title, url);
         m_rules.insert(title, Rule{title, kFlagPass, url});
-        return kFlagPass;
+        flag = kFlagPass;
+    } else {
+        flag = found->flag;
+        titleBlocks = found->name && flag && IsBlockingFlag(*flag);
     }
-    const Rule& rule = *found;
-    if (rule.name && rule.flag && IsBlockingFlag(*rule.flag) && m_windows) {
-        // The n-th entry of a title finds the n-th window of that title: the pass's order, so
-        // the entry's user is the closed window's.
-        if (const std::optional<WindowHandle> window =
-                m_windows->FindByCaption(title + text::kCaptionSuffix)) {
-            m_windows->RequestClose(*window);
-            Q_EMIT windowClosing(title, url, uid);
+    // Looked up once while the match rules stay as they are: a cycle meets mostly the pages
+    // of the last one, and a fresh look (the title normalised, the host taken apart) costs far
+    // more than remembering it.
+    PageMatch* page = nullptr;
+    const MatchRule* site = nullptr;
+    if (m_match.HasSites() || m_match.HasWords()) {
+        page = &m_pageMatches[title];
+        if (!page->siteKnown || page->url != url) {
+            page->url = url;
+            page->site = m_match.HasSites() ? m_match.SiteFor(PageHost(url)) : nullptr;
+            page->siteKnown = true;
         }
+        site = page->site;
     }
-    return rule.flag.value_or(QString());
+    const auto words = [&]() -> const MatchRule* {
+        if (!page || !m_match.HasWords()) {
+            return nullptr;
+        }
+        if (!page->wordKnown) {
+            page->word = m_match.WordIn(NormalizeTitle(title));
+            page->wordKnown = true;
+        }
+        return page->word;
+    };
+    const Verdict verdict = Decide(titleBlocks, site, words);
+    switch (verdict.by) {
+    case Verdict::By::TitleRule:
+        // The n-th entry of a title finds the n-th window of that title (the pass's order), so
+        // the entry's user is the closed window's.
+        if (m_windows) {
+            if (const std::optional<WindowHandle> open =
+                    m_windows->FindByCaption(title + text::kCaptionSuffix)) {
+                m_windows->RequestClose(*open);
+                Q_EMIT windowClosing(title, url, window.uid);
+            }
+        }
+        break;
+    case Verdict::By::Site:
+    case Verdict::By::TitleWord:
+        // The rule speaks of this page alone (its host, its words), not of every window
+        // that shares its title: this window goes, by its own handle.
+        if (verdict.blocked && m_windows) {
+            m_windows->RequestClose(window.handle);
+            Q_EMIT windowClosing(title, url, window.uid);
+        }
+        return text::kDecidedByMatchRule.arg(
+            verdict.blocked ? kFlagBlock : kFlagPass,
+            verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord, verdict.rule->text);
+    case Verdict::By::Nothing:
+        break;
+    }
+    return flag.value_or(QString());
 }
 
 void MonitorEngine::ReportStoreFailure(const QString& what, const QString& message) {

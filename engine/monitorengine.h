@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/monitor.h"
+#include "match/matchindex.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 #include "survey/browsersnapshot.h"
 #include "survey/browsersource.h"
@@ -25,13 +27,18 @@ class TopLevelWindows;
 // The monitor: the rule store, the timer and the cycle. Every 2000 ms while monitoring, one
 // pass over the browser source is taken on a thread of its own, and the rule checks run on
 // its result here: a title seen for the first time is stored as "通过", a window whose rule
-// is "禁止" is asked to close, and every window is reported for the live list.
+// is "禁止" is asked to close, and every window is reported for the live list. Beside the
+// title rules the match rules decide (match/matchindex.h), held in memory and read again only
+// when they changed; their 网站 rules go to the browser source, which may block ahead.
 class MonitorEngine final : public Monitor {
     Q_OBJECT
 public:
     static constexpr int kMonitorPeriodMs = 2000;
-    // Early cycles asked for by a source come at least this far apart.
+    // Early cycles asked for by a source come at once, but no more than one per this many ms
+    // over time: a quiet engine has credit for kEarlyCycleBurst back to back, so that a page's
+    // title change right after its loading is not held up by the loading's own cycles.
     static constexpr int kEarlyCycleGapMs = 200;
+    static constexpr int kEarlyCycleBurst = 5;
 
     explicit MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent = nullptr);
     ~MonitorEngine() override;
@@ -39,6 +46,7 @@ public:
     // Opens the rule store; throws StoreError when it cannot.
     void OpenStore(const QString& path);
     RuleStore& Store() { return m_store; }
+    MatchStore& Matches() { return m_matches; }
 
     void Start() override;
     void Stop() override;
@@ -60,8 +68,9 @@ public:
     void RunCycle(const BrowserPass& pass);
 
     // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
-    // now, as the live list shows it.
-    QString CheckWindowRule(const QString& title, const QString& url, qint64 uid = -1);
+    // now, as the live list shows it; for a page a match rule decides, the flag that decides
+    // and the rule: "禁止（网站 game.example）". `window` is the entry's window of the pass.
+    QString CheckWindowRule(const QString& title, const QString& url, const BrowserWindow& window);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
@@ -79,16 +88,33 @@ private:
     void ClearStoreFailure();
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
+    qint64 EarlyCredit() const;
+    void RefreshMatchRules();
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
 
     RuleStore m_store;
+    MatchStore m_matches{m_store};
+    MatchIndex m_match;
+    std::optional<SiteRules> m_siteRulesGiven; // what the source was last told
+    // What the rules in m_match answered for a page title: its words, and the site of the
+    // address it was last seen with.
+    struct PageMatch {
+        QString url;
+        const MatchRule* site = nullptr;
+        const MatchRule* word = nullptr;
+        bool siteKnown = false;
+        bool wordKnown = false;
+    };
+    QHash<QString, PageMatch> m_pageMatches;
     std::unique_ptr<BrowserSource> m_source;
     QThread* m_thread = nullptr;
     QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests
     QBasicTimer m_timer;
     QBasicTimer m_earlyTimer;
-    QElapsedTimer m_sinceLastPass;
+    // Credit for early cycles, in ms: it grows with time, and each pass spends one gap of it.
+    qint64 m_credit = 0;
+    QElapsedTimer m_creditSince; // when m_credit was last counted; invalid: full credit
     bool m_passOut = false;
     bool m_passStale = false; // the pass out was asked for before a stop: nothing acts on it
     bool m_earlyWanted = false;

@@ -17,6 +17,8 @@ inline const QString kColumnUrl = QStringLiteral("网址");
 inline constexpr int kColumnCaptionWidth = 680;
 inline constexpr int kColumnFlagWidth = 60;
 inline constexpr int kColumnUrlWidth = 40;
+// The flag of a page a match rule decides: the flag, then the rule's kind and text.
+inline const QString kDecidedByMatchRule = QStringLiteral("%1（%2 %3）");
 
 // What follows a page title in its browser window's caption.
 inline const QString kCaptionSuffix = QStringLiteral(" - Microsoft Internet Explorer");

@@ -214,6 +214,7 @@ struct RuleStore::Impl {
     DatabaseLocation location;
     const Dialect* texts = &SqliteTexts();
     std::optional<FileId> identity;
+    quint64 generation = 0;
     // A statement failed since the last check: the server connection may be gone.
     bool suspect = false;
     // Since the last reconnect that waited for a silent server, and why it failed.
@@ -361,6 +362,7 @@ RuleStore::~RuleStore() {
 
 void RuleStore::Open(const QString& name) {
     m_impl->Close();
+    ++m_impl->generation;
     m_impl->location = ParseDatabaseName(name);
     m_impl->path = m_impl->location.display;
     m_impl->suspect = false;
@@ -591,6 +593,34 @@ std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
     std::vector<Rule> rules;
     m_impl->ReadRows(kList, [&](Rule rule, qint64) { rules.push_back(std::move(rule)); });
     return rules;
+}
+
+QSqlQuery RuleStore::Execute(const QString& sql, const QVariantList& values) {
+    m_impl->RequireOpen();
+    QSqlQuery query(m_impl->db);
+    query.setForwardOnly(true);
+    bool done = false;
+    if (values.isEmpty()) {
+        done = query.exec(sql);
+    } else if (query.prepare(sql)) {
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            query.bindValue(static_cast<int>(i), values[i]);
+        }
+        done = query.exec();
+    }
+    if (!done) {
+        m_impl->suspect = true;
+        throw ErrorFrom(query.lastError());
+    }
+    return query;
+}
+
+quint64 RuleStore::Generation() const {
+    return m_impl->generation;
+}
+
+bool RuleStore::IsPostgres() const {
+    return m_impl->Postgres();
 }
 
 std::optional<QString> RuleStore::FieldText(const QVariant& value) {

@@ -3,6 +3,7 @@
 #include "store/databasename.h"
 
 #include <QHash>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -87,6 +88,16 @@ public:
     // name (none for a null name).
     int DeleteRule(const QString& name, const QString& url);
     std::vector<Rule> ListByFlag(const QString& flag);
+
+    // For the tables beside 窗口名表 (store/matchstore.h): runs `sql` on the store's own
+    // connection, with `values` bound in order (prepared afresh), or as it is when there are
+    // none; a failure throws and counts as any other statement's. The caller reads the rows
+    // and lets the answer go before the next statement.
+    QSqlQuery Execute(const QString& sql, const QVariantList& values = {});
+    // Changes whenever the store opens a connection (a file opened again, a server reached
+    // again): what a caller knew of the old one may no longer hold.
+    quint64 Generation() const;
+    bool IsPostgres() const;
 
     // The text of a field value: none for a database NULL, the empty string for an empty
     // string, a number's string form for a number.

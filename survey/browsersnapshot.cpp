@@ -10,7 +10,6 @@ void TakeBrowserSnapshot(const ShellWindows& windows, BrowserSnapshot& snapshot)
     snapshot.titles.clear();
     snapshot.urls.clear();
     snapshot.families.clear();
-    snapshot.uids.clear();
     if (!windows.Create()) {
         return;
     }
@@ -18,7 +17,6 @@ void TakeBrowserSnapshot(const ShellWindows& windows, BrowserSnapshot& snapshot)
     snapshot.titles.resize(static_cast<size_t>(count));
     snapshot.urls.resize(static_cast<size_t>(count));
     snapshot.families.resize(static_cast<size_t>(count));
-    snapshot.uids.assign(static_cast<size_t>(count), -1);
     for (int position = 0; position < count; ++position) {
         const BrowserWindow& item = windows.ItemAt(position);
         if (IsWebPage(item)) {
@@ -26,7 +24,6 @@ void TakeBrowserSnapshot(const ShellWindows& windows, BrowserSnapshot& snapshot)
             snapshot.titles[index] = item.title;
             snapshot.urls[index] = item.url;
             snapshot.families[index] = item.family;
-            snapshot.uids[index] = item.uid;
         }
     }
     snapshot.count = count;

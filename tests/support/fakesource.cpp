@@ -67,6 +67,16 @@ void FakeBrowserSource::RequestClose(const WindowHandle& window) {
         std::erase_if(m_windows, named);
 }
 
+void FakeBrowserSource::SetSiteRules(const SiteRules& rules) {
+    const std::lock_guard lock(m_mutex);
+    m_siteRules.append(rules);
+}
+
+QList<SiteRules> FakeBrowserSource::SiteRulesGiven() const {
+    const std::lock_guard lock(m_mutex);
+    return m_siteRules;
+}
+
 QList<WindowHandle> FakeBrowserSource::CloseRequests() const {
     const std::lock_guard lock(m_mutex);
     return m_closeRequests;

@@ -27,12 +27,15 @@ public:
 
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
+    void SetSiteRules(const SiteRules& rules) override;
 
     // Every RequestClose; and those that named a window titled `title` (or, for a window
     // already gone, whose handle's id is `title`).
     QList<WindowHandle> CloseRequests() const;
     int CloseRequestsFor(const QString& title) const;
     int Passes() const;
+    // Every SetSiteRules, in order.
+    QList<SiteRules> SiteRulesGiven() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -43,6 +46,7 @@ private:
     QList<WindowHandle> m_closeRequests;
     QStringList m_closeTitles; // the title of the window each request named, when it was open
     int m_passes = 0;
+    QList<SiteRules> m_siteRules;
 };
 
 } // namespace winwarden::test
