@@ -20,6 +20,15 @@ namespace {
 // longer.
 constexpr int kCycleBusyTimeoutMs = 100;
 constexpr int kCommandBusyTimeoutMs = 2000;
+// What a match rule's text means, for telling two rules of one meaning apart: a 网站 rule's
+// canonical host (its text when it names none), a 标题包含 rule's normalised words.
+QString MatchMeaning(const QString& kind, const QString& text) {
+    if (kind == kKindSite) {
+        return CanonicalHost(text).value_or(text);
+    }
+    return NormalizeTitle(text);
+}
+
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
@@ -149,6 +158,61 @@ bool MonitorEngine::AddRule(const QString& name, const QString& url, const QStri
     return added;
 }
 
+std::vector<MatchRuleRow> MonitorEngine::ListMatchRules() {
+    return m_matches.List();
+}
+
+bool MonitorEngine::HasMatchTable() {
+    return m_matches.HasTable();
+}
+
+void MonitorEngine::AddMatchTable() {
+    m_matches.AddTable();
+}
+
+std::optional<MatchRuleRow> MonitorEngine::FindMatchRule(const QString& kind, const QString& text) {
+    const QString meaning = MatchMeaning(kind, text);
+    for (MatchRuleRow& rule : m_matches.List()) {
+        if (rule.kind == kind && rule.text && MatchMeaning(kind, *rule.text) == meaning) {
+            return std::move(rule);
+        }
+    }
+    return std::nullopt;
+}
+
+bool MonitorEngine::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+    QString kept;
+    if (kind == kKindSite) {
+        const std::optional<QString> host = CanonicalHost(text);
+        if (!host) {
+            throw StoreError(QStringLiteral("no-host"), text::kMatchNotAHost.arg(text.trimmed()));
+        }
+        kept = DisplayHost(*host);
+    } else if (kind == kKindTitleWord) {
+        if (NormalizeTitle(text).isEmpty()) {
+            throw StoreError(QStringLiteral("no-words"), text::kMatchNoWords);
+        }
+        kept = text.trimmed();
+    } else {
+        throw StoreError(QStringLiteral("kind"), text::kMatchUnknownKind.arg(kind));
+    }
+    const bool added = m_matches.Add(kind, kept, flag);
+    CycleNow();
+    return added;
+}
+
+int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
+    const int changed = m_matches.SetFlag(id, flag);
+    CycleNow();
+    return changed;
+}
+
+int MonitorEngine::DeleteMatchRule(qint64 id) {
+    const int deleted = m_matches.Delete(id);
+    CycleNow();
+    return deleted;
+}
+
 void MonitorEngine::WaitForCloseRequests() {
     QMetaObject::invokeMethod(
         m_worker, [] {}, Qt::BlockingQueuedConnection);
@@ -236,10 +300,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        const QString flag =
+        SeenWindow seen =
             CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index].handle);
-        Q_EMIT windowSeen(
-            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index]});
+        seen.browser = m_snapshot.families[index];
+        Q_EMIT windowSeen(seen);
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the
@@ -305,10 +369,11 @@ void MonitorEngine::RefreshMatchRules() {
         m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
 }
 
-QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
-                                       const WindowHandle& window) {
+SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
+                                          const WindowHandle& window) {
+    SeenWindow seen{title, url, {}, {}, {}, {}};
     if (title.isEmpty()) {
-        return {};
+        return seen;
     }
     std::optional<QString> flag;
     bool titleBlocks = false;
@@ -365,13 +430,15 @@ QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
             m_windows->RequestClose(window);
             Q_EMIT windowClosing(title, url);
         }
-        return text::kDecidedByMatchRule.arg(
-            verdict.blocked ? kFlagBlock : kFlagPass,
-            verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord, verdict.rule->text);
+        seen.matchFlag = verdict.blocked ? kFlagBlock : kFlagPass;
+        seen.matchRule = (verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord) + u' ' +
+                         verdict.rule->text;
+        break;
     case Verdict::By::Nothing:
         break;
     }
-    return flag.value_or(QString());
+    seen.flag = flag.value_or(QString());
+    return seen;
 }
 
 void MonitorEngine::ReportStoreFailure(const QString& what, const QString& message) {

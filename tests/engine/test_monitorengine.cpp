@@ -17,7 +17,7 @@ using namespace Qt::StringLiterals;
 class TestMonitorEngine final : public QObject {
     Q_OBJECT
     std::unique_ptr<EngineRig> m;
-    QStringList m_seen; // "title|flag|url" of every window the cycles reported
+    QStringList m_seen; // "title|flag as shown|url" of every window the cycles reported
 
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
     void IgnoreWarnings() { QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s)); }
@@ -26,8 +26,9 @@ private Q_SLOTS:
     void init() {
         m = std::make_unique<EngineRig>();
         m_seen.clear();
-        connect(&m->engine, &MonitorEngine::windowSeen, this,
-                [this](const SeenWindow& w) { m_seen << w.title + u'|' + w.flag + u'|' + w.url; });
+        connect(&m->engine, &MonitorEngine::windowSeen, this, [this](const SeenWindow& w) {
+            m_seen << w.title + u'|' + w.ShownFlag() + u'|' + w.url;
+        });
     }
 
     // Stored in the cycle that first sees it, once per title (case counts), with the first URL;
@@ -125,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(m->source->SiteRulesGiven().last(),
                  (SiteRules{{}, {u"game.example"_s, u"school.example"_s}}));
         QCOMPARE(m->source->SiteRulesGiven().size(), 2);
-        QCOMPARE(m->engine.Matches().Delete(m->engine.Matches().List().front().id), 1);
+        QCOMPARE(m->engine.DeleteMatchRule(m->engine.ListMatchRules().front().id), 1);
         m_seen.clear();
         m->Tick();
         QCOMPARE(m_seen[1], u"Home|通过|https://www.game.example/x"_s);
