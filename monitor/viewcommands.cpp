@@ -343,25 +343,36 @@ void CWinwardenView::AddMatchRule(const QString& kind, const QString& text, cons
         RunBox(this, QMessageBox::Information, refusal, QMessageBox::Ok, "badRuleTextBox");
         return;
     }
+    PutMatchRule(kind, text, flag, true, text::kAddRuleFailed);
+}
+
+// One meaning, one rule: `flag` goes to the match rule of this kind and meaning, which is added
+// where there is none. An existing rule's flag changes once the user agrees (`ask`), or at
+// once where it does not block as `flag` does. A failure is reported as `what` failed.
+void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, const QString& flag,
+                                  bool ask, const QString& what) {
     QPointer<CWinwardenView> self(this);
     try {
         if (!EnsureMatchTable() || !self)
             return;
-        // One meaning, one rule: a host or words that have one are offered a change of flag.
         if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kind, text)) {
-            const auto answer =
-                RunBox(this, QMessageBox::Question,
-                       text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()),
-                                                  rule->flag.value_or(QString()), flag),
-                       QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
-            if (!self || answer != QMessageBox::Ok)
+            const QString held = rule->flag.value_or(QString());
+            if (ask) {
+                const auto answer = RunBox(
+                    this, QMessageBox::Question,
+                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag),
+                    QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
+                if (!self || answer != QMessageBox::Ok)
+                    return;
+            } else if (IsBlockingFlag(held) == IsBlockingFlag(flag)) {
                 return;
+            }
             m_monitor.SetMatchRuleFlag(rule->id, flag);
         } else {
             m_monitor.AddMatchRule(kind, text, flag);
         }
     } catch (const StoreError& error) {
-        ReportCommandFailure(this, text::kAddRuleFailed, error.message());
+        ReportCommandFailure(this, what, error.message());
         return;
     }
     if (self && m_matchList)
@@ -386,22 +397,7 @@ void CWinwardenView::OnBlockSite() {
                "noSiteBox");
         return;
     }
-    QPointer<CWinwardenView> self(this);
-    try {
-        if (!EnsureMatchTable() || !self)
-            return;
-        if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kKindSite, host)) {
-            if (!rule->flag || !IsBlockingFlag(*rule->flag))
-                m_monitor.SetMatchRuleFlag(rule->id, kFlagBlock);
-        } else {
-            m_monitor.AddMatchRule(kKindSite, host, kFlagBlock);
-        }
-    } catch (const StoreError& error) {
-        ReportCommandFailure(this, text::kBlockSiteFailed, error.message());
-        return;
-    }
-    if (self && m_matchList)
-        LoadMatchRuleList();
+    PutMatchRule(kKindSite, host, kFlagBlock, false, text::kBlockSiteFailed);
 }
 
 } // namespace winwarden

@@ -96,6 +96,8 @@ private:
     void OnDeleteMatchRule(int row);
     bool EnsureMatchTable();
     void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
+    void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
+                      const QString& what);
     void LayOut();
     void ApplyFilter(int row); // hides the row unless it matches the filter
     void ApplyFilter();

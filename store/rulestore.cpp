@@ -597,22 +597,12 @@ std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
 
 QSqlQuery RuleStore::Execute(const QString& sql, const QVariantList& values) {
     m_impl->RequireOpen();
-    QSqlQuery query(m_impl->db);
-    query.setForwardOnly(true);
-    bool done = false;
-    if (values.isEmpty()) {
-        done = query.exec(sql);
-    } else if (query.prepare(sql)) {
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            query.bindValue(static_cast<int>(i), values[i]);
-        }
-        done = query.exec();
-    }
-    if (!done) {
+    try {
+        return RunStatement(m_impl->db, sql, values);
+    } catch (const StoreError&) {
         m_impl->suspect = true;
-        throw ErrorFrom(query.lastError());
+        throw;
     }
-    return query;
 }
 
 quint64 RuleStore::Generation() const {
