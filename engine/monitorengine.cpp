@@ -101,12 +101,17 @@ void MonitorEngine::RequestEarlyCycle() {
         m_earlyWanted = true;
         return;
     }
-    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : kEarlyCycleGapMs;
-    if (since >= kEarlyCycleGapMs) {
+    const qint64 credit = EarlyCredit();
+    if (credit >= kEarlyCycleGapMs) {
         TakePass();
     } else if (!m_earlyTimer.isActive()) {
-        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), Qt::PreciseTimer, this);
+        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - credit), Qt::PreciseTimer, this);
     }
+}
+
+qint64 MonitorEngine::EarlyCredit() const {
+    constexpr qint64 full = qint64(kEarlyCycleBurst) * kEarlyCycleGapMs;
+    return m_creditSince.isValid() ? std::min(m_credit + m_creditSince.elapsed(), full) : full;
 }
 
 void MonitorEngine::TakePass() {
@@ -114,7 +119,8 @@ void MonitorEngine::TakePass() {
     m_passStale = false;
     m_earlyWanted = false;
     m_earlyTimer.stop();
-    m_sinceLastPass.start();
+    m_credit = std::max<qint64>(EarlyCredit() - kEarlyCycleGapMs, 0);
+    m_creditSince.start();
     QMetaObject::invokeMethod(
         m_worker,
         [this] {

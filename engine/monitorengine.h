@@ -34,8 +34,11 @@ class MonitorEngine final : public Monitor {
     Q_OBJECT
 public:
     static constexpr int kMonitorPeriodMs = 2000;
-    // Early cycles asked for by a source come at least this far apart.
+    // Early cycles asked for by a source come at once, but no more than one per this many ms
+    // over time: a quiet engine has credit for kEarlyCycleBurst back to back, so that a page's
+    // title change right after its loading is not held up by the loading's own cycles.
     static constexpr int kEarlyCycleGapMs = 200;
+    static constexpr int kEarlyCycleBurst = 5;
 
     explicit MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent = nullptr);
     ~MonitorEngine() override;
@@ -92,6 +95,7 @@ private:
     void ClearStoreFailure();
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
+    qint64 EarlyCredit() const;
     void RefreshMatchRules();
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
@@ -115,7 +119,9 @@ private:
     QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests
     QBasicTimer m_timer;
     QBasicTimer m_earlyTimer;
-    QElapsedTimer m_sinceLastPass;
+    // Credit for early cycles, in ms: it grows with time, and each pass spends one gap of it.
+    qint64 m_credit = 0;
+    QElapsedTimer m_creditSince; // when m_credit was last counted; invalid: full credit
     bool m_passOut = false;
     bool m_passStale = false; // the pass out was asked for before a stop: nothing acts on it
     bool m_earlyWanted = false;

@@ -14,8 +14,9 @@ namespace winwarden {
 
 // Relays between one browser's companion extension (standard input and output) and the running
 // winwarden (the bridge socket). It interprets nothing beyond the messages it relays: it
-// forwards the hello and the tab lists, and passes on a close request only for tabs this
-// browser reported. While winwarden is away it keeps the latest tab list and tries again.
+// forwards the hello and the tab lists, passes on a close request only for tabs this browser
+// reported, and passes on the 网站 rules as they come. While winwarden is away it keeps the latest
+// tab list and tries again.
 class HostRelay final : public QObject {
 public:
     explicit HostRelay(QString caller);
@@ -29,6 +30,7 @@ private:
     void ReadWinwarden();
     void SendToWinwarden(const QJsonObject& message);
     void SendToBrowser(const std::vector<qint64>& tabs);
+    void SendToBrowser(const QJsonObject& message);
 
     QString m_caller;
     QSocketNotifier m_stdin;

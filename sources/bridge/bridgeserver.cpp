@@ -118,6 +118,7 @@ void BridgeServer::Accept() {
                          [this, number] { Read(number); });
         QObject::connect(socket, &QLocalSocket::disconnected, &m_context,
                          [this, number] { Drop(number); });
+        SendSites(m_connections[number]);
         Read(number);
         if (socket->state() != QLocalSocket::ConnectedState) {
             Drop(number); // it went before its signals were connected
@@ -206,6 +207,40 @@ void BridgeServer::Close(quint64 number, qint64 tab) {
             EncodeFrame(EncodeBridgeMessage(BridgeClose{{tab}}), kToBrowserFrameCap)) {
         connection->second.socket->write(*frame);
     }
+}
+
+void BridgeServer::SendSites(const Connection& connection) const {
+    for (const QByteArray& frame : m_siteFrames) {
+        connection.socket->write(frame);
+    }
+}
+
+void BridgeServer::SetSiteRules(const SiteRules& rules) {
+    if (m_siteRules == rules) {
+        return;
+    }
+    m_siteRules = rules;
+    QStringList left;
+    std::vector<QByteArray> frames;
+    for (const BridgeSites& part :
+         SplitBridgeSites({rules.block, rules.allow, false}, kToBrowserFrameCap, &left)) {
+        if (const auto frame = EncodeFrame(EncodeBridgeMessage(part), kToBrowserFrameCap)) {
+            frames.push_back(*frame);
+        }
+    }
+    if (!left.isEmpty()) {
+        Say(u"%1 网站 rules are too long to send to the browsers: %2"_s.arg(left.size())
+                .arg(left.join(u' ').left(200)));
+    }
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, frames = std::move(frames)] {
+            m_siteFrames = frames;
+            for (const auto& [number, connection] : m_connections) {
+                SendSites(connection);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void BridgeServer::SetChangeNotifier(std::function<void()> notify) {

@@ -25,6 +25,10 @@ QJsonObject Tabs(std::vector<BridgeTab> tabs) {
     return EncodeBridgeMessage(BridgeTabs{std::move(tabs)});
 }
 
+QJsonObject Sites(const SiteRules& rules) {
+    return EncodeBridgeMessage(BridgeSites{rules.block, rules.allow, false});
+}
+
 QStringList Titles(const BrowserPass& pass) {
     QStringList titles;
     for (const BrowserWindow& window : pass.windows)
@@ -38,6 +42,7 @@ class TestBridgeSource final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The 网站 rules reach each browser once they are known: on every change, and on connecting.
     void eachHostIsABrowserWhoseTabsAreWindows() {
         RuntimeFolder runtime;
         const auto source = MakeBridgeSource();
@@ -57,12 +62,17 @@ private Q_SLOTS:
         QCOMPARE(pass.browsersRead, 1);
         QCOMPARE(Titles(pass), (QStringList{u"bridge:1 4 好页"_s, u"bridge:1 5 "_s,
                                             u"bridge:1 8 "_s, u"bridge:1 9 "_s}));
+        QVERIFY(first.Messages().empty());
+        const SiteRules rules{{u"game.test"_s}, {u"school.test"_s}};
+        source->SetSiteRules(rules);
+        QVERIFY(first.WaitForMessages(1));
 
         HostProcess second;
         QVERIFY(second.Start());
         second.Send(Tabs({{4, u"另一页"_s, u"http://h.test/c"_s, false}}));
         QVERIFY(QTest::qWaitFor([&] { return notified == 2; }, 5000));
         QCOMPARE(Titles(source->TakePass()).last(), u"bridge:2 4 另一页"_s);
+        QVERIFY(second.WaitForMessages(1));
 
         // From another thread, as the monitor asks: only tabs that browser reported.
         std::thread([&] {
@@ -72,10 +82,17 @@ private Q_SLOTS:
             source->RequestClose(handle);
             source->RequestClose({0, u"bridge:9"_s, u"4"_s});
         }).join();
-        QVERIFY(second.WaitForMessages(1));
+        QVERIFY(second.WaitForMessages(2));
         QTest::qWait(300);
-        QCOMPARE(second.Messages(), std::vector{EncodeBridgeMessage(BridgeClose{{4}})});
-        QVERIFY(first.Messages().empty());
+        QCOMPARE(second.Messages(),
+                 (std::vector{Sites(rules), EncodeBridgeMessage(BridgeClose{{4}})}));
+        QCOMPARE(first.Messages(), std::vector{Sites(rules)});
+        // A change, given from the passes' thread, goes to every browser at once.
+        const SiteRules changed{{u"game.test"_s, u"other.test"_s}, {}};
+        std::thread([&] { source->SetSiteRules(changed); }).join();
+        QVERIFY(first.WaitForMessages(2) && second.WaitForMessages(3));
+        QCOMPARE(first.Messages().back(), Sites(changed));
+        QCOMPARE(second.Messages().back(), Sites(changed));
 
         // A browser that goes away takes its tabs with it.
         first.CloseInput();

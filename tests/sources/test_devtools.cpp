@@ -210,13 +210,16 @@ private Q_SLOTS:
         QVERIFY(!chromium.OpenTab(url).isEmpty());
         const std::unique_ptr<BrowserSource> source = MakeDevToolsSource();
         qsizetype frameTargets = 0;
-        const bool listed = QTest::qWaitFor([&] {
-            const QJsonArray targets = chromium.Targets().value_or(QJsonArray());
-            frameTargets = std::count_if(targets.begin(), targets.end(), [](const QJsonValue& t) {
-                return t[u"url"].toString().size() > 1200 * 1024;
-            });
-            return frameTargets == 2;
-        });
+        const bool listed = QTest::qWaitFor(
+            [&] {
+                const QJsonArray targets = chromium.Targets().value_or(QJsonArray());
+                frameTargets =
+                    std::count_if(targets.begin(), targets.end(), [](const QJsonValue& t) {
+                        return t[u"url"].toString().size() > 1200 * 1024;
+                    });
+                return frameTargets == 2;
+            },
+            30000); // two cross-site frames of a megabyte each: slow on a loaded machine
         QVERIFY2(listed, qPrintable(u"frames listed: %1"_s.arg(frameTargets)));
         const BrowserPass pass = source->TakePass();
         QVERIFY(std::any_of(pass.windows.begin(), pass.windows.end(), [&](const BrowserWindow& w) {
