@@ -139,46 +139,46 @@ void MonitorEngine::CycleNow() {
 }
 
 std::vector<Rule> MonitorEngine::ListByFlag(const QString& flag) {
-    return m_store.ListByFlag(flag);
+    return CommandStore().ListByFlag(flag);
 }
 
 std::optional<Rule> MonitorEngine::FindByName(const QString& name) {
-    return m_store.FindByName(name);
+    return CommandStore().FindByName(name);
 }
 
 int MonitorEngine::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
-    const int changed = m_store.SetFlagForWindow(flag, name, url);
+    const int changed = CommandStore().SetFlagForWindow(flag, name, url);
     CycleNow();
     return changed;
 }
 
 int MonitorEngine::DeleteRule(const QString& name, const QString& url) {
-    const int deleted = m_store.DeleteRule(name, url);
+    const int deleted = CommandStore().DeleteRule(name, url);
     CycleNow();
     return deleted;
 }
 
 bool MonitorEngine::AddRule(const QString& name, const QString& url, const QString& flag) {
-    const bool added = m_store.InsertRule(name, flag, url);
+    const bool added = CommandStore().InsertRule(name, flag, url);
     CycleNow();
     return added;
 }
 
 std::vector<MatchRuleRow> MonitorEngine::ListMatchRules() {
-    return m_matches.List();
+    return CommandMatches().List();
 }
 
 bool MonitorEngine::HasMatchTable() {
-    return m_matches.HasTable();
+    return CommandMatches().HasTable();
 }
 
 void MonitorEngine::AddMatchTable() {
-    m_matches.AddTable();
+    CommandMatches().AddTable();
 }
 
 std::optional<MatchRuleRow> MonitorEngine::FindMatchRule(const QString& kind, const QString& text) {
     const QString meaning = MatchMeaning(kind, text);
-    for (MatchRuleRow& rule : m_matches.List()) {
+    for (MatchRuleRow& rule : CommandMatches().List()) {
         if (rule.kind == kind && rule.text && MatchMeaning(kind, *rule.text) == meaning) {
             return std::move(rule);
         }
@@ -202,19 +202,19 @@ bool MonitorEngine::AddMatchRule(const QString& kind, const QString& text, const
     } else {
         throw StoreError(QStringLiteral("kind"), text::kMatchUnknownKind.arg(kind));
     }
-    const bool added = m_matches.Add(kind, kept, flag);
+    const bool added = CommandMatches().Add(kind, kept, flag);
     CycleNow();
     return added;
 }
 
 int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
-    const int changed = m_matches.SetFlag(id, flag);
+    const int changed = CommandMatches().SetFlag(id, flag);
     CycleNow();
     return changed;
 }
 
 int MonitorEngine::DeleteMatchRule(qint64 id) {
-    const int deleted = m_matches.Delete(id);
+    const int deleted = CommandMatches().Delete(id);
     CycleNow();
     return deleted;
 }
@@ -281,13 +281,11 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             m_rules = m_store.FindByNames(titles);
         }
     } catch (const StoreError& error) {
-        RestoreBusyTimeout();
         // Without the rules nothing can be decided; the next tick tries afresh.
         ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
         return;
     }
     if (titles.isEmpty()) {
-        RestoreBusyTimeout();
         return;
     }
 
@@ -335,7 +333,16 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
     }
     m_newPages.clear();
     m_rules.clear();
+}
+
+RuleStore& MonitorEngine::CommandStore() {
     RestoreBusyTimeout();
+    return m_store;
+}
+
+MatchStore& MonitorEngine::CommandMatches() {
+    RestoreBusyTimeout();
+    return m_matches;
 }
 
 void MonitorEngine::RestoreBusyTimeout() {

@@ -45,7 +45,9 @@ public:
 
     // Opens the rule store; throws StoreError when it cannot.
     void OpenStore(const QString& path);
-    RuleStore& Store() { return m_store; }
+    // The store for a command: with the time-out a command may wait (a cycle leaves its own,
+    // shorter one set, since setting it costs a round trip to a server each time).
+    RuleStore& Store() { return CommandStore(); }
 
     void Start() override;
     void Stop() override;
@@ -95,6 +97,8 @@ private:
     void ClearStoreFailure();
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
+    RuleStore& CommandStore();
+    MatchStore& CommandMatches();
     qint64 EarlyCredit() const;
     void RefreshMatchRules();
     // After a rule change: a look at the browsers now, so that the change is in force at once.
