@@ -1,6 +1,8 @@
 // The monitor cycle without any widget: a real rule database, a fake browser source.
 #include "engine/monitorengine.h"
 #include "res/texts.h"
+#include "store/flag.h"
+#include "store/storeerror.h"
 #include "tests/support/viewrig.h"
 
 #include <QElapsedTimer>
@@ -130,6 +132,12 @@ private Q_SLOTS:
         m_seen.clear();
         m->Tick();
         QCOMPARE(m_seen[1], u"Home|通过|https://www.game.example/x"_s);
+        // What a command is given is checked by the engine too, not only by the window.
+        for (const auto& [kind, text] : {std::pair{kKindSite, u"a..b"_s},
+                                         {kKindSite, u"*.x"_s},
+                                         {kKindTitleWord, u"\u200B "_s}})
+            QVERIFY_THROWS_EXCEPTION(StoreError, m->engine.AddMatchRule(kind, text, kFlagBlock));
+        QCOMPARE(m->engine.ListMatchRules().size(), size_t(2));
         // A file without the table: no match rules, the title rules as ever.
         m->db.exec(u"DROP TABLE 匹配规则"_s);
         m->Tick();
@@ -187,13 +195,16 @@ private Q_SLOTS:
     // afresh at the next cycle.
     void aReplacedRuleFileIsOpenedAgain() {
         m->source->SetClosesWindows(false);
-        m->source->SetPages({u"坏页"_s, u"http://bad/"_s});
+        m->source->SetPages({u"坏页"_s, u"http://bad/"_s, u"别页"_s, u"http://site.example/"_s});
         m->Tick();
         TempRuleDb blocking, passing;
         blocking.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        blocking.exec(
+            u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站','site.example','禁止')"_s);
         QVERIFY(::rename(QFile::encodeName(blocking.path()), QFile::encodeName(m->db.path())) == 0);
         m->Tick();
         QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
+        QCOMPARE(m->source->CloseRequestsFor(u"别页"_s), 1); // the new file's match rules too
         QVERIFY(QFile::remove(m->db.path()));
         IgnoreWarnings();
         m->Tick();
