@@ -16,7 +16,8 @@ struct CommandSpec {
     ControlCommand command;
     QLatin1StringView name;
     bool changes;
-    std::array<QLatin1StringView, 3> fields; // empty ones unused
+    std::array<QLatin1StringView, 3> fields; // text fields; empty ones unused
+    bool rule = false;                       // it names a match rule by its key ("rule")
 };
 
 constexpr std::array kCommands{
@@ -25,6 +26,14 @@ constexpr std::array kCommands{
     CommandSpec{ControlCommand::SetFlag, "setFlag"_L1, true, {"flag"_L1, "name"_L1, "url"_L1}},
     CommandSpec{ControlCommand::DeleteRule, "deleteRule"_L1, true, {"name"_L1, "url"_L1}},
     CommandSpec{ControlCommand::AddRule, "addRule"_L1, true, {"name"_L1, "url"_L1, "flag"_L1}},
+    CommandSpec{ControlCommand::ListMatchRules, "listMatchRules"_L1, false, {}},
+    CommandSpec{ControlCommand::HasMatchTable, "hasMatchTable"_L1, false, {}},
+    CommandSpec{ControlCommand::AddMatchTable, "addMatchTable"_L1, true, {}},
+    CommandSpec{ControlCommand::FindMatchRule, "findMatchRule"_L1, false, {"kind"_L1, "text"_L1}},
+    CommandSpec{
+        ControlCommand::AddMatchRule, "addMatchRule"_L1, true, {"kind"_L1, "text"_L1, "flag"_L1}},
+    CommandSpec{ControlCommand::SetMatchRuleFlag, "setMatchRuleFlag"_L1, true, {"flag"_L1}, true},
+    CommandSpec{ControlCommand::DeleteMatchRule, "deleteMatchRule"_L1, true, {}, true},
 };
 
 const CommandSpec& Spec(ControlCommand command) {
@@ -120,7 +129,8 @@ std::optional<MonitorStatus> DecodeStatusFields(const QJsonValue& value) {
 }
 
 std::optional<SeenWindow> DecodeSeenWindow(const QJsonValue& value) {
-    static const QStringList kFields{u"title"_s, u"url"_s, u"flag"_s, u"browser"_s, u"user"_s};
+    static const QStringList kFields{u"title"_s,     u"url"_s,       u"flag"_s, u"browser"_s,
+                                     u"matchFlag"_s, u"matchRule"_s, u"user"_s};
     const QJsonObject fields = value.toObject();
     if (!value.isObject() || !HasExactly(fields, kFields) ||
         !std::all_of(kFields.begin(), kFields.end(),
@@ -132,6 +142,8 @@ std::optional<SeenWindow> DecodeSeenWindow(const QJsonValue& value) {
     window.url = fields.value("url"_L1).toString();
     window.flag = fields.value("flag"_L1).toString();
     window.browser = fields.value("browser"_L1).toString();
+    window.matchFlag = fields.value("matchFlag"_L1).toString();
+    window.matchRule = fields.value("matchRule"_L1).toString();
     window.user = fields.value("user"_L1).toString();
     return window;
 }
@@ -143,7 +155,16 @@ bool ChangesRules(ControlCommand command) {
 }
 
 bool AnyoneMayAsk(const ControlCall& call) {
-    return call.command == ControlCommand::ListByFlag && IsBlockingFlag(call.args.value(0));
+    switch (call.command) {
+    case ControlCommand::ListByFlag:
+        return IsBlockingFlag(call.args.value(0));
+    case ControlCommand::ListMatchRules:
+    case ControlCommand::HasMatchTable:
+    case ControlCommand::FindMatchRule:
+        return true; // sites and words, which are nobody's browsing
+    default:
+        return false;
+    }
 }
 
 QStringList ControlCommandFields(ControlCommand command) {
@@ -163,6 +184,9 @@ QJsonObject EncodeControlRequest(const ControlCall& call) {
     const QStringList fields = ControlCommandFields(call.command);
     for (qsizetype i = 0; i < fields.size(); ++i) {
         message.insert(fields[i], call.args.value(i));
+    }
+    if (Spec(call.command).rule) {
+        message.insert("rule"_L1, double(call.rule));
     }
     return message;
 }
@@ -189,10 +213,18 @@ ControlRequest DecodeControlRequest(const QJsonObject& message) {
     if (!id || spec == kCommands.end()) {
         return {};
     }
-    ControlCall call{*id, spec->command, {}};
+    ControlCall call{*id, spec->command, {}, 0};
     const QStringList fields = ControlCommandFields(spec->command);
-    if (!HasExactly(message, QStringList{u"type"_s, u"id"_s, u"command"_s} + fields)) {
+    if (!HasExactly(message, QStringList{u"type"_s, u"id"_s, u"command"_s} + fields +
+                                 (spec->rule ? QStringList{u"rule"_s} : QStringList()))) {
         return {};
+    }
+    if (spec->rule) {
+        const std::optional<qint64> rule = WholeNumber(message.value("rule"_L1));
+        if (!rule) {
+            return {};
+        }
+        call.rule = *rule;
     }
     for (const QString& field : fields) {
         if (!message.value(field).isString()) {
@@ -219,6 +251,8 @@ QJsonObject EncodeSeen(const std::vector<SeenWindow>& windows) {
                                 {"url"_L1, window.url},
                                 {"flag"_L1, window.flag},
                                 {"browser"_L1, window.browser},
+                                {"matchFlag"_L1, window.matchFlag},
+                                {"matchRule"_L1, window.matchRule},
                                 {"user"_L1, window.user}});
     }
     return {{"type"_L1, u"seen"_s}, {"windows"_L1, list}};
@@ -257,6 +291,24 @@ QJsonArray EncodeRules(const std::vector<Rule>& rules) {
     QJsonArray list;
     for (const Rule& rule : rules) {
         list.append(EncodeRule(rule));
+    }
+    return list;
+}
+
+QJsonValue EncodeMatchRule(const std::optional<MatchRuleRow>& rule) {
+    if (!rule) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{"id"_L1, double(rule->id)},
+                       {"kind"_L1, Nullable(rule->kind)},
+                       {"text"_L1, Nullable(rule->text)},
+                       {"flag"_L1, Nullable(rule->flag)}};
+}
+
+QJsonArray EncodeMatchRules(const std::vector<MatchRuleRow>& rules) {
+    QJsonArray list;
+    for (const MatchRuleRow& rule : rules) {
+        list.append(EncodeMatchRule(rule));
     }
     return list;
 }
@@ -360,6 +412,43 @@ std::optional<std::vector<Rule>> DecodeRules(const QJsonValue& value) {
         rules.push_back(**rule);
     }
     return rules;
+}
+
+std::optional<std::optional<MatchRuleRow>> DecodeMatchRule(const QJsonValue& value) {
+    if (value.isNull()) {
+        return std::optional<MatchRuleRow>();
+    }
+    const QJsonObject fields = value.toObject();
+    if (!value.isObject() || !HasExactly(fields, {u"id"_s, u"kind"_s, u"text"_s, u"flag"_s})) {
+        return std::nullopt;
+    }
+    const std::optional<qint64> id = WholeNumber(fields.value("id"_L1));
+    const auto kind = NullableString(fields.value("kind"_L1));
+    const auto text = NullableString(fields.value("text"_L1));
+    const auto flag = NullableString(fields.value("flag"_L1));
+    if (!id || !kind || !text || !flag) {
+        return std::nullopt;
+    }
+    return std::optional(MatchRuleRow{*id, *kind, *text, *flag});
+}
+
+std::optional<std::vector<MatchRuleRow>> DecodeMatchRules(const QJsonValue& value) {
+    if (!value.isArray()) {
+        return std::nullopt;
+    }
+    std::vector<MatchRuleRow> rules;
+    for (const QJsonValue& item : value.toArray()) {
+        const std::optional<std::optional<MatchRuleRow>> rule = DecodeMatchRule(item);
+        if (!rule || !*rule) {
+            return std::nullopt;
+        }
+        rules.push_back(**rule);
+    }
+    return rules;
+}
+
+std::optional<bool> DecodeTruth(const QJsonValue& value) {
+    return value.isBool() ? std::optional(value.toBool()) : std::nullopt;
 }
 
 std::optional<int> DecodeCount(const QJsonValue& value) {

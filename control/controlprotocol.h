@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/monitor.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 
 #include <QJsonArray>
@@ -19,7 +20,7 @@ namespace winwarden {
 // guard → window:
 //   {"type":"welcome","admin":true,"status":{…}}   once, on connecting
 //   {"type":"status","status":{…}}                 the status as this user may see it
-//   {"type":"seen","windows":[{"title","url","flag","browser","user"},…]}
+//   {"type":"seen","windows":[{"title","url","flag","browser","matchFlag","matchRule","user"},…]}
 //                                                  a cycle's pages this user may see, in parts
 //   {"type":"cycle"}                               the cycle has finished
 //   {"type":"closing","title":"…","url":"…"}       a page of this user's was asked to close
@@ -42,13 +43,27 @@ inline constexpr qint64 kControlFrameCap = 16 * 1024 * 1024;
 // Windows of a cycle per "seen" message, so that a frame stays far below the cap.
 inline constexpr int kSeenPerMessage = 256;
 
-// The rule commands a window can give, each with its fields (all strings) in order.
-enum class ControlCommand { ListByFlag, FindByName, SetFlag, DeleteRule, AddRule };
+// The rule commands a window can give: Monitor's, one for one.
+enum class ControlCommand {
+    ListByFlag,
+    FindByName,
+    SetFlag,
+    DeleteRule,
+    AddRule,
+    ListMatchRules,
+    HasMatchTable,
+    AddMatchTable,
+    FindMatchRule,
+    AddMatchRule,
+    SetMatchRuleFlag,
+    DeleteMatchRule,
+};
 
 struct ControlCall {
     qint64 id = 0;
     ControlCommand command = ControlCommand::ListByFlag;
-    QStringList args; // in the order ControlCommandFields gives
+    QStringList args; // its text fields, in the order ControlCommandFields gives
+    qint64 rule = 0;  // the match rule's key, for the commands that name one
     bool operator==(const ControlCall&) const = default;
 };
 
@@ -82,6 +97,8 @@ QJsonObject EncodeReply(qint64 id, const QJsonValue& result);
 QJsonObject EncodeRefusal(qint64 id, const QString& error);
 QJsonValue EncodeRule(const std::optional<Rule>& rule);
 QJsonArray EncodeRules(const std::vector<Rule>& rules);
+QJsonValue EncodeMatchRule(const std::optional<MatchRuleRow>& rule);
+QJsonArray EncodeMatchRules(const std::vector<MatchRuleRow>& rules);
 
 // What the guard sends, as the window reads it.
 struct GuardWelcome {
@@ -114,6 +131,9 @@ GuardMessage DecodeGuardMessage(const QJsonObject& message);
 // A reply's result as the command gives it; nothing when it is not of that shape.
 std::optional<std::vector<Rule>> DecodeRules(const QJsonValue& value);
 std::optional<std::optional<Rule>> DecodeRule(const QJsonValue& value);
+std::optional<std::vector<MatchRuleRow>> DecodeMatchRules(const QJsonValue& value);
+std::optional<std::optional<MatchRuleRow>> DecodeMatchRule(const QJsonValue& value);
+std::optional<bool> DecodeTruth(const QJsonValue& value);
 std::optional<int> DecodeCount(const QJsonValue& value);
 
 } // namespace winwarden

@@ -138,6 +138,21 @@ QJsonValue ControlServer::Apply(const ControlCall& call) {
         return m_monitor.DeleteRule(a[0], a[1]);
     case ControlCommand::AddRule:
         return m_monitor.AddRule(a[0], a[1], a[2]);
+    case ControlCommand::ListMatchRules:
+        return EncodeMatchRules(m_monitor.ListMatchRules());
+    case ControlCommand::HasMatchTable:
+        return m_monitor.HasMatchTable();
+    case ControlCommand::AddMatchTable:
+        m_monitor.AddMatchTable();
+        return QJsonValue::Null;
+    case ControlCommand::FindMatchRule:
+        return EncodeMatchRule(m_monitor.FindMatchRule(a[0], a[1]));
+    case ControlCommand::AddMatchRule:
+        return m_monitor.AddMatchRule(a[0], a[1], a[2]);
+    case ControlCommand::SetMatchRuleFlag:
+        return m_monitor.SetMatchRuleFlag(call.rule, a[0]);
+    case ControlCommand::DeleteMatchRule:
+        return m_monitor.DeleteMatchRule(call.rule);
     }
     Q_UNREACHABLE();
 }

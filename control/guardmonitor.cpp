@@ -74,8 +74,36 @@ int GuardMonitor::DeleteRule(const QString& name, const QString& url) {
 }
 
 bool GuardMonitor::AddRule(const QString& name, const QString& url, const QString& flag) {
-    const QJsonValue added = Call(ControlCommand::AddRule, {name, url, flag});
-    return Expect(added.isBool() ? std::optional(added.toBool()) : std::nullopt);
+    return Expect(DecodeTruth(Call(ControlCommand::AddRule, {name, url, flag})));
+}
+
+std::vector<MatchRuleRow> GuardMonitor::ListMatchRules() {
+    return Expect(DecodeMatchRules(Call(ControlCommand::ListMatchRules, {})));
+}
+
+bool GuardMonitor::HasMatchTable() {
+    return Expect(DecodeTruth(Call(ControlCommand::HasMatchTable, {})));
+}
+
+void GuardMonitor::AddMatchTable() {
+    const QJsonValue result = Call(ControlCommand::AddMatchTable, {});
+    Expect(result.isNull() ? std::optional(true) : std::nullopt);
+}
+
+std::optional<MatchRuleRow> GuardMonitor::FindMatchRule(const QString& kind, const QString& text) {
+    return Expect(DecodeMatchRule(Call(ControlCommand::FindMatchRule, {kind, text})));
+}
+
+bool GuardMonitor::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+    return Expect(DecodeTruth(Call(ControlCommand::AddMatchRule, {kind, text, flag})));
+}
+
+int GuardMonitor::SetMatchRuleFlag(qint64 id, const QString& flag) {
+    return Expect(DecodeCount(Call(ControlCommand::SetMatchRuleFlag, {flag}, id)));
+}
+
+int GuardMonitor::DeleteMatchRule(qint64 id) {
+    return Expect(DecodeCount(Call(ControlCommand::DeleteMatchRule, {}, id)));
 }
 
 template <typename T> T GuardMonitor::Expect(std::optional<T> result) {
@@ -87,7 +115,7 @@ template <typename T> T GuardMonitor::Expect(std::optional<T> result) {
     return std::move(*result);
 }
 
-QJsonValue GuardMonitor::Call(ControlCommand command, const QStringList& args) {
+QJsonValue GuardMonitor::Call(ControlCommand command, const QStringList& args, qint64 rule) {
     if (!m_welcomed) {
         throw StoreError(u"guard"_s, text::kGuardLost);
     }
@@ -95,7 +123,7 @@ QJsonValue GuardMonitor::Call(ControlCommand command, const QStringList& args) {
     const QDeadlineTimer deadline(kAnswerMs);
     m_inCall = true;
     m_reply.reset();
-    Send(EncodeControlRequest(ControlCall{id, command, args}));
+    Send(EncodeControlRequest(ControlCall{id, command, args, rule}));
     while (m_welcomed && !(m_reply && m_reply->id == id) &&
            m_socket.waitForReadyRead(int(deadline.remainingTime()))) {
         ReadAvailable();

@@ -41,12 +41,19 @@ public:
     int SetFlagForWindow(const QString& flag, const QString& name, const QString& url) override;
     int DeleteRule(const QString& name, const QString& url) override;
     bool AddRule(const QString& name, const QString& url, const QString& flag) override;
+    std::vector<MatchRuleRow> ListMatchRules() override;
+    bool HasMatchTable() override;
+    void AddMatchTable() override;
+    std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) override;
+    bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
+    int SetMatchRuleFlag(qint64 id, const QString& flag) override;
+    int DeleteMatchRule(qint64 id) override;
     // As the guard decided for this connection.
     bool MayChangeRules() const override { return m_admin; }
 
 private:
     // The result of the command, or a StoreError with the guard's reason.
-    QJsonValue Call(ControlCommand command, const QStringList& args);
+    QJsonValue Call(ControlCommand command, const QStringList& args, qint64 rule = 0);
     template <typename T> T Expect(std::optional<T> result);
     void Send(const QJsonObject& message);
     void ReadAvailable();

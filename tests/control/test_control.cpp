@@ -293,10 +293,34 @@ private Q_SLOTS:
         QVERIFY(root->AddRule(u"根加的"_s, {}, u"禁止"_s));
         QCOMPARE(guard.db.rows().last(), (RuleRow{{}, u"根加的"_s, u"禁止"_s, u""_s}));
         QCOMPARE(otherClosing.count(), 0);
+        QCOMPARE(guard.source->CloseRequests().size(), 1);
         const std::vector<Rule> blocked = child->ListByFlag(u"禁止"_s); // everyone's to see
         QCOMPARE(blocked.size(), size_t(2));
         QCOMPARE(blocked.front().name, kChildPage);
-        QCOMPARE(guard.source->CloseRequests().size(), 1);
+
+        // Match rules alike: everyone reads them, only an administrator's changes them, and a
+        // page they decide shows the rule in the live list.
+        QVERIFY(root->AddMatchRule(u"网站"_s, u"other.test"_s, u"禁止"_s));
+        QTRY_COMPARE(otherClosing.count(), 1);
+        QTRY_VERIFY(
+            Rows(parentView)
+                .contains(
+                    u"【4343】别人的页 - Chromium|禁止（网站 other.test）|https://other.test/"_s));
+        const std::vector<MatchRuleRow> matches = child->ListMatchRules();
+        QCOMPARE(matches.size(), size_t(1));
+        QCOMPARE(child->FindMatchRule(u"网站"_s, u"OTHER.test."_s), matches.front());
+        const qint64 id = matches.front().id;
+        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
+                 [](GuardMonitor& m) { m.AddMatchRule(u"网站"_s, u"a.test"_s, u"禁止"_s); },
+                 [](GuardMonitor& m) { m.AddMatchTable(); },
+                 [id](GuardMonitor& m) { m.SetMatchRuleFlag(id, u"通过"_s); },
+                 [id](GuardMonitor& m) {
+                     m.DeleteMatchRule(id);
+                 }})
+            QCOMPARE(Refusal(*child, command), text::kRulesForAdministratorsOnly);
+        QCOMPARE(parent->SetMatchRuleFlag(id, u"通过"_s), 1);
+        QCOMPARE(root->DeleteMatchRule(id), 1);
+        QVERIFY(child->ListMatchRules().empty());
     }
 
     // A hand-made client gets no further than the window: a change from another user is
