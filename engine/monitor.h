@@ -1,5 +1,7 @@
 #pragma once
 
+#include "res/texts.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 
 #include <QMetaType>
@@ -25,11 +27,21 @@ struct MonitorStatus {
 
 // A window of a cycle, as the live list shows it.
 struct SeenWindow {
-    QString title;   // the page's own title: what its rule holds
+    QString title; // the page's own title: what its rule holds
     QString url;
     QString flag;    // the flag its rule holds now
     QString browser; // the family of the browser showing it ("chromium", "firefox"); may be empty
+    // For a page a match rule decides: what that rule says (禁止 or 通过), and the rule, by kind
+    // and text ("网站 game.example"); empty otherwise.
+    QString matchFlag;
+    QString matchRule;
     bool operator==(const SeenWindow&) const = default;
+
+    // The flag as the live list shows it: the page's own, or the deciding match rule's with
+    // the rule, "禁止（网站 game.example）".
+    QString ShownFlag() const {
+        return matchRule.isEmpty() ? flag : text::kDecidedByMatchRule.arg(matchFlag, matchRule);
+    }
 };
 
 // Whatever watches the browsers for the window: the monitor engine in the same process, or a
@@ -63,6 +75,23 @@ public:
     // Stores a rule for `name` with its flag in one step, unless one has this name already.
     // True when it was added.
     virtual bool AddRule(const QString& name, const QString& url, const QString& flag) = 0;
+
+    // The match rules (table 匹配规则), oldest first; none where the database has no such table.
+    virtual std::vector<MatchRuleRow> ListMatchRules() = 0;
+    // Whether the database has table 匹配规则; an older one gains it by AddMatchTable.
+    virtual bool HasMatchTable() = 0;
+    virtual void AddMatchTable() = 0;
+    // The match rule of `kind` (网站 or 标题包含) whose text means what `text` means: the same
+    // host, or the same words once normalised.
+    virtual std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) = 0;
+    // Stores a match rule with its flag unless one of that meaning exists; true when added. A
+    // 网站 rule keeps its host alone (a pasted address gives its host), a 标题包含 rule the
+    // words as typed. Text that names no host, or holds no visible character, is refused with
+    // a StoreError that says so, and nothing changes.
+    virtual bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) = 0;
+    // The number of match rules changed or deleted: that one rule, or none.
+    virtual int SetMatchRuleFlag(qint64 id, const QString& flag) = 0;
+    virtual int DeleteMatchRule(qint64 id) = 0;
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);

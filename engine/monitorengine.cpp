@@ -20,6 +20,15 @@ namespace {
 // longer.
 constexpr int kCycleBusyTimeoutMs = 100;
 constexpr int kCommandBusyTimeoutMs = 2000;
+// What a match rule's text means, for telling two rules of one meaning apart: a 网站 rule's
+// canonical host (its text when it names none), a 标题包含 rule's normalised words.
+QString MatchMeaning(const QString& kind, const QString& text) {
+    if (kind == kKindSite) {
+        return CanonicalHost(text).value_or(text);
+    }
+    return NormalizeTitle(text);
+}
+
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
@@ -130,29 +139,84 @@ void MonitorEngine::CycleNow() {
 }
 
 std::vector<Rule> MonitorEngine::ListByFlag(const QString& flag) {
-    return m_store.ListByFlag(flag);
+    return CommandStore().ListByFlag(flag);
 }
 
 std::optional<Rule> MonitorEngine::FindByName(const QString& name) {
-    return m_store.FindByName(name);
+    return CommandStore().FindByName(name);
 }
 
 int MonitorEngine::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
-    const int changed = m_store.SetFlagForWindow(flag, name, url);
+    const int changed = CommandStore().SetFlagForWindow(flag, name, url);
     CycleNow();
     return changed;
 }
 
 int MonitorEngine::DeleteRule(const QString& name, const QString& url) {
-    const int deleted = m_store.DeleteRule(name, url);
+    const int deleted = CommandStore().DeleteRule(name, url);
     CycleNow();
     return deleted;
 }
 
 bool MonitorEngine::AddRule(const QString& name, const QString& url, const QString& flag) {
-    const bool added = m_store.InsertRule(name, flag, url);
+    const bool added = CommandStore().InsertRule(name, flag, url);
     CycleNow();
     return added;
+}
+
+std::vector<MatchRuleRow> MonitorEngine::ListMatchRules() {
+    return CommandMatches().List();
+}
+
+bool MonitorEngine::HasMatchTable() {
+    return CommandMatches().HasTable();
+}
+
+void MonitorEngine::AddMatchTable() {
+    CommandMatches().AddTable();
+}
+
+std::optional<MatchRuleRow> MonitorEngine::FindMatchRule(const QString& kind, const QString& text) {
+    const QString meaning = MatchMeaning(kind, text);
+    for (MatchRuleRow& rule : CommandMatches().List()) {
+        if (rule.kind == kind && rule.text && MatchMeaning(kind, *rule.text) == meaning) {
+            return std::move(rule);
+        }
+    }
+    return std::nullopt;
+}
+
+bool MonitorEngine::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+    QString kept;
+    if (kind == kKindSite) {
+        const std::optional<QString> host = CanonicalHost(text);
+        if (!host) {
+            throw StoreError(QStringLiteral("no-host"), text::kMatchNotAHost.arg(text.trimmed()));
+        }
+        kept = DisplayHost(*host);
+    } else if (kind == kKindTitleWord) {
+        if (NormalizeTitle(text).isEmpty()) {
+            throw StoreError(QStringLiteral("no-words"), text::kMatchNoWords);
+        }
+        kept = text.trimmed();
+    } else {
+        throw StoreError(QStringLiteral("kind"), text::kMatchUnknownKind.arg(kind));
+    }
+    const bool added = CommandMatches().Add(kind, kept, flag);
+    CycleNow();
+    return added;
+}
+
+int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
+    const int changed = CommandMatches().SetFlag(id, flag);
+    CycleNow();
+    return changed;
+}
+
+int MonitorEngine::DeleteMatchRule(qint64 id) {
+    const int deleted = CommandMatches().Delete(id);
+    CycleNow();
+    return deleted;
 }
 
 void MonitorEngine::WaitForCloseRequests() {
@@ -217,13 +281,11 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             m_rules = m_store.FindByNames(titles);
         }
     } catch (const StoreError& error) {
-        RestoreBusyTimeout();
         // Without the rules nothing can be decided; the next tick tries afresh.
         ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
         return;
     }
     if (titles.isEmpty()) {
-        RestoreBusyTimeout();
         return;
     }
 
@@ -242,10 +304,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        const QString flag =
+        SeenWindow seen =
             CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index].handle);
-        Q_EMIT windowSeen(
-            SeenWindow{title, m_snapshot.urls[index], flag, m_snapshot.families[index]});
+        seen.browser = m_snapshot.families[index];
+        Q_EMIT windowSeen(seen);
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the
@@ -271,7 +333,16 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
     }
     m_newPages.clear();
     m_rules.clear();
+}
+
+RuleStore& MonitorEngine::CommandStore() {
     RestoreBusyTimeout();
+    return m_store;
+}
+
+MatchStore& MonitorEngine::CommandMatches() {
+    RestoreBusyTimeout();
+    return m_matches;
 }
 
 void MonitorEngine::RestoreBusyTimeout() {
@@ -311,10 +382,11 @@ void MonitorEngine::RefreshMatchRules() {
         m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
 }
 
-QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
-                                       const WindowHandle& window) {
+SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
+                                          const WindowHandle& window) {
+    SeenWindow seen{title, url, {}, {}, {}, {}};
     if (title.isEmpty()) {
-        return {};
+        return seen;
     }
     std::optional<QString> flag;
     bool titleBlocks = false;
@@ -371,13 +443,15 @@ QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
             m_windows->RequestClose(window);
             Q_EMIT windowClosing(title, url);
         }
-        return text::kDecidedByMatchRule.arg(
-            verdict.blocked ? kFlagBlock : kFlagPass,
-            verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord, verdict.rule->text);
+        seen.matchFlag = verdict.blocked ? kFlagBlock : kFlagPass;
+        seen.matchRule = (verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord) + u' ' +
+                         verdict.rule->text;
+        break;
     case Verdict::By::Nothing:
         break;
     }
-    return flag.value_or(QString());
+    seen.flag = flag.value_or(QString());
+    return seen;
 }
 
 void MonitorEngine::ReportStoreFailure(const QString& what, const QString& message) {

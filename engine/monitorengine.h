@@ -45,8 +45,9 @@ public:
 
     // Opens the rule store; throws StoreError when it cannot.
     void OpenStore(const QString& path);
-    RuleStore& Store() { return m_store; }
-    MatchStore& Matches() { return m_matches; }
+    // The store for a command: with the time-out a command may wait (a cycle leaves its own,
+    // shorter one set, since setting it costs a round trip to a server each time).
+    RuleStore& Store() { return CommandStore(); }
 
     void Start() override;
     void Stop() override;
@@ -62,15 +63,23 @@ public:
     int SetFlagForWindow(const QString& flag, const QString& name, const QString& url) override;
     int DeleteRule(const QString& name, const QString& url) override;
     bool AddRule(const QString& name, const QString& url, const QString& flag) override;
+    std::vector<MatchRuleRow> ListMatchRules() override;
+    bool HasMatchTable() override;
+    void AddMatchTable() override;
+    std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) override;
+    bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
+    int SetMatchRuleFlag(qint64 id, const QString& flag) override;
+    int DeleteMatchRule(qint64 id) override;
     // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
     void RequestEarlyCycle();
     // The rule checks and the live-list reports of one cycle over `pass`, right now.
     void RunCycle(const BrowserPass& pass);
 
-    // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
-    // now, as the live list shows it; for a page a match rule decides, the flag that decides
-    // and the rule: "禁止（网站 game.example）".
-    QString CheckWindowRule(const QString& title, const QString& url, const WindowHandle& window);
+    // The rule check of one snapshot entry, inside a cycle. Returns the window as the live
+    // list shows it: the flag its rule holds now and, for a page a match rule decides, what
+    // that rule says and which it is.
+    SeenWindow CheckWindowRule(const QString& title, const QString& url,
+                               const WindowHandle& window);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
@@ -88,6 +97,8 @@ private:
     void ClearStoreFailure();
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
+    RuleStore& CommandStore();
+    MatchStore& CommandMatches();
     qint64 EarlyCredit() const;
     void RefreshMatchRules();
     // After a rule change: a look at the browsers now, so that the change is in force at once.

@@ -25,6 +25,7 @@ namespace {
 constexpr int kRowHeight = 20;
 constexpr int kWholeTextRole = Qt::UserRole + 1;
 constexpr int kTitleRole = Qt::UserRole + 2;
+constexpr int kOwnFlagRole = Qt::UserRole + 3;
 // A tooltip wraps its text; past this it would cover the screen.
 constexpr int kMaxTipChars = 4096;
 
@@ -63,6 +64,12 @@ CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
     find->setShortcutContext(Qt::WindowShortcut);
     connect(find, &QAction::triggered, this, &CWinwardenView::OnFind);
     addAction(find);
+    // The list's own menu offers what a parent wants most of a page on it.
+    auto* blockSite = new QAction(text::kBlockSiteCommand, m_wndList);
+    blockSite->setObjectName(QStringLiteral("blockSite"));
+    connect(blockSite, &QAction::triggered, this, &CWinwardenView::OnBlockSite);
+    m_wndList->addAction(blockSite);
+    m_wndList->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(&m_monitor, &Monitor::windowSeen, this, &CWinwardenView::AddToLiveList);
     connect(&m_monitor, &Monitor::storeFailed, this, &CWinwardenView::statusMessage);
 }
@@ -100,6 +107,12 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
     case cmd::kAddRule:
         OnAddRule();
         return true;
+    case cmd::kShowMatchRules:
+        OnShowMatchRules();
+        return true;
+    case cmd::kBlockSite:
+        OnBlockSite();
+        return true;
     default:
         return false;
     }
@@ -112,7 +125,7 @@ bool CWinwardenView::IsMonitoring() const {
 void CWinwardenView::OnStart() {
     if (IsMonitoring())
         return;
-    SetUpColumns();
+    SetUpColumns(false);
     m_wndList->setAccessibleName(text::kLiveListName);
     m_wndList->show();
     m_monitor.Start();
@@ -121,6 +134,7 @@ void CWinwardenView::OnStart() {
 void CWinwardenView::OnStop() {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
+    m_matchList = false;
     m_wndList->hide();
     m_monitor.Stop();
 }
@@ -134,7 +148,8 @@ void CWinwardenView::OnTimer(int /*timerId*/) {
 }
 
 void CWinwardenView::AddToLiveList(const SeenWindow& window) {
-    if (window.title.isEmpty())
+    // The match rules share no columns with pages: the live list waits until they go.
+    if (window.title.isEmpty() || m_matchList)
         return;
     // The page as its browser's window is captioned: one row per title and browser.
     const QString caption = BrowserCaption(window.title, window.browser);
@@ -142,16 +157,17 @@ void CWinwardenView::AddToLiveList(const SeenWindow& window) {
     // A rule list on show while monitoring lists the page's rule by its title: that is its row.
     if (listed == m_captionRow.cend())
         listed = m_captionRow.constFind(window.title);
+    const QString flag = window.ShownFlag();
     if (listed != m_captionRow.cend()) {
         // Listed already: the row follows its rule, which another program may have changed.
         const QTableWidgetItem* shown = m_wndList->item(*listed, 1);
-        if (!shown || shown->text() != window.flag)
-            SetCellText(*listed, 1, window.flag);
+        if (!shown || shown->text() != flag || RowFlag(*listed) != window.flag)
+            SetFlagCell(*listed, flag, window.flag);
         return;
     }
     const int row = AppendRow();
     SetCellText(row, 0, caption, window.title);
-    SetCellText(row, 1, window.flag);
+    SetFlagCell(row, flag, window.flag);
     SetCellText(row, 2, window.url);
     ApplyFilter(row);
 }
@@ -229,9 +245,10 @@ bool CWinwardenView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void CWinwardenView::SetUpColumns() {
+void CWinwardenView::SetUpColumns(bool matchRules) {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
+    m_matchList = matchRules;
     InsertColumns();
 }
 
@@ -241,9 +258,9 @@ void CWinwardenView::InsertColumns() {
         const QString& header;
         int width;
     } columns[] = {
-        {text::kColumnCaption, text::kColumnCaptionWidth},
+        {m_matchList ? text::kColumnMatchText : text::kColumnCaption, text::kColumnCaptionWidth},
         {text::kColumnFlag, text::kColumnFlagWidth},
-        {text::kColumnUrl, text::kColumnUrlWidth},
+        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl, text::kColumnUrlWidth},
     };
     m_wndList->setColumnCount(static_cast<int>(std::size(columns)));
     int index = 0;
@@ -306,6 +323,22 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text,
         item->setData(kTitleRole, title->isNull() ? QVariant() : QVariant(*title));
     if (fresh)
         m_wndList->setItem(row, column, fresh.release());
+}
+
+void CWinwardenView::SetFlagCell(int row, const QString& shown, const QString& own) {
+    SetCellText(row, 1, shown);
+    if (QTableWidgetItem* item = m_wndList->item(row, 1)) {
+        // The column is narrow, and a match rule's name does not fit it.
+        item->setToolTip(shown == own ? QString() : shown);
+        item->setData(kOwnFlagRole, shown == own ? QVariant() : QVariant(own));
+    }
+}
+
+QString CWinwardenView::RowFlag(int row) const {
+    const QTableWidgetItem* item = m_wndList->item(row, 1);
+    if (item && item->data(kOwnFlagRole).isValid())
+        return item->data(kOwnFlagRole).toString();
+    return CellText(row, 1);
 }
 
 QString CWinwardenView::RowTitle(int row) const {

@@ -46,6 +46,11 @@ public:
     void OnRefreshList();
     void OnShowStatus();
     void OnAddRule();
+    // The match rules (网站, 标题包含) in the list, with their own flag change and delete.
+    void LoadMatchRuleList();
+    void OnShowMatchRules();
+    // Blocks the site of the selected row's page in one step.
+    void OnBlockSite();
     // Shows the filter above the list and puts the cursor in it.
     void OnFind();
 
@@ -73,14 +78,26 @@ protected:
 private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column-0 text -> the first row carrying it) always matches the list.
-    void SetUpColumns();  // delete rows and columns, row height, three columns
+    // Delete rows and columns, row height, three columns: a page's or a rule's (caption,
+    // flag, address), or a match rule's (text, flag, kind).
+    void SetUpColumns(bool matchRules);
     void InsertColumns(); // the three columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
     // In column 0 with `title`: the title the row's rule holds (the text is what is shown).
     void SetCellText(int row, int column, const QString& text,
                      const std::optional<QString>& title = std::nullopt);
-    int FirstSelectedRow() const; // lowest selected row, or -1
+    // A live row's flag cell: the flag as shown, and the page's own rule's flag behind it.
+    void SetFlagCell(int row, const QString& shown, const QString& own);
+    QString RowFlag(int row) const;  // the own flag, for the flag dialog
+    int FirstSelectedRow() const;    // lowest selected row, or -1
+    qint64 RowRuleId(int row) const; // a match-list row's rule
+    void OnMatchRuleDblClk(int row);
+    void OnDeleteMatchRule(int row);
+    bool EnsureMatchTable();
+    void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
+    void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
+                      const QString& what);
     void LayOut();
     void ApplyFilter(int row); // hides the row unless it matches the filter
     void ApplyFilter();
@@ -91,6 +108,7 @@ private:
     QLineEdit* m_filterEdit = nullptr;
     bool m_bLayoutReady = false;
     QString m_strFilter;
+    bool m_matchList = false;         // the list shows the match rules
     QHash<QString, int> m_captionRow; // column-0 text -> the first row carrying it
 };
 

@@ -59,24 +59,7 @@ QStringList MatchTableStatements(bool postgres) {
 }
 
 QSqlQuery MatchStore::Run(const QString& sql, const QVariantList& values) {
-    if (m_store) {
-        return m_store->Execute(sql, values);
-    }
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    bool done = false;
-    if (values.isEmpty()) {
-        done = query.exec(sql);
-    } else if (query.prepare(sql)) {
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            query.bindValue(static_cast<int>(i), values[i]);
-        }
-        done = query.exec();
-    }
-    if (!done) {
-        throw ErrorFrom(query.lastError());
-    }
-    return query;
+    return m_store ? m_store->Execute(sql, values) : RunStatement(m_db, sql, values);
 }
 
 bool MatchStore::Postgres() const {

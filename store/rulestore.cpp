@@ -215,6 +215,7 @@ struct RuleStore::Impl {
     const Dialect* texts = &SqliteTexts();
     std::optional<FileId> identity;
     quint64 generation = 0;
+    std::optional<int> busyTimeout; // as last set on this connection
     // A statement failed since the last check: the server connection may be gone.
     bool suspect = false;
     // Since the last reconnect that waited for a silent server, and why it failed.
@@ -345,6 +346,7 @@ struct RuleStore::Impl {
 
     void Close() {
         Forget();
+        busyTimeout.reset();
         for (auto& statement : statements) {
             statement.reset();
         }
@@ -456,9 +458,16 @@ RuleStore::FileState RuleStore::ReopenIfReplaced() {
 
 void RuleStore::SetBusyTimeout(int milliseconds) {
     m_impl->RequireOpen();
+    // A cycle sets its own time-out and a command the longer one: on a server each is a round
+    // trip, which a connection that has it already is spared.
+    if (m_impl->busyTimeout == milliseconds) {
+        return;
+    }
+    m_impl->busyTimeout.reset();
     m_impl->Exec((m_impl->Postgres() ? QStringLiteral("SET statement_timeout = %1")
                                      : QStringLiteral("PRAGMA busy_timeout = %1"))
                      .arg(milliseconds));
+    m_impl->busyTimeout = milliseconds;
 }
 
 std::optional<Rule> RuleStore::FindByName(const QString& title) {
@@ -597,22 +606,12 @@ std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
 
 QSqlQuery RuleStore::Execute(const QString& sql, const QVariantList& values) {
     m_impl->RequireOpen();
-    QSqlQuery query(m_impl->db);
-    query.setForwardOnly(true);
-    bool done = false;
-    if (values.isEmpty()) {
-        done = query.exec(sql);
-    } else if (query.prepare(sql)) {
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            query.bindValue(static_cast<int>(i), values[i]);
-        }
-        done = query.exec();
-    }
-    if (!done) {
+    try {
+        return RunStatement(m_impl->db, sql, values);
+    } catch (const StoreError&) {
         m_impl->suspect = true;
-        throw ErrorFrom(query.lastError());
+        throw;
     }
-    return query;
 }
 
 quint64 RuleStore::Generation() const {

@@ -58,7 +58,7 @@ public:
     FileState ReopenIfReplaced();
 
     // How long a statement waits for another process's lock before it fails; on a server, how
-    // long any statement may take (statement_timeout).
+    // long any statement may take (statement_timeout). Setting the value in force costs nothing.
     void SetBusyTimeout(int milliseconds);
 
     std::optional<Rule> FindByName(const QString& title);

@@ -1,6 +1,8 @@
 // The monitor cycle without any widget: a real rule database, a fake browser source.
 #include "engine/monitorengine.h"
 #include "res/texts.h"
+#include "store/flag.h"
+#include "store/storeerror.h"
 #include "tests/support/viewrig.h"
 
 #include <QElapsedTimer>
@@ -17,7 +19,7 @@ using namespace Qt::StringLiterals;
 class TestMonitorEngine final : public QObject {
     Q_OBJECT
     std::unique_ptr<EngineRig> m;
-    QStringList m_seen; // "title|flag|url" of every window the cycles reported
+    QStringList m_seen; // "title|flag as shown|url" of every window the cycles reported
 
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
     void IgnoreWarnings() { QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s)); }
@@ -26,8 +28,9 @@ private Q_SLOTS:
     void init() {
         m = std::make_unique<EngineRig>();
         m_seen.clear();
-        connect(&m->engine, &MonitorEngine::windowSeen, this,
-                [this](const SeenWindow& w) { m_seen << w.title + u'|' + w.flag + u'|' + w.url; });
+        connect(&m->engine, &MonitorEngine::windowSeen, this, [this](const SeenWindow& w) {
+            m_seen << w.title + u'|' + w.ShownFlag() + u'|' + w.url;
+        });
     }
 
     // Stored in the cycle that first sees it, once per title (case counts), with the first URL;
@@ -125,10 +128,16 @@ private Q_SLOTS:
         QCOMPARE(m->source->SiteRulesGiven().last(),
                  (SiteRules{{}, {u"game.example"_s, u"school.example"_s}}));
         QCOMPARE(m->source->SiteRulesGiven().size(), 2);
-        QCOMPARE(m->engine.Matches().Delete(m->engine.Matches().List().front().id), 1);
+        QCOMPARE(m->engine.DeleteMatchRule(m->engine.ListMatchRules().front().id), 1);
         m_seen.clear();
         m->Tick();
         QCOMPARE(m_seen[1], u"Home|通过|https://www.game.example/x"_s);
+        // What a command is given is checked by the engine too, not only by the window.
+        for (const auto& [kind, text] : {std::pair{kKindSite, u"a..b"_s},
+                                         {kKindSite, u"*.x"_s},
+                                         {kKindTitleWord, u"\u200B "_s}})
+            QVERIFY_THROWS_EXCEPTION(StoreError, m->engine.AddMatchRule(kind, text, kFlagBlock));
+        QCOMPARE(m->engine.ListMatchRules().size(), size_t(2));
         // A file without the table: no match rules, the title rules as ever.
         m->db.exec(u"DROP TABLE 匹配规则"_s);
         m->Tick();
@@ -186,13 +195,16 @@ private Q_SLOTS:
     // afresh at the next cycle.
     void aReplacedRuleFileIsOpenedAgain() {
         m->source->SetClosesWindows(false);
-        m->source->SetPages({u"坏页"_s, u"http://bad/"_s});
+        m->source->SetPages({u"坏页"_s, u"http://bad/"_s, u"别页"_s, u"http://site.example/"_s});
         m->Tick();
         TempRuleDb blocking, passing;
         blocking.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
+        blocking.exec(
+            u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站','site.example','禁止')"_s);
         QVERIFY(::rename(QFile::encodeName(blocking.path()), QFile::encodeName(m->db.path())) == 0);
         m->Tick();
         QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
+        QCOMPARE(m->source->CloseRequestsFor(u"别页"_s), 1); // the new file's match rules too
         QVERIFY(QFile::remove(m->db.path()));
         IgnoreWarnings();
         m->Tick();

@@ -132,7 +132,7 @@ private Q_SLOTS:
         QCOMPARE(three.Failure(), QString());
         const qsizetype closed = three.source->CloseRequests().size();
         one.Do([&] {
-            QVERIFY(one.m_engine->Matches().Add(kKindTitleWord, u"课堂页面 1"_s, kFlagBlock));
+            QVERIFY(one.m_engine->AddMatchRule(kKindTitleWord, u"课堂页面 1"_s, kFlagBlock));
         });
         TickAll({&three});
         QCOMPARE(three.source->CloseRequests().size(), closed + 111);

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTableWidget>
@@ -213,6 +214,91 @@ private Q_SLOTS:
         QCOMPARE(m->db.rows(), (QList<RuleRow>{{{}, Title(1), u"通过"_s, Url(1)}}));
         Run(&CWinwardenView::OnAddRule, {fill(Title(2), {}, "radioPass", "cancel")});
         QCOMPARE(m->db.rows().size(), 1);
+    }
+
+    // Match rules from the window. Bad text is refused and changes nothing; an older file is
+    // offered the table; a pasted address is taken as its host, and the dialog says which; a
+    // second rule of one meaning becomes a change of flag. The match list changes and deletes
+    // one rule at a time. A live row a match rule decides says so, and its flag dialog works
+    // on the page's own rule; "禁止这个网站" blocks a row's site in one step.
+    void matchRulesFromTheWindow() {
+        m->db.exec(u"DROP TABLE 匹配规则"_s);
+        QString taken;
+        const auto fill = [&taken](const char* kind, const QString& text, const char* flag) {
+            return [=, &taken](QWidget* dialog) {
+                Child<QAbstractButton>(dialog, kind)->click();
+                Child<QLineEdit>(dialog, "ruleName")->setText(text);
+                Child<QAbstractButton>(dialog, flag)->click();
+                taken = Child<QLabel>(dialog, "hostTaken")->text();
+                Child<QAbstractButton>(dialog, "ok")->click();
+            };
+        };
+        const auto matches = [this] {
+            return m->db.exec(u"SELECT group_concat(种类 || ' ' || 内容 || ' ' || 是否禁止, '|') "
+                              "FROM 匹配规则"_s);
+        };
+        const auto hasTable = [this] {
+            return m->db.exec(u"SELECT count(*) FROM sqlite_master WHERE name = '匹配规则'"_s);
+        };
+        const QList<std::tuple<const char*, QString, QString>> refused{
+            {"kindSite", u" "_s, text::kAddRuleEmptySite},
+            {"kindSite", u"game example"_s, text::kMatchNotAHost.arg(u"game example"_s)},
+            {"kindSite", u"*.game.example"_s, text::kMatchNotAHost.arg(u"*.game.example"_s)},
+            {"kindSite", u"a..b"_s, text::kMatchNotAHost.arg(u"a..b"_s)},
+            {"kindWords", u"\u200B\u2060 "_s, text::kMatchNoWords},
+        };
+        for (const auto& [kind, words, box] : refused) {
+            QCOMPARE(Run(&CWinwardenView::OnAddRule, {fill(kind, words, "radioBlock"), Click(kOk)}),
+                     2);
+            QCOMPARE(m_seen, u"系统提示|1|确定|"_s + box);
+        }
+        QCOMPARE(hasTable(), u"0"_s);
+        const QString pasted = u"https://www.Game.Example/x?y"_s;
+        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kCancel)});
+        QCOMPARE(taken, u"将添加网站：www.game.example"_s);
+        QCOMPARE(hasTable(), u"0"_s);
+        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kOk)});
+        QCOMPARE(matches(), u"网站 www.game.example 禁止"_s);
+        Run(&CWinwardenView::OnAddRule,
+            {fill("kindSite", u"WWW.GAME.EXAMPLE."_s, "radioPass"), Click(kOk)});
+        QVERIFY(m_seen.contains(u"已有网站规则“www.game.example”，标记为“禁止”"_s));
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u" 赌场 "_s, "radioBlock")});
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, "radioBlock")});
+        QCOMPARE(matches(), u"网站 www.game.example 通过|标题包含 赌场 禁止|标题包含 ads 禁止"_s);
+
+        m->view.OnCmdMsg(cmd::kShowMatchRules);
+        QCOMPARE(m->Rows(), (QStringList{u"www.game.example|通过|网站"_s, u"赌场|禁止|标题包含"_s,
+                                         u"ads|禁止|标题包含"_s}));
+        List()->selectRow(0);
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
+            {Click({u"禁止"_s, u"确定"_s})});
+        QCOMPARE(m_seen, u"网站 www.game.example|通过|"_s);
+        List()->selectRow(2);
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Delete); }, {Click(kOk)});
+        QCOMPARE(m_seen, u"系统提示|4|取消/确定|窗口名：标题包含 ads     \n网　址："_s
+                         u"     \n\n是否真的要删除 ？"_s);
+        QCOMPARE(matches(), u"网站 www.game.example 禁止|标题包含 赌场 禁止"_s);
+        QCOMPARE(m->Rows(),
+                 (QStringList{u"www.game.example|禁止|网站"_s, u"赌场|禁止|标题包含"_s}));
+
+        m->source->SetClosesWindows(false);
+        m->source->SetPages(
+            {u"Play"_s, u"https://www.game.example/p"_s, u"News"_s, u"https://news.example/a"_s});
+        m->view.OnStart();
+        m->Tick();
+        QCOMPARE(m->Rows(), (QStringList{Live(u"Play"_s, u"禁止（网站 www.game.example）"_s,
+                                              u"https://www.game.example/p"_s),
+                                         Live(u"News"_s, u"通过"_s, u"https://news.example/a"_s)}));
+        List()->selectRow(0);
+        Run(&CWinwardenView::OnListDblClk, {Click(kOk)});
+        QCOMPARE(m_seen.section(u'|', 1, 1) + u' ' + Flags(), u"通过 通过 通过"_s);
+        List()->selectRow(1);
+        m->view.OnCmdMsg(cmd::kBlockSite);
+        m->Tick();
+        QCOMPARE(matches(),
+                 u"网站 www.game.example 禁止|标题包含 赌场 禁止|网站 news.example 禁止"_s);
+        QVERIFY(m->source->CloseRequestsFor(u"News"_s) > 0);
+        QCOMPARE(m->Cell(1, 1), u"禁止（网站 news.example）"_s);
     }
 
     // The filter narrows every list to the rows whose caption or address holds the text, rows
