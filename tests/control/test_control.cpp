@@ -15,7 +15,6 @@
 #include "tests/support/testdb.h"
 
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -250,11 +249,7 @@ private Q_SLOTS:
         const QList<RuleRow> rules = guard.db.rows();
         QCOMPARE(rules.size(), 3);
         QStringList boxes;
-        const ModalAnswer::Step note = [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            boxes << (box ? box->text() : modal->objectName());
-            QMetaObject::invokeMethod(modal, "reject");
-        };
+        const ModalAnswer::Step note = NoteAndReject(boxes);
         ModalAnswer answers({note, note, note});
         childView.ListControl()->selectRow(0);
         childView.OnListDblClk();

@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QMessageBox>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -301,11 +300,7 @@ private Q_SLOTS:
         };
         const QString before = rules();
         QStringList boxes;
-        const ModalAnswer::Step note = [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            boxes << (box ? box->text() : modal->objectName());
-            QMetaObject::invokeMethod(modal, "reject");
-        };
+        const ModalAnswer::Step note = NoteAndReject(boxes);
         {
             ModalAnswer answers({note, note, note});
             child->Select(kBlockedTitle);
