@@ -62,8 +62,10 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
         return false;
     }
     m_pMainWnd->View()->OnInitialUpdate();
-    m_pMainWnd->show();
+    // Placed before it is first shown: a window manager still mapping the window at its
+    // first size may apply that size after a later placement, leaving a window of a few lines.
     PlaceMainWindow();
+    m_pMainWnd->show();
     if (monitor) {
         m_pMainWnd->RouteCommand(cmd::kStart);
     }
