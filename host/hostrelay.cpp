@@ -1,5 +1,7 @@
 #include "host/hostrelay.h"
 
+#include "platform/peercred.h"
+
 #include <QCoreApplication>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +14,8 @@ namespace {
 // How soon to try again while winwarden is not there: soon enough that a restarted winwarden
 // sees the browser at once, rare enough to cost nothing.
 constexpr int kRetryMs = 250;
+// How often a host on the user's own winwarden looks for a guard that came up since.
+constexpr int kGuardLookMs = 1000;
 // Close requests per message to the browser, so that each stays far below its 1 MB limit.
 constexpr size_t kCloseBatch = 10000;
 
@@ -36,12 +40,7 @@ HostRelay::HostRelay(QString caller)
       m_fromBrowser(kFromBrowserFrameCap), m_fromWinwarden(kToBrowserFrameCap) {
     m_hello.caller = m_caller;
     connect(&m_stdin, &QSocketNotifier::activated, this, &HostRelay::ReadBrowser);
-    connect(&m_socket, &QLocalSocket::connected, this, &HostRelay::OnConnected);
-    connect(&m_socket, &QLocalSocket::readyRead, this, &HostRelay::ReadWinwarden);
-    connect(&m_socket, &QLocalSocket::disconnected, this, &HostRelay::OnConnectionLost);
-    connect(&m_socket, &QLocalSocket::errorOccurred, this, &HostRelay::OnConnectionLost);
     m_retry.setSingleShot(true);
-    m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &HostRelay::Connect);
     Connect();
 }
@@ -58,9 +57,11 @@ void HostRelay::ReadBrowser() {
             std::fputs("winwarden-host: the browser's last message was cut short\n", stderr);
         }
         m_stdin.setEnabled(false);
-        if (m_socket.state() == QLocalSocket::ConnectedState) {
-            m_socket.flush();
-            m_socket.disconnectFromServer();
+        m_retry.stop();
+        DiscardAttempt();
+        if (m_link != nullptr && m_link->state() == QLocalSocket::ConnectedState) {
+            m_link->flush();
+            m_link->disconnectFromServer();
         }
         QCoreApplication::quit();
         return;
@@ -86,29 +87,113 @@ void HostRelay::OnBrowserMessage(const QJsonObject& message) {
     } else {
         // Only hellos and tab lists come from the browser.
         std::fprintf(stderr, "winwarden-host: browser message ignored: %s\n",
-                     why.isEmpty() ? "a close request" : qPrintable(why));
+                     why.isEmpty() ? "not a hello or a tab list" : qPrintable(why));
     }
 }
 
 void HostRelay::Connect() {
-    const QString path = BridgeSocketPath();
-    if (path.isEmpty()) {
-        m_retry.start();
+    if (m_attempt != nullptr || (m_link != nullptr && m_linkIsGuard)) {
         return;
     }
-    m_socket.connectToServer(path);
+    // The guard first: whenever one runs, the browser is its.
+    Attempt(QLatin1StringView(kSystemBridgeSocket), true);
 }
 
-void HostRelay::OnConnected() {
+void HostRelay::Attempt(const QString& path, bool guard) {
+    if (path.isEmpty()) {
+        WaitAndRetry(kRetryMs);
+        return;
+    }
+    m_attempt = new QLocalSocket(this);
+    m_attemptIsGuard = guard;
+    connect(m_attempt, &QLocalSocket::connected, this, &HostRelay::OnAttemptConnected);
+    connect(m_attempt, &QLocalSocket::errorOccurred, this, &HostRelay::OnAttemptFailed);
+    m_attempt->connectToServer(path);
+}
+
+void HostRelay::DiscardAttempt() {
+    if (m_attempt != nullptr) {
+        m_attempt->disconnect(this);
+        m_attempt->abort();
+        m_attempt->deleteLater(); // it may be the sender of the signal being handled
+        m_attempt = nullptr;
+    }
+}
+
+bool HostRelay::IsGuard(const QLocalSocket& socket) {
+    const std::optional<PeerCredentials> peer = PeerOf(socket.socketDescriptor());
+    return peer && (peer->uid == 0 || peer->uid == SystemUserId(kGuardUser));
+}
+
+void HostRelay::OnAttemptConnected() {
+    QLocalSocket* socket = m_attempt;
+    if (m_attemptIsGuard && !IsGuard(*socket)) {
+        // Someone else's socket in the guard's place: a browser's pages are not theirs to see.
+        if (!m_saidNotGuard) {
+            const auto peer = PeerOf(socket->socketDescriptor());
+            std::fprintf(stderr, "winwarden-host: %s is not the guard's (uid %lld); not used\n",
+                         kSystemBridgeSocket, peer ? static_cast<long long>(peer->uid) : -1LL);
+            m_saidNotGuard = true;
+        }
+        OnAttemptFailed();
+        return;
+    }
+    socket->disconnect(this);
+    m_attempt = nullptr;
+    if (m_link != nullptr) {
+        // The guard came up while the user's own winwarden had the browser: it takes over.
+        m_link->disconnect(this);
+        m_link->disconnectFromServer();
+        m_link->deleteLater();
+    }
+    Link(socket, m_attemptIsGuard);
+}
+
+void HostRelay::OnAttemptFailed() {
+    const bool guard = m_attemptIsGuard;
+    DiscardAttempt();
+    if (!m_stdin.isEnabled()) {
+        return;
+    }
+    if (m_link != nullptr) {
+        WaitAndRetry(kGuardLookMs); // still no guard: stay with the user's own winwarden
+    } else if (guard) {
+        Attempt(BridgeSocketPath(), false);
+    } else {
+        if (!m_saidWaiting) {
+            std::fputs("winwarden-host: winwarden is not running; waiting for it\n", stderr);
+            m_saidWaiting = true;
+        }
+        WaitAndRetry(kRetryMs);
+    }
+}
+
+void HostRelay::Link(QLocalSocket* socket, bool guard) {
+    m_link = socket;
+    m_linkIsGuard = guard;
     m_saidWaiting = false;
     m_fromWinwarden = FrameReader(kToBrowserFrameCap);
+    connect(m_link, &QLocalSocket::readyRead, this, &HostRelay::ReadWinwarden);
+    connect(m_link, &QLocalSocket::disconnected, this, &HostRelay::OnLinkLost);
+    connect(m_link, &QLocalSocket::errorOccurred, this, &HostRelay::OnLinkLost);
     SendToWinwarden(EncodeBridgeMessage(m_hello));
     if (m_tabs) {
         SendToWinwarden(EncodeBridgeMessage(*m_tabs));
     }
+    if (!guard) {
+        WaitAndRetry(kGuardLookMs);
+    }
+    ReadWinwarden();
 }
 
-void HostRelay::OnConnectionLost() {
+void HostRelay::OnLinkLost() {
+    if (m_link == nullptr) {
+        return;
+    }
+    m_link->disconnect(this);
+    m_link->abort();
+    m_link->deleteLater();
+    m_link = nullptr;
     if (!m_stdin.isEnabled()) {
         return;
     }
@@ -116,14 +201,28 @@ void HostRelay::OnConnectionLost() {
         std::fputs("winwarden-host: winwarden is not running; waiting for it\n", stderr);
         m_saidWaiting = true;
     }
-    m_socket.abort();
-    m_retry.start();
+    m_retry.stop();
+    DiscardAttempt();
+    WaitAndRetry(kRetryMs);
+}
+
+void HostRelay::WaitAndRetry(int milliseconds) {
+    m_retry.start(milliseconds);
 }
 
 void HostRelay::ReadWinwarden() {
-    for (const QJsonObject& message : m_fromWinwarden.Feed(m_socket.readAll())) {
+    if (m_link == nullptr) {
+        return;
+    }
+    for (const QJsonObject& message : m_fromWinwarden.Feed(m_link->readAll())) {
         QString why;
         const BridgeMessage decoded = DecodeBridgeMessage(message, &why);
+        if (std::holds_alternative<BridgeAlive>(decoded)) {
+            // Only the host knows whether the monitor is the guard: what it says of itself is
+            // not asked.
+            SendToBrowser(EncodeBridgeMessage(BridgeAlive{m_linkIsGuard}));
+            continue;
+        }
         if (const auto* sites = std::get_if<BridgeSites>(&decoded)) {
             SendToBrowser(EncodeBridgeMessage(*sites));
             continue;
@@ -140,12 +239,12 @@ void HostRelay::ReadWinwarden() {
                 tabs.push_back(id);
             }
         }
-        SendToBrowser(tabs);
+        SendClosesToBrowser(tabs);
     }
 }
 
 void HostRelay::SendToWinwarden(const QJsonObject& message) {
-    if (m_socket.state() != QLocalSocket::ConnectedState) {
+    if (m_link == nullptr || m_link->state() != QLocalSocket::ConnectedState) {
         return; // sent on connecting: the hello and the latest tab list
     }
     const auto frame = EncodeFrame(message, kFromBrowserFrameCap);
@@ -153,10 +252,10 @@ void HostRelay::SendToWinwarden(const QJsonObject& message) {
         std::fputs("winwarden-host: a message for winwarden is over the limit\n", stderr);
         return;
     }
-    m_socket.write(*frame);
+    m_link->write(*frame);
 }
 
-void HostRelay::SendToBrowser(const std::vector<qint64>& tabs) {
+void HostRelay::SendClosesToBrowser(const std::vector<qint64>& tabs) {
     for (size_t first = 0; first < tabs.size(); first += kCloseBatch) {
         const auto last = tabs.begin() + std::ptrdiff_t(std::min(first + kCloseBatch, tabs.size()));
         SendToBrowser(

@@ -124,6 +124,13 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         }
         return close;
     }
+    if (type == "alive"_L1) {
+        const QJsonValue guard = message.value("guard"_L1);
+        if (!guard.isUndefined() && !guard.isBool()) {
+            return Unknown(why, u"alive with a guard that is not true or false"_s);
+        }
+        return BridgeAlive{guard.isBool() ? std::optional(guard.toBool()) : std::nullopt};
+    }
     if (type == "sites"_L1) {
         BridgeSites sites;
         const QJsonValue more = message.value("more"_L1);
@@ -163,6 +170,14 @@ QJsonObject EncodeBridgeMessage(const BridgeClose& close) {
         list.append(id);
     }
     return {{"type"_L1, u"close"_s}, {"tabs"_L1, list}};
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeAlive& alive) {
+    QJsonObject message{{"type"_L1, u"alive"_s}};
+    if (alive.guard) {
+        message.insert("guard"_L1, *alive.guard);
+    }
+    return message;
 }
 
 QJsonObject EncodeBridgeMessage(const BridgeSites& sites) {

@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -14,6 +15,9 @@ namespace winwarden {
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
 // winwarden → winwarden-host → extension:
 //   {"type":"close","tabs":[7,…]}
+//   {"type":"alive"}                      after each monitor cycle, at most one a second; the
+//                                         host adds "guard": true when it speaks to the
+//                                         verified system guard, else false
 //   {"type":"sites","block":["game.example",…],"allow":["school.example",…]}
 //                                         the 网站 rules in force, on connecting and on every
 //                                         change; "more":true when the next message continues
@@ -27,6 +31,13 @@ inline constexpr char kBridgeHostName[] = "net.winwarden.host";
 inline constexpr char kBridgeChromiumId[] = "nmmkcloaiigldlkhkbnmgnjkbgnifpek";
 // The extension's id in Firefox: browser_specific_settings.gecko.id of its manifest.
 inline constexpr char kBridgeGeckoId[] = "winwarden@winwarden.net";
+
+// The system guard (winwarden-guard): its system user, its runtime folder and the bridge socket
+// there that every user's winwarden-host tries first. Fixed, so that nothing in a user's
+// environment (which the browser hands on to the host) can send the host elsewhere.
+inline constexpr char kGuardUser[] = "winwarden";
+inline constexpr char kGuardRuntimeDir[] = "/run/winwarden";
+inline constexpr char kSystemBridgeSocket[] = "/run/winwarden/bridge";
 
 struct BridgeHello {
     QString browser; // the family the extension says it runs in: chromium, chrome, firefox, …
@@ -64,9 +75,15 @@ struct BridgeSites {
     bool operator==(const BridgeSites&) const = default;
 };
 
+// The monitor that the host speaks to has run a cycle. `guard` is set by the host only.
+struct BridgeAlive {
+    std::optional<bool> guard;
+    bool operator==(const BridgeAlive&) const = default;
+};
+
 // What a message says; std::monostate when it is none of the above, with the reason.
 using BridgeMessage =
-    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeSites>;
+    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeSites, BridgeAlive>;
 
 // Reads a decoded frame. Strict: a wrong type of any field, a tab id that is not a whole
 // number a browser could use, or an unknown message type makes the whole message unknown.
@@ -75,6 +92,7 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why = nul
 QJsonObject EncodeBridgeMessage(const BridgeHello& hello);
 QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs);
 QJsonObject EncodeBridgeMessage(const BridgeClose& close);
+QJsonObject EncodeBridgeMessage(const BridgeAlive& alive);
 QJsonObject EncodeBridgeMessage(const BridgeSites& sites);
 
 // The set as messages whose JSON stays within `cap` bytes each, every one but the last with

@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -45,24 +49,46 @@ QString BrowserFamilyOfProgram(const QString& executable) {
     return {};
 }
 
-QString BrowserFamilyOfParent(qint64 pid) {
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
+namespace {
+
+// The program a process runs: its executable link, or where that is closed to us (another
+// user's process, read without CAP_SYS_PTRACE) the first argument of its command line. Empty
+// for a kernel thread or a process that is gone.
+QString ProgramOf(int procFd, const std::string& pid) {
+    char link[4096];
+    const ssize_t size = ::readlinkat(procFd, (pid + "/exe").c_str(), link, sizeof link);
+    if (size > 0) {
+        return QString::fromUtf8(link, size);
+    }
+    if (errno != EACCES && errno != EPERM) {
         return {};
     }
-    // "pid (name) state ppid …": the name may hold spaces and parentheses, so read after the
-    // last one.
-    const QByteArray line = stat.read(4096);
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
-    bool whole = false;
-    const qint64 parent = fields.size() > 1 ? fields.at(1).toLongLong(&whole) : 0;
-    if (!whole || parent <= 1) {
+    const int fd = ::openat(procFd, (pid + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return {};
     }
-    return BrowserFamilyOfProgram(QFileInfo(u"/proc/%1/exe"_s.arg(parent)).symLinkTarget());
+    char first[4096];
+    const ssize_t got = ::read(fd, first, sizeof first - 1);
+    ::close(fd);
+    return got > 0 ? QString::fromUtf8(first, qsizetype(::strnlen(first, size_t(got)))) : QString();
 }
 
-namespace {
+class ProcFolder final {
+public:
+    ProcFolder() : m_dir(::opendir("/proc")) {}
+    ~ProcFolder() {
+        if (m_dir != nullptr) {
+            ::closedir(m_dir);
+        }
+    }
+    ProcFolder(const ProcFolder&) = delete;
+    ProcFolder& operator=(const ProcFolder&) = delete;
+    DIR* Dir() const { return m_dir; }
+    int Fd() const { return m_dir != nullptr ? ::dirfd(m_dir) : -1; }
+
+private:
+    DIR* m_dir;
+};
 
 // A browser's own main process, not one of its helpers (a Chromium "--type=…" process, a
 // Firefox "-contentproc"), and not one started with a DevTools port: that browser is watched
@@ -91,37 +117,59 @@ bool IsWatchableBrowserProcess(int procFd, const char* pid) {
 
 } // namespace
 
-QStringList RunningBrowserFamilies() {
-    QStringList families;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return families;
+QString BrowserFamilyOfParent(qint64 pid) {
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
+        return {};
     }
-    const uid_t self = ::getuid();
-    const int procFd = ::dirfd(proc);
-    while (const dirent* entry = ::readdir(proc)) {
+    // "pid (name) state ppid …": the name may hold spaces and parentheses, so read after the
+    // last one.
+    const QByteArray line = stat.read(4096);
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+    bool whole = false;
+    const qint64 parent = fields.size() > 1 ? fields.at(1).toLongLong(&whole) : 0;
+    const ProcFolder proc;
+    if (!whole || parent <= 1 || proc.Fd() < 0) {
+        return {};
+    }
+    return BrowserFamilyOfProgram(ProgramOf(proc.Fd(), std::to_string(parent)));
+}
+
+std::vector<RunningBrowser> RunningBrowsers(std::optional<uid_t> owner) {
+    std::vector<RunningBrowser> browsers;
+    const ProcFolder proc;
+    if (proc.Dir() == nullptr) {
+        return browsers;
+    }
+    while (const dirent* entry = ::readdir(proc.Dir())) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
             continue; // not a process
         }
-        struct stat owner {};
-        if (::fstatat(procFd, entry->d_name, &owner, 0) != 0 || owner.st_uid != self) {
+        struct stat process {};
+        if (::fstatat(proc.Fd(), entry->d_name, &process, 0) != 0 ||
+            (owner && process.st_uid != *owner)) {
             continue;
         }
-        char link[4096];
-        const ssize_t size =
-            ::readlinkat(procFd, (std::string(entry->d_name) + "/exe").c_str(), link, sizeof link);
-        if (size <= 0) {
-            continue; // a kernel thread, or gone meanwhile
-        }
-        const QString family = BrowserFamilyOfProgram(QString::fromUtf8(link, size));
-        if (family.isEmpty() || families.contains(family) ||
-            !IsWatchableBrowserProcess(procFd, entry->d_name)) {
+        RunningBrowser browser{process.st_uid,
+                               BrowserFamilyOfProgram(ProgramOf(proc.Fd(), entry->d_name))};
+        if (browser.family.isEmpty() ||
+            std::find(browsers.begin(), browsers.end(), browser) != browsers.end() ||
+            !IsWatchableBrowserProcess(proc.Fd(), entry->d_name)) {
             continue;
         }
-        families.append(family);
+        browsers.push_back(std::move(browser));
     }
-    ::closedir(proc);
-    families.sort();
+    std::sort(browsers.begin(), browsers.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.uid, a.family) < std::tie(b.uid, b.family);
+    });
+    return browsers;
+}
+
+QStringList RunningBrowserFamilies() {
+    QStringList families;
+    for (const RunningBrowser& browser : RunningBrowsers(::getuid())) {
+        families.append(browser.family);
+    }
     return families;
 }
 

@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
 
 namespace winwarden {
 
@@ -15,9 +18,21 @@ QString BrowserFamilyOfProgram(const QString& executable);
 // browser or cannot be read.
 QString BrowserFamilyOfParent(qint64 pid);
 
-// The families of the browsers that run for this user now, each once, sorted: every process
-// in /proc whose owner is this user and whose executable is a browser's. Reads only the
-// process folders' owners and executable links, so it costs a few milliseconds.
+// A browser of one family that runs for one user.
+struct RunningBrowser {
+    uid_t uid = 0;
+    QString family;
+    bool operator==(const RunningBrowser&) const = default;
+};
+
+// The browsers that run now, each user and family once, sorted: every process in /proc whose
+// executable is a browser's, only those of `owner` when it is given. Reads only the process
+// folders' owners, executable links and command lines, so it costs a few milliseconds. Where
+// another user's executable link is closed to us (a service without CAP_SYS_PTRACE), the
+// program named first on its command line stands in for it.
+std::vector<RunningBrowser> RunningBrowsers(std::optional<uid_t> owner);
+
+// The families of the browsers that run for this user now, each once, sorted.
 QStringList RunningBrowserFamilies();
 
 // The family of the browser whose process listens on loopback TCP `port` (its DevTools

@@ -9,6 +9,7 @@ packages=(
     qt6-translations-l10n sqlite3 chromium firefox-esr xvfb xauth xdotool trayer imagemagick
     fonts-noto-cjk x11-utils openbox
     libqt6sql6-psql postgresql postgresql-client
+    systemd # systemd-analyze verify for the guard's unit (only the tools: nothing starts it)
 )
 missing=()
 for p in "${packages[@]}"; do

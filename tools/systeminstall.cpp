@@ -389,4 +389,66 @@ QStringList SystemCoverage(const QString& root, const QString& family) {
     return parts;
 }
 
+bool SystemBrowserInstalled(const QString& root, const QString& family) {
+    QStringList folders;
+    if (family == "chromium"_L1) {
+        folders = {u"/usr/lib/chromium"_s};
+    } else if (family == "chrome"_L1) {
+        folders = {u"/opt/google/chrome"_s};
+    } else if (family == "firefox"_L1) {
+        folders = {u"/usr/lib/firefox-esr"_s, u"/usr/lib/firefox"_s};
+    }
+    return std::any_of(folders.begin(), folders.end(),
+                       [&](const QString& folder) { return QFileInfo(root + folder).isDir(); });
+}
+
+QStringList SystemInstallProblems(const QString& root, const QString& family) {
+    QStringList problems;
+    const auto checkManifest = [&](const QString& manifest) {
+        const QString host = ReadObject(root + manifest)[u"path"].toString();
+        if (!QFileInfo::exists(root + manifest)) {
+            problems.append(u"没有系统主机清单 "_s + manifest);
+        } else if (!QFileInfo(root + host).isExecutable()) {
+            problems.append(u"%1 指向的 %2 不存在或不能执行"_s.arg(manifest, host));
+        }
+    };
+    if (family == "firefox"_L1) {
+        checkManifest(kMozillaHosts + u'/' + ManifestName());
+        QStringList files;
+        if (EsrPresent(root)) {
+            files.append(kEsrPolicies);
+        }
+        if (QFileInfo(root + u"/usr/lib/firefox"_s).isDir()) {
+            files.append(kFirefoxPolicies);
+        }
+        for (const QString& path : std::as_const(files)) {
+            const QJsonValue entry = ReadObject(
+                root + path)[u"policies"][u"ExtensionSettings"][QLatin1StringView(kBridgeGeckoId)];
+            if (entry[u"installation_mode"] != u"force_installed"_s) {
+                problems.append(u"%1 没有强制安装扩展"_s.arg(path));
+            }
+        }
+        return problems;
+    }
+    for (const ChromiumPlace& place : ChromiumPlaces()) {
+        if (place.family != family) {
+            continue;
+        }
+        checkManifest(ChromiumHosts(place) + u'/' + ManifestName());
+        const QJsonObject policy = ReadObject(root + ChromiumPolicy(place));
+        const QString forced = policy[u"ExtensionInstallForcelist"].toArray().at(0).toString();
+        if (!QFileInfo::exists(root + ChromiumPolicy(place))) {
+            problems.append(u"没有策略文件 "_s + ChromiumPolicy(place));
+            continue;
+        }
+        if (!forced.startsWith(QLatin1StringView(kBridgeChromiumId) + u';')) {
+            problems.append(u"%1 没有强制安装扩展"_s.arg(ChromiumPolicy(place)));
+        }
+        if (policy[u"NativeMessagingUserLevelHosts"] != QJsonValue(false)) {
+            problems.append(u"%1 没有禁止用户自己的主机清单"_s.arg(ChromiumPolicy(place)));
+        }
+    }
+    return problems;
+}
+
 } // namespace winwarden

@@ -32,6 +32,15 @@ int InstallSystem(const SystemInstall& install);
 // contents (or, where someone changed them since, only takes out the extension's entry).
 int UninstallSystem(const QString& root);
 
+// Whether a browser of `family` (chromium, chrome, firefox) is installed for the whole system.
+bool SystemBrowserInstalled(const QString& root, const QString& family);
+
+// What keeps `family`'s browsers (chromium, chrome, firefox) of every user from reaching the
+// guard with the extension forced in: a missing system host manifest or one whose program is
+// missing, a missing forced-install policy, user-level host manifests left allowed. Empty when
+// everything is in place.
+QStringList SystemInstallProblems(const QString& root, const QString& family);
+
 // How the system covers each family: "系统主机清单 …" and "强制安装策略 …" parts, by family
 // name (chromium, chrome, firefox); families not covered have none.
 QStringList SystemCoverage(const QString& root, const QString& family);

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <cstdio>
-#include <sys/socket.h>
+#include <set>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -17,18 +17,6 @@ namespace {
 
 void Say(const QString& line) {
     std::fprintf(stderr, "winwarden: %s\n", qPrintable(line));
-}
-
-// Only our own user's processes may speak for a browser; the folder already keeps others out,
-// this also holds where it is shared by mistake.
-std::optional<ucred> OwnUserPeer(const QLocalSocket& socket) {
-    struct ucred peer {};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
-        peer.uid != ::getuid()) {
-        return std::nullopt;
-    }
-    return peer;
 }
 
 // A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
@@ -63,16 +51,35 @@ QString Shown(const QString& family) {
 
 } // namespace
 
-BridgeServer::BridgeServer(BridgeWatch watch) : m_watch(std::move(watch)) {
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+BridgeServer::BridgeServer(BridgeWatch watch) : BridgeServer(std::move(watch), std::nullopt) {}
+
+BridgeServer::BridgeServer(BridgeWatch watch, const QString& systemPath)
+    : BridgeServer(std::move(watch), std::optional(systemPath)) {}
+
+BridgeServer::BridgeServer(BridgeWatch watch, std::optional<QString> systemPath)
+    : m_system(systemPath.has_value()), m_log(watch.say ? watch.say : Say),
+      m_watch(std::move(watch)) {
+    // The user's socket is the user's only; the guard's is everyone's, behind its folder.
+    m_server.setSocketOptions(m_system ? QLocalServer::WorldAccessOption
+                                       : QLocalServer::UserAccessOption);
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_context, [this] { Accept(); });
-    const QString path = BridgeSocketPath();
+    const QString path = m_system ? *systemPath : BridgeSocketPath();
     if (path.isEmpty()) {
         Say(u"no private runtime folder for the browser bridge; the companion extension is "
             u"not watched"_s);
         return;
     }
     Listen(path);
+}
+
+bool BridgeServer::AcceptsPeer(const PeerCredentials& peer) const {
+    // Only our own user's processes may speak for a browser on the user's socket: the folder
+    // already keeps others out, this also holds where it is shared by mistake.
+    return m_system || peer.uid == ::getuid();
+}
+
+QString BridgeServer::Whose(uid_t uid) const {
+    return m_system ? u"用户 "_s + UserLabel(uid) + u"："_s : QString();
 }
 
 bool BridgeServer::Listen(const QString& path) {
@@ -97,22 +104,31 @@ bool BridgeServer::Listen(const QString& path) {
 
 void BridgeServer::Accept() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-        const std::optional<ucred> peer = OwnUserPeer(*socket);
-        if (!peer) {
+        const std::optional<PeerCredentials> peer = PeerOf(socket->socketDescriptor());
+        if (!peer || !AcceptsPeer(*peer)) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
         const quint64 number = m_next++;
         socket->setParent(&m_context);
-        m_connections[number].socket = socket;
+        Connection& connection = m_connections[number];
+        connection.socket = socket;
+        connection.reader =
+            FrameReader(kFromBrowserFrameCap, [this, number](const QByteArray& why) {
+                if (const auto found = m_connections.find(number); found != m_connections.end()) {
+                    found->second.fault = why;
+                }
+            });
         // Which browser this is, by the program that started the host: Vivaldi, Opera and
         // headless Chrome call themselves Chromium inside.
         const QString program = BrowserFamilyOfParent(peer->pid);
         {
             const std::lock_guard lock(m_mutex);
-            m_browsers[number].name = u"bridge:"_s + QString::number(number);
-            m_browsers[number].program = program;
+            Browser& browser = m_browsers[number];
+            browser.name = u"bridge:"_s + QString::number(number);
+            browser.program = program;
+            browser.uid = peer->uid;
         }
         QObject::connect(socket, &QLocalSocket::readyRead, &m_context,
                          [this, number] { Read(number); });
@@ -121,7 +137,7 @@ void BridgeServer::Accept() {
         SendSites(m_connections[number]);
         Read(number);
         if (socket->state() != QLocalSocket::ConnectedState) {
-            Drop(number); // it went before its signals were connected
+            Drop(number); // it went before its signals were connected, or was cut off
         }
     }
 }
@@ -135,20 +151,36 @@ void BridgeServer::Read(quint64 number) {
     if (connection == m_connections.end()) {
         return;
     }
+    const std::vector<QJsonObject> messages =
+        connection->second.reader.Feed(connection->second.socket->readAll());
+    if (!connection->second.fault.isEmpty()) {
+        CutOff(number, u"malformed"_s, u"浏览器桥上的一个连接发来了浏览器不会发的数据，已断开"_s,
+               QString::fromUtf8(connection->second.fault));
+        return;
+    }
+    const auto now = Clock::now();
     bool changed = false;
-    for (const QJsonObject& message :
-         connection->second.reader.Feed(connection->second.socket->readAll())) {
-        BridgeMessage decoded = DecodeBridgeMessage(message);
-        const std::lock_guard lock(m_mutex);
+    for (const QJsonObject& message : messages) {
+        QString why;
+        BridgeMessage decoded = DecodeBridgeMessage(message, &why);
+        std::unique_lock lock(m_mutex);
         Browser& browser = m_browsers[number];
         if (const auto* hello = std::get_if<BridgeHello>(&decoded)) {
             if (browser.hello != BridgeHello{}) {
-                --m_seen[Identity(browser.hello)];
+                --m_seen[{browser.uid, Identity(browser.hello)}];
             }
             browser.hello = *hello;
-            ++m_seen[Identity(browser.hello)];
-            m_lost.erase(Identity(browser.hello));
+            ++m_seen[{browser.uid, Identity(browser.hello)}];
+            m_lost.erase({browser.uid, Identity(browser.hello)});
         } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
+            if (!m_budget.Take(browser.uid, tabs->tabs, browser.tabs, now)) {
+                lock.unlock();
+                CutOff(number, u"flood"_s,
+                       u"浏览器桥上的一个连接在一分钟内报告了超过 %1 个新标题，已断开"_s.arg(
+                           NewTitleBudget::kPerMinute),
+                       {});
+                return;
+            }
             // The extension repeats its list every 2 s; only a change is worth an early cycle.
             changed = changed || !browser.listed || tabs->tabs != browser.tabs;
             browser.listed = true;
@@ -157,6 +189,13 @@ void BridgeServer::Read(quint64 number) {
             for (const BridgeTab& tab : browser.tabs) {
                 browser.reported.insert(tab.id);
             }
+        } else {
+            // Only hellos and tab lists come from a host.
+            lock.unlock();
+            CutOff(number, u"malformed"_s,
+                   u"浏览器桥上的一个连接发来了浏览器不会发的数据，已断开"_s,
+                   why.isEmpty() ? message.value(u"type"_s).toString() : why);
+            return;
         }
     }
     std::function<void()> notify;
@@ -167,6 +206,21 @@ void BridgeServer::Read(quint64 number) {
     if (notify) {
         notify();
     }
+}
+
+void BridgeServer::CutOff(quint64 number, const QString& kind, const QString& notice,
+                          const QString& detail) {
+    const auto connection = m_connections.find(number);
+    // Its signals go first: the abort would otherwise drop it under our feet.
+    QObject::disconnect(connection->second.socket, nullptr, &m_context, nullptr);
+    connection->second.socket->abort();
+    {
+        const std::lock_guard lock(m_mutex);
+        const uid_t uid = m_browsers[number].uid;
+        m_log.Happened(kind + u' ' + QString::number(uid), Whose(uid) + notice, detail,
+                       Clock::now());
+    }
+    Drop(number);
 }
 
 void BridgeServer::Drop(quint64 number) {
@@ -184,9 +238,10 @@ void BridgeServer::Drop(quint64 number) {
             const BridgeHello& hello = browser->second.hello;
             // The last bridge of its kind: the extension was switched off or removed, or the
             // browser is being closed, which the next look at the processes tells apart.
-            if (hello != BridgeHello{} && --m_seen[Identity(hello)] == 0 &&
+            const Seat seat{browser->second.uid, Identity(hello)};
+            if (hello != BridgeHello{} && --m_seen[seat] == 0 &&
                 !Family(browser->second).isEmpty()) {
-                m_lost[Identity(hello)] = Lost{Family(browser->second), Clock::now()};
+                m_lost[seat] = Lost{Family(browser->second), Clock::now()};
             }
             m_browsers.erase(browser);
         }
@@ -206,6 +261,14 @@ void BridgeServer::Close(quint64 number, qint64 tab) {
     if (const auto frame =
             EncodeFrame(EncodeBridgeMessage(BridgeClose{{tab}}), kToBrowserFrameCap)) {
         connection->second.socket->write(*frame);
+    }
+}
+
+void BridgeServer::SendAlive() {
+    if (const auto frame = EncodeFrame(EncodeBridgeMessage(BridgeAlive{}), kToBrowserFrameCap)) {
+        for (const auto& [number, connection] : m_connections) {
+            connection.socket->write(*frame);
+        }
     }
 }
 
@@ -269,38 +332,49 @@ void BridgeServer::Look(Clock::time_point now) {
 
 // Called with m_mutex held.
 void BridgeServer::AddNotices(BrowserPass& pass, Clock::time_point now) {
-    QStringList lostFamilies;
+    const auto running = [&](const Seat& seat) {
+        return std::find(m_running.begin(), m_running.end(),
+                         RunningBrowser{seat.first, seat.second}) != m_running.end();
+    };
+    QStringList notices;
+    std::set<Seat> lostFamilies;
     for (auto lost = m_lost.begin(); lost != m_lost.end();) {
+        const Seat family{lost->first.first, lost->second.family};
         if (m_watch.running) {
             if (!m_looked || *m_looked < lost->second.at + m_watch.settle) {
                 ++lost; // not known yet whether the browser is still there
                 continue;
             }
-            if (!m_running.contains(lost->second.family)) {
+            if (!running(family)) {
                 lost = m_lost.erase(lost); // it was closed: nothing to see
                 continue;
             }
         }
-        lostFamilies.append(lost->second.family);
-        pass.notices.push_back(u"%1 的扩展连接已断开"_s.arg(Shown(lost->second.family)));
+        lostFamilies.insert(family);
+        notices.append(Whose(family.first) + u"%1 的扩展连接已断开"_s.arg(Shown(family.second)));
         ++lost;
     }
-    QStringList connected;
+    std::set<Seat> connected;
     for (const auto& [number, browser] : m_browsers) {
-        connected.append(Family(browser));
+        connected.insert({browser.uid, Family(browser)});
     }
     std::erase_if(m_without, [&](const auto& without) {
-        return !m_running.contains(without.first) || connected.contains(without.first);
+        return !running(without.first) || connected.contains(without.first);
     });
-    for (const QString& family : std::as_const(m_running)) {
+    for (const RunningBrowser& browser : m_running) {
+        const Seat family{browser.uid, browser.family};
         if (connected.contains(family)) {
             continue;
         }
         const auto since = m_without.try_emplace(family, now).first->second;
         if (now - since >= m_watch.grace && !lostFamilies.contains(family)) {
-            pass.notices.push_back(u"%1 正在运行，但没有连上浏览哨兵扩展"_s.arg(Shown(family)));
+            notices.append(Whose(browser.uid) +
+                           u"%1 正在运行，但没有连上浏览哨兵扩展"_s.arg(Shown(browser.family)));
         }
     }
+    m_log.Hold(notices);
+    notices += m_log.Recent(now);
+    pass.notices.assign(notices.begin(), notices.end());
 }
 
 BrowserPass BridgeServer::TakePass() {
@@ -323,8 +397,15 @@ BrowserPass BridgeServer::TakePass() {
             window.handle.browser = browser.name;
             window.handle.id = QString::number(tab.id);
             window.family = Family(browser);
+            window.uid = browser.uid;
             pass.windows.push_back(std::move(window));
         }
+    }
+    // The hosts hear that a cycle runs, so that an extension can tell a monitor that stopped.
+    if (!m_alive || now - *m_alive >= std::chrono::seconds(1)) {
+        m_alive = now;
+        QMetaObject::invokeMethod(
+            &m_context, [this] { SendAlive(); }, Qt::QueuedConnection);
     }
     return pass;
 }
@@ -353,6 +434,10 @@ void BridgeServer::RequestClose(const WindowHandle& window) {
 
 std::unique_ptr<BrowserSource> MakeBridgeSource(BridgeWatch watch) {
     return std::make_unique<BridgeServer>(std::move(watch));
+}
+
+std::unique_ptr<BrowserSource> MakeSystemBridgeSource(const QString& path, BridgeWatch watch) {
+    return std::make_unique<BridgeServer>(std::move(watch), path);
 }
 
 } // namespace winwarden

@@ -92,7 +92,7 @@ void CheckPolicyRun(const BrowserProcess& browser, bool incognito) {
     QCOMPARE(tab[u"incognito"], QJsonValue(incognito));
     {
         using namespace std::chrono_literals;
-        const auto source = MakeBridgeSource({RunningBrowserFamilies, 0ms, 0ms, 0ms});
+        const auto source = MakeBridgeSource({.grace = 0ms, .interval = 0ms, .settle = 0ms});
         QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 10000));
         QCOMPARE(source->TakePass().notices, std::vector<QString>{});
     }

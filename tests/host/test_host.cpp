@@ -131,6 +131,10 @@ private Q_SLOTS:
             QVERIFY(winwarden.Messages().size() == 2 && winwarden.Messages()[1] == Tabs({1, 2}));
             winwarden.Send(Close({2}));
             QVERIFY(host.WaitForMessages(size_t(start) + 1));
+            // Whether the monitor is the system guard is the host's to say, not the monitor's.
+            winwarden.Send(EncodeBridgeMessage(BridgeAlive{true}));
+            QVERIFY(QTest::qWaitFor([&] { return host.Alives().size() == size_t(start) + 1; }));
+            QCOMPARE(host.Alives().back(), EncodeBridgeMessage(BridgeAlive{false}));
         }
         QCOMPARE(host.Process().state(), QProcess::Running);
     }

@@ -25,6 +25,13 @@ QJsonObject Tabs(std::vector<BridgeTab> tabs) {
     return EncodeBridgeMessage(BridgeTabs{std::move(tabs)});
 }
 
+QJsonObject ManyTabs(int count) {
+    std::vector<BridgeTab> tabs;
+    for (int i = 0; i < count; ++i)
+        tabs.push_back({i, u"标题 %1"_s.arg(i), u"http://h.test/"_s, false});
+    return Tabs(std::move(tabs));
+}
+
 QJsonObject Sites(const SiteRules& rules) {
     return EncodeBridgeMessage(BridgeSites{rules.block, rules.allow, false});
 }
@@ -104,7 +111,7 @@ private Q_SLOTS:
     void browsersOutOfSightAreNoticedWhileItLasts() {
         using namespace std::chrono_literals;
         RuntimeFolder runtime;
-        QStringList running{u"chromium"_s};
+        std::vector<RunningBrowser> running{{::getuid(), u"chromium"_s}};
         const auto source = MakeBridgeSource({[&] { return running; }, 300ms, 0ms, 0ms});
         const auto notices = [&] {
             const BrowserPass pass = source->TakePass();
@@ -145,7 +152,10 @@ private Q_SLOTS:
         const auto second = MakeBridgeSource();
         HostProcess host;
         QVERIFY(host.Start());
-        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersWatched == 1; }, 5000));
+        // Its list, not just a connection: the second one's look at the socket is one too, and a
+        // host still to come would make the folder private again under the check below.
+        host.Send(Tabs({}));
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().browsersRead == 1; }, 5000));
         QCOMPARE(second->TakePass().browsersWatched, 0);
 
         // Where the folder is shared by mistake, a process of another user still gets no hearing:
@@ -176,6 +186,85 @@ private Q_SLOTS:
         int status = -1;
         QVERIFY(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 8000));
         QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    // The system guard's bridge: anyone may connect, each user's tabs stay theirs (a close
+    // goes only to the connection that reported the tab), notices name the user, and clients
+    // that no host would be are cut off and said once.
+    void theGuardsBridgeKeepsUsersApartAndCutsOffImpostors() {
+        using namespace std::chrono_literals;
+        if (::geteuid() != 0)
+            QSKIP("clients of other users need root");
+        QTemporaryDir folder;
+        QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0711) == 0);
+        const QString path = folder.filePath(u"bridge"_s);
+        QStringList said;
+        const auto source = MakeSystemBridgeSource(
+            path, {[] {
+                       return std::vector<RunningBrowser>{{4243, u"firefox"_s}};
+                   },
+                   0ms, 0ms, 0ms,
+                   [&](const QString& line) {
+                       said.append(line);
+                   }});
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & 02));
+
+        BridgeClient root, child;
+        QVERIFY(root.Connect(path) && child.Connect(path, 4242));
+        root.Send(Tabs({{4, u"甲页"_s, u"http://h.test/a"_s, false}}));
+        child.Send(Tabs({{4, u"乙页"_s, u"http://h.test/b"_s, false},
+                         {5, u"丙页"_s, u"http://h.test/c"_s, false}}));
+        BrowserPass pass;
+        QVERIFY(
+            QTest::qWaitFor([&] { return (pass = source->TakePass()).windows.size() == 3; }, 5000));
+        QStringList seen;
+        for (const BrowserWindow& window : pass.windows)
+            seen.append(u"%1 %2 %3"_s.arg(window.uid).arg(window.handle.id, window.title));
+        QCOMPARE(seen, (QStringList{u"0 4 甲页"_s, u"4242 4 乙页"_s, u"4242 5 丙页"_s}));
+        const WindowHandle childsFour = pass.windows[1].handle;
+        source->RequestClose(childsFour);
+        source->RequestClose({0, pass.windows[0].handle.browser, u"5"_s}); // the child's tab id
+        QVERIFY(child.WaitForMessages(1));
+        QTest::qWait(300);
+        QCOMPARE(child.Messages(), std::vector{EncodeBridgeMessage(BridgeClose{{4}})});
+        QVERIFY(root.Messages().empty());
+        // Every connection hears that a cycle ran.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                source->TakePass();
+                return !root.Alives().empty() && !child.Alives().empty();
+            },
+            5000));
+        QCOMPARE(child.Alives().front(), EncodeBridgeMessage(BridgeAlive{}));
+        const QString withoutExtension = u"用户 4243：Firefox 正在运行，但没有连上浏览哨兵扩展"_s;
+        QCOMPARE(pass.notices, std::vector{withoutExtension});
+
+        // As many new titles a minute as allowed, then one more: cut off. It comes back and
+        // does it again: one occurrence, said once.
+        const QString flood =
+            u"用户 4243：浏览器桥上的一个连接在一分钟内报告了超过 3000 个新标题，已断开"_s;
+        for (int round = 0; round < 2; ++round) {
+            BridgeClient flooder;
+            QVERIFY(flooder.Connect(path, 4243));
+            flooder.Send(ManyTabs(round == 0 ? 3000 : 3001));
+            if (round == 0) {
+                QVERIFY(QTest::qWaitFor([&] { return source->TakePass().windows.size() == 3003; },
+                                        5000));
+                flooder.Send(ManyTabs(3001));
+            }
+            QVERIFY(flooder.WaitForCutOff());
+        }
+        BridgeClient garbler;
+        QVERIFY(garbler.Connect(path, 4242));
+        garbler.SendRaw(Frame(EncodeBridgeMessage(BridgeClose{{4}})));
+        QVERIFY(garbler.WaitForCutOff());
+        const QString garbled =
+            u"用户 4242：浏览器桥上的一个连接发来了浏览器不会发的数据，已断开"_s;
+        QVERIFY(QTest::qWaitFor([&] { return source->TakePass().notices.size() == 3; }, 5000));
+        QCOMPARE(source->TakePass().notices, (std::vector{withoutExtension, flood, garbled}));
+        QCOMPARE(said.size(), 3);
+        QVERIFY2(said[2].startsWith(garbled), qPrintable(said[2]));
     }
 };
 

@@ -9,9 +9,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 #include <vector>
 
 namespace winwarden::test {
+
+using namespace Qt::StringLiterals;
 
 inline QString AllowedOrigin() {
     return QStringLiteral("chrome-extension://%1/").arg(QLatin1StringView(kBridgeChromiumId));
@@ -56,13 +59,16 @@ public:
         return QTest::qWaitFor([&] { return m_received.size() >= count; }, timeoutMs);
     }
     const std::vector<QJsonObject>& Messages() const { return m_received; }
+    // The monitor's heartbeats, kept apart: they come after every cycle.
+    const std::vector<QJsonObject>& Alives() const { return m_alives; }
 
 protected:
     void Feed(FrameReader& reader, const QByteArray& bytes) {
         for (QJsonObject& message : reader.Feed(bytes))
-            m_received.push_back(std::move(message));
+            (message[u"type"] == u"alive"_s ? m_alives : m_received).push_back(std::move(message));
     }
     std::vector<QJsonObject> m_received;
+    std::vector<QJsonObject> m_alives;
 };
 
 // The real winwarden-host, started through pipes as a browser starts it.
@@ -120,6 +126,38 @@ private:
     QLocalSocket* m_socket = nullptr;
     FrameReader m_reader{kFromBrowserFrameCap};
     int m_connections = 0;
+};
+
+// A hand-made client of a bridge socket. Connected as `uid`, it is that user's for good: the
+// kernel keeps the credentials of the connect, and the effective uid is ours again at once.
+class BridgeClient final : public Received {
+public:
+    bool Connect(const QString& path, uid_t uid = ::geteuid()) {
+        QObject::connect(&m_socket, &QLocalSocket::readyRead,
+                         [this] { Feed(m_reader, m_socket.readAll()); });
+        const uid_t self = ::geteuid();
+        if (uid != self && ::seteuid(uid) != 0)
+            return false;
+        m_socket.connectToServer(path);
+        const bool connected = m_socket.waitForConnected(2000);
+        if (uid != self && ::seteuid(self) != 0)
+            qFatal("cannot become uid %u again", unsigned(self));
+        return connected;
+    }
+    void Send(const QJsonObject& message) { SendRaw(Frame(message)); }
+    void SendRaw(const QByteArray& bytes) {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    // The server ended the connection.
+    bool WaitForCutOff(int timeoutMs = 5000) {
+        return QTest::qWaitFor([&] { return m_socket.state() == QLocalSocket::UnconnectedState; },
+                               timeoutMs);
+    }
+
+private:
+    QLocalSocket m_socket;
+    FrameReader m_reader{kToBrowserFrameCap};
 };
 
 } // namespace winwarden::test

@@ -4,8 +4,10 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +26,10 @@ constexpr char kInside[] = "WINWARDEN_PRIVATE_SYSTEM";
 QByteArray Snapshot(const QStringList& folders) {
     QStringList entries;
     for (const QString& folder : folders) {
+        if (QFile file(folder); QFileInfo(folder).isFile() && file.open(QIODevice::ReadOnly)) {
+            entries.append(folder + QString::fromLatin1(QCryptographicHash::hash(
+                                        file.readAll(), QCryptographicHash::Sha256)));
+        }
         QDirIterator it(folder,
                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
@@ -43,8 +49,32 @@ QByteArray Snapshot(const QStringList& folders) {
 
 namespace {
 
+// What the programs under test could write for real if the overlays were missing: the browser
+// install's folders, the guard's, and what `cmake --install` puts under /usr/local.
+QStringList WatchedForChanges() {
+    return SystemFolders() + QStringList{u"/etc/winwarden"_s,
+                                         u"/var/lib/winwarden"_s,
+                                         u"/run/winwarden"_s,
+                                         u"/etc/passwd"_s,
+                                         u"/etc/group"_s,
+                                         u"/usr/local/bin/winwarden-host"_s,
+                                         u"/usr/local/sbin"_s,
+                                         u"/usr/local/lib/systemd"_s,
+                                         u"/usr/local/lib/sysusers.d"_s};
+}
+
+bool Mount(const char* type, const QString& target, const QString& options) {
+    const QByteArray where = QFile::encodeName(target);
+    if (::mount(type, where.constData(), type, 0, options.toLocal8Bit().constData()) != 0) {
+        std::fprintf(stderr, "cannot mount %s over %s: %s\n", type, where.constData(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 int Outside(int argc, char** argv) {
-    const QStringList folders = SystemFolders();
+    const QStringList folders = WatchedForChanges();
     const QByteArray before = Snapshot(folders);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -81,32 +111,34 @@ QStringList SystemFolders() {
 int RunWithPrivateSystemFolders(int argc, char** argv, const std::function<int()>& body) {
     if (qEnvironmentVariableIsEmpty(kInside))
         return Outside(argc, argv);
-    // An install writes nothing outside these: a folder missing here would be made for real.
-    QStringList needed{u"/etc/chromium"_s, u"/etc/opt"_s, u"/usr/lib/mozilla"_s,
-                       u"/usr/local/share"_s};
+    // Outside the overlays, an install writes only into these: a folder missing here would be
+    // made for real.
+    QStringList overlaid{u"/etc"_s, u"/var"_s, u"/run"_s, u"/usr/local"_s, u"/usr/lib/mozilla"_s};
     if (QFileInfo(u"/usr/share/firefox-esr"_s).isDir())
-        needed << u"/etc/firefox-esr"_s << u"/usr/share/firefox-esr/distribution"_s;
-    if (QFileInfo(u"/usr/lib/firefox"_s).isDir())
-        needed << u"/etc/firefox"_s;
-    for (const QString& folder : std::as_const(needed)) {
+        overlaid << u"/usr/share/firefox-esr/distribution"_s;
+    for (const QString& folder : std::as_const(overlaid)) {
         if (!QFileInfo(folder).isDir()) {
             std::fprintf(stderr, "FAIL: %s is missing, so a test could not keep it private\n",
                          qPrintable(folder));
             return 1;
         }
     }
-    std::vector<std::unique_ptr<QTemporaryDir>> copies;
-    for (const QString& folder : SystemFolders()) {
-        const auto& copy = copies.emplace_back(std::make_unique<QTemporaryDir>());
-        const QString command = u"cp -a '%1/.' '%2/'"_s.arg(folder, copy->path());
-        if (std::system(command.toLocal8Bit().constData()) != 0 ||
-            ::mount(QFile::encodeName(copy->path()).constData(),
-                    QFile::encodeName(folder).constData(), nullptr, MS_BIND, nullptr) != 0) {
-            std::fprintf(stderr, "cannot bind a copy over %s\n", qPrintable(folder));
+    // The upper layers live in memory: an overlay's upper layer cannot be another overlay,
+    // which the root of a container often is.
+    const QTemporaryDir layers;
+    if (!Mount("tmpfs", layers.path(), u"mode=0700"_s))
+        return 1;
+    for (qsizetype i = 0; i < overlaid.size(); ++i) {
+        const QString upper = layers.filePath(u"%1/upper"_s.arg(i));
+        const QString work = layers.filePath(u"%1/work"_s.arg(i));
+        if (!QDir().mkpath(upper) || !QDir().mkpath(work) ||
+            !Mount("overlay", overlaid[i],
+                   u"lowerdir=%1,upperdir=%2,workdir=%3"_s.arg(overlaid[i], upper, work)))
             return 1;
-        }
     }
-    return body();
+    const int status = body();
+    ::umount2(QFile::encodeName(layers.path()).constData(), MNT_DETACH); // so that it goes
+    return status;
 }
 
 } // namespace winwarden::test

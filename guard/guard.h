@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/bridgeprotocol.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+
+namespace winwarden {
+
+class MonitorEngine;
+
+// Where the guard keeps its socket, its rules and its configuration. The defaults are the
+// ones the unit sets up (RuntimeDirectory=, StateDirectory=); only tests and hand-made set-ups
+// name others, and a browser's host looks only at the default socket.
+struct GuardPaths {
+    QString runtimeDir = QString::fromLatin1(kGuardRuntimeDir);
+    QString stateDir = QStringLiteral("/var/lib/winwarden");
+    QString config = QStringLiteral("/etc/winwarden/guard.conf");
+
+    QString BridgeSocket() const { return runtimeDir + QStringLiteral("/bridge"); }
+    QString DefaultDatabase() const { return stateDir + QStringLiteral("/winwarden.mdb"); }
+};
+
+// The folders' and the rule file's modes: everyone may reach the socket's folder; the rules are
+// written by the guard's user only, and read besides only by its group, whose members are the
+// guard's administrators (they change rules through the guard, never in the file).
+inline constexpr mode_t kRuntimeDirMode = 0755;
+inline constexpr mode_t kStateDirMode = 0750;
+inline constexpr mode_t kRuleFileMode = 0640;
+
+// A mode as people write it: "0640".
+QString ModeText(mode_t mode);
+
+// The rule database that the configuration file names ("database = <path or URI>", as
+// WINWARDEN_DATABASE), or the default file when the file or the line is missing. Nothing, with
+// the reason, when the file cannot be read or names no usable database.
+std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error);
+
+// Makes one of the guard's folders where it is missing; one that is there must be a real
+// folder of this user's or root's, and loses any write permission of others. False, with the
+// reason, where it cannot be made safe.
+bool PrepareGuardFolder(const QString& path, mode_t mode, QString* error);
+
+// The system guard: the monitor engine over every user's browsers (the system bridge) and the
+// rules, monitoring from the start and for as long as it runs.
+class Guard final {
+public:
+    explicit Guard(GuardPaths paths);
+    ~Guard();
+
+    // Prepares the folders, opens the rules (creating the default file at first start),
+    // listens and starts monitoring. False, with the reason on standard error, when it cannot
+    // run; a rule database that does not open yet is said and tried again every cycle.
+    bool Start();
+
+    // For what the guard serves beside the bridge.
+    MonitorEngine& Engine() { return *m_engine; }
+
+private:
+    // Creates the default rule file at first start; takes from a rule file of ours what others
+    // may do beyond kRuleFileMode.
+    void PrepareRules(const QString& database);
+
+    GuardPaths m_paths;
+    std::unique_ptr<MonitorEngine> m_engine;
+};
+
+} // namespace winwarden
