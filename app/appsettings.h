@@ -2,6 +2,10 @@
 
 namespace winwarden {
 
+// Names the settings file ~/.config/winwarden/winwarden.conf, and moves a file left at the
+// place earlier versions used ("Local AppWizard-Generated Applications") there once.
+void SetUpSettings();
+
 // The user's choices kept in the settings file (QSettings of the application).
 // [Monitor] StartAtLaunch: monitoring starts as soon as the window is up, as 启动 would.
 bool MonitorAtLaunch();

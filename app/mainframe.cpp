@@ -15,12 +15,12 @@
 
 namespace winwarden {
 
-CMainFrame::CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorEngine& engine)
+CMainFrame::CMainFrame(CWinwardenDoc& document, CommandTarget& app, Monitor& monitor)
     : m_document(document), m_app(app) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowIcon(AppIcon());
 
-    m_pView = new CWinwardenView(engine, this);
+    m_pView = new CWinwardenView(monitor, this);
     m_pView->setObjectName(QStringLiteral("view"));
     setCentralWidget(m_pView);
 

@@ -17,7 +17,7 @@ class QToolBar;
 namespace winwarden {
 
 class CWinwardenDoc;
-class MonitorEngine;
+class Monitor;
 
 // The main window: menu, toolbar and status bar around the view, and the tray icon that
 // stands in for the window while it is minimised.
@@ -26,7 +26,7 @@ class CMainFrame final : public QMainWindow, public CommandTarget {
 public:
     // Creates the view over the engine, then the bars and the tray icon.
     // `app` is the last target of the command route.
-    CMainFrame(CWinwardenDoc& document, CommandTarget& app, MonitorEngine& engine);
+    CMainFrame(CWinwardenDoc& document, CommandTarget& app, Monitor& monitor);
     ~CMainFrame() override;
 
     // Offers the command to the view, the document, the frame and the application, in

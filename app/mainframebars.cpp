@@ -78,8 +78,8 @@ void CMainFrame::CreateStatusBar() {
     m_wndStatusBar->addWidget(m_messagePane, 1);
 
     auto* monitorPane = new MonitorPane(m_wndStatusBar);
-    monitorPane->Show(m_pView->Engine().Status());
-    connect(&m_pView->Engine(), &MonitorEngine::statusChanged, monitorPane, &MonitorPane::Show);
+    monitorPane->Show(m_pView->GetMonitor().Status());
+    connect(&m_pView->GetMonitor(), &Monitor::statusChanged, monitorPane, &MonitorPane::Show);
     m_wndStatusBar->addPermanentWidget(monitorPane);
 
     const int ids[] = {res::kIdsCapsLock, res::kIdsNumLock, res::kIdsScrollLock};

@@ -4,7 +4,7 @@
 #include "app/icons.h"
 #include "app/lockkeys.h"
 #include "app/mainframe.h"
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
 #include "res/strings.h"
 #include "res/texts.h"
 
@@ -44,22 +44,21 @@ void CMainFrame::CreateTrayIcon() {
             }
         },
         this);
-    connect(&m_pView->Engine(), &MonitorEngine::windowClosing, notifier,
+    connect(&m_pView->GetMonitor(), &Monitor::windowClosing, notifier,
             [notifier](const QString& title) { notifier->OnWindowClosing(title); });
     // What a browser source wants known (a browser that lost its extension) is told once, when
     // it appears; the status bar keeps it for as long as it lasts.
-    connect(&m_pView->Engine(), &MonitorEngine::statusChanged, this,
-            [this](const MonitorStatus& status) {
-                for (const QString& notice : status.notices) {
-                    if (!m_toldNotices.contains(notice) &&
-                        QSystemTrayIcon::isSystemTrayAvailable() &&
-                        QSystemTrayIcon::supportsMessages()) {
-                        m_trayIcon->showMessage(text::kClosedCaption, notice,
-                                                QSystemTrayIcon::Warning, 10000);
-                    }
+    connect(
+        &m_pView->GetMonitor(), &Monitor::statusChanged, this, [this](const MonitorStatus& status) {
+            for (const QString& notice : status.notices) {
+                if (!m_toldNotices.contains(notice) && QSystemTrayIcon::isSystemTrayAvailable() &&
+                    QSystemTrayIcon::supportsMessages()) {
+                    m_trayIcon->showMessage(text::kClosedCaption, notice, QSystemTrayIcon::Warning,
+                                            10000);
                 }
-                m_toldNotices = status.notices;
-            });
+            }
+            m_toldNotices = status.notices;
+        });
 }
 
 // Minimising hides the window behind the tray icon, taskbar entry included, and the monitor

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
 
 #include <QLabel>
 

@@ -28,9 +28,7 @@ CWinwardenApp::CWinwardenApp(MonitorServices services) : m_services(std::move(se
 CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
-    // The settings file: ~/.config/Local AppWizard-Generated Applications/winwarden.conf.
-    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
-    QCoreApplication::setApplicationName(res::LoadString(res::kIdsAppTitle).toString());
+    SetUpSettings();
     QCoreApplication::setApplicationVersion(QString::fromLatin1(res::kVersion));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).
     QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));

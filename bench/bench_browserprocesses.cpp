@@ -13,6 +13,14 @@ void BM_RunningBrowserFamilies(benchmark::State& state) {
 }
 BENCHMARK(BM_RunningBrowserFamilies)->Unit(benchmark::kMillisecond);
 
+// The guard's look: every user's processes, another user's program read from its command line.
+void BM_EveryUsersRunningBrowsers(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(winwarden::RunningBrowsers(std::nullopt));
+    }
+}
+BENCHMARK(BM_EveryUsersRunningBrowsers)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -89,7 +89,8 @@ BrowserPass OpenPages() {
         pass.windows.push_back({BrowserWindow::Kind::HtmlDocument,
                                 Title(id),
                                 QStringLiteral("http://site%1.example/").arg(id),
-                                {-1, QStringLiteral("bench"), QString::number(id)}});
+                                {-1, QStringLiteral("bench"), QString::number(id)},
+                                QStringLiteral("chromium")});
     }
     return pass;
 }

@@ -75,7 +75,8 @@ BrowserPass QtJsonPass(const QByteArray& answer) {
             page ? BrowserWindow::Kind::HtmlDocument : BrowserWindow::Kind::NoHtmlDocument,
             page ? title : QString(), page ? url : QString(),
             WindowHandle{-1, u"127.0.0.1:9222"_s,
-                         object.value(u"id"_s).toString().left(kMaxIdChars)}});
+                         object.value(u"id"_s).toString().left(kMaxIdChars)},
+            QString()});
     }
     return pass;
 }

@@ -1,5 +1,6 @@
 #include "engine/monitorengine.h"
 
+#include "match/normalize.h"
 #include "res/texts.h"
 #include "store/flag.h"
 #include "store/storeerror.h"
@@ -19,11 +20,19 @@ namespace {
 // longer.
 constexpr int kCycleBusyTimeoutMs = 100;
 constexpr int kCommandBusyTimeoutMs = 2000;
+// What a match rule's text means, for telling two rules of one meaning apart: a 网站 rule's
+// canonical host (its text when it names none), a 标题包含 rule's normalised words.
+QString MatchMeaning(const QString& kind, const QString& text) {
+    if (kind == kKindSite) {
+        return CanonicalHost(text).value_or(text);
+    }
+    return NormalizeTitle(text);
+}
 
 } // namespace
 
 MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent)
-    : QObject(parent), m_source(std::move(source)), m_thread(new QThread(this)),
+    : Monitor(parent), m_source(std::move(source)), m_thread(new QThread(this)),
       m_worker(new QObject) {
     m_thread->setObjectName(QStringLiteral("winwarden-survey"));
     m_worker->moveToThread(m_thread);
@@ -92,12 +101,17 @@ void MonitorEngine::RequestEarlyCycle() {
         m_earlyWanted = true;
         return;
     }
-    const qint64 since = m_sinceLastPass.isValid() ? m_sinceLastPass.elapsed() : kEarlyCycleGapMs;
-    if (since >= kEarlyCycleGapMs) {
+    const qint64 credit = EarlyCredit();
+    if (credit >= kEarlyCycleGapMs) {
         TakePass();
     } else if (!m_earlyTimer.isActive()) {
-        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - since), Qt::PreciseTimer, this);
+        m_earlyTimer.start(static_cast<int>(kEarlyCycleGapMs - credit), Qt::PreciseTimer, this);
     }
+}
+
+qint64 MonitorEngine::EarlyCredit() const {
+    constexpr qint64 full = qint64(kEarlyCycleBurst) * kEarlyCycleGapMs;
+    return m_creditSince.isValid() ? std::min(m_credit + m_creditSince.elapsed(), full) : full;
 }
 
 void MonitorEngine::TakePass() {
@@ -105,7 +119,8 @@ void MonitorEngine::TakePass() {
     m_passStale = false;
     m_earlyWanted = false;
     m_earlyTimer.stop();
-    m_sinceLastPass.start();
+    m_credit = std::max<qint64>(EarlyCredit() - kEarlyCycleGapMs, 0);
+    m_creditSince.start();
     QMetaObject::invokeMethod(
         m_worker,
         [this] {
@@ -114,6 +129,94 @@ void MonitorEngine::TakePass() {
                 this, [this, pass] { OnPassTaken(*pass); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+void MonitorEngine::CycleNow() {
+    // A pass already out reads the rules when it comes back: it sees the change.
+    if (m_status.monitoring && !m_passOut) {
+        TakePass();
+    }
+}
+
+std::vector<Rule> MonitorEngine::ListByFlag(const QString& flag) {
+    return CommandStore().ListByFlag(flag);
+}
+
+std::optional<Rule> MonitorEngine::FindByName(const QString& name) {
+    return CommandStore().FindByName(name);
+}
+
+int MonitorEngine::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
+    const int changed = CommandStore().SetFlagForWindow(flag, name, url);
+    CycleNow();
+    return changed;
+}
+
+int MonitorEngine::DeleteRule(const QString& name, const QString& url) {
+    const int deleted = CommandStore().DeleteRule(name, url);
+    CycleNow();
+    return deleted;
+}
+
+bool MonitorEngine::AddRule(const QString& name, const QString& url, const QString& flag) {
+    const bool added = CommandStore().InsertRule(name, flag, url);
+    CycleNow();
+    return added;
+}
+
+std::vector<MatchRuleRow> MonitorEngine::ListMatchRules() {
+    return CommandMatches().List();
+}
+
+bool MonitorEngine::HasMatchTable() {
+    return CommandMatches().HasTable();
+}
+
+void MonitorEngine::AddMatchTable() {
+    CommandMatches().AddTable();
+}
+
+std::optional<MatchRuleRow> MonitorEngine::FindMatchRule(const QString& kind, const QString& text) {
+    const QString meaning = MatchMeaning(kind, text);
+    for (MatchRuleRow& rule : CommandMatches().List()) {
+        if (rule.kind == kind && rule.text && MatchMeaning(kind, *rule.text) == meaning) {
+            return std::move(rule);
+        }
+    }
+    return std::nullopt;
+}
+
+bool MonitorEngine::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+    QString kept;
+    if (kind == kKindSite) {
+        const std::optional<QString> host = CanonicalHost(text);
+        if (!host) {
+            throw StoreError(QStringLiteral("no-host"), text::kMatchNotAHost.arg(text.trimmed()));
+        }
+        kept = DisplayHost(*host);
+    } else if (kind == kKindTitleWord) {
+        if (NormalizeTitle(text).isEmpty()) {
+            throw StoreError(QStringLiteral("no-words"), text::kMatchNoWords);
+        }
+        kept = text.trimmed();
+    } else {
+        throw StoreError(QStringLiteral("kind"), text::kMatchUnknownKind.arg(kind));
+    }
+    const bool added = CommandMatches().Add(kind, kept, flag);
+    CycleNow();
+    return added;
+}
+
+int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
+    const int changed = CommandMatches().SetFlag(id, flag);
+    CycleNow();
+    return changed;
+}
+
+int MonitorEngine::DeleteMatchRule(qint64 id) {
+    const int deleted = CommandMatches().Delete(id);
+    CycleNow();
+    return deleted;
 }
 
 void MonitorEngine::WaitForCloseRequests() {
@@ -158,10 +261,9 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         }
     }
     SetStatus(status);
-    if (titles.isEmpty()) {
-        return; // nothing to ask the store, and so nothing learnt about it either
-    }
 
+    // The match rules are read even while no page is open: a browser that can block ahead
+    // must have them before the first page.
     try {
         switch (m_store.ReopenIfReplaced()) {
         case RuleStore::FileState::Missing:
@@ -174,14 +276,23 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             break;
         }
         m_store.SetBusyTimeout(kCycleBusyTimeoutMs);
-        m_rules = m_store.FindByNames(titles);
+        RefreshMatchRules();
+        if (!titles.isEmpty()) {
+            m_rules = m_store.FindByNames(titles);
+        }
     } catch (const StoreError& error) {
-        RestoreBusyTimeout();
         // Without the rules nothing can be decided; the next tick tries afresh.
         ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
         return;
     }
+    if (titles.isEmpty()) {
+        return;
+    }
 
+    // What was remembered of pages long closed goes, so that what is left stays quick to find.
+    if (m_pageMatches.size() > 2 * qsizetype(status.windows) + 1000) {
+        m_pageMatches.clear();
+    }
     std::vector<WindowHandle> closes;
     TopLevelWindows windows(pass,
                             [&closes](const WindowHandle& window) { closes.push_back(window); });
@@ -193,8 +304,10 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        const QString flag = CheckWindowRule(title, m_snapshot.urls[index]);
-        Q_EMIT windowSeen(title, m_snapshot.urls[index], flag);
+        SeenWindow seen =
+            CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index].handle);
+        seen.browser = m_snapshot.families[index];
+        Q_EMIT windowSeen(seen);
     }
     m_windows = nullptr;
     // A close request waits on the browser, so the cycle's requests go, together, where the
@@ -220,7 +333,16 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
     }
     m_newPages.clear();
     m_rules.clear();
+}
+
+RuleStore& MonitorEngine::CommandStore() {
     RestoreBusyTimeout();
+    return m_store;
+}
+
+MatchStore& MonitorEngine::CommandMatches() {
+    RestoreBusyTimeout();
+    return m_matches;
 }
 
 void MonitorEngine::RestoreBusyTimeout() {
@@ -233,27 +355,103 @@ void MonitorEngine::RestoreBusyTimeout() {
     }
 }
 
-QString MonitorEngine::CheckWindowRule(const QString& title, const QString& url) {
-    if (title.isEmpty()) {
-        return {};
+void MonitorEngine::RefreshMatchRules() {
+    std::optional<std::vector<MatchRuleRow>> rows = m_matches.ListIfChanged();
+    if (!rows) {
+        return;
     }
-    const auto found = m_rules.constFind(title);
-    if (found == m_rules.cend()) {
+    std::vector<MatchRule> rules;
+    rules.reserve(rows->size());
+    for (const MatchRuleRow& row : *rows) {
+        // A kind this program does not know, or a rule without text, decides nothing.
+        if (!row.kind || !row.text || (*row.kind != kKindSite && *row.kind != kKindTitleWord)) {
+            continue;
+        }
+        rules.push_back(
+            {row.id, *row.kind == kKindSite ? MatchRule::Kind::Site : MatchRule::Kind::TitleWord,
+             *row.text, row.flag && IsBlockingFlag(*row.flag)});
+    }
+    m_match = MatchIndex(std::move(rules));
+    m_pageMatches.clear();
+    const SiteRules sites{m_match.SitesBlocked(), m_match.SitesAllowed()};
+    if (sites == m_siteRulesGiven) {
+        return;
+    }
+    m_siteRulesGiven = sites;
+    QMetaObject::invokeMethod(
+        m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
+}
+
+SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
+                                          const WindowHandle& window) {
+    SeenWindow seen{title, url, {}, {}, {}, {}};
+    if (title.isEmpty()) {
+        return seen;
+    }
+    std::optional<QString> flag;
+    bool titleBlocks = false;
+    if (const auto found = m_rules.constFind(title); found == m_rules.cend()) {
         // Recorded once, however often the title appears in this pass; a later entry with
         // the same title finds this rule.
         m_newPages.emplace_back(title, url);
         m_rules.insert(title, Rule{title, kFlagPass, url});
-        return kFlagPass;
+        flag = kFlagPass;
+    } else {
+        flag = found->flag;
+        titleBlocks = found->name && flag && IsBlockingFlag(*flag);
     }
-    const Rule& rule = *found;
-    if (rule.name && rule.flag && IsBlockingFlag(*rule.flag) && m_windows) {
-        if (const std::optional<WindowHandle> window =
-                m_windows->FindByCaption(title + text::kCaptionSuffix)) {
-            m_windows->RequestClose(*window);
+    // Looked up once while the match rules stay as they are: a cycle meets mostly the pages
+    // of the last one, and a fresh look (the title normalised, the host taken apart) costs far
+    // more than remembering it.
+    PageMatch* page = nullptr;
+    const MatchRule* site = nullptr;
+    if (m_match.HasSites() || m_match.HasWords()) {
+        page = &m_pageMatches[title];
+        if (!page->siteKnown || page->url != url) {
+            page->url = url;
+            page->site = m_match.HasSites() ? m_match.SiteFor(PageHost(url)) : nullptr;
+            page->siteKnown = true;
+        }
+        site = page->site;
+    }
+    const auto words = [&]() -> const MatchRule* {
+        if (!page || !m_match.HasWords()) {
+            return nullptr;
+        }
+        if (!page->wordKnown) {
+            page->word = m_match.WordIn(NormalizeTitle(title));
+            page->wordKnown = true;
+        }
+        return page->word;
+    };
+    const Verdict verdict = Decide(titleBlocks, site, words);
+    switch (verdict.by) {
+    case Verdict::By::TitleRule:
+        if (m_windows) {
+            if (const std::optional<WindowHandle> open =
+                    m_windows->FindByCaption(title + text::kCaptionSuffix)) {
+                m_windows->RequestClose(*open);
+                Q_EMIT windowClosing(title, url);
+            }
+        }
+        break;
+    case Verdict::By::Site:
+    case Verdict::By::TitleWord:
+        // The rule speaks of this page alone (its host, its words), not of every window
+        // that shares its title: this window goes, by its own handle.
+        if (verdict.blocked && m_windows) {
+            m_windows->RequestClose(window);
             Q_EMIT windowClosing(title, url);
         }
+        seen.matchFlag = verdict.blocked ? kFlagBlock : kFlagPass;
+        seen.matchRule = (verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord) + u' ' +
+                         verdict.rule->text;
+        break;
+    case Verdict::By::Nothing:
+        break;
     }
-    return rule.flag.value_or(QString());
+    seen.flag = flag.value_or(QString());
+    return seen;
 }
 
 void MonitorEngine::ReportStoreFailure(const QString& what, const QString& message) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "engine/monitor.h"
+#include "match/matchindex.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 #include "survey/browsersnapshot.h"
 #include "survey/browsersource.h"
@@ -21,68 +24,68 @@ namespace winwarden {
 
 class TopLevelWindows;
 
-// What the user should see of the monitor at a glance.
-struct MonitorStatus {
-    bool monitoring = false;
-    bool cycled = false;     // a cycle has run since monitoring started
-    int windows = 0;         // browser windows showing a page in the last cycle
-    int browsersWatched = 0; // browsers the last pass tried to read
-    int browsersRead = 0;    // of those, the ones that answered
-    QString storeFailure;    // what went wrong with the rules; empty while they work
-    QStringList notices;     // what the browser sources want known
-    bool operator==(const MonitorStatus&) const = default;
-};
-
 // The monitor: the rule store, the timer and the cycle. Every 2000 ms while monitoring, one
 // pass over the browser source is taken on a thread of its own, and the rule checks run on
 // its result here: a title seen for the first time is stored as "通过", a window whose rule
-// is "禁止" is asked to close, and every window is reported for the live list.
-class MonitorEngine final : public QObject {
+// is "禁止" is asked to close, and every window is reported for the live list. Beside the
+// title rules the match rules decide (match/matchindex.h), held in memory and read again only
+// when they changed; their 网站 rules go to the browser source, which may block ahead.
+class MonitorEngine final : public Monitor {
     Q_OBJECT
 public:
     static constexpr int kMonitorPeriodMs = 2000;
-    // Early cycles asked for by a source come at least this far apart.
+    // Early cycles asked for by a source come at once, but no more than one per this many ms
+    // over time: a quiet engine has credit for kEarlyCycleBurst back to back, so that a page's
+    // title change right after its loading is not held up by the loading's own cycles.
     static constexpr int kEarlyCycleGapMs = 200;
+    static constexpr int kEarlyCycleBurst = 5;
 
     explicit MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* parent = nullptr);
     ~MonitorEngine() override;
 
     // Opens the rule store; throws StoreError when it cannot.
     void OpenStore(const QString& path);
-    RuleStore& Store() { return m_store; }
+    // The store for a command: with the time-out a command may wait (a cycle leaves its own,
+    // shorter one set, since setting it costs a round trip to a server each time).
+    RuleStore& Store() { return CommandStore(); }
 
-    void Start();
-    void Stop();
-    bool IsMonitoring() const { return m_status.monitoring; }
+    void Start() override;
+    void Stop() override;
+    bool IsMonitoring() const override { return m_status.monitoring; }
+    const MonitorStatus& Status() const override { return m_status; }
 
     // A tick: asks for a pass unless one is out already. Returns at once; the cycle runs
     // when the pass comes back.
-    void OnTimer();
+    void OnTimer() override;
+
+    std::vector<Rule> ListByFlag(const QString& flag) override;
+    std::optional<Rule> FindByName(const QString& name) override;
+    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url) override;
+    int DeleteRule(const QString& name, const QString& url) override;
+    bool AddRule(const QString& name, const QString& url, const QString& flag) override;
+    std::vector<MatchRuleRow> ListMatchRules() override;
+    bool HasMatchTable() override;
+    void AddMatchTable() override;
+    std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) override;
+    bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
+    int SetMatchRuleFlag(qint64 id, const QString& flag) override;
+    int DeleteMatchRule(qint64 id) override;
     // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
     void RequestEarlyCycle();
     // The rule checks and the live-list reports of one cycle over `pass`, right now.
     void RunCycle(const BrowserPass& pass);
 
-    // The rule check of one snapshot entry, inside a cycle. Returns the flag its rule holds
-    // now, as the live list shows it.
-    QString CheckWindowRule(const QString& title, const QString& url);
+    // The rule check of one snapshot entry, inside a cycle. Returns the window as the live
+    // list shows it: the flag its rule holds now and, for a page a match rule decides, what
+    // that rule says and which it is.
+    SeenWindow CheckWindowRule(const QString& title, const QString& url,
+                               const WindowHandle& window);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
 
-    const MonitorStatus& Status() const { return m_status; }
     const BrowserSnapshot& Snapshot() const { return m_snapshot; }
     bool PassOut() const { return m_passOut; }
-
-Q_SIGNALS:
-    // A window of the cycle, for the live list, with the flag its rule holds.
-    void windowSeen(const QString& title, const QString& url, const QString& flag);
-    // The cycle asked a window to close.
-    void windowClosing(const QString& title, const QString& url);
-    // A store failure, once until the store works again.
-    void storeFailed(const QString& message);
-    void statusChanged(const winwarden::MonitorStatus& status);
-    void cycleFinished();
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -94,14 +97,35 @@ private:
     void ClearStoreFailure();
     void SetStatus(const MonitorStatus& status);
     void RestoreBusyTimeout();
+    RuleStore& CommandStore();
+    MatchStore& CommandMatches();
+    qint64 EarlyCredit() const;
+    void RefreshMatchRules();
+    // After a rule change: a look at the browsers now, so that the change is in force at once.
+    void CycleNow();
 
     RuleStore m_store;
+    MatchStore m_matches{m_store};
+    MatchIndex m_match;
+    std::optional<SiteRules> m_siteRulesGiven; // what the source was last told
+    // What the rules in m_match answered for a page title: its words, and the site of the
+    // address it was last seen with.
+    struct PageMatch {
+        QString url;
+        const MatchRule* site = nullptr;
+        const MatchRule* word = nullptr;
+        bool siteKnown = false;
+        bool wordKnown = false;
+    };
+    QHash<QString, PageMatch> m_pageMatches;
     std::unique_ptr<BrowserSource> m_source;
     QThread* m_thread = nullptr;
     QObject* m_worker = nullptr; // lives on m_thread; runs the passes and the close requests
     QBasicTimer m_timer;
     QBasicTimer m_earlyTimer;
-    QElapsedTimer m_sinceLastPass;
+    // Credit for early cycles, in ms: it grows with time, and each pass spends one gap of it.
+    qint64 m_credit = 0;
+    QElapsedTimer m_creditSince; // when m_credit was last counted; invalid: full credit
     bool m_passOut = false;
     bool m_passStale = false; // the pass out was asked for before a stop: nothing acts on it
     bool m_earlyWanted = false;

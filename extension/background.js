@@ -1,5 +1,6 @@
-// winwarden's companion: tells winwarden-host every tab this browser has, and closes the tabs
-// it is asked to close. It keeps no rules; winwarden decides.
+// winwarden's companion: tells winwarden-host every tab this browser has, closes the tabs it is
+// asked to close, and refuses the sites winwarden blocks before a request for them leaves the
+// browser. It decides nothing itself: the rules are winwarden's.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -43,32 +44,179 @@ function family() {
   return "chromium";
 }
 
-async function sendTabs() {
-  if (!port) {
-    return;
-  }
-  let tabs;
+// The tabs as the browser's events have told them, so that a change goes out at once without
+// asking the browser for every tab again; the full query every RESEND_MS mends what an event
+// may have missed (a service worker that was asleep, a tab moved).
+let tabs = new Map();
+let touched = null; // while a full query is out: the tabs that events changed meanwhile
+
+function entry(tab) {
+  return {
+    id: tab.id,
+    title: tab.title ?? "",
+    url: tab.url ?? tab.pendingUrl ?? "",
+    incognito: !!tab.incognito,
+  };
+}
+
+function isTab(tab) {
+  return Number.isInteger(tab?.id) && tab.id >= 0;
+}
+
+function sendTabs() {
   try {
-    tabs = await api.tabs.query({});
-  } catch (e) {
-    return; // the browser is shutting down
-  }
-  const list = tabs
-    .filter((t) => Number.isInteger(t.id) && t.id >= 0)
-    .map((t) => ({
-      id: t.id,
-      title: t.title ?? "",
-      url: t.url ?? t.pendingUrl ?? "",
-      incognito: !!t.incognito,
-    }));
-  try {
-    port?.postMessage({ type: "tabs", tabs: list });
+    port?.postMessage({ type: "tabs", tabs: [...tabs.values()] });
   } catch (e) {
     // The port closed meanwhile; onDisconnect reconnects.
   }
 }
 
+function onTab(tab) {
+  if (isTab(tab)) {
+    tabs.set(tab.id, entry(tab));
+    touched?.add(tab.id);
+    sendTabs();
+  }
+}
+
+function onTabGone(id) {
+  tabs.delete(id);
+  touched?.add(id);
+  sendTabs();
+}
+
+async function querySend() {
+  if (!port || touched) {
+    return;
+  }
+  touched = new Set();
+  let all;
+  try {
+    all = await api.tabs.query({});
+  } catch (e) {
+    touched = null;
+    return; // the browser is shutting down
+  }
+  // What an event said while the query was out is newer than the query's answer.
+  const fresh = new Map();
+  for (const tab of all) {
+    if (isTab(tab) && !touched.has(tab.id)) {
+      fresh.set(tab.id, entry(tab));
+    }
+  }
+  for (const id of touched) {
+    if (tabs.has(id)) {
+      fresh.set(id, tabs.get(id));
+    }
+  }
+  tabs = fresh;
+  touched = null;
+  sendTabs();
+}
+
+// The 网站 rules become declarativeNetRequest dynamic rules, which the browser keeps across
+// restarts of the extension and of itself, so a blocked site stays blocked while winwarden is
+// away. They take the ids SITE_FIRST_ID to SITE_LAST_ID; ids below 100 are kept for rules of
+// other kinds.
+const SITE_FIRST_ID = 1000;
+const SITE_LAST_ID = 1999;
+const FRAMES = ["main_frame", "sub_frame"];
+// A host as winwarden sends it (IDNA ASCII, lower case, no trailing dot). The browser refuses a
+// whole update over one name it cannot take, so anything else is left out.
+const HOST_NAME = /^[a-z0-9_-]{1,63}(\.[a-z0-9_-]{1,63})*$/;
+// The whole address, with the host as the first group: the blocked page names it.
+const HOST_OF_URL = "^[^:/?#]+://(?:[^/?#@]*@)?([^/?#:]+).*$";
+
+let sitesPart = { block: [], allow: [] }; // a set that comes in several messages, so far
+let sitesWanted = null; // the latest whole set, until it is in force
+let sitesApplying = false;
+
+function onSites(message) {
+  sitesPart.block = sitesPart.block.concat(message.block);
+  sitesPart.allow = sitesPart.allow.concat(message.allow);
+  if (message.more === true) {
+    return;
+  }
+  sitesWanted = sitesPart;
+  sitesPart = { block: [], allow: [] };
+  applySites();
+}
+
+// One rule per kind and number of labels, each naming all its hosts. The priority grows with
+// the labels, so that of the rules covering a host the longest decides, as in winwarden: a
+// 通过 rule beats the blocks of shorter hosts, and a block beats the 通过 of a shorter host.
+function siteRules(sites) {
+  const levels = new Map();
+  const add = (hosts, kind) => {
+    for (const host of hosts) {
+      if (typeof host === "string" && host.length <= 253 && HOST_NAME.test(host)) {
+        const labels = host.split(".").length;
+        if (!levels.has(labels)) {
+          levels.set(labels, { block: [], allow: [] });
+        }
+        levels.get(labels)[kind].push(host);
+      }
+    }
+  };
+  add(sites.block, "block");
+  add(sites.allow, "allow");
+  const page = api.runtime.getURL("blocked.html");
+  const rules = [];
+  let id = SITE_FIRST_ID;
+  for (const [labels, hosts] of levels) {
+    // To winwarden's page naming the host. (Where the user has withdrawn the extension's
+    // access to sites, the browser ignores redirects: the page loads, and the next cycle
+    // closes it.)
+    if (hosts.block.length > 0) {
+      rules.push({
+        id: id++,
+        priority: labels,
+        action: { type: "redirect", redirect: { regexSubstitution: page + "#\\1" } },
+        condition: { regexFilter: HOST_OF_URL, requestDomains: hosts.block, resourceTypes: FRAMES },
+      });
+    }
+    // At the redirect's own priority an allow wins: the same host in both lists passes.
+    if (hosts.allow.length > 0) {
+      rules.push({
+        id: id++,
+        priority: labels,
+        action: { type: "allow" },
+        condition: { requestDomains: hosts.allow, resourceTypes: FRAMES },
+      });
+    }
+  }
+  return rules;
+}
+
+// Replaces every site rule in one update, the latest set only, one update at a time.
+async function applySites() {
+  if (sitesApplying || !api.declarativeNetRequest) {
+    return;
+  }
+  sitesApplying = true;
+  while (sitesWanted) {
+    const sites = sitesWanted;
+    sitesWanted = null;
+    try {
+      const old = (await api.declarativeNetRequest.getDynamicRules())
+        .map((rule) => rule.id)
+        .filter((id) => id >= SITE_FIRST_ID && id <= SITE_LAST_ID);
+      await api.declarativeNetRequest.updateDynamicRules({
+        removeRuleIds: old,
+        addRules: siteRules(sites),
+      });
+    } catch (e) {
+      console.error("winwarden: the site rules could not be put in force:", e);
+    }
+  }
+  sitesApplying = false;
+}
+
 function onHostMessage(message) {
+  if (message?.type === "sites" && Array.isArray(message.block) && Array.isArray(message.allow)) {
+    onSites(message);
+    return;
+  }
   if (message?.type !== "close" || !Array.isArray(message.tabs)) {
     return;
   }
@@ -91,6 +239,7 @@ function connect() {
   port.onMessage.addListener(onHostMessage);
   port.onDisconnect.addListener(() => {
     port = null;
+    sitesPart = { block: [], allow: [] };
     clearInterval(resendTimer);
     resendTimer = null;
     // A host that ran for a while gets a quick retry; one that keeps failing, a slower one.
@@ -100,8 +249,8 @@ function connect() {
     scheduleReconnect();
   });
   sendHello();
-  sendTabs();
-  resendTimer = setInterval(sendTabs, RESEND_MS);
+  querySend();
+  resendTimer = setInterval(querySend, RESEND_MS);
 }
 
 function scheduleReconnect() {
@@ -117,8 +266,11 @@ api.management
     sendHello();
   })
   .catch(() => {});
-api.tabs.onCreated.addListener(sendTabs);
-api.tabs.onUpdated.addListener(sendTabs);
-api.tabs.onRemoved.addListener(sendTabs);
-api.tabs.onReplaced.addListener(sendTabs);
+api.tabs.onCreated.addListener(onTab);
+api.tabs.onUpdated.addListener((id, change, tab) => onTab(tab));
+api.tabs.onRemoved.addListener(onTabGone);
+api.tabs.onReplaced.addListener((added, removed) => {
+  onTabGone(removed);
+  api.tabs.get(added).then(onTab, () => {});
+});
 connect();

@@ -223,10 +223,14 @@ void HostRelay::ReadWinwarden() {
             SendToBrowser(EncodeBridgeMessage(BridgeAlive{m_linkIsGuard}));
             continue;
         }
+        if (const auto* sites = std::get_if<BridgeSites>(&decoded)) {
+            SendToBrowser(EncodeBridgeMessage(*sites));
+            continue;
+        }
         const auto* close = std::get_if<BridgeClose>(&decoded);
         if (close == nullptr) {
             std::fprintf(stderr, "winwarden-host: winwarden message ignored: %s\n",
-                         why.isEmpty() ? "not a close request" : qPrintable(why));
+                         why.isEmpty() ? "not for the browser" : qPrintable(why));
             continue;
         }
         std::vector<qint64> tabs;
@@ -251,20 +255,18 @@ void HostRelay::SendToWinwarden(const QJsonObject& message) {
     m_link->write(*frame);
 }
 
-void HostRelay::SendToBrowser(const QJsonObject& message) {
-    if (const auto frame = EncodeFrame(message, kToBrowserFrameCap)) {
-        WriteAll(STDOUT_FILENO, *frame);
-    }
-}
-
 void HostRelay::SendClosesToBrowser(const std::vector<qint64>& tabs) {
     for (size_t first = 0; first < tabs.size(); first += kCloseBatch) {
         const auto last = tabs.begin() + std::ptrdiff_t(std::min(first + kCloseBatch, tabs.size()));
-        const BridgeClose batch{{tabs.begin() + std::ptrdiff_t(first), last}};
-        const auto frame = EncodeFrame(EncodeBridgeMessage(batch), kToBrowserFrameCap);
-        if (frame && !WriteAll(STDOUT_FILENO, *frame)) {
-            return; // the browser went away; the end of its input follows
-        }
+        SendToBrowser(
+            EncodeBridgeMessage(BridgeClose{{tabs.begin() + std::ptrdiff_t(first), last}}));
+    }
+}
+
+void HostRelay::SendToBrowser(const QJsonObject& message) {
+    // winwarden's frames are read with the browser's cap, so what it sends always fits.
+    if (const auto frame = EncodeFrame(message, kToBrowserFrameCap)) {
+        WriteAll(STDOUT_FILENO, *frame); // a failure: the browser went away; its end follows
     }
 }
 

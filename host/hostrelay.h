@@ -17,9 +17,9 @@ namespace winwarden {
 // the guard's system user, otherwise the user's own winwarden (BridgeSocketPath()). While on
 // the user's own, it keeps looking for the guard and moves to it when one comes up. It
 // interprets nothing beyond the messages it relays: it forwards the hello and the tab lists,
-// passes on a close request only for tabs this browser reported, and passes on each "alive"
-// saying whether it came from the guard. While no monitor answers it keeps the latest tab list
-// and tries again.
+// passes on a close request only for tabs this browser reported, passes on the 网站 rules as
+// they come, and each "alive" saying whether it came from the guard. While no monitor answers
+// it keeps the latest tab list and tries again.
 class HostRelay final : public QObject {
 public:
     explicit HostRelay(QString caller);

@@ -1,11 +1,14 @@
 #include "monitor/addruledlg.h"
 
+#include "match/normalize.h"
 #include "res/texts.h"
 #include "store/flag.h"
 
+#include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +31,10 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_radioBlock->setChecked(true);
     m_radioPass = new QRadioButton(kFlagPass, this);
     m_radioPass->setObjectName(QStringLiteral("radioPass"));
+    // Each row of choices is a group of its own: one flag, and one kind.
+    auto* flagGroup = new QButtonGroup(this);
+    flagGroup->addButton(m_radioBlock);
+    flagGroup->addButton(m_radioPass);
     auto* flags = new QHBoxLayout;
     flags->addWidget(m_radioBlock);
     flags->addWidget(m_radioPass);
@@ -41,12 +48,67 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto* form = new QFormLayout(this);
-    form->addRow(text::kAddRuleNameLabel, m_editName);
-    form->addRow(text::kAddRuleUrlLabel, m_editUrl);
-    form->addRow(text::kAddRuleFlagLabel, flags);
-    form->addRow(buttons);
-    form->setSizeConstraint(QLayout::SetFixedSize);
+    const auto kindButton = [this](const QString& kind, const char* name) {
+        auto* button = new QRadioButton(kind, this);
+        button->setObjectName(QString::fromLatin1(name));
+        connect(button, &QRadioButton::toggled, this, &CAddRuleDlg::OnKindOrTextChanged);
+        return button;
+    };
+    m_radioTitle = kindButton(kKindTitle, "kindTitle");
+    m_radioTitle->setChecked(true);
+    m_radioSite = kindButton(kKindSite, "kindSite");
+    m_radioWords = kindButton(kKindTitleWord, "kindWords");
+    auto* kindGroup = new QButtonGroup(this);
+    kindGroup->addButton(m_radioTitle);
+    kindGroup->addButton(m_radioSite);
+    kindGroup->addButton(m_radioWords);
+    auto* kinds = new QHBoxLayout;
+    kinds->addWidget(m_radioTitle);
+    kinds->addWidget(m_radioSite);
+    kinds->addWidget(m_radioWords);
+    kinds->addStretch();
+    m_hostTaken = new QLabel(this);
+    m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
+    m_hostTaken->setTextFormat(Qt::PlainText);
+    connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
+
+    m_form = new QFormLayout(this);
+    m_form->addRow(text::kAddRuleKindLabel, kinds);
+    m_form->addRow(text::kAddRuleNameLabel, m_editName);
+    m_form->addRow(QString(), m_hostTaken);
+    m_form->addRow(text::kAddRuleUrlLabel, m_editUrl);
+    m_form->addRow(text::kAddRuleFlagLabel, flags);
+    m_form->addRow(buttons);
+    m_form->setSizeConstraint(QLayout::SetFixedSize);
+    OnKindOrTextChanged();
+}
+
+// The text's label follows the kind; a site's shows the host the rule will hold, so that a
+// pasted address is seen to become its host. Only a title rule has an address of its own.
+void CAddRuleDlg::OnKindOrTextChanged() {
+    if (!m_form) {
+        return; // still being made
+    }
+    const QString kind = Kind();
+    if (auto* label = qobject_cast<QLabel*>(m_form->labelForField(m_editName))) {
+        label->setText(kind == kKindSite        ? text::kAddRuleSiteLabel
+                       : kind == kKindTitleWord ? text::kAddRuleWordsLabel
+                                                : text::kAddRuleNameLabel);
+    }
+    m_editUrl->setEnabled(kind == kKindTitle);
+    QString taken;
+    if (kind == kKindSite && !m_editName->text().trimmed().isEmpty()) {
+        const std::optional<QString> host = CanonicalHost(m_editName->text());
+        taken = host ? text::kAddRuleHostTaken.arg(DisplayHost(*host)) : text::kAddRuleNoHost;
+    }
+    m_hostTaken->setText(taken);
+    m_hostTaken->setVisible(!taken.isEmpty());
+}
+
+QString CAddRuleDlg::Kind() const {
+    return m_radioSite->isChecked()    ? kKindSite
+           : m_radioWords->isChecked() ? kKindTitleWord
+                                       : kKindTitle;
 }
 
 QString CAddRuleDlg::WindowName() const {

@@ -3,24 +3,37 @@
 #include <QDialog>
 #include <QString>
 
+class QFormLayout;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 
 namespace winwarden {
 
-// The dialog in which the user types a rule for a page not visited yet: the window name (the
-// page title), an optional URL and the flag. It checks nothing and stores nothing; the view
-// does both after OK.
+// The dialog in which the user types a rule for a page not visited yet: its kind (a page title,
+// a whole site, words in the title), the text (the title, the host or a pasted address, the
+// words), for a title an optional URL, and the flag. For a site it shows the host it takes
+// from the text. It stores nothing; the view checks the text and stores the rule after OK.
 class CAddRuleDlg final : public QDialog {
     Q_OBJECT
 public:
     explicit CAddRuleDlg(QWidget* parent = nullptr);
 
+    // kKindTitle, kKindSite or kKindTitleWord.
+    QString Kind() const;
+    // The title, the site or the words, as typed.
     QString WindowName() const;
     QString Url() const;
     QString Flag() const;
 
 private:
+    void OnKindOrTextChanged();
+
+    QFormLayout* m_form = nullptr;
+    QRadioButton* m_radioTitle = nullptr;
+    QRadioButton* m_radioSite = nullptr;
+    QRadioButton* m_radioWords = nullptr;
+    QLabel* m_hostTaken = nullptr;
     QLineEdit* m_editName = nullptr;
     QLineEdit* m_editUrl = nullptr;
     QRadioButton* m_radioPass = nullptr;

@@ -1,5 +1,6 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
+#include "match/normalize.h"
 #include "monitor/addruledlg.h"
 #include "monitor/messagebox.h"
 #include "monitor/windowflagdlg.h"
@@ -43,6 +44,9 @@ void ReportCommandFailure(QWidget* owner, const QString& what, const QString& me
     RunBox(owner, QMessageBox::Warning, what + message, QMessageBox::Ok, "storeFailureBox");
 }
 
+// A match-list row's rule key, on its first cell.
+constexpr int kRuleIdRole = Qt::UserRole + 4;
+
 } // namespace
 
 void CWinwardenView::OnInitialUpdate() {
@@ -62,19 +66,21 @@ void CWinwardenView::LoadRuleList(const QString& filter) {
     // it was.
     std::vector<Rule> rules;
     try {
-        rules = m_engine.Store().ListByFlag(filter);
+        rules = m_monitor.ListByFlag(filter);
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kLoadRulesFailed, error.message());
         return;
     }
 
     m_wndList->show();
-    SetUpColumns();
+    SetUpColumns(false);
+    m_wndList->setAccessibleName(text::kRuleListName.arg(filter));
     ApplyListStyle(*m_wndList);
     for (const Rule& rule : rules) {
         const int row = AppendRow();
+        // A rule is no window of any browser: it is listed by the title it holds.
         if (rule.name)
-            SetCellText(row, 0, *rule.name + text::kCaptionSuffix);
+            SetCellText(row, 0, *rule.name, *rule.name);
         if (rule.flag)
             SetCellText(row, 1, *rule.flag);
         if (rule.url)
@@ -97,12 +103,17 @@ void CWinwardenView::OnListDblClk() {
     const int row = FirstSelectedRow();
     if (row < 0)
         return;
+    if (m_matchList) {
+        OnMatchRuleDblClk(row);
+        return;
+    }
     QPointer<CWinwardenView> self(this);
     QPointer<CWindowFlagDlg> dialog = new CWindowFlagDlg(window());
     dialog->m_strWindowName = CellText(row, 0);
-    dialog->m_strFlag = CellText(row, 1);
+    // The page's own rule is what the dialog changes, whatever match rule decides for it.
+    dialog->m_strFlag = RowFlag(row);
     dialog->m_strUrl = CellText(row, 2);
-    const QString caption = dialog->m_strWindowName;
+    const QString name = RowTitle(row);
     const QString rowUrl = dialog->m_strUrl;
     const int result = dialog->exec();
     if (!dialog)
@@ -114,16 +125,10 @@ void CWinwardenView::OnListDblClk() {
         return;
 
     // The change reaches the rules with the row's URL and the rule that decides for the
-    // row's title, which may have been stored under another address. Stored first: the list
-    // must not show a flag the store refused.
-    const QString name = caption.endsWith(text::kCaptionSuffix)
-                             ? caption.chopped(text::kCaptionSuffix.size())
-                             : QString();
+    // row's title, which may have been stored under another address; a row without an address
+    // reaches that one rule only. Stored first: the list must not show a flag the store refused.
     try {
-        RuleStore& store = m_engine.Store();
-        const int changed =
-            name.isNull() ? store.SetFlagByUrl(flag, url) : store.SetFlagForWindow(flag, name, url);
-        if (changed == 0) {
+        if (m_monitor.SetFlagForWindow(flag, name, url) == 0) {
             ReportCommandFailure(this, text::kSetFlagFailed, text::kNoRuleForWindow);
             return;
         }
@@ -134,7 +139,7 @@ void CWinwardenView::OnListDblClk() {
     // Ticks only append, so the row index still names the row; it is checked all the same,
     // since a reload meanwhile would put another rule there.
     if (row < m_wndList->rowCount() && CellText(row, 2) == rowUrl)
-        SetCellText(row, 1, flag);
+        SetFlagCell(row, flag, flag);
 }
 
 void CWinwardenView::OnDeleteWindow() {
@@ -144,16 +149,21 @@ void CWinwardenView::OnDeleteWindow() {
                "selectWindowBox");
         return;
     }
-    const QString name = CellText(row, 0);
+    if (m_matchList) {
+        OnDeleteMatchRule(row);
+        return;
+    }
+    const QString caption = CellText(row, 0);
+    const QString name = RowTitle(row);
     const QString url = CellText(row, 2);
     QPointer<CWinwardenView> self(this);
     // One arg() call: a "%2" inside the name stays as the user sees it.
-    const auto answer = RunBox(this, QMessageBox::Question, text::kConfirmDelete.arg(name, url),
+    const auto answer = RunBox(this, QMessageBox::Question, text::kConfirmDelete.arg(caption, url),
                                QMessageBox::Ok | QMessageBox::Cancel, "confirmDeleteBox");
     if (!self || answer != QMessageBox::Ok)
         return;
     try {
-        m_engine.Store().DeleteByUrl(url);
+        m_monitor.DeleteRule(name, url);
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kDeleteRuleFailed, error.message());
         return;
@@ -167,32 +177,34 @@ void CWinwardenView::OnAddRule() {
     const int result = dialog->exec();
     if (!dialog)
         return;
+    const QString kind = dialog->Kind();
     const QString name = dialog->WindowName();
     const QString url = dialog->Url();
     const QString flag = dialog->Flag();
     delete dialog.data();
     if (!self || result != QDialog::Accepted)
         return;
+    if (kind != kKindTitle) {
+        AddMatchRule(kind, name, flag);
+        return;
+    }
     if (name.isEmpty()) {
         RunBox(this, QMessageBox::Information, text::kAddRuleEmptyName, QMessageBox::Ok,
                "emptyNameBox");
         return;
     }
-    RuleStore& store = m_engine.Store();
     try {
         // One name, one rule: a name that has one is offered a change of flag instead.
-        if (const std::optional<Rule> rule = store.FindByName(name)) {
+        if (const std::optional<Rule> rule = m_monitor.FindByName(name)) {
             const QString held = rule->flag.value_or(QString());
             const auto answer =
                 RunBox(this, QMessageBox::Question, text::kAddRuleExists.arg(name, held, flag),
                        QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
             if (!self || answer != QMessageBox::Ok)
                 return;
-            store.SetFlagForWindow(flag, name, rule->url.value_or(QString()));
+            m_monitor.SetFlagForWindow(flag, name, QString()); // that rule, no other
         } else {
-            store.InsertPassed(name, url);
-            if (flag != kFlagPass)
-                store.SetFlagForWindow(flag, name, url);
+            m_monitor.AddRule(name, url, flag);
         }
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kAddRuleFailed, error.message());
@@ -209,14 +221,183 @@ void CWinwardenView::OnDownloadPage() {
 }
 
 void CWinwardenView::OnRefreshList() {
-    if (IsMonitoring())
+    if (!IsMonitoring())
+        return;
+    // Back from the match rules to the live list, whose columns they do not share.
+    if (m_matchList) {
+        SetUpColumns(false);
+        m_wndList->setAccessibleName(text::kLiveListName);
+    } else {
         DeleteAllRows();
+    }
 }
 
 void CWinwardenView::OnShowStatus() {
     RunBox(this, QMessageBox::Information,
            IsMonitoring() ? text::kStatusRunning : text::kStatusStopped, QMessageBox::Ok,
            "statusBox");
+}
+
+// The match rules in the same list: text, flag and kind, each row knowing its rule's key.
+void CWinwardenView::LoadMatchRuleList() {
+    std::vector<MatchRuleRow> rules;
+    try {
+        rules = m_monitor.ListMatchRules();
+    } catch (const StoreError& error) {
+        ReportCommandFailure(this, text::kLoadRulesFailed, error.message());
+        return;
+    }
+    m_wndList->show();
+    SetUpColumns(true);
+    m_wndList->setAccessibleName(text::kMatchListName);
+    ApplyListStyle(*m_wndList);
+    for (const MatchRuleRow& rule : rules) {
+        const int row = AppendRow();
+        SetCellText(row, 0, rule.text.value_or(QString()));
+        m_wndList->item(row, 0)->setData(kRuleIdRole, rule.id);
+        SetCellText(row, 1, rule.flag.value_or(QString()));
+        SetCellText(row, 2, rule.kind.value_or(QString()));
+        ApplyFilter(row);
+    }
+}
+
+void CWinwardenView::OnShowMatchRules() {
+    LoadMatchRuleList();
+}
+
+// The rule the match list's row lists, found by its key again: a reload meanwhile may have
+// put another rule in that row.
+qint64 CWinwardenView::RowRuleId(int row) const {
+    const QTableWidgetItem* item = m_wndList->item(row, 0);
+    return item ? item->data(kRuleIdRole).toLongLong() : 0;
+}
+
+void CWinwardenView::OnMatchRuleDblClk(int row) {
+    const qint64 id = RowRuleId(row);
+    QPointer<CWinwardenView> self(this);
+    QPointer<CWindowFlagDlg> dialog = new CWindowFlagDlg(window());
+    dialog->m_strWindowName = CellText(row, 2) + u' ' + CellText(row, 0);
+    dialog->m_strFlag = RowFlag(row);
+    const int result = dialog->exec();
+    if (!dialog)
+        return;
+    const QString flag = dialog->m_strFlag;
+    delete dialog.data();
+    if (!self || result != CWindowFlagDlg::kResultOk)
+        return;
+    try {
+        if (m_monitor.SetMatchRuleFlag(id, flag) == 0) {
+            ReportCommandFailure(this, text::kSetFlagFailed, text::kNoRuleForWindow);
+            return;
+        }
+    } catch (const StoreError& error) {
+        ReportCommandFailure(this, text::kSetFlagFailed, error.message());
+        return;
+    }
+    if (m_matchList && row < m_wndList->rowCount() && RowRuleId(row) == id)
+        SetCellText(row, 1, flag);
+}
+
+void CWinwardenView::OnDeleteMatchRule(int row) {
+    const qint64 id = RowRuleId(row);
+    QPointer<CWinwardenView> self(this);
+    const QString rule = CellText(row, 2) + u' ' + CellText(row, 0);
+    const auto answer =
+        RunBox(this, QMessageBox::Question, text::kConfirmDelete.arg(rule, QString()),
+               QMessageBox::Ok | QMessageBox::Cancel, "confirmDeleteBox");
+    if (!self || answer != QMessageBox::Ok)
+        return;
+    try {
+        m_monitor.DeleteMatchRule(id);
+    } catch (const StoreError& error) {
+        ReportCommandFailure(this, text::kDeleteRuleFailed, error.message());
+        return;
+    }
+    LoadMatchRuleList();
+}
+
+// An older database has no table for match rules: the user is asked before it is added.
+// False when the user said no (or the view went meanwhile). Throws StoreError.
+bool CWinwardenView::EnsureMatchTable() {
+    if (m_monitor.HasMatchTable())
+        return true;
+    QPointer<CWinwardenView> self(this);
+    const auto answer = RunBox(this, QMessageBox::Question, text::kMatchTableMissing,
+                               QMessageBox::Ok | QMessageBox::Cancel, "addMatchTableBox");
+    if (!self || answer != QMessageBox::Ok)
+        return false;
+    m_monitor.AddMatchTable();
+    return true;
+}
+
+void CWinwardenView::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+    // Text that means nothing is refused before anything is asked or changed.
+    QString refusal;
+    if (text.trimmed().isEmpty())
+        refusal = kind == kKindSite ? text::kAddRuleEmptySite : text::kAddRuleEmptyWords;
+    else if (kind == kKindSite && !CanonicalHost(text))
+        refusal = text::kMatchNotAHost.arg(text.trimmed());
+    else if (kind == kKindTitleWord && NormalizeTitle(text).isEmpty())
+        refusal = text::kMatchNoWords;
+    if (!refusal.isEmpty()) {
+        RunBox(this, QMessageBox::Information, refusal, QMessageBox::Ok, "badRuleTextBox");
+        return;
+    }
+    PutMatchRule(kind, text, flag, true, text::kAddRuleFailed);
+}
+
+// One meaning, one rule: `flag` goes to the match rule of this kind and meaning, which is added
+// where there is none. An existing rule's flag changes once the user agrees (`ask`), or at
+// once where it does not block as `flag` does. A failure is reported as `what` failed.
+void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, const QString& flag,
+                                  bool ask, const QString& what) {
+    QPointer<CWinwardenView> self(this);
+    try {
+        if (!EnsureMatchTable() || !self)
+            return;
+        if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kind, text)) {
+            const QString held = rule->flag.value_or(QString());
+            if (ask) {
+                const auto answer = RunBox(
+                    this, QMessageBox::Question,
+                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag),
+                    QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
+                if (!self || answer != QMessageBox::Ok)
+                    return;
+            } else if (IsBlockingFlag(held) == IsBlockingFlag(flag)) {
+                return;
+            }
+            m_monitor.SetMatchRuleFlag(rule->id, flag);
+        } else {
+            m_monitor.AddMatchRule(kind, text, flag);
+        }
+    } catch (const StoreError& error) {
+        ReportCommandFailure(this, what, error.message());
+        return;
+    }
+    if (self && m_matchList)
+        LoadMatchRuleList();
+}
+
+// "禁止这个网站": the site of the selected row's page (or the 网站 rule of a match-list row)
+// blocked in one step, by a new rule or by the one the site has.
+void CWinwardenView::OnBlockSite() {
+    const int row = FirstSelectedRow();
+    if (row < 0) {
+        RunBox(this, QMessageBox::Information, text::kSelectWindow, QMessageBox::Ok,
+               "selectWindowBox");
+        return;
+    }
+    const QString host = m_matchList ? (CellText(row, 2) == kKindSite
+                                            ? CanonicalHost(CellText(row, 0)).value_or(QString())
+                                            : QString())
+                                     : PageHost(CellText(row, 2));
+    if (host.isEmpty()) {
+        RunBox(this, QMessageBox::Information, text::kBlockSiteNoHost, QMessageBox::Ok,
+               "noSiteBox");
+        return;
+    }
+    PutMatchRule(kKindSite, host, kFlagBlock, false, text::kBlockSiteFailed);
 }
 
 } // namespace winwarden

@@ -148,6 +148,11 @@ void CWindowFlagDlg::CreateControls() {
     auto* actions = new QGroupBox(QStringLiteral("操作"), this);
     actions->setGeometry(units.ToPixels(271, 85, 229, 37));
 
+    // A screen reader names each field as its label does.
+    m_editWindowName->setAccessibleName(QStringLiteral("窗口名称"));
+    m_editUrl->setAccessibleName(QStringLiteral("网址"));
+    m_editFlag->setAccessibleName(QStringLiteral("开窗口标记"));
+
     // The frames only draw; they must lie beneath the controls they surround so that
     // those take the clicks. The outer frame goes lowest.
     for (QGroupBox* frame : {actions, info, choice, outer}) {

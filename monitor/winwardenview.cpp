@@ -1,10 +1,11 @@
 // The view itself: the list control and the monitor's entry points.
 #include "monitor/winwardenview.h"
 
-#include "engine/monitorengine.h"
+#include "engine/monitor.h"
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "store/flag.h"
+#include "survey/pagetitle.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QResizeEvent>
 #include <QTableWidget>
 #include <QTimerEvent>
+#include <QToolButton>
 #include <memory>
 
 namespace winwarden {
@@ -22,13 +24,16 @@ namespace {
 
 constexpr int kRowHeight = 20;
 constexpr int kWholeTextRole = Qt::UserRole + 1;
+constexpr int kTitleRole = Qt::UserRole + 2;
+constexpr int kOwnFlagRole = Qt::UserRole + 3;
 // A tooltip wraps its text; past this it would cover the screen.
 constexpr int kMaxTipChars = 4096;
 
 } // namespace
 
-CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
-    : QWidget(parent), m_engine(engine), m_wndList(new QTableWidget(this)), m_strFilter(kFlagPass) {
+CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
+    : QWidget(parent), m_monitor(monitor), m_wndList(new QTableWidget(this)),
+      m_strFilter(kFlagPass) {
     m_wndList->setObjectName(QStringLiteral("list"));
     m_wndList->verticalHeader()->hide();
     m_wndList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -45,6 +50,12 @@ CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
     m_filterEdit->setObjectName(QStringLiteral("filter"));
     m_filterEdit->setPlaceholderText(text::kFilterPlaceholder);
     m_filterEdit->setClearButtonEnabled(true);
+    m_filterEdit->setAccessibleName(text::kFilterName);
+    // The clear button is a tool button of the edit's own, named by nothing else.
+    for (QAction* action : m_filterEdit->actions())
+        action->setText(text::kFilterClearName);
+    for (QToolButton* button : m_filterEdit->findChildren<QToolButton*>())
+        button->setAccessibleName(text::kFilterClearName);
     m_filterEdit->hide();
     m_filterEdit->installEventFilter(this);
     connect(m_filterEdit, &QLineEdit::textChanged, this, [this] { ApplyFilter(); });
@@ -53,8 +64,14 @@ CWinwardenView::CWinwardenView(MonitorEngine& engine, QWidget* parent)
     find->setShortcutContext(Qt::WindowShortcut);
     connect(find, &QAction::triggered, this, &CWinwardenView::OnFind);
     addAction(find);
-    connect(&m_engine, &MonitorEngine::windowSeen, this, &CWinwardenView::AddToLiveList);
-    connect(&m_engine, &MonitorEngine::storeFailed, this, &CWinwardenView::statusMessage);
+    // The list's own menu offers what a parent wants most of a page on it.
+    auto* blockSite = new QAction(text::kBlockSiteCommand, m_wndList);
+    blockSite->setObjectName(QStringLiteral("blockSite"));
+    connect(blockSite, &QAction::triggered, this, &CWinwardenView::OnBlockSite);
+    m_wndList->addAction(blockSite);
+    m_wndList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(&m_monitor, &Monitor::windowSeen, this, &CWinwardenView::AddToLiveList);
+    connect(&m_monitor, &Monitor::storeFailed, this, &CWinwardenView::statusMessage);
 }
 
 CWinwardenView::~CWinwardenView() {
@@ -90,28 +107,36 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
     case cmd::kAddRule:
         OnAddRule();
         return true;
+    case cmd::kShowMatchRules:
+        OnShowMatchRules();
+        return true;
+    case cmd::kBlockSite:
+        OnBlockSite();
+        return true;
     default:
         return false;
     }
 }
 
 bool CWinwardenView::IsMonitoring() const {
-    return m_engine.IsMonitoring();
+    return m_monitor.IsMonitoring();
 }
 
 void CWinwardenView::OnStart() {
     if (IsMonitoring())
         return;
-    SetUpColumns();
+    SetUpColumns(false);
+    m_wndList->setAccessibleName(text::kLiveListName);
     m_wndList->show();
-    m_engine.Start();
+    m_monitor.Start();
 }
 
 void CWinwardenView::OnStop() {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
+    m_matchList = false;
     m_wndList->hide();
-    m_engine.Stop();
+    m_monitor.Stop();
 }
 
 void CWinwardenView::timerEvent(QTimerEvent* event) {
@@ -119,30 +144,37 @@ void CWinwardenView::timerEvent(QTimerEvent* event) {
 }
 
 void CWinwardenView::OnTimer(int /*timerId*/) {
-    m_engine.OnTimer();
+    m_monitor.OnTimer();
 }
 
-void CWinwardenView::AddToLiveList(const QString& title, const QString& url, const QString& flag) {
-    if (title.isEmpty())
+void CWinwardenView::AddToLiveList(const SeenWindow& window) {
+    // The match rules share no columns with pages: the live list waits until they go.
+    if (window.title.isEmpty() || m_matchList)
         return;
-    const QString caption = title + text::kCaptionSuffix;
-    if (const auto listed = m_captionRow.constFind(caption); listed != m_captionRow.cend()) {
+    // The page as its browser's window is captioned: one row per title and browser.
+    const QString caption = BrowserCaption(window.title, window.browser);
+    auto listed = m_captionRow.constFind(caption);
+    // A rule list on show while monitoring lists the page's rule by its title: that is its row.
+    if (listed == m_captionRow.cend())
+        listed = m_captionRow.constFind(window.title);
+    const QString flag = window.ShownFlag();
+    if (listed != m_captionRow.cend()) {
         // Listed already: the row follows its rule, which another program may have changed.
         const QTableWidgetItem* shown = m_wndList->item(*listed, 1);
-        if (!shown || shown->text() != flag)
-            SetCellText(*listed, 1, flag);
+        if (!shown || shown->text() != flag || RowFlag(*listed) != window.flag)
+            SetFlagCell(*listed, flag, window.flag);
         return;
     }
     const int row = AppendRow();
-    SetCellText(row, 0, caption);
-    SetCellText(row, 1, flag);
-    SetCellText(row, 2, url);
+    SetCellText(row, 0, caption, window.title);
+    SetFlagCell(row, flag, window.flag);
+    SetCellText(row, 2, window.url);
     ApplyFilter(row);
 }
 
 void CWinwardenView::OnDestroy() {
     if (m_bLayoutReady)
-        m_engine.Stop();
+        m_monitor.Stop();
 }
 
 void CWinwardenView::resizeEvent(QResizeEvent* event) {
@@ -213,9 +245,10 @@ bool CWinwardenView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void CWinwardenView::SetUpColumns() {
+void CWinwardenView::SetUpColumns(bool matchRules) {
     DeleteAllRows();
     m_wndList->setColumnCount(0);
+    m_matchList = matchRules;
     InsertColumns();
 }
 
@@ -225,9 +258,9 @@ void CWinwardenView::InsertColumns() {
         const QString& header;
         int width;
     } columns[] = {
-        {text::kColumnCaption, text::kColumnCaptionWidth},
+        {m_matchList ? text::kColumnMatchText : text::kColumnCaption, text::kColumnCaptionWidth},
         {text::kColumnFlag, text::kColumnFlagWidth},
-        {text::kColumnUrl, text::kColumnUrlWidth},
+        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl, text::kColumnUrlWidth},
     };
     m_wndList->setColumnCount(static_cast<int>(std::size(columns)));
     int index = 0;
@@ -255,7 +288,8 @@ int CWinwardenView::AppendRow() {
     return row;
 }
 
-void CWinwardenView::SetCellText(int row, int column, const QString& text) {
+void CWinwardenView::SetCellText(int row, int column, const QString& text,
+                                 const std::optional<QString>& title) {
     // A cell outside the columns has nowhere to keep its text; the list reads it back as empty.
     if (row < 0 || row >= m_wndList->rowCount() || column < 0 || column >= m_wndList->columnCount())
         return;
@@ -285,8 +319,31 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text) {
         if (!fresh)
             item->setData(kWholeTextRole, QVariant());
     }
+    if (title)
+        item->setData(kTitleRole, title->isNull() ? QVariant() : QVariant(*title));
     if (fresh)
         m_wndList->setItem(row, column, fresh.release());
+}
+
+void CWinwardenView::SetFlagCell(int row, const QString& shown, const QString& own) {
+    SetCellText(row, 1, shown);
+    if (QTableWidgetItem* item = m_wndList->item(row, 1)) {
+        // The column is narrow, and a match rule's name does not fit it.
+        item->setToolTip(shown == own ? QString() : shown);
+        item->setData(kOwnFlagRole, shown == own ? QVariant() : QVariant(own));
+    }
+}
+
+QString CWinwardenView::RowFlag(int row) const {
+    const QTableWidgetItem* item = m_wndList->item(row, 1);
+    if (item && item->data(kOwnFlagRole).isValid())
+        return item->data(kOwnFlagRole).toString();
+    return CellText(row, 1);
+}
+
+QString CWinwardenView::RowTitle(int row) const {
+    const QTableWidgetItem* item = m_wndList->item(row, 0);
+    return item ? item->data(kTitleRole).toString() : QString();
 }
 
 QString CWinwardenView::CellText(int row, int column) const {

@@ -3,17 +3,19 @@
 #include <QHash>
 #include <QString>
 #include <QWidget>
+#include <optional>
 
 class QLineEdit;
 class QTableWidget;
 
 namespace winwarden {
 
-class MonitorEngine;
+class Monitor;
+struct SeenWindow;
 
 // The one view of the main window: a list of windows seen while monitoring (the live list)
 // or of stored rules of one flag (the rule list), and the user's commands. The monitor
-// engine decides; the view shows what it reports and passes the user's commands on.
+// decides; the view shows what it reports and passes the user's commands on.
 class CWinwardenView final : public QWidget {
     Q_OBJECT
 public:
@@ -22,7 +24,7 @@ public:
     // text for the flag dialog and the commands.
     static constexpr int kMaxDrawnChars = 1024;
 
-    explicit CWinwardenView(MonitorEngine& engine, QWidget* parent = nullptr);
+    explicit CWinwardenView(Monitor& monitor, QWidget* parent = nullptr);
     ~CWinwardenView() override;
 
     // Runs the command if the view handles it; false lets the next command target try.
@@ -32,7 +34,7 @@ public:
     void OnStart();
     void OnStop();
     void OnTimer(int timerId);
-    void AddToLiveList(const QString& title, const QString& url, const QString& flag);
+    void AddToLiveList(const SeenWindow& window);
     void OnDestroy();
 
     void LoadRuleList(const QString& filter);
@@ -44,16 +46,23 @@ public:
     void OnRefreshList();
     void OnShowStatus();
     void OnAddRule();
+    // The match rules (网站, 标题包含) in the list, with their own flag change and delete.
+    void LoadMatchRuleList();
+    void OnShowMatchRules();
+    // Blocks the site of the selected row's page in one step.
+    void OnBlockSite();
     // Shows the filter above the list and puts the cursor in it.
     void OnFind();
 
     bool IsMonitoring() const;
     QTableWidget* ListControl() const { return m_wndList; }
     QLineEdit* FilterEdit() const { return m_filterEdit; }
-    MonitorEngine& Engine() const { return m_engine; }
+    Monitor& GetMonitor() const { return m_monitor; }
     const QString& CurrentFilter() const { return m_strFilter; }
     // The whole text of a cell, however it is drawn.
     QString CellText(int row, int column) const;
+    // The page title or rule name of a row, as its rule holds it (null for a rule without one).
+    QString RowTitle(int row) const;
 
 Q_SIGNALS:
     // A failure the user should know of, for the status bar.
@@ -69,22 +78,37 @@ protected:
 private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column-0 text -> the first row carrying it) always matches the list.
-    void SetUpColumns();  // delete rows and columns, row height, three columns
+    // Delete rows and columns, row height, three columns: a page's or a rule's (caption,
+    // flag, address), or a match rule's (text, flag, kind).
+    void SetUpColumns(bool matchRules);
     void InsertColumns(); // the three columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
-    void SetCellText(int row, int column, const QString& text);
-    int FirstSelectedRow() const; // lowest selected row, or -1
+    // In column 0 with `title`: the title the row's rule holds (the text is what is shown).
+    void SetCellText(int row, int column, const QString& text,
+                     const std::optional<QString>& title = std::nullopt);
+    // A live row's flag cell: the flag as shown, and the page's own rule's flag behind it.
+    void SetFlagCell(int row, const QString& shown, const QString& own);
+    QString RowFlag(int row) const;  // the own flag, for the flag dialog
+    int FirstSelectedRow() const;    // lowest selected row, or -1
+    qint64 RowRuleId(int row) const; // a match-list row's rule
+    void OnMatchRuleDblClk(int row);
+    void OnDeleteMatchRule(int row);
+    bool EnsureMatchTable();
+    void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
+    void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
+                      const QString& what);
     void LayOut();
     void ApplyFilter(int row); // hides the row unless it matches the filter
     void ApplyFilter();
     void CloseFilter();
 
-    MonitorEngine& m_engine;
+    Monitor& m_monitor;
     QTableWidget* m_wndList = nullptr;
     QLineEdit* m_filterEdit = nullptr;
     bool m_bLayoutReady = false;
     QString m_strFilter;
+    bool m_matchList = false;         // the list shows the match rules
     QHash<QString, int> m_captionRow; // column-0 text -> the first row carrying it
 };
 

@@ -3,6 +3,7 @@
 #include "platform/runtimedir.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -36,6 +37,32 @@ bool ReadString(const QJsonObject& object, QLatin1StringView key, QString* to) {
     }
     *to = value.toString();
     return true;
+}
+
+// A list of strings; false for anything else.
+bool ReadStrings(const QJsonValue& value, QStringList* to) {
+    if (!value.isArray()) {
+        return false;
+    }
+    const QJsonArray array = value.toArray();
+    to->reserve(array.size());
+    for (const QJsonValue& entry : array) {
+        if (!entry.isString()) {
+            return false;
+        }
+        to->append(entry.toString());
+    }
+    return true;
+}
+
+// At least the bytes `text` takes as a JSON string in a list: quotes, comma, and six for every
+// character that might be escaped or take several bytes.
+qint64 JsonSize(const QString& text) {
+    qint64 size = 3;
+    for (const QChar c : text) {
+        size += (c.unicode() >= 0x20 && c.unicode() < 0x7f && c != u'"' && c != u'\\') ? 1 : 6;
+    }
+    return size;
 }
 
 BridgeMessage Unknown(QString* why, const QString& reason) {
@@ -104,6 +131,17 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         }
         return BridgeAlive{guard.isBool() ? std::optional(guard.toBool()) : std::nullopt};
     }
+    if (type == "sites"_L1) {
+        BridgeSites sites;
+        const QJsonValue more = message.value("more"_L1);
+        if (!ReadStrings(message.value("block"_L1), &sites.block) ||
+            !ReadStrings(message.value("allow"_L1), &sites.allow) ||
+            !(more.isUndefined() || more.isBool())) {
+            return Unknown(why, u"sites without two lists of host names"_s);
+        }
+        sites.more = more.toBool();
+        return sites;
+    }
     return Unknown(why, u"unknown message type"_s);
 }
 
@@ -140,6 +178,47 @@ QJsonObject EncodeBridgeMessage(const BridgeAlive& alive) {
         message.insert("guard"_L1, *alive.guard);
     }
     return message;
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeSites& sites) {
+    QJsonObject message{{"type"_L1, u"sites"_s},
+                        {"block"_L1, QJsonArray::fromStringList(sites.block)},
+                        {"allow"_L1, QJsonArray::fromStringList(sites.allow)}};
+    if (sites.more) {
+        message.insert("more"_L1, true);
+    }
+    return message;
+}
+
+std::vector<BridgeSites> SplitBridgeSites(const BridgeSites& sites, qint64 cap, QStringList* left) {
+    const qint64 empty = QJsonDocument(EncodeBridgeMessage(BridgeSites{{}, {}, true}))
+                             .toJson(QJsonDocument::Compact)
+                             .size();
+    std::vector<BridgeSites> parts(1);
+    qint64 size = empty;
+    const auto put = [&](const QString& host, QStringList BridgeSites::*list) {
+        const qint64 more = JsonSize(host);
+        if (empty + more > cap) {
+            if (left != nullptr) {
+                left->append(host);
+            }
+            return;
+        }
+        if (size + more > cap) {
+            parts.back().more = true;
+            parts.emplace_back();
+            size = empty;
+        }
+        (parts.back().*list).append(host);
+        size += more;
+    };
+    for (const QString& host : sites.block) {
+        put(host, &BridgeSites::block);
+    }
+    for (const QString& host : sites.allow) {
+        put(host, &BridgeSites::allow);
+    }
+    return parts;
 }
 
 QString AllowedBridgeCaller(const QStringList& arguments) {

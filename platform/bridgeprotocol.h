@@ -15,8 +15,13 @@ namespace winwarden {
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
 // winwarden → winwarden-host → extension:
 //   {"type":"close","tabs":[7,…]}
-//   {"type":"alive"}      after each monitor cycle, at most one a second; the host adds
-//                         "guard": true when it speaks to the verified system guard, else false
+//   {"type":"alive"}                      after each monitor cycle, at most one a second; the
+//                                         host adds "guard": true when it speaks to the
+//                                         verified system guard, else false
+//   {"type":"sites","block":["game.example",…],"allow":["school.example",…]}
+//                                         the 网站 rules in force, on connecting and on every
+//                                         change; "more":true when the next message continues
+//                                         the set (a set larger than one message allows)
 // On connecting to winwarden the host sends a hello (browser and version empty until the
 // extension's hello has come) and the latest tab list it holds.
 
@@ -62,6 +67,14 @@ struct BridgeClose {
     bool operator==(const BridgeClose&) const = default;
 };
 
+// The 网站 rules in force, or a part of them (see SplitBridgeSites).
+struct BridgeSites {
+    QStringList block;
+    QStringList allow;
+    bool more = false; // the set goes on in the next message
+    bool operator==(const BridgeSites&) const = default;
+};
+
 // The monitor that the host speaks to has run a cycle. `guard` is set by the host only.
 struct BridgeAlive {
     std::optional<bool> guard;
@@ -70,7 +83,7 @@ struct BridgeAlive {
 
 // What a message says; std::monostate when it is none of the above, with the reason.
 using BridgeMessage =
-    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeAlive>;
+    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeSites, BridgeAlive>;
 
 // Reads a decoded frame. Strict: a wrong type of any field, a tab id that is not a whole
 // number a browser could use, or an unknown message type makes the whole message unknown.
@@ -80,6 +93,13 @@ QJsonObject EncodeBridgeMessage(const BridgeHello& hello);
 QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs);
 QJsonObject EncodeBridgeMessage(const BridgeClose& close);
 QJsonObject EncodeBridgeMessage(const BridgeAlive& alive);
+QJsonObject EncodeBridgeMessage(const BridgeSites& sites);
+
+// The set as messages whose JSON stays within `cap` bytes each, every one but the last with
+// `more`; one message when it fits. A host name that cannot fit even alone is left out and
+// named in `left` (the browsers refuse longer names anyway).
+std::vector<BridgeSites> SplitBridgeSites(const BridgeSites& sites, qint64 cap,
+                                          QStringList* left = nullptr);
 
 // Whether a native host's arguments name an allowed caller: Chromium-family browsers pass
 // "chrome-extension://<id>/", Firefox the path of the host manifest and the extension's id.

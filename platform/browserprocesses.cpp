@@ -173,4 +173,81 @@ QStringList RunningBrowserFamilies() {
     return families;
 }
 
+namespace {
+
+// The inodes of the sockets listening on `port`, from the kernel's TCP tables.
+QList<QByteArray> ListeningSocketInodes(quint16 port) {
+    QList<QByteArray> inodes;
+    const QByteArray wanted = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        file.readLine(); // the heading
+        while (!file.atEnd()) {
+            // "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ..."; 0A is LISTEN.
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            if (fields.size() > 9 && fields[1].endsWith(wanted) && fields[3] == "0A") {
+                inodes.append("socket:[" + fields[9] + ']');
+            }
+        }
+    }
+    return inodes;
+}
+
+} // namespace
+
+QString BrowserFamilyListeningOn(quint16 port) {
+    const QList<QByteArray> inodes = ListeningSocketInodes(port);
+    if (inodes.isEmpty()) {
+        return {};
+    }
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return {};
+    }
+    const uid_t self = ::getuid();
+    const int procFd = ::dirfd(proc);
+    QString family;
+    while (const dirent* entry = ::readdir(proc)) {
+        struct stat owner {};
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9' ||
+            ::fstatat(procFd, entry->d_name, &owner, 0) != 0 || owner.st_uid != self) {
+            continue;
+        }
+        char link[4096];
+        ssize_t size =
+            ::readlinkat(procFd, (std::string(entry->d_name) + "/exe").c_str(), link, sizeof link);
+        // Only a browser's own processes are worth a look at their sockets.
+        const QString program =
+            size > 0 ? BrowserFamilyOfProgram(QString::fromUtf8(link, size)) : QString();
+        if (program.isEmpty()) {
+            continue;
+        }
+        const std::string fds = std::string(entry->d_name) + "/fd";
+        const int fdDir = ::openat(procFd, fds.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* open = fdDir >= 0 ? ::fdopendir(fdDir) : nullptr;
+        if (open == nullptr) {
+            if (fdDir >= 0) {
+                ::close(fdDir);
+            }
+            continue;
+        }
+        while (const dirent* fd = ::readdir(open)) {
+            size = ::readlinkat(fdDir, fd->d_name, link, sizeof link);
+            if (size > 0 && inodes.contains(QByteArray(link, size))) {
+                family = program;
+                break;
+            }
+        }
+        ::closedir(open);
+        if (!family.isEmpty()) {
+            break;
+        }
+    }
+    ::closedir(proc);
+    return family;
+}
+
 } // namespace winwarden

@@ -35,4 +35,8 @@ std::vector<RunningBrowser> RunningBrowsers(std::optional<uid_t> owner);
 // The families of the browsers that run for this user now, each once, sorted.
 QStringList RunningBrowserFamilies();
 
+// The family of the browser whose process listens on loopback TCP `port` (its DevTools
+// endpoint); empty when no process of this user listens there or it is no browser.
+QString BrowserFamilyListeningOn(quint16 port);
+
 } // namespace winwarden

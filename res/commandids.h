@@ -12,6 +12,8 @@ inline constexpr int kDownloadPage = 32778;
 inline constexpr int kRefreshList = 32779;
 inline constexpr int kShowStatus = 32780;
 inline constexpr int kAddRule = 32781;
+inline constexpr int kShowMatchRules = 32782;
+inline constexpr int kBlockSite = 32783;
 
 // Standard commands: document, editing, application and bar toggles.
 inline constexpr int kFileNew = 57600;

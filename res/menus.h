@@ -32,9 +32,15 @@ inline constexpr MenuItem kSystemMenu[] = {
 };
 
 inline constexpr MenuItem kWindowMenu[] = {
-    {u"禁止的窗口", cmd::kShowBlocked},    {u"通过的窗口", cmd::kShowPassed},    kSeparator,
-    {u"删除一个窗口", cmd::kDeleteWindow}, {u"刷新监视屏幕", cmd::kRefreshList}, kSeparator,
+    {u"禁止的窗口", cmd::kShowBlocked},
+    {u"通过的窗口", cmd::kShowPassed},
+    {u"匹配规则", cmd::kShowMatchRules},
+    kSeparator,
+    {u"删除一个窗口", cmd::kDeleteWindow},
+    {u"刷新监视屏幕", cmd::kRefreshList},
+    kSeparator,
     {u"添加规则…", cmd::kAddRule},
+    {u"禁止这个网站", cmd::kBlockSite},
 };
 
 inline constexpr MenuItem kViewMenu[] = {

@@ -17,6 +17,8 @@ inline const QString kColumnUrl = QStringLiteral("网址");
 inline constexpr int kColumnCaptionWidth = 680;
 inline constexpr int kColumnFlagWidth = 60;
 inline constexpr int kColumnUrlWidth = 40;
+// The flag of a page a match rule decides: the flag, then the rule by kind and text.
+inline const QString kDecidedByMatchRule = QStringLiteral("%1（%2）");
 
 // What follows a page title in its browser window's caption.
 inline const QString kCaptionSuffix = QStringLiteral(" - Microsoft Internet Explorer");
@@ -44,9 +46,39 @@ inline const QString kAddRuleExists =
     QStringLiteral("窗口“%1”已有规则，标记为“%2”。\n\n是否把这条规则的标记改为“%3”？");
 inline const QString kAddRuleFailed = QStringLiteral("添加规则失败：");
 
+// Match rules: a whole site, or words in the title.
+inline const QString kMatchNotAHost =
+    QStringLiteral("“%1”不是网站的主机名。请填写像 game.example 这样的名字，或粘贴一个网址。");
+inline const QString kMatchNoWords =
+    QStringLiteral("“标题包含”的文字只有看不见的字符，不能匹配任何标题。");
+inline const QString kMatchUnknownKind = QStringLiteral("没有“%1”这种规则。");
+inline const QString kAddRuleKindLabel = QStringLiteral("种类：");
+inline const QString kAddRuleSiteLabel = QStringLiteral("网站（主机名或网址）：");
+inline const QString kAddRuleWordsLabel = QStringLiteral("标题中包含的文字：");
+inline const QString kAddRuleHostTaken = QStringLiteral("将添加网站：%1");
+inline const QString kAddRuleNoHost = QStringLiteral("这不是网站的主机名");
+inline const QString kAddRuleEmptySite = QStringLiteral("请填写网站（主机名，或粘贴一个网址）。");
+inline const QString kAddRuleEmptyWords = QStringLiteral("请填写标题中包含的文字。");
+inline const QString kMatchTableMissing =
+    QStringLiteral("规则数据库中还没有放网站和标题包含规则的表（匹配规则）。\n\n是否现在添加？");
+inline const QString kMatchRuleExists =
+    QStringLiteral("已有%1规则“%2”，标记为“%3”。\n\n是否把这条规则的标记改为“%4”？");
+inline const QString kMatchListName = QStringLiteral("匹配规则（网站、标题包含）");
+inline const QString kColumnMatchText = QStringLiteral("内容");
+inline const QString kColumnMatchKind = QStringLiteral("种类");
+inline const QString kBlockSiteCommand = QStringLiteral("禁止这个网站");
+inline const QString kBlockSiteNoHost = QStringLiteral("这一行的网址中没有网站。");
+inline const QString kBlockSiteFailed = QStringLiteral("禁止网站失败：");
+
 // The filter above the list.
 inline const QString kFilterPlaceholder =
     QStringLiteral("筛选：窗口标题或网址中包含的文字（Esc 关闭）");
+inline const QString kFilterName = QStringLiteral("筛选");
+inline const QString kFilterClearName = QStringLiteral("清除筛选");
+
+// The list as a screen reader names it, by what it shows.
+inline const QString kLiveListName = QStringLiteral("监视到的浏览器窗口");
+inline const QString kRuleListName = QStringLiteral("标记为“%1”的窗口规则");
 
 // The tray's word on pages the monitor closed.
 inline const QString kClosedCaption = QStringLiteral("浏览哨兵");

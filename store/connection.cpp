@@ -193,4 +193,22 @@ StoreError ErrorFrom(const QSqlError& error) {
     return StoreError(error.nativeErrorCode(), message);
 }
 
+QSqlQuery RunStatement(const QSqlDatabase& db, const QString& sql, const QVariantList& values) {
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool done = false;
+    if (values.isEmpty()) {
+        done = query.exec(sql);
+    } else if (query.prepare(sql)) {
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            query.bindValue(static_cast<int>(i), values[i]);
+        }
+        done = query.exec();
+    }
+    if (!done) {
+        throw ErrorFrom(query.lastError());
+    }
+    return query;
+}
+
 } // namespace winwarden

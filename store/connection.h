@@ -5,7 +5,9 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
 namespace winwarden {
 
@@ -38,6 +40,10 @@ bool IsPostgres(const QSqlDatabase& db);
 // The texts as a PostgreSQL array literal for a "?::text[]" value: every element quoted, a
 // null QString as NULL.
 QString PgArrayLiteral(const QStringList& texts);
+
+// Runs `sql` on `db` with `values` bound in order (prepared afresh), or as it is when there are
+// none. Throws StoreError with the engine's reason.
+QSqlQuery RunStatement(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {});
 
 // Closes and removes a connection opened by one of the above; `db` is left invalid.
 void CloseSqlite(QSqlDatabase& db);

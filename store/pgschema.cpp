@@ -1,6 +1,7 @@
 #include "store/pgschema.h"
 
 #include "store/connection.h"
+#include "store/matchstore.h"
 
 #include <QSqlQuery>
 
@@ -61,7 +62,9 @@ void CreatePostgresRuleTable(const DatabaseLocation& location) {
             throw StoreError(QStringLiteral("exists"),
                              QStringLiteral("表 窗口名表 已存在，不会覆盖"));
         }
-        for (const QString& statement : kCreateStatements) {
+        for (const QString& statement :
+             QStringList(std::begin(kCreateStatements), std::end(kCreateStatements)) +
+                 MatchTableStatements(true)) {
             if (!query.exec(statement)) {
                 throw ErrorFrom(query.lastError());
             }

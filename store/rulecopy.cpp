@@ -133,6 +133,40 @@ void WriteRules(Connection& target, const std::array<Column, 3>& rules) {
     }
 }
 
+// Inside the caller's transaction: the table first where there is none yet.
+void AddMissingMatchTable(Connection& connection, MatchStore& store) {
+    if (!store.HasTable()) {
+        for (const QString& statement : MatchTableStatements(IsPostgres(connection.db()))) {
+            connection.Run(statement);
+        }
+    }
+}
+
+void ImportMatchRules(Connection& connection, const std::vector<MatchRuleRow>& matches,
+                      ImportCounts& counts) {
+    if (matches.empty()) {
+        return;
+    }
+    MatchStore store(connection.db());
+    AddMissingMatchTable(connection, store);
+    for (const MatchRuleRow& match : matches) {
+        const QString kind = match.kind.value_or(QString());
+        const QString text = match.text.value_or(QString());
+        if (const std::optional<MatchRuleRow> held = store.Find(kind, text)) {
+            if (held->flag == match.flag) {
+                ++counts.skipped;
+            } else {
+                store.SetFlag(held->id, match.flag.value_or(QString()));
+                ++counts.changed;
+            }
+        } else if (store.Add(kind, text, match.flag.value_or(QString()))) {
+            ++counts.added;
+        } else {
+            ++counts.skipped; // another writer added it meanwhile
+        }
+    }
+}
+
 bool EntryExists(const QString& path) {
     struct stat info {};
     return lstat(QFile::encodeName(path).constData(), &info) == 0;
@@ -143,6 +177,11 @@ QString TextOf(const std::optional<QString>& text) {
 }
 
 } // namespace
+
+std::vector<MatchRuleRow> ReadAllMatchRules(const QString& name) {
+    Connection source(ParseDatabaseName(name), "copy-matches");
+    return MatchStore(source.db()).List();
+}
 
 std::vector<Rule> ReadAllRules(const QString& name) {
     const std::array<Column, 3> columns = ReadRules(ParseDatabaseName(name));
@@ -158,7 +197,8 @@ std::vector<Rule> ReadAllRules(const QString& name) {
     return rules;
 }
 
-ImportCounts ImportRules(const QString& name, const std::vector<Rule>& rules) {
+ImportCounts ImportRules(const QString& name, const std::vector<Rule>& rules,
+                         const std::vector<MatchRuleRow>& matches) {
     CheckRuleDatabase(name);
     Connection connection(ParseDatabaseName(name), "import");
     connection.Begin();
@@ -225,6 +265,7 @@ ImportCounts ImportRules(const QString& name, const std::vector<Rule>& rules) {
         }
         ++counts.added;
     }
+    ImportMatchRules(connection, matches, counts);
     connection.Commit();
     return counts;
 }
@@ -233,6 +274,7 @@ int CopyRules(const QString& from, const QString& to) {
     const DatabaseLocation source = ParseDatabaseName(from);
     const DatabaseLocation target = ParseDatabaseName(to);
     const std::array<Column, 3> rules = ReadRules(source);
+    const std::vector<MatchRuleRow> matches = ReadAllMatchRules(from);
 
     const bool create = target.engine == DatabaseLocation::Engine::Sqlite &&
                         !target.path.isEmpty() && !EntryExists(target.path);
@@ -253,6 +295,25 @@ int CopyRules(const QString& from, const QString& to) {
                              QStringLiteral("目标的表 窗口名表 不是空的，不会混入规则"));
         }
         WriteRules(connection, rules);
+        MatchStore store(connection.db());
+        AddMissingMatchTable(connection, store);
+        if (!store.List().empty()) {
+            throw StoreError(QStringLiteral("not-empty"),
+                             QStringLiteral("目标的表 匹配规则 不是空的，不会混入规则"));
+        }
+        QSqlQuery insert(connection.db());
+        if (!insert.prepare(
+                QStringLiteral("INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES(?,?,?)"))) {
+            throw ErrorFrom(insert.lastError());
+        }
+        for (const MatchRuleRow& match : matches) {
+            insert.bindValue(0, Value(TextOf(match.kind)));
+            insert.bindValue(1, Value(TextOf(match.text)));
+            insert.bindValue(2, Value(TextOf(match.flag)));
+            if (!insert.exec()) {
+                throw ErrorFrom(insert.lastError());
+            }
+        }
         connection.Commit();
     } catch (const StoreError&) {
         if (create) {
@@ -260,7 +321,7 @@ int CopyRules(const QString& from, const QString& to) {
         }
         throw;
     }
-    return static_cast<int>(rules[0].texts.size());
+    return static_cast<int>(rules[0].texts.size() + static_cast<qsizetype>(matches.size()));
 }
 
 } // namespace winwarden

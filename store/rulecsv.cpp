@@ -1,5 +1,7 @@
 #include "store/rulecsv.h"
 
+#include "store/flag.h"
+
 #include <QStringDecoder>
 #include <array>
 
@@ -7,7 +9,8 @@ namespace winwarden {
 
 namespace {
 
-const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址"};
+const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址", "种类"};
+constexpr qsizetype kTitleColumns = 3;
 
 void AppendField(QByteArray& out, const std::optional<QString>& field) {
     if (!field) {
@@ -32,25 +35,39 @@ struct Field {
 
 } // namespace
 
-QByteArray WriteRulesCsv(const std::vector<Rule>& rules) {
-    QByteArray out = kHeader.join(',') + "\r\n";
-    for (const Rule& rule : rules) {
-        AppendField(out, rule.name);
+QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<MatchRuleRow>& matches) {
+    const bool kinds = !matches.empty();
+    QByteArray out = kHeader.first(kinds ? kHeader.size() : kTitleColumns).join(',') + "\r\n";
+    const auto line = [&](const std::optional<QString>& first, const std::optional<QString>& flag,
+                          const std::optional<QString>& url, const QString* kind) {
+        AppendField(out, first);
         out.append(',');
-        AppendField(out, rule.flag);
+        AppendField(out, flag);
         out.append(',');
-        AppendField(out, rule.url);
+        AppendField(out, url);
+        if (kind) {
+            out.append(',');
+            AppendField(out, *kind);
+        }
         out.append("\r\n");
+    };
+    for (const Rule& rule : rules) {
+        line(rule.name, rule.flag, rule.url, kinds ? &kKindTitle : nullptr);
+    }
+    for (const MatchRuleRow& match : matches) {
+        // A kind of NULL would read back as a title rule: it goes as the empty text.
+        const QString kind = match.kind.value_or(QStringLiteral(""));
+        line(match.text, match.flag, std::nullopt, &kind);
     }
     return out;
 }
 
-std::optional<std::vector<Rule>> ReadRulesCsv(const QByteArray& input, QString* error) {
+std::optional<CsvRules> ReadRulesCsv(const QByteArray& input, QString* error) {
     QByteArray text = input;
     if (text.startsWith("\xEF\xBB\xBF")) {
         text.remove(0, 3);
     }
-    const auto fail = [&](const QString& why) -> std::optional<std::vector<Rule>> {
+    const auto fail = [&](const QString& why) -> std::optional<CsvRules> {
         if (error) {
             *error = why;
         }
@@ -115,21 +132,35 @@ std::optional<std::vector<Rule>> ReadRulesCsv(const QByteArray& input, QString* 
     if (record.size() > 1 || !record.front().text.isEmpty() || record.front().quoted) {
         records.push_back(std::move(record));
     }
-    if (records.empty() || records.front().size() != 3 || records.front()[0].text != kHeader[0] ||
-        records.front()[1].text != kHeader[1] || records.front()[2].text != kHeader[2]) {
-        return fail(at(1, QStringLiteral("应为 窗口名称,是否禁止,网址")));
+    const auto headerIs = [&](qsizetype columns) {
+        const std::vector<Field>& header = records.front();
+        if (header.size() != static_cast<size_t>(columns)) {
+            return false;
+        }
+        for (qsizetype c = 0; c < columns; ++c) {
+            if (header[static_cast<size_t>(c)].text != kHeader[c]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (records.empty() || (!headerIs(kTitleColumns) && !headerIs(kHeader.size()))) {
+        return fail(
+            at(1, QStringLiteral("应为 窗口名称,是否禁止,网址 或 窗口名称,是否禁止,网址,种类")));
     }
-    std::vector<Rule> rules;
-    rules.reserve(records.size() - 1);
+    const size_t columns = records.front().size();
+    CsvRules rules;
+    rules.titles.reserve(records.size() - 1);
     for (size_t r = 1; r < records.size(); ++r) {
         const std::vector<Field>& fields = records[r];
-        if (fields.size() != 3) {
-            return fail(QStringLiteral("第 %1 条规则：应有 3 个字段，实有 %2 个")
+        if (fields.size() != columns) {
+            return fail(QStringLiteral("第 %1 条规则：应有 %2 个字段，实有 %3 个")
                             .arg(r)
+                            .arg(columns)
                             .arg(fields.size()));
         }
-        std::array<std::optional<QString>, 3> values;
-        for (size_t f = 0; f < 3; ++f) {
+        std::array<std::optional<QString>, 4> values;
+        for (size_t f = 0; f < columns; ++f) {
             if (!fields[f].quoted && fields[f].text.isEmpty()) {
                 continue; // NULL
             }
@@ -140,7 +171,14 @@ std::optional<std::vector<Rule>> ReadRulesCsv(const QByteArray& input, QString* 
             }
             values[f] = value;
         }
-        rules.push_back(Rule{values[0], values[1], values[2]});
+        if (!values[3] || *values[3] == kKindTitle) {
+            rules.titles.push_back(Rule{values[0], values[1], values[2]});
+            continue;
+        }
+        if (values[2] && !values[2]->isEmpty()) {
+            return fail(QStringLiteral("第 %1 条规则：%2 规则没有网址").arg(r).arg(*values[3]));
+        }
+        rules.matches.push_back(MatchRuleRow{0, values[3], values[0], values[1]});
     }
     return rules;
 }

@@ -31,6 +31,7 @@ enum Statement {
     kSetFlag,
     kSetFlagForWindow,
     kDelete,
+    kDeleteForWindow,
     kList,
     kDataVersion,
     kStatementCount
@@ -67,10 +68,13 @@ const Dialect& SqliteTexts() {
          QString()},
         {QString(), QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=?"), QString()},
-        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR rowid=(SELECT rowid FROM "
-                        "窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
-         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE 网址=? OR 窗口名称=?")},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE (?<>'' AND 网址=?) OR rowid=(SELECT "
+                        "rowid FROM 窗口名表 WHERE 窗口名称=? ORDER BY rowid LIMIT 1)"),
+         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=? WHERE (?<>'' AND 网址=?) OR 窗口名称=?")},
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?"), QString()},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE rowid=(SELECT rowid FROM 窗口名表 WHERE "
+                        "窗口名称=? ORDER BY rowid LIMIT 1)"),
+         QStringLiteral("DELETE FROM 窗口名表 WHERE 窗口名称=? AND (网址 IS NULL OR 网址='')")},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=? ORDER BY rowid"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?")},
         {QStringLiteral("PRAGMA data_version"), QString()},
@@ -104,12 +108,16 @@ const Dialect& PostgresTexts() {
              "窗口名称 = p.n) ORDER BY p.n ON CONFLICT DO NOTHING"),
          QString()},
         {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text"), QString()},
-        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR ctid=(SELECT "
-                        "r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE 窗口名称=?::text ORDER "
-                        "BY 1 LIMIT 1) AS oldest)"),
-         QStringLiteral(
-             "UPDATE 窗口名表 SET 是否禁止=?::text WHERE 网址=?::text OR 窗口名称=?::text")},
+        {QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE (?::text<>'' AND 网址=?::text) "
+                        "OR ctid=(SELECT r FROM (SELECT *, ctid AS r FROM 窗口名表 WHERE "
+                        "窗口名称=?::text ORDER BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral("UPDATE 窗口名表 SET 是否禁止=?::text WHERE (?::text<>'' AND "
+                        "网址=?::text) OR 窗口名称=?::text")},
         {QStringLiteral("DELETE FROM 窗口名表 WHERE 网址=?::text"), QString()},
+        {QStringLiteral("DELETE FROM 窗口名表 WHERE ctid=(SELECT r FROM (SELECT *, ctid AS r FROM "
+                        "窗口名表 WHERE 窗口名称=?::text ORDER BY 1 LIMIT 1) AS oldest)"),
+         QStringLiteral(
+             "DELETE FROM 窗口名表 WHERE 窗口名称=?::text AND (网址 IS NULL OR 网址='')")},
         {QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text ORDER BY 1"),
          QStringLiteral("SELECT * FROM 窗口名表 WHERE 是否禁止=?::text")},
         {QString(), QString()},
@@ -206,6 +214,8 @@ struct RuleStore::Impl {
     DatabaseLocation location;
     const Dialect* texts = &SqliteTexts();
     std::optional<FileId> identity;
+    quint64 generation = 0;
+    std::optional<int> busyTimeout; // as last set on this connection
     // A statement failed since the last check: the server connection may be gone.
     bool suspect = false;
     // Since the last reconnect that waited for a silent server, and why it failed.
@@ -336,6 +346,7 @@ struct RuleStore::Impl {
 
     void Close() {
         Forget();
+        busyTimeout.reset();
         for (auto& statement : statements) {
             statement.reset();
         }
@@ -353,6 +364,7 @@ RuleStore::~RuleStore() {
 
 void RuleStore::Open(const QString& name) {
     m_impl->Close();
+    ++m_impl->generation;
     m_impl->location = ParseDatabaseName(name);
     m_impl->path = m_impl->location.display;
     m_impl->suspect = false;
@@ -446,9 +458,16 @@ RuleStore::FileState RuleStore::ReopenIfReplaced() {
 
 void RuleStore::SetBusyTimeout(int milliseconds) {
     m_impl->RequireOpen();
+    // A cycle sets its own time-out and a command the longer one: on a server each is a round
+    // trip, which a connection that has it already is spared.
+    if (m_impl->busyTimeout == milliseconds) {
+        return;
+    }
+    m_impl->busyTimeout.reset();
     m_impl->Exec((m_impl->Postgres() ? QStringLiteral("SET statement_timeout = %1")
                                      : QStringLiteral("PRAGMA busy_timeout = %1"))
                      .arg(milliseconds));
+    m_impl->busyTimeout = milliseconds;
 }
 
 std::optional<Rule> RuleStore::FindByName(const QString& title) {
@@ -507,7 +526,11 @@ QHash<QString, Rule> RuleStore::FindByNames(const QStringList& titles) {
 }
 
 bool RuleStore::InsertPassed(const QString& title, const QString& url) {
-    return m_impl->RunChange(kInsert, {title, kFlagPass, url, title}) > 0;
+    return InsertRule(title, kFlagPass, url);
+}
+
+bool RuleStore::InsertRule(const QString& title, const QString& flag, const QString& url) {
+    return m_impl->RunChange(kInsert, {title, flag, url, title}) > 0;
 }
 
 int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& pages) {
@@ -551,15 +574,27 @@ int RuleStore::InsertPassed(const std::vector<std::pair<QString, QString>>& page
 }
 
 int RuleStore::SetFlagByUrl(const QString& flag, const QString& url) {
-    return m_impl->RunChange(kSetFlag, {flag, url});
+    m_impl->RequireOpen();
+    return url.isEmpty() ? 0 : m_impl->RunChange(kSetFlag, {flag, url});
 }
 
 int RuleStore::SetFlagForWindow(const QString& flag, const QString& name, const QString& url) {
-    return m_impl->RunChange(kSetFlagForWindow, {flag, url, name});
+    if (name.isNull()) {
+        return SetFlagByUrl(flag, url);
+    }
+    return m_impl->RunChange(kSetFlagForWindow, {flag, url, url, name});
 }
 
 int RuleStore::DeleteByUrl(const QString& url) {
-    return m_impl->RunChange(kDelete, {url});
+    m_impl->RequireOpen();
+    return url.isEmpty() ? 0 : m_impl->RunChange(kDelete, {url});
+}
+
+int RuleStore::DeleteRule(const QString& name, const QString& url) {
+    if (!url.isEmpty() || name.isNull()) {
+        return DeleteByUrl(url);
+    }
+    return m_impl->RunChange(kDeleteForWindow, {name});
 }
 
 std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
@@ -567,6 +602,24 @@ std::vector<Rule> RuleStore::ListByFlag(const QString& flag) {
     std::vector<Rule> rules;
     m_impl->ReadRows(kList, [&](Rule rule, qint64) { rules.push_back(std::move(rule)); });
     return rules;
+}
+
+QSqlQuery RuleStore::Execute(const QString& sql, const QVariantList& values) {
+    m_impl->RequireOpen();
+    try {
+        return RunStatement(m_impl->db, sql, values);
+    } catch (const StoreError&) {
+        m_impl->suspect = true;
+        throw;
+    }
+}
+
+quint64 RuleStore::Generation() const {
+    return m_impl->generation;
+}
+
+bool RuleStore::IsPostgres() const {
+    return m_impl->Postgres();
 }
 
 std::optional<QString> RuleStore::FieldText(const QVariant& value) {

@@ -3,6 +3,7 @@
 #include "store/databasename.h"
 
 #include <QHash>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -57,7 +58,7 @@ public:
     FileState ReopenIfReplaced();
 
     // How long a statement waits for another process's lock before it fails; on a server, how
-    // long any statement may take (statement_timeout).
+    // long any statement may take (statement_timeout). Setting the value in force costs nothing.
     void SetBusyTimeout(int milliseconds);
 
     std::optional<Rule> FindByName(const QString& title);
@@ -69,17 +70,34 @@ public:
     // Stores (title, "通过", url) unless a rule with this name exists, decided inside the one
     // statement so that two writers never both add it. True when a rule was added.
     bool InsertPassed(const QString& title, const QString& url);
+    // The same with a flag of the caller's: the rule is never seen with another flag.
+    bool InsertRule(const QString& title, const QString& flag, const QString& url);
     // The same for many pages in one transaction; the number of rules added. Either all the
     // missing rules are added or, on a failure, none. On a server, a page whose title or URL
     // holds U+0000 (which PostgreSQL text cannot) is passed over, and FindByNames finds no
     // rule for such a title.
     int InsertPassed(const std::vector<std::pair<QString, QString>>& pages);
-    // The number of rules changed or deleted.
+    // The number of rules changed or deleted. An empty URL names no rule: the rules without an
+    // address share it, and a change meant for one must not reach the others.
     int SetFlagByUrl(const QString& flag, const QString& url);
-    // Changes the rules with this URL and the rule that decides for this name.
-    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url);
     int DeleteByUrl(const QString& url);
+    // Changes the rules with this URL (none for an empty one) and the rule that decides for
+    // this name (none for a null name).
+    int SetFlagForWindow(const QString& flag, const QString& name, const QString& url);
+    // Deletes the rules with this URL; for an empty URL, only the rule that decides for this
+    // name (none for a null name).
+    int DeleteRule(const QString& name, const QString& url);
     std::vector<Rule> ListByFlag(const QString& flag);
+
+    // For the tables beside 窗口名表 (store/matchstore.h): runs `sql` on the store's own
+    // connection, with `values` bound in order (prepared afresh), or as it is when there are
+    // none; a failure throws and counts as any other statement's. The caller reads the rows
+    // and lets the answer go before the next statement.
+    QSqlQuery Execute(const QString& sql, const QVariantList& values = {});
+    // Changes whenever the store opens a connection (a file opened again, a server reached
+    // again): what a caller knew of the old one may no longer hold.
+    quint64 Generation() const;
+    bool IsPostgres() const;
 
     // The text of a field value: none for a database NULL, the empty string for an empty
     // string, a number's string form for a number.

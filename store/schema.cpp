@@ -2,6 +2,7 @@
 
 #include "store/connection.h"
 #include "store/databasename.h"
+#include "store/matchstore.h"
 #include "store/pgschema.h"
 
 #include <QDir>
@@ -103,7 +104,9 @@ void WriteSchema(const QString& path) {
             failure = ErrorFrom(db.lastError());
             failed = true;
         }
-        for (const QString& statement : kCreateStatements) {
+        for (const QString& statement :
+             QStringList(std::begin(kCreateStatements), std::end(kCreateStatements)) +
+                 MatchTableStatements(false)) {
             if (!failed && !query.exec(statement)) {
                 failure = ErrorFrom(query.lastError());
                 failed = true;

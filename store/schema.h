@@ -4,9 +4,10 @@
 
 namespace winwarden {
 
-// Creates a new rule database at `path` (a file, or for a postgresql:// URI the table in an
-// existing database on the server, refused when the table exists): table 窗口名表 (an automatically
-// numbered key, then 窗口名称, 是否禁止, 网址) with indexes on 窗口名称 and 网址. The file appears
+// Creates a new rule database at `path` (a file, or for a postgresql:// URI the tables in an
+// existing database on the server, refused when 窗口名表 exists): table 窗口名表 (an automatically
+// numbered key, then 窗口名称, 是否禁止, 网址) with indexes on 窗口名称 and 网址, and table
+// 匹配规则 (MatchTableStatements). The file appears
 // complete or not at all, and an existing entry of that name (file, directory or symbolic link) is
 // never replaced. Throws StoreError with a one-line reason on failure.
 void CreateRuleDatabase(const QString& path);

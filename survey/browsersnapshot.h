@@ -7,11 +7,13 @@ namespace winwarden {
 
 class ShellWindows;
 
-// Page title and URL of every browser window, by position in the shell's window collection.
-// A position whose window shows no HTML document holds no title, so the cycle passes it by.
+// Page title, URL and browser family of every browser window, by position in the shell's
+// window collection. A position whose window shows no web page (no HTML document, or a page of
+// the browser itself) holds no title, so the cycle passes it by.
 struct BrowserSnapshot {
     std::vector<QString> titles;
     std::vector<QString> urls;
+    std::vector<QString> families;
     int count = 0; // windows in the last pass; 0 after a pass that could not read the collection
 };
 

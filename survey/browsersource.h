@@ -29,10 +29,14 @@ struct BrowserWindow {
     QString title; // the page's own title; empty when the page has none
     QString url;
     WindowHandle handle;
+    QString family; // the browser's family ("chromium", "firefox", ...); empty when not known
     // The user whose browser shows it, where the source knows (a system guard's bridge knows
     // each connection's user from the kernel); -1 where it does not.
     qint64 uid = -1;
 };
+
+// A window the monitor deals with: a titled HTML document that is no page of the browser's own.
+bool IsWebPage(const BrowserWindow& window);
 
 // What one pass over a source found.
 struct BrowserPass {

@@ -1,6 +1,12 @@
 #include "survey/browsersource.h"
+#include "survey/pagetitle.h"
 
 namespace winwarden {
+
+bool IsWebPage(const BrowserWindow& window) {
+    return window.kind == BrowserWindow::Kind::HtmlDocument && !window.title.isEmpty() &&
+           !IsBrowserPage(window.url);
+}
 
 namespace {
 

@@ -1,6 +1,9 @@
 #include "survey/pagetitle.h"
 
 #include <QUrl>
+#include <algorithm>
+#include <array>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -65,6 +68,55 @@ bool IsUrlStandInTitle(const QString& title, const QString& url) {
         return title == shown;
     }
     return Decoded(title) == Decoded(shown);
+}
+
+bool IsBrowserPage(const QString& url) {
+    // The schemes browsers keep for their own pages; a page cannot give itself one of these.
+    static const std::array<QLatin1StringView, 19> kSchemes{"about"_L1,
+                                                            "chrome"_L1,
+                                                            "chrome-extension"_L1,
+                                                            "chrome-untrusted"_L1,
+                                                            "chrome-search"_L1,
+                                                            "chrome-error"_L1,
+                                                            "devtools"_L1,
+                                                            "edge"_L1,
+                                                            "extension"_L1,
+                                                            "brave"_L1,
+                                                            "vivaldi"_L1,
+                                                            "opera"_L1,
+                                                            "moz-extension"_L1,
+                                                            "resource"_L1,
+                                                            "view-source"_L1,
+                                                            "isolated-app"_L1,
+                                                            "chrome-devtools"_L1,
+                                                            "edge-extension"_L1,
+                                                            "jar"_L1};
+    const qsizetype colon = url.indexOf(u':');
+    if (colon <= 0) {
+        return true; // no address at all: a tab that shows nothing yet
+    }
+    const QStringView scheme = QStringView(url).left(colon);
+    return std::any_of(kSchemes.begin(), kSchemes.end(), [&](QLatin1StringView known) {
+        return scheme.compare(known, Qt::CaseInsensitive) == 0;
+    });
+}
+
+QString BrowserCaption(const QString& title, const QString& family) {
+    static const std::array<std::pair<QLatin1StringView, QString>, 7> kSuffixes{{
+        {"chromium"_L1, u" - Chromium"_s},
+        {"chrome"_L1, u" - Google Chrome"_s},
+        {"edge"_L1, u" - Microsoft Edge"_s},
+        {"brave"_L1, u" - Brave"_s},
+        {"vivaldi"_L1, u" - Vivaldi"_s},
+        {"opera"_L1, u" - Opera"_s},
+        {"firefox"_L1, u" \u2014 Mozilla Firefox"_s},
+    }};
+    for (const auto& [known, suffix] : kSuffixes) {
+        if (family == known) {
+            return title + suffix;
+        }
+    }
+    return title;
 }
 
 } // namespace winwarden

@@ -19,7 +19,7 @@ std::optional<WindowHandle> TopLevelWindows::FindByCaption(const QString& captio
         // From the last window back, so that each title ends up at its first position.
         for (int i = count - 1; i >= 0; --i) {
             const BrowserWindow& window = m_pass.windows[static_cast<size_t>(i)];
-            if (window.kind != BrowserWindow::Kind::HtmlDocument || window.title.isEmpty()) {
+            if (!IsWebPage(window)) {
                 continue;
             }
             const auto first = m_byTitle->find(window.title);

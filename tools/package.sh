@@ -18,7 +18,9 @@ fi
 out=${1:-$build}
 if [ "$built" = 0 ]; then
     bash "$root/tools/install-deps.sh"
-    bash "$root/tools/build.sh"
+    # What the package holds, not the tests.
+    BUILD_TARGETS="winwarden winwarden-db winwarden-host winwarden-browser winwarden-guard \
+winwarden-packed" bash "$root/tools/build.sh"
 fi
 build=$(cd "$build" && pwd)
 mkdir -p "$out"

@@ -6,11 +6,12 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/install-deps.sh"
-bash "$root/tools/build.sh"
+# Only what runs here; tests and benchmarks are tools/test.sh's to build.
+BUILD_TARGETS="winwarden winwarden-db winwarden-host winwarden-browser" bash "$root/tools/build.sh"
 build=${BUILD_DIR:-$root/build}
 
 # --devtools (or WINWARDEN_DEVTOOLS): watch a browser through its DevTools port instead of the
-# companion extension. Every other argument goes to the program.
+# companion extension. Every other argument goes to the program, which starts monitoring.
 devtools=0
 [ -z "${WINWARDEN_DEVTOOLS:-}" ] || devtools=1
 args=()
@@ -21,6 +22,8 @@ for arg in "$@"; do
         args+=("$arg")
     fi
 done
+# The window shows the watch at work from the start (the launcher's own --autostart aside).
+[ "${args[0]:-}" = --autostart ] || args+=(--monitor)
 
 if [ "$devtools" = 0 ]; then
     # The browser with the companion extension, unless one runs already; no port to wait for:

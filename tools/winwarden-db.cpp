@@ -68,12 +68,15 @@ const Command kCommands[] = {
     {"export", 2, true,
      [](const QStringList& names, const QStringList& shown) {
          const std::vector<Rule> rules = ReadAllRules(names[1]);
+         const std::vector<MatchRuleRow> matches = ReadAllMatchRules(names[1]);
          QSaveFile file(names[0]);
-         if (!file.open(QIODevice::WriteOnly) || file.write(WriteRulesCsv(rules)) < 0 ||
+         if (!file.open(QIODevice::WriteOnly) || file.write(WriteRulesCsv(rules, matches)) < 0 ||
              !file.commit()) {
              throw StoreError(QStringLiteral("write"), file.errorString());
          }
-         return QStringLiteral("已把 %1 条规则导出到 %2").arg(rules.size()).arg(shown[0]);
+         return QStringLiteral("已把 %1 条规则导出到 %2")
+             .arg(rules.size() + matches.size())
+             .arg(shown[0]);
      }},
     {"import", 2, true,
      [](const QStringList& names, const QStringList& shown) {
@@ -86,7 +89,7 @@ const Command kCommands[] = {
          if (!rules) {
              throw StoreError(QStringLiteral("csv"), error);
          }
-         const ImportCounts counts = ImportRules(names[1], *rules);
+         const ImportCounts counts = ImportRules(names[1], rules->titles, rules->matches);
          return QStringLiteral("已导入到 %1：新增 %2 条，修改 %3 条，跳过 %4 条")
              .arg(shown[1])
              .arg(counts.added)

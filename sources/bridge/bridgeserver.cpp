@@ -134,6 +134,7 @@ void BridgeServer::Accept() {
                          [this, number] { Read(number); });
         QObject::connect(socket, &QLocalSocket::disconnected, &m_context,
                          [this, number] { Drop(number); });
+        SendSites(m_connections[number]);
         Read(number);
         if (socket->state() != QLocalSocket::ConnectedState) {
             Drop(number); // it went before its signals were connected, or was cut off
@@ -271,6 +272,40 @@ void BridgeServer::SendAlive() {
     }
 }
 
+void BridgeServer::SendSites(const Connection& connection) const {
+    for (const QByteArray& frame : m_siteFrames) {
+        connection.socket->write(frame);
+    }
+}
+
+void BridgeServer::SetSiteRules(const SiteRules& rules) {
+    if (m_siteRules == rules) {
+        return;
+    }
+    m_siteRules = rules;
+    QStringList left;
+    std::vector<QByteArray> frames;
+    for (const BridgeSites& part :
+         SplitBridgeSites({rules.block, rules.allow, false}, kToBrowserFrameCap, &left)) {
+        if (const auto frame = EncodeFrame(EncodeBridgeMessage(part), kToBrowserFrameCap)) {
+            frames.push_back(*frame);
+        }
+    }
+    if (!left.isEmpty()) {
+        Say(u"%1 网站 rules are too long to send to the browsers: %2"_s.arg(left.size())
+                .arg(left.join(u' ').left(200)));
+    }
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, frames = std::move(frames)] {
+            m_siteFrames = frames;
+            for (const auto& [number, connection] : m_connections) {
+                SendSites(connection);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void BridgeServer::SetChangeNotifier(std::function<void()> notify) {
     const std::lock_guard lock(m_mutex);
     m_notify = std::move(notify);
@@ -361,6 +396,7 @@ BrowserPass BridgeServer::TakePass() {
             window.url = tab.url;
             window.handle.browser = browser.name;
             window.handle.id = QString::number(tab.id);
+            window.family = Family(browser);
             window.uid = browser.uid;
             pass.windows.push_back(std::move(window));
         }

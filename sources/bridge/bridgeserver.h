@@ -27,6 +27,7 @@ public:
     void SetChangeNotifier(std::function<void()> notify) override;
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
+    void SetSiteRules(const SiteRules& rules) override;
 
 private:
     struct Connection {
@@ -71,9 +72,14 @@ private:
     void Drop(quint64 number);
     void Close(quint64 number, qint64 tab);
     void SendAlive();
+    void SendSites(const Connection& connection) const;
 
     const bool m_system;
     std::map<quint64, Connection> m_connections; // the server's thread only
+    // The 网站 rules as frames for the browsers, the server's thread only; none until the
+    // rules have been given, so that a browser keeps the ones it has until then.
+    std::vector<QByteArray> m_siteFrames;
+    std::optional<SiteRules> m_siteRules; // the caller of SetSiteRules only
     quint64 m_next = 1;
     std::mutex m_mutex;
     std::map<quint64, Browser> m_browsers; // by connection number: the order they came in

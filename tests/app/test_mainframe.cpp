@@ -32,7 +32,7 @@ private Q_SLOTS:
         auto* pane = Frame().findChild<QLabel*>(u"monitorPane"_s);
         QCOMPARE(pane->text(), u"未监视"_s);
         m_fixture->TriggerMenu(cmd::kStart);
-        MonitorEngine& engine = m_fixture->View().Engine();
+        Monitor& engine = m_fixture->View().GetMonitor();
         const auto tick = [&] {
             QSignalSpy finished(&engine, &MonitorEngine::cycleFinished);
             engine.OnTimer();

@@ -72,7 +72,8 @@ private Q_SLOTS:
         QVERIFY(!document->OnSaveDocument(dir.filePath(u"no/such/dir/x"_s)));
     }
     // --monitor, or the setting, starts monitoring with the window; the first cycle comes with
-    // the first tick. The option is no document name.
+    // the first tick. The option is no document name. A settings file at the place earlier
+    // versions used is read, and moved to ~/.config/winwarden/winwarden.conf.
     void monitoringFromTheStart() {
         QSettings().setValue(u"Monitor/StartAtLaunch"_s, false);
         QVERIFY(m_fixture->Start({u"--monitor"_s}));
@@ -80,9 +81,15 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_fixture->Source().Passes() > 0, 3000);
         m_fixture.reset();
         m_fixture = std::make_unique<AppFixture>();
-        QSettings().setValue(u"Monitor/StartAtLaunch"_s, true);
+        QSettings before(QSettings::NativeFormat, QSettings::UserScope,
+                         u"Local AppWizard-Generated Applications"_s, u"winwarden"_s);
+        before.setValue(u"Monitor/StartAtLaunch"_s, true);
+        before.sync();
         QVERIFY(m_fixture->Start());
         QVERIFY(m_fixture->View().IsMonitoring());
+        QVERIFY(!QFileInfo::exists(before.fileName()));
+        QVERIFY(QSettings().fileName().endsWith(u"/winwarden/winwarden.conf"_s));
+        QCOMPARE(QSettings().value(u"Monitor/StartAtLaunch"_s), QVariant(u"true"_s));
     }
 
     // Minimised where there is no tray, the window stays visible, as there would be no way back

@@ -26,7 +26,7 @@ trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 & t
 wait_until "xdotool search --onlyvisible --name '^panel$'"
 missing() { # a key press answers the box; a program that never shows it is ended
     mkdir "$3/empty"; (cd "$3/empty" && exec "$program" 2>"$3/missing.log") & app=$!
-    timeout 20 xdotool search --sync --onlyvisible --name '^winwarden$' windowfocus --sync &&
+    timeout 60 xdotool search --sync --onlyvisible --name '^winwarden$' windowfocus --sync &&
         xdotool key Return || kill $app
     wait $app
     echo "missing: $? $(ls -A "$3/empty" | wc -l)" \
@@ -35,13 +35,16 @@ missing() { # a key press answers the box; a program that never shows it is ende
 "$2" create winwarden.mdb >/dev/null
 start() {
     "$program" 2>>"$log" & app=$!
-    win=$(timeout 20 xdotool search --sync --onlyvisible --name '^浏览哨兵 - winwarden$' | head -n 1)
+    win=$(timeout 60 xdotool search --sync --onlyvisible --name '^浏览哨兵 - winwarden$' | head -n 1)
     echo "started: $(shown) $(state)"
 }
-shown() {
+shown() { # after the window manager has settled; a loaded machine may take seconds
     sleep 0.5
-    for w in $(xdotool search --onlyvisible --pid $app); do xdotool getwindowname $w; done |
-        sort | tr '\n' '|'
+    for i in $(seq 40); do
+        windows=$(xdotool search --onlyvisible --pid $app) && break
+        sleep 0.25
+    done
+    for w in $windows; do xdotool getwindowname $w; done | sort | tr '\n' '|'
 }
 state() { xprop -id $win _NET_WM_STATE | grep -q MAXIMIZED_HORZ && echo max || echo normal; }
 minimise() { xdotool windowminimize $win && echo "minimised: $(shown)"; }

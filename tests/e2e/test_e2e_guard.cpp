@@ -30,7 +30,7 @@ constexpr uid_t kChild2 = 4243;
 const QString kRules = u"/var/lib/winwarden/winwarden.mdb"_s;
 const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s;
-// The second child's pages: other titles, the same tab ids as the first child's.
+// The second child's pages.
 const QString kOtherOpener = u"乙的起始页"_s;
 const QString kOtherBlocked = u"乙的坏页"_s;
 
@@ -39,27 +39,32 @@ struct Run {
     QString output;
 };
 
-// `command` as `uid` (root: as we are), with its standard output and error.
+// How setpriv makes a process `uid`'s, with no groups of ours.
+QStringList As(uid_t uid) {
+    return {u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid), u"--clear-groups"_s};
+}
+
+// `command` as `uid` (0: as we are, root), with its standard output and error.
 Run RunAs(uid_t uid, const QStringList& command) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList arguments = command;
-    QString program = arguments.takeFirst();
-    if (uid != 0) {
-        arguments.prepend(program);
-        arguments = QStringList{u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid),
-                                u"--clear-groups"_s, u"--"_s} +
-                    arguments;
-        program = u"setpriv"_s;
-    }
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {-1, QString::fromUtf8(process.readAll())};
-    return {process.exitCode(), QString::fromUtf8(process.readAll())};
+    if (uid == 0)
+        process.start(command.front(), command.mid(1));
+    else
+        process.start(u"setpriv"_s, As(uid) + command);
+    const bool ran = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {ran ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
 }
 
-QString Rules(const QString& statement) {
-    return RunAs(0, {u"sqlite3"_s, u"-readonly"_s, kRules, statement}).output.trimmed();
+QStringList Titles() {
+    return RunAs(0, {u"sqlite3"_s, u"-readonly"_s, kRules, u"SELECT 窗口名称 FROM 窗口名表"_s})
+        .output.split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The administrator (root) blocks a page in the guard's rules.
+int Block(QString title) {
+    return RunSqlite3(kRules, u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE 窗口名称='%1';"_s.arg(
+                                  title.replace(u"'"_s, u"''"_s)));
 }
 
 bool Append(const QString& path, const QByteArray& text) {
@@ -117,11 +122,7 @@ bool StartChildsChromium(BrowserProcess& chromium, uid_t uid) {
     return QDir().mkpath(chromium.Path(u"home"_s)) &&
            RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), chromium.Path(u"."_s)}).status ==
                0 &&
-           chromium.Start(u"setpriv"_s,
-                          QStringList{u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid),
-                                      u"--clear-groups"_s, u"/usr/bin/chromium"_s} +
-                              flags,
-                          environment);
+           chromium.Start(u"setpriv"_s, As(uid) << u"/usr/bin/chromium"_s << flags, environment);
 }
 
 // The titles of the pages open in a browser, as its DevTools port lists them.
@@ -207,10 +208,8 @@ private Q_SLOTS:
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, u"/run/winwarden"_s}).status, 0);
 
         QVERIFY(m_guard.Start());
-        QVERIFY2(
-            QTest::qWaitFor([] { return Rules(u"SELECT 窗口名称 FROM 窗口名表"_s) == u"主机页"_s; },
-                            10000),
-            qPrintable(m_guard.Said()));
+        QVERIFY2(QTest::qWaitFor([] { return Titles() == QStringList{u"主机页"_s}; }, 10000),
+                 qPrintable(m_guard.Said()));
         QVERIFY(QTest::qWaitFor([&] { return !host.Alives().empty(); }, 5000));
         QCOMPARE(host.Alives().back(), EncodeBridgeMessage(BridgeAlive{true}));
     }
@@ -226,45 +225,32 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(u"/bin/sh"_s, firefox) &&
                 ::chmod(QFile::encodeName(bin.path()).constData(), 0755) == 0);
         QProcess unwatched;
-        unwatched.start(u"setpriv"_s, {u"--reuid=4243"_s, u"--regid=4243"_s, u"--clear-groups"_s,
-                                       firefox, u"-c"_s, u"sleep 120"_s});
+        unwatched.start(u"setpriv"_s, As(kChild2) << firefox << u"-c"_s << u"sleep 120"_s);
         QVERIFY(unwatched.waitForStarted());
         QVERIFY(WritePages(m_first));
+        const QByteArray page = "<!DOCTYPE html><meta charset=\"utf-8\"><title>";
         QVERIFY(WriteFile(m_second.Path(u"pages/opener.html"_s),
-                          "<!DOCTYPE html><meta charset=\"utf-8\"><title>" + kOtherOpener.toUtf8() +
+                          page + kOtherOpener.toUtf8() +
                               "</title><script>window.open(\"blocked.html\")</script>"));
-        QVERIFY(WriteFile(m_second.Path(u"pages/blocked.html"_s),
-                          "<!DOCTYPE html><meta charset=\"utf-8\"><title>" +
-                              kOtherBlocked.toUtf8() + "</title>"));
+        QVERIFY(WriteFile(m_second.Path(u"pages/blocked.html"_s), page + kOtherBlocked.toUtf8()));
         QVERIFY(StartChildsChromium(m_first, kChild1));
         QVERIFY(StartChildsChromium(m_second, kChild2));
-        const auto recorded = [](const QString& title) {
-            return Rules(u"SELECT count(*) FROM 窗口名表 WHERE 窗口名称='%1'"_s.arg(
-                       QString(title).replace(u"'"_s, u"''"_s))) == u"1"_s;
-        };
         QVERIFY2(QTest::qWaitFor(
                      [&] {
-                         return recorded(kBlockedTitle) && recorded(kOtherBlocked) &&
-                                recorded(kOpenerTitle) && recorded(kOtherOpener);
+                         const QStringList titles = Titles();
+                         return titles.contains(kBlockedTitle) && titles.contains(kOtherBlocked) &&
+                                titles.contains(kOpenerTitle) && titles.contains(kOtherOpener);
                      },
                      90000),
                  qPrintable(m_guard.Said()));
-        const QStringList first = OpenTitles(m_first);
         const QStringList second = OpenTitles(m_second);
-        QCOMPARE(first, (QStringList{kBlockedTitle, kOpenerTitle}));
-
-        // The administrator (root) blocks the first child's page.
-        QCOMPARE(RunSqlite3(kRules, u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE "
-                                    u"窗口名称='坏页 O''Brien & Co';"_s),
-                 0);
+        QCOMPARE(OpenTitles(m_first), (QStringList{kBlockedTitle, kOpenerTitle}));
+        QCOMPARE(Block(kBlockedTitle), 0);
         QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first) == QStringList{kOpenerTitle}; },
                                 10000));
         QTest::qWait(3000); // more than a cycle
         QCOMPARE(OpenTitles(m_second), second);
-        QCOMPARE(
-            RunSqlite3(kRules, u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE 窗口名称='%1';"_s.arg(
-                                   kOtherBlocked)),
-            0);
+        QCOMPARE(Block(kOtherBlocked), 0);
         QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_second) == QStringList{kOtherOpener}; },
                                 10000));
         QCOMPARE(OpenTitles(m_first), QStringList{kOpenerTitle});

@@ -22,8 +22,10 @@ namespace {
 
 const QString kFirefox = u"/usr/bin/firefox-esr"_s;
 
+// The extension's files as the build lays them out for installing: __FILE__ is relative to the
+// build folder, not to where the test runs.
 QString ExtensionFolder() {
-    return QStringLiteral(WINWARDEN_SOURCE_DIR "/extension");
+    return QCoreApplication::applicationDirPath() + u"/../share/winwarden/extension"_s;
 }
 
 int InstallForEveryone(const QStringList& options) {
@@ -40,9 +42,20 @@ QProcessEnvironment FirefoxEnvironment(const BrowserProcess& firefox) {
     return environment;
 }
 
-// Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed.
-bool StartFirefox(BrowserProcess& firefox, const QByteArray& prefs = {}) {
-    return WritePages(firefox) &&
+// Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed; with
+// `pages`, its proxy, and the opener opens its driver.
+bool StartFirefox(BrowserProcess& firefox, QByteArray prefs = {},
+                  const PageServer* pages = nullptr) {
+    if (pages) {
+        prefs += "user_pref(\"network.proxy.type\", 1);\n"
+                 "user_pref(\"network.proxy.http\", \"127.0.0.1\");\n"
+                 "user_pref(\"network.proxy.http_port\", " +
+                 pages->Proxy().section(u':', 1).toLatin1() +
+                 ");\n"
+                 "user_pref(\"dom.security.https_first\", false);\n"
+                 "user_pref(\"dom.security.https_first_pbm\", false);\n";
+    }
+    return WritePages(firefox, pages ? PageServer::Driver() : QString()) &&
            WriteFile(firefox.Path(u"profile/user.js"_s),
                      prefs + "user_pref(\"dom.disable_open_during_load\", false);\n"
                              "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
@@ -94,8 +107,9 @@ class TestE2ePolicy final : public QObject {
 private Q_SLOTS:
     void chromiumWithTheExtensionLoaded() {
         RuntimeFolder runtime;
+        PageServer pages;
         BrowserProcess chromium;
-        QVERIFY(WritePages(chromium));
+        QVERIFY(WritePages(chromium, PageServer::Driver()));
         const QJsonObject manifest{{u"name"_s, u"net.winwarden.host"_s},
                                    {u"description"_s, u"winwarden"_s},
                                    {u"type"_s, u"stdio"_s},
@@ -103,11 +117,14 @@ private Q_SLOTS:
                                    {u"allowed_origins"_s, QJsonArray{AllowedOrigin()}}};
         QVERIFY(WriteFile(chromium.Path(u"profile/NativeMessagingHosts/net.winwarden.host.json"_s),
                           QJsonDocument(manifest).toJson()));
-        QVERIFY(
-            chromium.Start(u"/usr/bin/chromium"_s, HeadlessChromiumFlags(chromium)
-                                                       << u"--load-extension="_s + ExtensionFolder()
-                                                       << chromium.Url(u"pages/opener.html"_s)));
+        QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
+                               HeadlessChromiumFlags(chromium)
+                                   << u"--load-extension="_s + ExtensionFolder()
+                                   << u"--proxy-server=http://"_s + pages.Proxy()
+                                   << u"--disable-features=HttpsUpgrades"_s
+                                   << chromium.Url(u"pages/opener.html"_s)));
         RecordAndBlock(chromium);
+        BlockSitesAhead(pages);
     }
 
     // The host manifest as a user installs it; the add-on unpacked, unsigned, in private windows.
@@ -115,6 +132,7 @@ private Q_SLOTS:
         if (!QFileInfo(kFirefox).isExecutable())
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
+        PageServer pages;
         BrowserProcess firefox;
         QVERIFY(QDir().mkpath(firefox.Path(u"home/.mozilla"_s)));
         QCOMPARE(
@@ -128,10 +146,13 @@ private Q_SLOTS:
                          {u"origins"_s, QJsonArray{}}}}};
         QVERIFY(WriteFile(firefox.Path(u"profile/extension-preferences.json"_s),
                           QJsonDocument(allowed).toJson()));
-        QVERIFY(StartFirefox(firefox, "user_pref(\"xpinstall.signatures.required\", false);\n"
-                                      "user_pref(\"extensions.autoDisableScopes\", 0);\n"
-                                      "user_pref(\"extensions.enabledScopes\", 15);\n"));
+        QVERIFY(StartFirefox(firefox,
+                             "user_pref(\"xpinstall.signatures.required\", false);\n"
+                             "user_pref(\"extensions.autoDisableScopes\", 0);\n"
+                             "user_pref(\"extensions.enabledScopes\", 15);\n",
+                             &pages));
         RecordAndBlock(firefox);
+        BlockSitesAhead(pages);
     }
 
     // Without background networking no forced extension is fetched; incognito opens a normal

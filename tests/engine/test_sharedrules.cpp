@@ -124,6 +124,18 @@ private Q_SLOTS:
         RuleStore check;
         check.Open(db.name());
         QCOMPARE(check.FindByName(u"新页"_s)->url, u"http://new/"_s);
+
+        // A match rule added at one station is in force at another at its next cycle: pages
+        // 1, 10-19 and 100-199 close there.
+        TickAll({&three}); // finds its connection gone with the server
+        TickAll({&three});
+        QCOMPARE(three.Failure(), QString());
+        const qsizetype closed = three.source->CloseRequests().size();
+        one.Do([&] {
+            QVERIFY(one.m_engine->AddMatchRule(kKindTitleWord, u"课堂页面 1"_s, kFlagBlock));
+        });
+        TickAll({&three});
+        QCOMPARE(three.source->CloseRequests().size(), closed + 111);
     }
 };
 

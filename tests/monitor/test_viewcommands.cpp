@@ -7,10 +7,12 @@
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolButton>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -27,14 +29,19 @@ class TestViewCommands final : public QObject {
     // "%2" in every title: texts put together with arg() must leave it alone.
     static QString Title(int n) { return u"页面%1 %2"_s.arg(n); }
     static QString Url(int n) { return u"https://page%1.test/"_s.arg(n); }
+    // A page as the live list shows it: as its browser captions its window.
     static QString Live(QString t, QString flag, QString url) {
-        return t + text::kCaptionSuffix + u'|' + flag + u'|' + url;
+        return t + u" - Chromium|"_s + flag + u'|' + url;
     }
-    static QString Row(int n, const QString& flag = u"通过"_s) {
+    static QString LiveRow(int n, const QString& flag = u"通过"_s) {
         return Live(Title(n), flag, Url(n));
     }
-    static QString ConfirmBox(int n) {
-        return u"系统提示|4|取消/确定|窗口名："_s + Title(n) + text::kCaptionSuffix +
+    // A rule as a rule list shows it: by the title it holds.
+    static QString Row(int n, const QString& flag = u"通过"_s) {
+        return Title(n) + u'|' + flag + u'|' + Url(n);
+    }
+    static QString ConfirmBox(int n, const QString& caption = {}) {
+        return u"系统提示|4|取消/确定|窗口名："_s + (caption.isNull() ? Title(n) : caption) +
                u"     \n网　址："_s + Url(n) + u"     \n\n是否真的要删除 ？"_s;
     }
     // Notes what the modal shows, lets the meanwhile pages open and tick, clicks these buttons.
@@ -129,7 +136,7 @@ private Q_SLOTS:
         const QString title(100000, u'长');
         m->source->SetPages({title, u"http://long/"_s});
         m->Tick();
-        QCOMPARE(m->Cell(0, 0), title + text::kCaptionSuffix);
+        QCOMPARE(m->Cell(0, 0), title + u" - Chromium"_s);
         QVERIFY(List()->item(0, 0)->text().size() <= CWinwardenView::kMaxDrawnChars + 1);
     }
 
@@ -178,8 +185,7 @@ private Q_SLOTS:
         QCOMPARE(m->Rows(), QStringList{Row(2, u"禁止"_s)});
         m->db.exec(u"ALTER TABLE 别处 RENAME TO 窗口名表"_s);
         m->view.OnShowPassed();
-        QCOMPARE(m->Rows(),
-                 (QStringList{u"|通过|"_s + Url(5), text::kCaptionSuffix + u"|通过|"_s, Row(1)}));
+        QCOMPARE(m->Rows(), (QStringList{u"|通过|"_s + Url(5), u"|通过|"_s, Row(1)}));
     }
 
     // Rules typed before a visit: an empty name is refused, a name that has a rule is offered
@@ -210,8 +216,94 @@ private Q_SLOTS:
         QCOMPARE(m->db.rows().size(), 1);
     }
 
+    // Match rules from the window. Bad text is refused and changes nothing; an older file is
+    // offered the table; a pasted address is taken as its host, and the dialog says which; a
+    // second rule of one meaning becomes a change of flag. The match list changes and deletes
+    // one rule at a time. A live row a match rule decides says so, and its flag dialog works
+    // on the page's own rule; "禁止这个网站" blocks a row's site in one step.
+    void matchRulesFromTheWindow() {
+        m->db.exec(u"DROP TABLE 匹配规则"_s);
+        QString taken;
+        const auto fill = [&taken](const char* kind, const QString& text, const char* flag) {
+            return [=, &taken](QWidget* dialog) {
+                Child<QAbstractButton>(dialog, kind)->click();
+                Child<QLineEdit>(dialog, "ruleName")->setText(text);
+                Child<QAbstractButton>(dialog, flag)->click();
+                taken = Child<QLabel>(dialog, "hostTaken")->text();
+                Child<QAbstractButton>(dialog, "ok")->click();
+            };
+        };
+        const auto matches = [this] {
+            return m->db.exec(u"SELECT group_concat(种类 || ' ' || 内容 || ' ' || 是否禁止, '|') "
+                              "FROM 匹配规则"_s);
+        };
+        const auto hasTable = [this] {
+            return m->db.exec(u"SELECT count(*) FROM sqlite_master WHERE name = '匹配规则'"_s);
+        };
+        const QList<std::tuple<const char*, QString, QString>> refused{
+            {"kindSite", u" "_s, text::kAddRuleEmptySite},
+            {"kindSite", u"game example"_s, text::kMatchNotAHost.arg(u"game example"_s)},
+            {"kindSite", u"*.game.example"_s, text::kMatchNotAHost.arg(u"*.game.example"_s)},
+            {"kindSite", u"a..b"_s, text::kMatchNotAHost.arg(u"a..b"_s)},
+            {"kindWords", u"\u200B\u2060 "_s, text::kMatchNoWords},
+        };
+        for (const auto& [kind, words, box] : refused) {
+            QCOMPARE(Run(&CWinwardenView::OnAddRule, {fill(kind, words, "radioBlock"), Click(kOk)}),
+                     2);
+            QCOMPARE(m_seen, u"系统提示|1|确定|"_s + box);
+        }
+        QCOMPARE(hasTable(), u"0"_s);
+        const QString pasted = u"https://www.Game.Example/x?y"_s;
+        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kCancel)});
+        QCOMPARE(taken, u"将添加网站：www.game.example"_s);
+        QCOMPARE(hasTable(), u"0"_s);
+        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kOk)});
+        QCOMPARE(matches(), u"网站 www.game.example 禁止"_s);
+        Run(&CWinwardenView::OnAddRule,
+            {fill("kindSite", u"WWW.GAME.EXAMPLE."_s, "radioPass"), Click(kOk)});
+        QVERIFY(m_seen.contains(u"已有网站规则“www.game.example”，标记为“禁止”"_s));
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u" 赌场 "_s, "radioBlock")});
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, "radioBlock")});
+        QCOMPARE(matches(), u"网站 www.game.example 通过|标题包含 赌场 禁止|标题包含 ads 禁止"_s);
+
+        m->view.OnCmdMsg(cmd::kShowMatchRules);
+        QCOMPARE(m->Rows(), (QStringList{u"www.game.example|通过|网站"_s, u"赌场|禁止|标题包含"_s,
+                                         u"ads|禁止|标题包含"_s}));
+        List()->selectRow(0);
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
+            {Click({u"禁止"_s, u"确定"_s})});
+        QCOMPARE(m_seen, u"网站 www.game.example|通过|"_s);
+        List()->selectRow(2);
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Delete); }, {Click(kOk)});
+        QCOMPARE(m_seen, u"系统提示|4|取消/确定|窗口名：标题包含 ads     \n网　址："_s
+                         u"     \n\n是否真的要删除 ？"_s);
+        QCOMPARE(matches(), u"网站 www.game.example 禁止|标题包含 赌场 禁止"_s);
+        QCOMPARE(m->Rows(),
+                 (QStringList{u"www.game.example|禁止|网站"_s, u"赌场|禁止|标题包含"_s}));
+
+        m->source->SetClosesWindows(false);
+        m->source->SetPages(
+            {u"Play"_s, u"https://www.game.example/p"_s, u"News"_s, u"https://news.example/a"_s});
+        m->view.OnStart();
+        m->Tick();
+        QCOMPARE(m->Rows(), (QStringList{Live(u"Play"_s, u"禁止（网站 www.game.example）"_s,
+                                              u"https://www.game.example/p"_s),
+                                         Live(u"News"_s, u"通过"_s, u"https://news.example/a"_s)}));
+        List()->selectRow(0);
+        Run(&CWinwardenView::OnListDblClk, {Click(kOk)});
+        QCOMPARE(m_seen.section(u'|', 1, 1) + u' ' + Flags(), u"通过 通过 通过"_s);
+        List()->selectRow(1);
+        m->view.OnCmdMsg(cmd::kBlockSite);
+        m->Tick();
+        QCOMPARE(matches(),
+                 u"网站 www.game.example 禁止|标题包含 赌场 禁止|网站 news.example 禁止"_s);
+        QVERIFY(m->source->CloseRequestsFor(u"News"_s) > 0);
+        QCOMPARE(m->Cell(1, 1), u"禁止（网站 news.example）"_s);
+    }
+
     // The filter narrows every list to the rows whose caption or address holds the text, rows
-    // the monitor appends included; Enter edits the selected row and Delete deletes it.
+    // the monitor appends included; Enter edits the selected row and Delete deletes it. A screen
+    // reader hears the filter, its clear button and the list by what it shows.
     void filterAndKeys() {
         m->source->SetClosesWindows(false);
         Open({1, 2, 12});
@@ -219,6 +311,13 @@ private Q_SLOTS:
         m->Tick();
         m->view.OnFind();
         QVERIFY(!m->view.FilterEdit()->isHidden());
+        const auto names = [this] {
+            QStringList heard{m->view.FilterEdit()->accessibleName(), List()->accessibleName()};
+            for (QWidget* button : m->view.FilterEdit()->findChildren<QToolButton*>())
+                heard << button->accessibleName();
+            return heard.join(u'|');
+        };
+        QCOMPARE(names(), u"筛选|监视到的浏览器窗口|清除筛选"_s);
         QTest::keyClicks(m->view.FilterEdit(), u"PAGE1"_s);
         const auto shown = [this] {
             QStringList rows;
@@ -233,6 +332,7 @@ private Q_SLOTS:
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
         m->view.OnShowPassed();
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
+        QCOMPARE(names(), u"筛选|标记为“通过”的窗口规则|清除筛选"_s);
         QTest::keyClick(m->view.FilterEdit(), Qt::Key_Escape);
         QVERIFY(m->view.FilterEdit()->isHidden());
         QCOMPARE(shown().size(), 5);
@@ -240,7 +340,7 @@ private Q_SLOTS:
         QCOMPARE(Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
                      {Click(kCancel)}),
                  1);
-        QCOMPARE(m_seen, Title(1) + text::kCaptionSuffix + u"|通过|"_s + Url(1));
+        QCOMPARE(m_seen, Title(1) + u"|通过|"_s + Url(1));
         Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Delete); }, {Click(kOk)});
         QCOMPARE(m_seen, ConfirmBox(1));
         QCOMPARE(m->db.rows().size(), 4);
@@ -260,17 +360,17 @@ private Q_SLOTS:
         m_openMeanwhile = {1, 2, 3};
         Run(&CWinwardenView::OnListDblClk, {Click({u"禁止"_s, u"确定"_s})});
         QCOMPARE(m_rowsMeanwhile, 3);
-        QCOMPARE(m->Rows(), (QStringList{Row(1), Row(2, u"禁止"_s), Row(3)}));
+        QCOMPARE(m->Rows(), (QStringList{LiveRow(1), LiveRow(2, u"禁止"_s), LiveRow(3)}));
         QCOMPARE(Flags(), u"通过 禁止 通过"_s);
         // Deleting leaves the rule list of the filter ("通过"); ticks add the windows it lacks.
         List()->selectRow(0);
         m_openMeanwhile = {1, 2, 3, 4};
         Run(&CWinwardenView::OnDeleteWindow, {Click(kOk)});
         QCOMPARE(m_rowsMeanwhile, 4);
-        QCOMPARE(m_seen, ConfirmBox(1));
+        QCOMPARE(m_seen, ConfirmBox(1, Title(1) + u" - Chromium"_s));
         QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4)}));
         m->Tick();
-        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4), Row(1), Row(2, u"禁止"_s)}));
+        QCOMPARE(m->Rows(), (QStringList{Row(3), Row(4), LiveRow(1), LiveRow(2, u"禁止"_s)}));
         m->view.OnCmdMsg(cmd::kRefreshList); // empties the live list
         QCOMPARE(List()->rowCount(), 0);
         m->view.OnInitialUpdate(); // again (a new document): the size and the live list stay

@@ -1,5 +1,6 @@
 // The bridge's messages are read strictly: anything unexpected is no message at all.
 #include "platform/bridgeprotocol.h"
+#include "platform/nativeframing.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -26,14 +27,50 @@ private Q_SLOTS:
             BridgeMessage(BridgeTabs{{{3, u"t"_s, u"u"_s, true}, {-1, {}, {}, false}}}));
         QCOMPARE(Decode(R"({"type":"close","tabs":[9007199254740991]})"),
                  BridgeMessage(BridgeClose{{9007199254740991}}));
+        QCOMPARE(Decode(R"({"type":"sites","block":["a.test","b.test"],"allow":[]})"),
+                 BridgeMessage(BridgeSites{{u"a.test"_s, u"b.test"_s}, {}, false}));
+        QCOMPARE(Decode(R"({"type":"sites","block":[],"allow":["c.test"],"more":true})"),
+                 BridgeMessage(BridgeSites{{}, {u"c.test"_s}, true}));
         for (const char* bad :
              {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
               R"({"type":"tabs","tabs":[{"id":1,"incognito":"no"}]})",
               R"({"type":"tabs","tabs":[7]})", R"({"type":"tabs"})",
               R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
-              R"({"type":"hello","browser":[]})", R"({"tabs":[]})"}) {
+              R"({"type":"hello","browser":[]})", R"({"tabs":[]})",
+              R"({"type":"sites","block":["a.test"]})",
+              R"({"type":"sites","block":[1],"allow":[]})",
+              R"({"type":"sites","block":"a.test","allow":[]})",
+              R"({"type":"sites","block":[],"allow":[],"more":"yes"})"}) {
             QVERIFY2(std::holds_alternative<std::monostate>(Decode(bad)), bad);
         }
+    }
+
+    // 10,000 ordinary hosts go in one message; a set past the browsers' limit goes in parts
+    // that each fit and together hold every host in order, and a name too long for any
+    // message is named, not lost unseen.
+    void siteSetsAreSplitToFitTheBrowsers() {
+        BridgeSites ordinary;
+        for (int i = 0; i < 10000; ++i)
+            ordinary.block.append(u"site-%1.example.com"_s.arg(i));
+        QCOMPARE(SplitBridgeSites(ordinary, kToBrowserFrameCap).size(), size_t(1));
+
+        BridgeSites large;
+        for (int i = 0; i < 6000; ++i)
+            (i % 3 ? large.block : large.allow).append(u"%1.%2"_s.arg(i).arg(QString(240, u'a')));
+        large.block.insert(7, QString(kToBrowserFrameCap, u'x'));
+        QStringList left;
+        const std::vector<BridgeSites> parts = SplitBridgeSites(large, kToBrowserFrameCap, &left);
+        QCOMPARE(left, QStringList{QString(kToBrowserFrameCap, u'x')});
+        QVERIFY(parts.size() > 1);
+        BridgeSites joined;
+        for (const BridgeSites& part : parts) {
+            QVERIFY(EncodeFrame(EncodeBridgeMessage(part), kToBrowserFrameCap));
+            QCOMPARE(part.more, &part != &parts.back());
+            joined.block += part.block;
+            joined.allow += part.allow;
+        }
+        large.block.removeAt(7);
+        QCOMPARE(joined, large);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "store/databasename.h"
 #include "store/flag.h"
+#include "store/matchstore.h"
 #include "store/rulestore.h"
 #include "store/storeerror.h"
 #include "tests/support/pgserver.h"
@@ -67,11 +68,33 @@ private Q_SLOTS:
         RuleRow mine = Rule(title, kFlagPass, url.isNull() ? u""_s : url);
         QCOMPARE(m_db->rows(), QList<RuleRow>({other, mine}));
         QCOMPARE(Find(title), QList<RuleRow>{mine});
-        m_store.SetFlagByUrl(title, url);
+        m_store.SetFlagForWindow(title, title, url);
         mine.flag = title;
         QCOMPARE(List(title), QList<RuleRow>{mine});
-        m_store.DeleteByUrl(url);
+        m_store.DeleteRule(title, url);
         QCOMPARE(m_db->rows(), QList<RuleRow>{other});
+    }
+
+    // The rules without an address share the empty one: a rule added, changed or deleted by
+    // name touches that rule alone, while an address still reaches every rule that has it.
+    void aRuleWithoutAnAddressIsChangedAlone() {
+        const QString x = u"http://x/"_s;
+        m_db->insert(u"a"_s, kFlagPass, u""_s);
+        m_db->insert(u"b"_s, kFlagPass, std::nullopt);
+        m_db->insert(u"c"_s, kFlagPass, u""_s);
+        m_db->insert(u"d"_s, kFlagPass, x);
+        m_db->insert(u"e"_s, kFlagPass, x);
+        QVERIFY(m_store.InsertRule(u"new"_s, kFlagBlock, u""_s));
+        QVERIFY(!m_store.InsertRule(u"a"_s, kFlagBlock, u""_s));
+        QCOMPARE(m_store.SetFlagForWindow(kFlagBlock, u"b"_s, u""_s), 1);
+        QCOMPARE(m_store.SetFlagByUrl(kFlagBlock, u""_s) + m_store.DeleteByUrl(QString()), 0);
+        QCOMPARE(m_store.DeleteRule(u"c"_s, u""_s), 1);
+        QCOMPARE(m_store.DeleteRule(QString(), u""_s), 0);
+        QCOMPARE(m_store.SetFlagForWindow(kFlagBlock, u"d"_s, x), 2);
+        QStringList rules;
+        for (const RuleRow& row : m_db->rows())
+            rules << *row.name + *row.flag;
+        QCOMPARE(rules.join(u' '), u"a通过 b禁止 d禁止 e禁止 new禁止"_s);
     }
 
     // The older of two rules with one name comes first even where an index lists it last.
@@ -120,7 +143,8 @@ private Q_SLOTS:
         QCOMPARE(flagOf(u"new"_s), u"none"_s);
     }
 
-    // Two writers meeting the same new titles at once make one rule per title.
+    // Two writers meeting the same new titles at once make one rule per title; two adding the
+    // same match rules, one rule per kind and text.
     void concurrentWritersNeverDuplicateARule() {
         std::vector<std::pair<QString, QString>> pages;
         for (int i = 0; i < 1000; ++i)
@@ -128,14 +152,72 @@ private Q_SLOTS:
         const auto writer = [&] {
             RuleStore store;
             store.Open(m_db->name());
-            for (size_t first = 0; first < pages.size(); first += 50)
+            MatchStore matches(store);
+            for (size_t first = 0; first < pages.size(); first += 50) {
                 store.InsertPassed(std::vector(pages.begin() + first, pages.begin() + first + 50));
+                matches.Add(kKindSite, u"site%1.example"_s.arg(first), kFlagBlock);
+            }
         };
         std::thread one(writer), two(writer);
         one.join();
         two.join();
         QCOMPARE(m_db->exec(u"SELECT count(*) || ' ' || count(DISTINCT 窗口名称) FROM 窗口名表"_s),
                  u"1000 1000"_s);
+        QCOMPARE(m_db->exec(u"SELECT count(*) || ' ' || count(DISTINCT 内容) FROM 匹配规则"_s),
+                 u"20 20"_s);
+    }
+
+    // The match rules are read again only when someone changed them, this store or another
+    // program; a database without their table has none until the table is added.
+    void matchRulesAreReadWhenTheyChange() {
+        MatchStore matches(m_store);
+        const auto changed = [&]() -> QStringList {
+            const auto rows = matches.ListIfChanged();
+            if (!rows)
+                return {u"unchanged"_s};
+            QStringList texts;
+            for (const MatchRuleRow& row : *rows)
+                texts << row.kind.value_or(u"NULL"_s) + u' ' + row.text.value_or(u"NULL"_s) + u' ' +
+                             row.flag.value_or(u"NULL"_s);
+            return texts;
+        };
+        const QStringList unchanged{u"unchanged"_s};
+        QCOMPARE(changed(), QStringList());
+        QCOMPARE(changed(), unchanged);
+        m_db->exec(
+            u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站','game.example','禁止')"_s);
+        m_store.InsertPassed(u"t"_s, u"u"_s);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
+        m_db->insert(u"other"_s, kFlagPass, u"u"_s); // another table changed: the rules stand
+        QCOMPARE(changed(), unchanged);
+        QVERIFY(!matches.Add(kKindSite, u"game.example"_s, kFlagPass));
+        QVERIFY(matches.Add(kKindTitleWord, u"赌场 'x' %"_s, kFlagBlock));
+        QCOMPARE(changed(),
+                 (QStringList{u"网站 game.example 禁止"_s, u"标题包含 赌场 'x' % 禁止"_s}));
+        const qint64 word = matches.List().back().id;
+        QCOMPARE(matches.SetFlag(word, kFlagPass), 1);
+        QCOMPARE(changed().last(), u"标题包含 赌场 'x' % 通过"_s);
+        m_db->exec(u"UPDATE 匹配规则 SET 是否禁止='通过' WHERE 种类='网站'"_s);
+        QCOMPARE(changed().first(), u"网站 game.example 通过"_s);
+        QCOMPARE(changed(), unchanged);
+        QCOMPARE(matches.Delete(word), 1);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
+        m_db->exec(u"DELETE FROM 匹配规则"_s);
+        QCOMPARE(changed(), QStringList());
+
+        // An older database: no table, no rules, nothing to read; the table can be added.
+        m_db->exec(u"DROP TABLE 匹配规则"_s);
+        m_db->exec(u"DROP TABLE 匹配规则版本"_s);
+        QVERIFY(!matches.HasTable());
+        QCOMPARE(changed(), QStringList());
+        QCOMPARE(changed(), unchanged);
+        QVERIFY(matches.List().empty());
+        matches.AddTable();
+        matches.AddTable(); // a second time leaves it as it is
+        QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
+        QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
+        m_db->exec(u"UPDATE 匹配规则 SET 内容='x.example'"_s);
+        QCOMPARE(changed(), QStringList{u"网站 x.example 禁止"_s});
     }
 
     // Unprepared or refused when run, a statement fails with the engine's reason; the next works.

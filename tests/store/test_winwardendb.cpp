@@ -62,6 +62,37 @@ private Q_SLOTS:
                  u"已导入到 other.mdb：新增 1 条，修改 0 条，跳过 2 条\n"_s);
         const Outcome notCsv = Run(dir.path(), {u"import"_s, u"winwarden.mdb"_s});
         QVERIFY2(notCsv.code == 1 && notCsv.err.contains(u"第 "_s), qPrintable(notCsv.err));
+
+        // Match rules add a fourth column, 种类; an older file without their table gains it.
+        const QString matches = u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站', "
+                                "'game.example', '禁止'), ('标题包含', 'a,\"b\"', '通过')"_s;
+        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, matches}, u"sqlite3"_s).code, 0);
+        QCOMPARE(Run(dir.path(), {u"export"_s, u"all.csv"_s}).out,
+                 u"已把 6 条规则导出到 all.csv\n"_s);
+        QFile all(dir.filePath(u"all.csv"_s));
+        QVERIFY(all.open(QIODevice::ReadOnly));
+        const QByteArray text = all.readAll();
+        all.close();
+        QVERIFY(text.startsWith("窗口名称,是否禁止,网址,种类\r\n"));
+        QVERIFY(text.endsWith("\"game.example\",\"禁止\",,\"网站\"\r\n"
+                              "\"a,\"\"b\"\"\",\"通过\",,\"标题包含\"\r\n"));
+        const QString dropped = u"DROP TABLE 匹配规则; DROP TABLE 匹配规则版本;"_s;
+        QCOMPARE(Run(dir.path(), {u"create"_s, u"old.mdb"_s}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dropped}, u"sqlite3"_s).code, 0);
+        QCOMPARE(Run(dir.path(), {u"import"_s, u"all.csv"_s, u"old.mdb"_s}).out,
+                 u"已导入到 old.mdb：新增 5 条，修改 1 条，跳过 0 条\n"_s);
+        const QString dump = u"SELECT 种类, 内容, 是否禁止 FROM 匹配规则 ORDER BY 编号"_s;
+        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
+                 Run(dir.path(), {u"winwarden.mdb"_s, dump}, u"sqlite3"_s).out);
+        QCOMPARE(
+            Run(dir.path(), {u"old.mdb"_s, u"SELECT 版本 FROM 匹配规则版本"_s}, u"sqlite3"_s).out,
+            u"2\n"_s);
+        QVERIFY(all.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                all.write("\"x\",\"禁止\",\"http://x/\",\"网站\"\r\n") > 0);
+        all.close();
+        const Outcome badLine = Run(dir.path(), {u"import"_s, u"all.csv"_s, u"old.mdb"_s});
+        QVERIFY2(badLine.code == 1 && badLine.err.contains(u"第 7 条规则"_s),
+                 qPrintable(badLine.err));
     }
 
     // `before` makes winwarden.mdb; a refusal is one line on standard error and changes nothing.
@@ -102,7 +133,9 @@ private Q_SLOTS:
             u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('a''b', '通过', "
             "NULL), (NULL, '禁止', ''), ('x\"\\\\%_{}', NULL, 'NULL'), ('gone', "
             "'', ''), ('😀 ,\t', '禁止访问', 'http://e/?a=1&b=2');"
-            "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"_s;
+            "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"
+            "INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站', 'a.example', '禁止'), "
+            "(NULL, 'x', NULL);"_s;
         QCOMPARE(Run(dir.path(), {u"create"_s, u"from.mdb"_s}).code, 0);
         QCOMPARE(Run(dir.path(), {u"from.mdb"_s, rows}, u"sqlite3"_s).code, 0);
         QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 0);
@@ -112,6 +145,10 @@ private Q_SLOTS:
         const QString before = Run(dir.path(), {u"from.mdb"_s, dump}, u"sqlite3"_s).out;
         QCOMPARE(before.count(u'\n'), 4);
         QCOMPARE(Run(dir.path(), {u"back.mdb"_s, dump}, u"sqlite3"_s).out, before);
+        const QString matches = u"SELECT 编号, ifnull(种类, '-'), 内容, ifnull(是否禁止, '-') "
+                                "FROM 匹配规则 ORDER BY 编号"_s;
+        QCOMPARE(Run(dir.path(), {u"back.mdb"_s, matches}, u"sqlite3"_s).out,
+                 u"1|网站|a.example|禁止\n2|-|x|-\n"_s);
 
         QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 1); // never over rules
     }

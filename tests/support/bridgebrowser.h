@@ -1,6 +1,10 @@
 #pragma once
 
 #include "tests/support/chromium.h"
+#include "tests/support/fakeendpoint.h"
+
+#include <deque>
+#include <mutex>
 
 namespace winwarden::test {
 
@@ -9,10 +13,40 @@ extern const QString kBlockedTitle;
 
 bool WriteFile(const QString& path, const QByteArray& contents);
 
-// pages/opener.html (kOpenerTitle) opens pages/blocked.html (kBlockedTitle) in a new tab.
-bool WritePages(const BrowserProcess& browser);
+// pages/opener.html (kOpenerTitle) opens pages/blocked.html (kBlockedTitle) in a new tab, and
+// `driver`, if given, in another.
+bool WritePages(const BrowserProcess& browser, const QString& driver = {});
 
 // Both pages are recorded as 通过 with their URLs; blocked by another program, one closes.
 void RecordAndBlock(const BrowserProcess& browser);
+
+// The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>"
+// (and " <query>" when its address has one),
+// and the driver page (Driver(), without a title of its own) opens in new tabs the addresses
+// given to Open, one at a time.
+class PageServer final {
+public:
+    PageServer();
+    QString Proxy() const { return m_endpoint.Endpoint(); }
+    static QString Driver() { return QStringLiteral("http://driver.test/"); }
+    void Open(const QString& url);
+    // Whether a request for this host (not its sub-domains) has reached the server.
+    bool Saw(const QString& host) const;
+
+private:
+    QByteArray Answer(const QByteArray& requestLine);
+
+    std::mutex m_mutex;
+    std::deque<QString> m_toOpen;
+    FakeEndpoint m_endpoint; // last: its thread answers from the members above
+};
+
+// Match rules written into the database by another program, in force through the engine and
+// the bridge source that the browser's extension connects to. 网站 rules refuse pages before
+// they load: a blocked host and its sub-domains show the extension's page naming the host and
+// never reach the server, a longer 通过 rule lets its site through, and a site whose rule goes
+// loads again. A 标题包含 word closes pages whose titles hide it (a zero-width space inside,
+// full-width letters), but not a page of an allowed site.
+void BlockSitesAhead(PageServer& pages);
 
 } // namespace winwarden::test

@@ -25,41 +25,64 @@ std::pair<int, quint16> Listen() {
 
 } // namespace
 
-FakeEndpoint::FakeEndpoint(QByteArray answer, int delayMs) {
+FakeEndpoint::FakeEndpoint(QByteArray answer, int delayMs)
+    : FakeEndpoint([answer = std::move(answer)](const QByteArray&) { return answer; }, delayMs) {}
+
+FakeEndpoint::FakeEndpoint(Answering answering, int delayMs)
+    : m_answering(std::move(answering)), m_delayMs(delayMs) {
     std::tie(m_listener, m_port) = Listen();
-    m_thread = std::thread([this, answer = std::move(answer), delayMs] {
+    m_thread = std::thread([this] {
         while (!m_stopping) {
             pollfd wait{m_listener, POLLIN, 0};
             if (::poll(&wait, 1, 20) <= 0)
                 continue;
             const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            QByteArray request;
-            char buffer[4096];
-            pollfd read{socket, POLLIN, 0};
-            for (ssize_t got = 1;
-                 got > 0 && !request.contains("\r\n\r\n") && ::poll(&read, 1, 2000) > 0;) {
-                got = ::recv(socket, buffer, sizeof buffer, 0);
-                request.append(buffer, std::max<ssize_t>(got, 0));
-            }
-            {
-                const std::lock_guard lock(m_mutex);
-                m_requests.push_back(request.left(request.indexOf("\r\n")));
-            }
-            for (const QDeadlineTimer due(delayMs); !m_stopping && !due.hasExpired();)
-                ::usleep(10000);
-            for (ssize_t sent = 0, put = 1; !m_stopping && put > 0 && sent < answer.size();
-                 sent += put) {
-                put = ::send(socket, answer.constData() + sent,
-                             static_cast<size_t>(answer.size() - sent), MSG_NOSIGNAL);
-            }
-            ::close(socket);
+            // A browser opens connections ahead of its requests: one that idles holds up
+            // no other.
+            ++m_serving;
+            std::thread([this, socket] {
+                Serve(socket);
+                --m_serving;
+            }).detach();
         }
     });
+}
+
+void FakeEndpoint::Serve(int socket) {
+    QByteArray request;
+    char buffer[4096];
+    pollfd read{socket, POLLIN, 0};
+    // A connection opened ahead may carry its request much later, or never.
+    for (ssize_t got = 1; got > 0 && !request.contains("\r\n\r\n") && !m_stopping;) {
+        if (::poll(&read, 1, 20) > 0) {
+            got = ::recv(socket, buffer, sizeof buffer, 0);
+            request.append(buffer, std::max<ssize_t>(got, 0));
+        }
+    }
+    if (!request.contains("\r\n\r\n")) {
+        ::close(socket);
+        return;
+    }
+    const QByteArray line = request.left(request.indexOf("\r\n"));
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.push_back(line);
+    }
+    const QByteArray answer = m_answering(line);
+    for (const QDeadlineTimer due(m_delayMs); !m_stopping && !due.hasExpired();)
+        ::usleep(10000);
+    for (ssize_t sent = 0, put = 1; !m_stopping && put > 0 && sent < answer.size(); sent += put) {
+        put = ::send(socket, answer.constData() + sent, static_cast<size_t>(answer.size() - sent),
+                     MSG_NOSIGNAL);
+    }
+    ::close(socket);
 }
 
 FakeEndpoint::~FakeEndpoint() {
     m_stopping = true;
     m_thread.join();
+    while (m_serving > 0)
+        ::usleep(1000);
     ::close(m_listener);
 }
 

@@ -14,8 +14,11 @@ void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
         const QString& title = titlesAndUrls[i];
         const int before = seen[title]++;
         const QString id = before == 0 ? title : title + u'#' + QString::number(before + 1);
-        windows.push_back(
-            {BrowserWindow::Kind::HtmlDocument, title, titlesAndUrls[i + 1], {-1, u"fake"_s, id}});
+        windows.push_back({BrowserWindow::Kind::HtmlDocument,
+                           title,
+                           titlesAndUrls[i + 1],
+                           {-1, u"fake"_s, id},
+                           u"chromium"_s});
     }
     SetWindows(std::move(windows));
 }
@@ -56,6 +59,16 @@ void FakeBrowserSource::RequestClose(const WindowHandle& window) {
     m_closeTitles.append(open != m_windows.end() ? open->title : window.id);
     if (m_closesWindows)
         std::erase_if(m_windows, named);
+}
+
+void FakeBrowserSource::SetSiteRules(const SiteRules& rules) {
+    const std::lock_guard lock(m_mutex);
+    m_siteRules.append(rules);
+}
+
+QList<SiteRules> FakeBrowserSource::SiteRulesGiven() const {
+    const std::lock_guard lock(m_mutex);
+    return m_siteRules;
 }
 
 QList<WindowHandle> FakeBrowserSource::CloseRequests() const {

@@ -13,7 +13,8 @@ namespace winwarden::test {
 // takes passes on another. Close requests are recorded.
 class FakeBrowserSource final : public BrowserSource {
 public:
-    // One HTML-document window per title and URL, in turn; the handle is {-1, "fake", title},
+    // One HTML-document window of a Chromium per title and URL, in turn; the handle is
+    // {-1, "fake", title},
     // "title#2" for the second window with that title, and so on.
     void SetPages(const QStringList& titlesAndUrls);
     void SetWindows(std::vector<BrowserWindow> windows);
@@ -24,12 +25,15 @@ public:
 
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
+    void SetSiteRules(const SiteRules& rules) override;
 
     // Every RequestClose; and those that named a window titled `title` (or, for a window
     // already gone, whose handle's id is `title`).
     QList<WindowHandle> CloseRequests() const;
     int CloseRequestsFor(const QString& title) const;
     int Passes() const;
+    // Every SetSiteRules, in order.
+    QList<SiteRules> SiteRulesGiven() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -39,6 +43,7 @@ private:
     QList<WindowHandle> m_closeRequests;
     QStringList m_closeTitles; // the title of the window each request named, when it was open
     int m_passes = 0;
+    QList<SiteRules> m_siteRules;
 };
 
 } // namespace winwarden::test

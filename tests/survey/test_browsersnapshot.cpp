@@ -13,8 +13,9 @@ namespace {
 
 using Kind = BrowserWindow::Kind;
 
-BrowserWindow Window(Kind kind, const QString& title, const QString& id = {}) {
-    return {kind, title, title + u'?', WindowHandle{-1, u"b"_s, id.isEmpty() ? title : id}};
+BrowserWindow Window(Kind kind, const QString& title, const QString& id = {},
+                     const QString& url = u"https://b.test/"_s) {
+    return {kind, title, url, WindowHandle{-1, u"b"_s, id.isEmpty() ? title : id}, {}};
 }
 
 BrowserPass ReadPass(std::vector<BrowserWindow> windows) {
@@ -30,9 +31,13 @@ class BrowserSnapshotTest final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A page of the browser's own is never found, whatever its title.
     void aWindowIsFoundByItsExactCaptionInThePass() {
         const QString& suffix = text::kCaptionSuffix;
         const BrowserPass pass = ReadPass({Window(Kind::NoHtmlDocument, u"W"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"tab"_s,
+                                                  u"chrome://new-tab-page-third-party/"_s),
+                                           Window(Kind::HtmlDocument, u"A & B"_s, u"blank"_s, {}),
                                            Window(Kind::HtmlDocument, {}, u"untitled"_s),
                                            Window(Kind::HtmlDocument, u"A & B"_s, u"first"_s),
                                            Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)});

@@ -79,19 +79,31 @@ private Q_SLOTS:
             debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
         }
         const QByteArray before = Snapshot(SystemFolders());
-        QCOMPARE(
-            BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s, Host()}),
-            0);
-        const QJsonObject policy = ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s);
-        QVERIFY(policy[u"ExtensionInstallForcelist"][0].toString().startsWith(
-            QLatin1StringView(kBridgeChromiumId) + u';'));
-        QCOMPARE(policy[u"IncognitoModeAvailability"], QJsonValue(1));
+        QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--no-guest"_s,
+                              u"--host"_s, Host()}),
+                 0);
+        // Every value is the one that keeps the extension in: compared whole, so that none is
+        // weakened or left out.
+        const QString folder = u"/usr/local/share/winwarden/browser"_s;
+        const QJsonObject forced{
+            {u"ExtensionInstallForcelist"_s, QJsonArray{QLatin1StringView(kBridgeChromiumId) +
+                                                        u";file://"_s + folder + u"/update.xml"_s}},
+            {u"NativeMessagingUserLevelHosts"_s, false},
+            {u"IncognitoModeAvailability"_s, 1},
+            {u"BrowserGuestModeEnabled"_s, false}};
+        for (const QString& base : {u"/etc/chromium"_s, u"/etc/opt/chrome"_s})
+            QCOMPARE(ReadJson(base + u"/policies/managed/winwarden.json"_s), forced);
         if (esr) { // Debian's own policies stay beside the extension's.
             const QJsonObject policies = ReadJson(kEsrPolicies)[u"policies"].toObject();
             QCOMPARE(policies[u"DisableAppUpdate"], QJsonValue(true));
-            QCOMPARE(
-                policies[u"ExtensionSettings"][u"winwarden@winwarden.net"][u"installation_mode"],
-                QJsonValue(u"force_installed"_s));
+            QCOMPARE(policies[u"ExtensionSettings"][u"winwarden@winwarden.net"].toObject(),
+                     (QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
+                                  {u"install_url"_s, u"file://"_s + folder + u"/winwarden.xpi"_s},
+                                  {u"private_browsing"_s, true}}));
+            QFile preferences(u"/etc/firefox-esr/winwarden.js"_s);
+            QVERIFY(preferences.open(QIODevice::ReadOnly));
+            QVERIFY(preferences.readAll().contains(
+                "pref(\"xpinstall.signatures.required\", false, locked);"));
         }
         // Installing again replaces the first install; uninstall then leaves no trace.
         QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);

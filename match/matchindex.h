@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <vector>
+
+namespace winwarden {
+
+// A match rule as the decision needs it (one row of 匹配规则, read by the engine).
+struct MatchRule {
+    enum class Kind { Site, TitleWord };
+    qint64 id = 0; // 编号: of two rules for one host or word, the lower decides
+    Kind kind = Kind::Site;
+    QString text; // 内容 as stored: a host (or a pasted address), or the words
+    bool blocks = false;
+};
+
+// Which rule decided for a page.
+struct Verdict {
+    enum class By { Nothing, TitleRule, Site, TitleWord };
+    By by = By::Nothing;
+    bool blocked = false;
+    const MatchRule* rule = nullptr; // the match rule, for Site and TitleWord
+};
+
+// The decision, in order: the page's own title rule blocks; else the most specific 网站 rule
+// covering its host decides, blocking or allowing; else a 标题包含 rule the title matches
+// blocks; else nothing decides. `word` is asked only when it comes to that.
+template <typename WordLookup>
+Verdict Decide(bool titleRuleBlocks, const MatchRule* site, WordLookup&& word) {
+    if (titleRuleBlocks) {
+        return {Verdict::By::TitleRule, true, nullptr};
+    }
+    if (site) {
+        return {Verdict::By::Site, site->blocks, site};
+    }
+    if (const MatchRule* found = word()) {
+        return {Verdict::By::TitleWord, true, found};
+    }
+    return {};
+}
+
+// The match rules made ready for many lookups: 网站 rules by canonical host, the words of the
+// blocking 标题包含 rules normalised into one automaton, so that a title is read once however
+// many words there are. Rules whose text names no host, or whose words normalise to nothing,
+// match nothing; 标题包含 rules that do not block are ignored (they only ever block).
+class MatchIndex final {
+public:
+    MatchIndex() = default;
+    explicit MatchIndex(std::vector<MatchRule> rules);
+
+    // The 网站 rule that decides for a canonical host: of those covering it (the host itself
+    // or a domain it lies in) the longest. Null when none does.
+    const MatchRule* SiteFor(QStringView host) const;
+    // A blocking 标题包含 rule whose normalised words a normalised title contains, or null.
+    const MatchRule* WordIn(QStringView normalizedTitle) const;
+    // The whole decision for a page, its title and address as they are.
+    Verdict Decide(bool titleRuleBlocks, QStringView title, QStringView url) const;
+
+    bool HasWords() const { return !m_nodes.empty(); }
+    bool HasSites() const { return !m_sites.isEmpty(); }
+    // The canonical hosts of the 网站 rules that decide for them, by what they say.
+    QStringList SitesBlocked() const { return Sites(true); }
+    QStringList SitesAllowed() const { return Sites(false); }
+
+private:
+    struct Edge {
+        char16_t unit;
+        int child;
+    };
+    struct Node {
+        int firstEdge = 0;
+        int edges = 0;
+        int fail = 0;
+        int output = -1; // the rule whose words end here or at a suffix of here
+    };
+    int Child(int node, char16_t unit) const;
+    QStringList Sites(bool blocking) const;
+    void BuildWords();
+
+    std::vector<MatchRule> m_rules;
+    QHash<QString, int> m_sites; // canonical host -> deciding rule
+    std::vector<Node> m_nodes;   // Aho-Corasick automaton over the words' UTF-16 units
+    std::vector<Edge> m_edges;   // each node's edges together, sorted by unit
+};
+
+} // namespace winwarden
