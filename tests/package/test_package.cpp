@@ -5,6 +5,7 @@
 // version keeping every rule, and leaves nothing of its own behind when purged.
 #include "res/version.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -43,8 +44,8 @@ private Q_SLOTS:
         QProcess run;
         run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         run.start(u"bash"_s,
-                  {QStringLiteral(WINWARDEN_SOURCE_DIR "/tests/package/package-test.sh"),
-                   u"outside"_s, QStringLiteral(WINWARDEN_SOURCE_DIR),
+                  {QStringLiteral(QT_TESTCASE_SOURCEDIR "/package/package-test.sh"), u"outside"_s,
+                   QDir::cleanPath(QStringLiteral(QT_TESTCASE_SOURCEDIR "/..")),
                    QFileInfo(qEnvironmentVariable("WINWARDEN_PROGRAM")).path(), dir.path()});
         if (!run.waitForFinished(280000))
             run.kill();
