@@ -38,7 +38,8 @@ namespace) # $2 the private folder
         mount -t proc proc "$root/proc" && mount -t tmpfs -o mode=0755 run "$root/run" &&
         mount -t tmpfs -o mode=1777 tmp "$root/tmp" || exit 1
     cp "$tmp/new.deb" "$tmp/older.deb" "$0" "$root/tmp/"
-    chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+        LANG=C.UTF-8 \
         bash "/tmp/$(basename "$0")" system
     # What the package made and left: anything in the upper layer but this system's own
     # records (dpkg's database and logs, caches its triggers refresh, the accounts: Debian
@@ -53,7 +54,9 @@ namespace) # $2 the private folder
             etc/passwd- | etc/group- | etc/shadow- | etc/gshadow-) continue ;;
             home/child | home/child/*) continue ;;
             esac
-            [ "$type" = d ] && [ -d "/$path" ] && continue # a folder of this system, copied up
+            # A folder of this system, or a file as it was, copied up.
+            [ "$type" = d ] && [ -d "/$path" ] && continue
+            [ "$type" = f ] && cmp -s "$path" "/$path" && continue
             printf '%s /%s|' "$type" "$path"
         done)
     echo "left behind: ${left:-nothing}"
@@ -78,6 +81,27 @@ system)
         for path; do [ -e "$path" ] && found+=("$path"); done
         echo "${found[*]:-none}"
     }
+    # systemd as the maintainer scripts see it: /run/systemd/system, and a systemctl that answers
+    # from the state here (enabled: the unit's wants link; active: the guard runs) and writes
+    # down every other request, which asked() then says. A policy-rc.d that forbids starting
+    # anything (as containers have) is put aside meanwhile.
+    mkdir -p /run/systemd/system
+    [ ! -e /usr/sbin/policy-rc.d ] || mv /usr/sbin/policy-rc.d /tmp/policy-rc.d
+    cat >/usr/local/sbin/systemctl <<'SYSTEMCTL'
+#!/bin/sh
+for unit; do :; done
+case " $* " in
+*" is-enabled "*) [ -e "/etc/systemd/system/multi-user.target.wants/$unit" ] && echo enabled ||
+    echo disabled ;;
+*" is-active "*) pgrep -x winwarden-guard >/dev/null ;;
+*) echo "$*" | sed 's/--[a-z]* //g' >>/tmp/systemctl.log ;;
+esac
+SYSTEMCTL
+    chmod +x /usr/local/sbin/systemctl
+    asked() {
+        paste -sd , systemctl.log 2>/dev/null
+        rm -f systemctl.log
+    }
     # The guard as its unit runs it, without systemd: its user and group, its folders, its
     # umask and environment, its command.
     start_guard() {
@@ -100,7 +124,7 @@ system)
     stop_guard() { kill "$guard" && wait "$guard" && rm -rf "/run/$(key RuntimeDirectory)"; }
 
     dpkg_do -i older.deb
-    echo "installed: $(dpkg-query -W -f '${Version}' winwarden)"
+    echo "installed: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
     versions=
     for tool in winwarden winwarden-db winwarden-browser winwarden-host winwarden-guard \
         winwarden-launcher; do
@@ -149,10 +173,13 @@ system)
     [ -n "$shown" ] || cat window.log xvfb.log >&2
     printf '窗口名称,是否禁止,网址\r\n孩子的坏页面,禁止,\r\n' >child.csv
     as 4242 winwarden-db import /tmp/child.csv "$database" >/dev/null
-    stop_guard
 
+    # Upgraded while the guard runs, enabled as `systemctl enable` does it: systemd is asked to
+    # restart it, and here that is done by hand.
+    ln -s "$unit" /etc/systemd/system/multi-user.target.wants/winwarden-guard.service
     dpkg_do -i new.deb
-    echo "upgraded: $(dpkg-query -W -f '${Version}' winwarden)"
+    echo "upgraded: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
+    stop_guard
     echo "kept: guard $(flag /var/lib/winwarden/winwarden.mdb), child $(flag "$database")"
     start_guard "guard after the upgrade"
     stop_guard
@@ -161,10 +188,13 @@ system)
     policy=/etc/chromium/policies/managed/winwarden.json
     echo "policies: $(present /usr/share/winwarden/browser/installed.json "$policy")"
     dpkg_do -r winwarden
+    echo "systemd asked on removal: $(asked)"
     echo "removed: left $(present /usr/bin/winwarden /usr/share/winwarden "$policy");" \
         "kept $(present /etc/winwarden/guard.conf), guard $(flag /var/lib/winwarden/winwarden.mdb)"
     dpkg_do --purge winwarden
     echo "purged: left $(present /var/lib/winwarden /etc/winwarden /run/winwarden);" \
-        "child $(flag "$database")"
+        "child $(flag "$database"); systemd asked: $(asked)"
+    rm /usr/local/sbin/systemctl
+    [ ! -e /tmp/policy-rc.d ] || mv /tmp/policy-rc.d /usr/sbin/policy-rc.d
     ;;
 esac

@@ -1,8 +1,9 @@
 // The Debian package made from this build (tools/package.sh): lintian finds no error in it, and
 // on a throwaway copy of this machine's own Debian (an overlay over its root with a private
 // upper layer, chrooted into, in private mount and PID namespaces) it installs with the
-// dependencies this machine has, starts the window and the guard, upgrades from an older
-// version keeping every rule, and leaves nothing of its own behind when purged.
+// dependencies this machine has, starts the window and the guard, asks systemd to start the
+// guard only on an upgrade of one that runs, upgrades from an older version keeping every rule,
+// and leaves nothing of its own behind when purged.
 #include "res/version.h"
 
 #include <QDir>
@@ -54,32 +55,34 @@ private Q_SLOTS:
             u"winwarden %1|winwarden-db %1|winwarden-browser %1|"
             u"winwarden-host %1|winwarden-guard %1|winwarden-launcher %1|"_s.arg(version);
         const QString serves = u": serves /run/winwarden/bridge as winwarden"_s;
-        QCOMPARE(
-            QString::fromUtf8(run.readAllStandardOutput()).trimmed(),
-            QStringList({
-                            u"lintian: no errors"_s,
-                            u"installed: %1~older"_s.arg(version),
-                            u"versions: "_s + versions,
-                            u"missing: nothing; under /usr/local: 0"_s,
-                            u"conffiles: /etc/winwarden/guard.conf"_s,
-                            u"unit: /usr/sbin/winwarden-guard; registered: "
-                            u"/var/lib/systemd/deb-systemd-helper-enabled/"
-                            u"winwarden-guard.service.dsh-also; enabled: none"_s,
-                            u"user: /var/lib/winwarden in winwarden"_s,
-                            u"guard"_s + serves,
-                            u"guard rules: winwarden 640"_s,
-                            u"window: 浏览哨兵 - winwarden; rules: 4242 "
-                            u"/home/child/.local/share/winwarden/winwarden.mdb"_s,
-                            u"upgraded: "_s + version,
-                            u"kept: guard 禁止, child 禁止"_s,
-                            u"guard after the upgrade"_s + serves,
-                            u"policies: /usr/share/winwarden/browser/installed.json "
-                            u"/etc/chromium/policies/managed/winwarden.json"_s,
-                            u"removed: left none; kept /etc/winwarden/guard.conf, guard 禁止"_s,
-                            u"purged: left none; child 禁止"_s,
-                            u"left behind: nothing"_s,
-                        })
-                .join(u'\n'));
+        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()).trimmed(),
+                 QStringList(
+                     {
+                         u"lintian: no errors"_s,
+                         u"installed: %1~older; systemd asked: daemon-reload"_s.arg(version),
+                         u"versions: "_s + versions,
+                         u"missing: nothing; under /usr/local: 0"_s,
+                         u"conffiles: /etc/winwarden/guard.conf"_s,
+                         u"unit: /usr/sbin/winwarden-guard; registered: "
+                         u"/var/lib/systemd/deb-systemd-helper-enabled/"
+                         u"winwarden-guard.service.dsh-also; enabled: none"_s,
+                         u"user: /var/lib/winwarden in winwarden"_s,
+                         u"guard"_s + serves,
+                         u"guard rules: winwarden 640"_s,
+                         u"window: 浏览哨兵 - winwarden; rules: 4242 "
+                         u"/home/child/.local/share/winwarden/winwarden.mdb"_s,
+                         u"upgraded: %1; systemd asked: daemon-reload,restart "
+                         u"winwarden-guard.service"_s.arg(version),
+                         u"kept: guard 禁止, child 禁止"_s,
+                         u"guard after the upgrade"_s + serves,
+                         u"policies: /usr/share/winwarden/browser/installed.json "
+                         u"/etc/chromium/policies/managed/winwarden.json"_s,
+                         u"systemd asked on removal: stop winwarden-guard.service,daemon-reload"_s,
+                         u"removed: left none; kept /etc/winwarden/guard.conf, guard 禁止"_s,
+                         u"purged: left none; child 禁止; systemd asked: daemon-reload"_s,
+                         u"left behind: nothing"_s,
+                     })
+                     .join(u'\n'));
     }
 };
 
