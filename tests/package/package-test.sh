@@ -148,11 +148,6 @@ SYSTEMCTL
         "enabled: $(present /etc/systemd/system/multi-user.target.wants/winwarden-guard.service)"
     echo "user: $(getent passwd winwarden | cut -d: -f6) in $(id -gn winwarden)"
 
-    start_guard guard
-    echo "guard rules: $(stat -c '%U %a' /var/lib/winwarden/winwarden.mdb)"
-    printf '窗口名称,是否禁止,网址\r\n坏页面,禁止,\r\n' >blocked.csv
-    as winwarden winwarden-db import /tmp/blocked.csv /var/lib/winwarden/winwarden.mdb >/dev/null
-
     # A new user starts the desktop entry's command on a display of its own.
     Xvfb -displayfd 3 -nolisten tcp 3>display 2>xvfb.log &
     xvfb=$!
@@ -174,13 +169,20 @@ SYSTEMCTL
     printf '窗口名称,是否禁止,网址\r\n孩子的坏页面,禁止,\r\n' >child.csv
     as 4242 winwarden-db import /tmp/child.csv "$database" >/dev/null
 
-    # Upgraded while the guard runs, enabled as `systemctl enable` does it: systemd is asked to
-    # restart it, and here that is done by hand.
+    start_guard guard
+    echo "guard rules: $(stat -c '%U %a' /var/lib/winwarden/winwarden.mdb)"
+    printf '窗口名称,是否禁止,网址\r\n坏页面,禁止,\r\n' >blocked.csv
+    as winwarden winwarden-db import /tmp/blocked.csv /var/lib/winwarden/winwarden.mdb >/dev/null
+
+    # Upgraded while the guard runs, enabled as `systemctl enable` does it, and with the
+    # administrator's own guard.conf: systemd is asked to restart the guard, done here by hand.
     ln -s "$unit" /etc/systemd/system/multi-user.target.wants/winwarden-guard.service
+    echo "# the administrator's" >>/etc/winwarden/guard.conf
     dpkg_do -i new.deb
     echo "upgraded: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
     stop_guard
-    echo "kept: guard $(flag /var/lib/winwarden/winwarden.mdb), child $(flag "$database")"
+    echo "kept: guard $(flag /var/lib/winwarden/winwarden.mdb), child $(flag "$database")," \
+        "guard.conf $(grep -c "the administrator's" /etc/winwarden/guard.conf)"
     start_guard "guard after the upgrade"
     stop_guard
 

@@ -67,13 +67,13 @@ private Q_SLOTS:
                          u"/var/lib/systemd/deb-systemd-helper-enabled/"
                          u"winwarden-guard.service.dsh-also; enabled: none"_s,
                          u"user: /var/lib/winwarden in winwarden"_s,
-                         u"guard"_s + serves,
-                         u"guard rules: winwarden 640"_s,
                          u"window: 浏览哨兵 - winwarden; rules: 4242 "
                          u"/home/child/.local/share/winwarden/winwarden.mdb"_s,
+                         u"guard"_s + serves,
+                         u"guard rules: winwarden 640"_s,
                          u"upgraded: %1; systemd asked: daemon-reload,restart "
                          u"winwarden-guard.service"_s.arg(version),
-                         u"kept: guard 禁止, child 禁止"_s,
+                         u"kept: guard 禁止, child 禁止, guard.conf 1"_s,
                          u"guard after the upgrade"_s + serves,
                          u"policies: /usr/share/winwarden/browser/installed.json "
                          u"/etc/chromium/policies/managed/winwarden.json"_s,
