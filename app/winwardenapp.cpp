@@ -10,6 +10,7 @@
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
+#include "res/version.h"
 #include "store/databasename.h"
 #include "store/storeerror.h"
 
@@ -28,7 +29,7 @@ CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     SetUpSettings();
-    QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(res::kVersion));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).
     QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));
     // Dialogs and the tray must not end the run; only closing the main window does.
