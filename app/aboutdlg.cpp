@@ -2,6 +2,7 @@
 
 #include "app/icons.h"
 #include "res/dialogs.h"
+#include "res/version.h"
 
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -39,7 +40,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
             break;
         }
         case res::ControlKind::Text: {
-            auto* label = new QLabel(control.text.toString(), this);
+            // The product line names the version the build was made with.
+            auto* label = new QLabel(control.text.toString().replace(
+                                         QStringLiteral("%1"), QLatin1StringView(res::kVersion)),
+                                     this);
             label->setObjectName(QStringLiteral("aboutText"));
             label->setTextFormat(Qt::PlainText);
             label->setGeometry(rect.adjusted(0, 0, 0, rect.height()));

@@ -3,6 +3,7 @@
 #include "app/singleinstance.h"
 #include "app/winwardenapp.h"
 #include "control/controlprotocol.h"
+#include "res/version.h"
 #include "store/databasename.h"
 
 #include <QApplication>
@@ -11,6 +12,10 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    // Answered before any display is needed.
+    if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden")) {
+        return 0;
+    }
     QApplication application(argc, argv);
     // Every text of the program is Chinese; Qt's own buttons ("OK", "Cancel") and file dialogs
     // should be too, whatever the desktop's locale.

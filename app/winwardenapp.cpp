@@ -11,6 +11,7 @@
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
+#include "res/version.h"
 #include "store/databasename.h"
 #include "store/storeerror.h"
 
@@ -29,7 +30,7 @@ CWinwardenApp::~CWinwardenApp() = default;
 
 bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     SetUpSettings();
-    QCoreApplication::setApplicationVersion(QStringLiteral(WINWARDEN_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(res::kVersion));
     // Ties the window to the installed desktop entry (its icon and name in task switchers).
     QGuiApplication::setDesktopFileName(QStringLiteral("winwarden"));
     // Dialogs and the tray must not end the run; only closing the main window does.
@@ -73,8 +74,10 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
         return false;
     }
     m_pMainWnd->View()->OnInitialUpdate();
-    m_pMainWnd->show();
+    // Placed before it is first shown: a window manager still mapping the window at its
+    // first size may apply that size after a later placement, leaving a window of a few lines.
     PlaceMainWindow();
+    m_pMainWnd->show();
     if (monitor) {
         m_pMainWnd->RouteCommand(cmd::kStart);
     }

@@ -62,6 +62,7 @@ QString GuardHelp() {
   --runtime-dir 文件夹  套接字所在的文件夹（默认 /run/winwarden；浏览器的主机程序只找默认位置）
   --state-dir 文件夹    默认规则文件所在的文件夹（默认 /var/lib/winwarden）
   --config 文件         配置文件（默认 /etc/winwarden/guard.conf）
+  --version            显示版本
 )"_s;
 }
 

@@ -5,6 +5,7 @@
 #include "guard/guard.h"
 #include "guard/guardcheck.h"
 #include "guard/guardoptions.h"
+#include "res/version.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -12,6 +13,9 @@
 #include <sys/stat.h>
 
 int main(int argc, char** argv) {
+    if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden-guard")) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     // Nothing the guard makes is for others to write, nor its rules for others to read.
     ::umask(027);

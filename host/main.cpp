@@ -2,12 +2,16 @@
 // extension. It relays the browser's tab lists to the running winwarden and winwarden's close
 // requests back, and ends when the browser closes its input.
 #include "host/hostrelay.h"
+#include "res/version.h"
 
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden-host")) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     // A browser that went away shows as a failed write, not as a signal that ends us.
     std::signal(SIGPIPE, SIG_IGN);

@@ -14,8 +14,10 @@
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QToolButton>
+#include <algorithm>
 #include <memory>
 
 namespace winwarden {
@@ -331,10 +333,32 @@ void CWinwardenView::SetCellText(int row, int column, const QString& text,
 void CWinwardenView::SetFlagCell(int row, const QString& shown, const QString& own) {
     SetCellText(row, 1, shown);
     if (QTableWidgetItem* item = m_wndList->item(row, 1)) {
-        // The column is narrow, and a match rule's name does not fit it.
+        // The column is narrow, and a long match rule's name may still not fit it.
         item->setToolTip(shown == own ? QString() : shown);
         item->setData(kOwnFlagRole, shown == own ? QVariant() : QVariant(own));
     }
+    // A flag that names the match rule deciding it is worth reading: the column widens to it,
+    // up to a limit, and never narrows again while the list lasts.
+    if (shown != own) {
+        constexpr int kWidestFlag = 320;
+        const int wanted =
+            std::min(m_wndList->fontMetrics().horizontalAdvance(shown.left(64)) + 16, kWidestFlag);
+        if (m_wndList->columnWidth(1) < wanted) {
+            m_wndList->setColumnWidth(1, wanted);
+            // Once the list has its size: a cycle may come before the window is laid out.
+            QTimer::singleShot(0, this, &CWinwardenView::FitCaptionColumn);
+        }
+    }
+}
+
+// The caption gives up what a widened flag column took, so that the flag stays in sight.
+void CWinwardenView::FitCaptionColumn() {
+    if (m_wndList->columnCount() < 3 || m_wndList->columnWidth(1) <= text::kColumnFlagWidth ||
+        !m_wndList->isVisible())
+        return;
+    const int room =
+        m_wndList->viewport()->width() - m_wndList->columnWidth(1) - m_wndList->columnWidth(2);
+    m_wndList->setColumnWidth(0, std::clamp(room, 200, text::kColumnCaptionWidth));
 }
 
 QString CWinwardenView::RowFlag(int row) const {

@@ -99,6 +99,7 @@ private:
     void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
                       const QString& what);
     void LayOut();
+    void FitCaptionColumn();
     void ApplyFilter(int row); // hides the row unless it matches the filter
     void ApplyFilter();
     void CloseFilter();

@@ -26,7 +26,8 @@ struct DialogLayout {
 inline constexpr DialogLayout kAboutBox{u"关于 winwarden", 276, 99, u"宋体", 9};
 inline constexpr std::array<DialogControl, 4> kAboutBoxControls{{
     {ControlKind::Icon, u"", 15, 16, 21, 21},
-    {ControlKind::Text, u"浏览哨兵 winwarden 1.0 版", 54, 16, 119, 8},
+    // %1: the version (res/version.h).
+    {ControlKind::Text, u"浏览哨兵 winwarden %1 版", 54, 16, 119, 8},
     {ControlKind::Button, u"确定", 219, 73, 50, 14},
     {ControlKind::GroupBox, u"", 0, 0, 275, 99},
 }};

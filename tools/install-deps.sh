@@ -10,6 +10,7 @@ packages=(
     fonts-noto-cjk x11-utils openbox
     libqt6sql6-psql postgresql postgresql-client
     systemd # systemd-analyze verify for the guard's unit (only the tools: nothing starts it)
+    debhelper lintian # the Debian package (tools/package.sh) and its check
 )
 missing=()
 for p in "${packages[@]}"; do

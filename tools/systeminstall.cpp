@@ -2,6 +2,7 @@
 
 #include "platform/bridgeprotocol.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -178,7 +179,7 @@ public:
             undone = Restore(value.toObject()) && undone;
         }
         // The record lives in a folder the install may have made.
-        QFile::remove(m_root + QLatin1StringView(kSystemFolder) + u'/' + kRecord);
+        QFile::remove(m_root + SystemFolder() + u'/' + kRecord);
         const QJsonArray folders = m_record[u"folders"].toArray();
         for (qsizetype i = folders.size() - 1; i >= 0; --i) {
             // Whatever else was put there since stays, and so does its folder.
@@ -230,7 +231,7 @@ QByteArray UpdateManifest(const QString& crx, const QString& version) {
 }
 
 bool WriteAll(const SystemInstall& install, Changes& changes) {
-    const QString folder = QLatin1StringView(kSystemFolder);
+    const QString folder = SystemFolder();
     const QString crx = folder + u"/winwarden.crx"_s;
     const QString xpi = folder + u"/winwarden.xpi"_s;
     const auto packed = [&](const QString& name) {
@@ -298,6 +299,14 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
 
 } // namespace
 
+QString SystemFolder() {
+    const QDir programs(QCoreApplication::applicationDirPath());
+    const bool installed = programs.dirName() == "bin"_L1 || programs.dirName() == "sbin"_L1;
+    const QString prefix = installed ? QDir::cleanPath(programs.absoluteFilePath(u".."_s))
+                                     : QStringLiteral(WINWARDEN_INSTALL_PREFIX);
+    return prefix + u"/share/winwarden/browser"_s;
+}
+
 QByteArray HostManifest(bool gecko, const QString& host) {
     QJsonObject manifest{{u"name"_s, QLatin1StringView(kBridgeHostName)},
                          {u"description"_s, u"winwarden 浏览器桥"_s},
@@ -320,14 +329,13 @@ int InstallSystem(const SystemInstall& install) {
             return kExitFailure;
         }
     }
-    if (QFileInfo::exists(install.root + QLatin1StringView(kSystemFolder) + u'/' + kRecord) &&
+    if (QFileInfo::exists(install.root + SystemFolder() + u'/' + kRecord) &&
         UninstallSystem(install.root) != 0) {
         return kExitFailure;
     }
     Changes changes(install.root);
-    if (!WriteAll(install, changes) ||
-        !WriteFile(install.root + QLatin1StringView(kSystemFolder) + u'/' + kRecord,
-                   QJsonDocument(changes.Record()).toJson())) {
+    if (!WriteAll(install, changes) || !WriteFile(install.root + SystemFolder() + u'/' + kRecord,
+                                                  QJsonDocument(changes.Record()).toJson())) {
         Print(stderr,
               changes.Error().isEmpty() ? u"安装失败，已撤销"_s : changes.Error() + u"；已撤销"_s);
         changes.Undo();
@@ -338,7 +346,7 @@ int InstallSystem(const SystemInstall& install) {
 }
 
 int UninstallSystem(const QString& root) {
-    const QString record = root + QLatin1StringView(kSystemFolder) + u'/' + kRecord;
+    const QString record = root + SystemFolder() + u'/' + kRecord;
     if (!QFileInfo::exists(record)) {
         Print(stdout, u"没有系统范围的安装"_s);
         return 0;

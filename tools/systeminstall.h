@@ -19,11 +19,15 @@ struct SystemInstall {
 // A native host manifest naming `host` for Firefox (`gecko`) or a Chromium-family browser.
 QByteArray HostManifest(bool gecko, const QString& host);
 
-// Where the packed extension, its update manifest and the record of an install go.
-inline constexpr char kSystemFolder[] = "/usr/local/share/winwarden/browser";
+// Where the packed extension, its update manifest and the record of an install go:
+// share/winwarden/browser under the prefix the running program is installed in (/usr from the
+// Debian package, /usr/local from source), so that each install keeps its own record and the
+// package's removal finds it; a program run from its build tree uses the prefix the build
+// installs to.
+QString SystemFolder();
 
 // Writes the system-wide host manifests and the browsers' managed policies that force the
-// extension in, copies the packages into kSystemFolder, and records every file and folder it
+// extension in, copies the packages into SystemFolder(), and records every file and folder it
 // made or changed there, so that UninstallSystem undoes exactly that. Installing again first
 // undoes the last install. Prints what it does; returns the exit status.
 int InstallSystem(const SystemInstall& install);

@@ -4,6 +4,7 @@
 // extension for those policies.
 
 #include "platform/bridgeprotocol.h"
+#include "res/version.h"
 #include "tools/extensionpack.h"
 #include "tools/systeminstall.h"
 
@@ -304,6 +305,9 @@ int Run(QStringList args) {
 } // namespace winwarden
 
 int main(int argc, char** argv) {
+    if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden-browser")) {
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     return winwarden::Run(app.arguments());
 }

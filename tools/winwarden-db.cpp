@@ -2,6 +2,7 @@
 // rules from one to another (a SQLite file or a table on a PostgreSQL server), or moves them
 // out to a CSV file and back in.
 
+#include "res/version.h"
 #include "store/databasename.h"
 #include "store/rulecopy.h"
 #include "store/rulecsv.h"
@@ -160,6 +161,9 @@ int Run(const QStringList& args) {
 } // namespace winwarden
 
 int main(int argc, char* argv[]) {
+    if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden-db")) {
+        return 0;
+    }
     const QCoreApplication app(argc, argv);
     return winwarden::Run(QCoreApplication::arguments());
 }

@@ -1,6 +1,8 @@
 // The main window over the real view: the status bar, the bars and exit.
 #include "engine/monitorengine.h"
+#include "res/version.h"
 #include "tests/app/appfixture.h"
+#include "tests/support/modalanswer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QLabel>
@@ -58,6 +60,20 @@ private Q_SLOTS:
         QAction* toolbar = Frame().MenuAction(cmd::kViewToolbar);
         Q_EMIT qobject_cast<QMenu*>(toolbar->parent())->aboutToShow();
         QVERIFY(!toolbar->isChecked());
+
+        // 关于 names the version every tool and the package give, in full on its line.
+        QString about;
+        int room = 0;
+        test::ModalAnswer answer({[&](QWidget* modal) {
+            if (auto* label = test::Child<QLabel>(modal, "aboutText")) {
+                about = label->text();
+                room = label->width() - label->fontMetrics().horizontalAdvance(about);
+            }
+            modal->close();
+        }});
+        m_fixture->TriggerMenu(cmd::kAppAbout);
+        QCOMPARE(about, u"浏览哨兵 winwarden %1 版"_s.arg(QLatin1StringView(res::kVersion)));
+        QVERIFY2(room >= 0, qPrintable(QString::number(room)));
 
         m_fixture->TriggerMenu(cmd::kStart);
         auto* dispatcher = QAbstractEventDispatcher::instance();

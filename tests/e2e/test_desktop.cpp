@@ -36,7 +36,7 @@ missing() { # a key press answers the box; a program that never shows it is ende
 start() {
     "$program" 2>>"$log" & app=$!
     win=$(timeout 60 xdotool search --sync --onlyvisible --name '^浏览哨兵 - winwarden$' | head -n 1)
-    echo "started: $(shown) $(state)"
+    echo "started: $(shown) $(state) $(xdotool getwindowgeometry $win | awk '/Geometry/ {print $2}')"
 }
 shown() { # after the window manager has settled; a loaded machine may take seconds
     sleep 0.5
@@ -77,6 +77,7 @@ class TestDesktop final : public QObject {
 
 private Q_SLOTS:
     // Without rules: status -1, nothing made, the command that makes them on standard error.
+    // The window starts at its own size, whatever the window manager made of its first map.
     // Out of the tray the window comes back normal or maximised. A second copy for the same
     // rules ends at once with status 0, the first one shown again; after a crash, the socket
     // left behind is taken over by the next copy.
@@ -95,7 +96,7 @@ private Q_SLOTS:
                               u"minimise; second_start"_s});
         if (!run.waitForFinished(120000))
             run.kill();
-        const QString started = u"started: winwarden|浏览哨兵 - winwarden| normal\n"_s,
+        const QString started = u"started: winwarden|浏览哨兵 - winwarden| normal 800x571\n"_s,
                       minimised = u"minimised: winwarden|\n"_s;
         QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()).trimmed(),
                  u"missing: 255 0 1\n"_s + started + minimised +

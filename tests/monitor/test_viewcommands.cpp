@@ -289,6 +289,8 @@ private Q_SLOTS:
         QCOMPARE(m->Rows(), (QStringList{Live(u"Play"_s, u"禁止（网站 www.game.example）"_s,
                                               u"https://www.game.example/p"_s),
                                          Live(u"News"_s, u"通过"_s, u"https://news.example/a"_s)}));
+        // The flag column widens to a flag that names its rule.
+        QVERIFY(List()->columnWidth(1) > List()->fontMetrics().horizontalAdvance(m->Cell(0, 1)));
         List()->selectRow(0);
         Run(&CWinwardenView::OnListDblClk, {Click(kOk)});
         QCOMPARE(m_seen.section(u'|', 1, 1) + u' ' + Flags(), u"通过 通过 通过"_s);
