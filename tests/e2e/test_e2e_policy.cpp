@@ -1,17 +1,15 @@
-// The companion extension in real browsers, no debugging port anywhere: loaded by hand, then
-// installed for everyone by policy in a private mount namespace.
+// The companion extension in real browsers, no debugging port anywhere, installed for everyone
+// by policy in a private mount namespace: it records and closes pages, and refuses the sites
+// of the 网站 rules before they load.
 #include "platform/bridgeprotocol.h"
-#include "platform/browserprocesses.h"
 #include "sources/bridge/bridgesource.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTest>
 
 using namespace winwarden;
@@ -21,12 +19,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kFirefox = u"/usr/bin/firefox-esr"_s;
-
-// The extension's files as the build lays them out for installing: __FILE__ is relative to the
-// build folder, not to where the test runs.
-QString ExtensionFolder() {
-    return QCoreApplication::applicationDirPath() + u"/../share/winwarden/extension"_s;
-}
 
 int InstallForEveryone(const QStringList& options) {
     return BrowserTool(QStringList{u"install"_s, u"--system"_s, u"--host"_s,
@@ -42,20 +34,16 @@ QProcessEnvironment FirefoxEnvironment(const BrowserProcess& firefox) {
     return environment;
 }
 
-// Firefox in a private window on the opener page, with `prefs` besides pop-ups allowed; with
-// `pages`, its proxy, and the opener opens its driver.
-bool StartFirefox(BrowserProcess& firefox, QByteArray prefs = {},
-                  const PageServer* pages = nullptr) {
-    if (pages) {
-        prefs += "user_pref(\"network.proxy.type\", 1);\n"
-                 "user_pref(\"network.proxy.http\", \"127.0.0.1\");\n"
-                 "user_pref(\"network.proxy.http_port\", " +
-                 pages->Proxy().section(u':', 1).toLatin1() +
-                 ");\n"
-                 "user_pref(\"dom.security.https_first\", false);\n"
-                 "user_pref(\"dom.security.https_first_pbm\", false);\n";
-    }
-    return WritePages(firefox, pages ? PageServer::Driver() : QString()) &&
+// Firefox in a private window on the opener page, which opens the driver of `pages`, its proxy.
+bool StartFirefox(BrowserProcess& firefox, const PageServer* pages) {
+    const QByteArray prefs = "user_pref(\"network.proxy.type\", 1);\n"
+                             "user_pref(\"network.proxy.http\", \"127.0.0.1\");\n"
+                             "user_pref(\"network.proxy.http_port\", " +
+                             pages->Proxy().section(u':', 1).toLatin1() +
+                             ");\n"
+                             "user_pref(\"dom.security.https_first\", false);\n"
+                             "user_pref(\"dom.security.https_first_pbm\", false);\n";
+    return WritePages(firefox, PageServer::Driver()) &&
            WriteFile(firefox.Path(u"profile/user.js"_s),
                      prefs + "user_pref(\"dom.disable_open_during_load\", false);\n"
                              "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
@@ -105,68 +93,23 @@ class TestE2ePolicy final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void chromiumWithTheExtensionLoaded() {
-        RuntimeFolder runtime;
-        PageServer pages;
-        BrowserProcess chromium;
-        QVERIFY(WritePages(chromium, PageServer::Driver()));
-        const QJsonObject manifest{{u"name"_s, u"net.winwarden.host"_s},
-                                   {u"description"_s, u"winwarden"_s},
-                                   {u"type"_s, u"stdio"_s},
-                                   {u"path"_s, QFileInfo(HostProgram()).canonicalFilePath()},
-                                   {u"allowed_origins"_s, QJsonArray{AllowedOrigin()}}};
-        QVERIFY(WriteFile(chromium.Path(u"profile/NativeMessagingHosts/net.winwarden.host.json"_s),
-                          QJsonDocument(manifest).toJson()));
-        QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
-                               HeadlessChromiumFlags(chromium)
-                                   << u"--load-extension="_s + ExtensionFolder()
-                                   << u"--proxy-server=http://"_s + pages.Proxy()
-                                   << u"--disable-features=HttpsUpgrades"_s
-                                   << chromium.Url(u"pages/opener.html"_s)));
-        RecordAndBlock(chromium);
-        BlockSitesAhead(pages);
-    }
-
-    // The host manifest as a user installs it; the add-on unpacked, unsigned, in private windows.
-    void firefoxWithTheAddOnInItsProfile() {
-        if (!QFileInfo(kFirefox).isExecutable())
-            QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
-        RuntimeFolder runtime;
-        PageServer pages;
-        BrowserProcess firefox;
-        QVERIFY(QDir().mkpath(firefox.Path(u"home/.mozilla"_s)));
-        QCOMPARE(
-            BrowserTool({u"install"_s, u"--host"_s, HostProgram()}, FirefoxEnvironment(firefox)),
-            0);
-        QVERIFY(WriteFile(firefox.Path(u"profile/extensions/winwarden@winwarden.net"_s),
-                          ExtensionFolder().toUtf8()));
-        const QJsonObject allowed{
-            {u"winwarden@winwarden.net"_s,
-             QJsonObject{{u"permissions"_s, QJsonArray{u"internal:privateBrowsingAllowed"_s}},
-                         {u"origins"_s, QJsonArray{}}}}};
-        QVERIFY(WriteFile(firefox.Path(u"profile/extension-preferences.json"_s),
-                          QJsonDocument(allowed).toJson()));
-        QVERIFY(StartFirefox(firefox,
-                             "user_pref(\"xpinstall.signatures.required\", false);\n"
-                             "user_pref(\"extensions.autoDisableScopes\", 0);\n"
-                             "user_pref(\"extensions.enabledScopes\", 15);\n",
-                             &pages));
-        RecordAndBlock(firefox);
-        BlockSitesAhead(pages);
-    }
-
     // Without background networking no forced extension is fetched; incognito opens a normal
     // window.
     void chromiumGetsTheExtensionByPolicyAndNoIncognito() {
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({u"--no-incognito"_s}), 0);
+        PageServer pages;
         BrowserProcess chromium;
-        QVERIFY(WritePages(chromium));
+        QVERIFY(WritePages(chromium, PageServer::Driver()));
         QStringList flags = HeadlessChromiumFlags(chromium);
         flags.removeAll(u"--disable-background-networking"_s);
         QVERIFY(chromium.Start(u"/usr/bin/chromium"_s,
-                               flags << u"--incognito"_s << chromium.Url(u"pages/opener.html"_s)));
+                               flags << u"--incognito"_s
+                                     << u"--proxy-server=http://"_s + pages.Proxy()
+                                     << u"--disable-features=HttpsUpgrades"_s
+                                     << chromium.Url(u"pages/opener.html"_s)));
         CheckPolicyRun(chromium, false);
+        BlockSitesAhead(pages);
     }
 
     void firefoxGetsTheAddOnByPolicyForPrivateWindows() {
@@ -174,9 +117,11 @@ private Q_SLOTS:
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
         QCOMPARE(InstallForEveryone({}), 0);
+        PageServer pages;
         BrowserProcess firefox;
-        QVERIFY(StartFirefox(firefox));
+        QVERIFY(StartFirefox(firefox, &pages));
         CheckPolicyRun(firefox, true);
+        BlockSitesAhead(pages);
     }
 };
 
