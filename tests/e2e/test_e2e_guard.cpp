@@ -338,19 +338,22 @@ private Q_SLOTS:
     }
 
     // Without systemd, a guard run as root makes its folders itself, and mends or refuses
-    // folders that others could write to.
+    // folders and rules that others could write to or read.
     void withoutSystemdTheGuardMakesItsFoldersSafe() {
         QTemporaryDir top;
         const QString run = top.filePath(u"run"_s), state = top.filePath(u"state"_s);
         QVERIFY(QDir().mkpath(state) && ::chmod(QFile::encodeName(state).constData(), 0777) == 0);
+        const QString rules = state + u"/winwarden.mdb"_s; // made by hand, open to all
+        QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-db"_s, u"create"_s, rules}).status, 0);
+        QVERIFY(::chmod(QFile::encodeName(rules).constData(), 0666) == 0);
         const QStringList guard{kGuardProgram, u"--runtime-dir"_s, run, u"--state-dir"_s, state};
         QProcess root;
         root.start(guard.front(), guard.mid(1));
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(run + u"/bridge"_s); }, 10000));
         root.kill();
         root.waitForFinished();
-        for (const auto& [path, mode] : {std::pair{run, 0755u}, std::pair{state, 0750u},
-                                         std::pair{state + u"/winwarden.mdb"_s, 0640u}}) {
+        for (const auto& [path, mode] :
+             {std::pair{run, 0755u}, std::pair{state, 0750u}, std::pair{rules, 0640u}}) {
             struct stat info {};
             QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
             QCOMPARE(info.st_mode & 0777, mode);
