@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -162,7 +163,7 @@ QStringList OpenTitles(const BrowserProcess& chromium) {
 QString Probe(const QString& endpoint, const QString& host) {
     const QString id = OpenTab(endpoint, u"http://"_s + host + u'/');
     QString title;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             for (const DevToolsTarget& page : Pages(endpoint))
                 if (page.id == id && (page.title == kShut || page.title == u"页 "_s + host))
@@ -318,6 +319,7 @@ private Q_SLOTS:
         beat.start(500);
 
         m_guard.Stop();
+        const auto back = qScopeGuard([&] { (void)(m_guard.Running() || m_guard.Start()); });
         QElapsedTimer clock;
         clock.start();
         QString refused;
