@@ -2,6 +2,7 @@
 #include "app/mainframe.h"
 #include "app/singleinstance.h"
 #include "app/winwardenapp.h"
+#include "control/controlprotocol.h"
 #include "res/version.h"
 #include "store/databasename.h"
 
@@ -38,7 +39,8 @@ int main(int argc, char* argv[]) {
         break;
     }
 
-    winwarden::CWinwardenApp app(winwarden::MonitorServices{nullptr, database});
+    winwarden::CWinwardenApp app(winwarden::MonitorServices{
+        nullptr, database, QString::fromLatin1(winwarden::kGuardControlSocket)});
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {

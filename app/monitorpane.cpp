@@ -12,7 +12,10 @@ MonitorPane::MonitorPane(QWidget* parent) : QLabel(parent) {
 }
 
 QString MonitorPane::Text(const MonitorStatus& status) {
-    QStringList parts{status.monitoring ? text::kPaneMonitoring : text::kPaneStopped};
+    // Under a system guard the window's start and stop only say whether it shows the pages.
+    QStringList parts{status.guarded      ? text::kPaneGuarded
+                      : status.monitoring ? text::kPaneMonitoring
+                                          : text::kPaneStopped};
     if (status.monitoring && status.cycled) {
         if (status.browsersRead == 0) {
             parts << text::kPaneNoBrowser;

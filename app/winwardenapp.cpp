@@ -5,6 +5,7 @@
 #include "app/browsersources.h"
 #include "app/mainframe.h"
 #include "app/winwardendoc.h"
+#include "control/guardmonitor.h"
 #include "engine/monitorengine.h"
 #include "monitor/messagebox.h"
 #include "res/commandids.h"
@@ -35,17 +36,27 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     // Dialogs and the tray must not end the run; only closing the main window does.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // Nothing can run without the rules: the user hears of it before any window exists.
-    m_engine = std::make_unique<MonitorEngine>(m_services.source ? std::move(m_services.source)
-                                                                 : MakeWatchedBrowsers());
-    if (!OpenRuleStore()) {
-        m_engine.reset();
-        m_failureStatus = kNoDatabaseStatus;
-        return false;
+    // Where a system guard monitors, the window is the guard's: it shows what the guard sees,
+    // with the guard's rules, and watches nothing itself.
+    if (!m_services.guardSocket.isEmpty()) {
+        auto guard = std::make_unique<GuardMonitor>(m_services.guardSocket);
+        if (guard->Connect()) {
+            m_monitor = std::move(guard);
+        }
+    }
+    if (!m_monitor) {
+        // Nothing can run without the rules: the user hears of it before any window exists.
+        auto engine = std::make_unique<MonitorEngine>(
+            m_services.source ? std::move(m_services.source) : MakeWatchedBrowsers());
+        if (!OpenRuleStore(*engine)) {
+            m_failureStatus = kNoDatabaseStatus;
+            return false;
+        }
+        m_monitor = std::move(engine);
     }
 
     m_pDocument = std::make_unique<CWinwardenDoc>();
-    m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, *m_engine);
+    m_pMainWnd = std::make_unique<CMainFrame>(*m_pDocument, *this, *m_monitor);
 
     // The program's own options; what is left names the document.
     QStringList rest = arguments;
@@ -78,9 +89,9 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
     return true;
 }
 
-bool CWinwardenApp::OpenRuleStore() {
+bool CWinwardenApp::OpenRuleStore(MonitorEngine& engine) {
     try {
-        m_engine->OpenStore(m_services.databasePath);
+        engine.OpenStore(m_services.databasePath);
         return true;
     } catch (const StoreError& error) {
         // The box has room for one sentence; the terminal gets what a user needs to mend it.

@@ -22,6 +22,9 @@ struct MonitorStatus {
     int browsersRead = 0;    // of those, the ones that answered
     QString storeFailure;    // what went wrong with the rules; empty while they work
     QStringList notices;     // what the browser sources want known
+    // A system guard monitors the browsers, whatever the window shows: `monitoring` then says
+    // only whether the window shows what the guard sees.
+    bool guarded = false;
     bool operator==(const MonitorStatus&) const = default;
 };
 
@@ -35,6 +38,8 @@ struct SeenWindow {
     // and text ("网站 game.example"); empty otherwise.
     QString matchFlag;
     QString matchRule;
+    qint64 uid = -1; // the user whose browser shows it; -1 where the source does not know
+    QString user;    // whose page it is, as the list names them; empty for the viewer's own
     bool operator==(const SeenWindow&) const = default;
 
     // The flag as the live list shows it: the page's own, or the deciding match rule's with
@@ -75,6 +80,10 @@ public:
     // Stores a rule for `name` with its flag in one step, unless one has this name already.
     // True when it was added.
     virtual bool AddRule(const QString& name, const QString& url, const QString& flag) = 0;
+    // Whether the rule commands that change rules are this user's to give, as the monitor
+    // decided when it was reached: a window may refuse them early, but whoever applies a
+    // change checks again.
+    virtual bool MayChangeRules() const { return true; }
 
     // The match rules (table 匹配规则), oldest first; none where the database has no such table.
     virtual std::vector<MatchRuleRow> ListMatchRules() = 0;
@@ -95,8 +104,8 @@ public:
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);
-    // The monitor asked a window to close.
-    void windowClosing(const QString& title, const QString& url);
+    // The monitor asked a window to close; `uid` as in SeenWindow.
+    void windowClosing(const QString& title, const QString& url, qint64 uid);
     // A failure of the rules, once until they work again.
     void storeFailed(const QString& message);
     void statusChanged(const winwarden::MonitorStatus& status);

@@ -304,8 +304,7 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         if (title.isEmpty()) {
             continue;
         }
-        SeenWindow seen =
-            CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index].handle);
+        SeenWindow seen = CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index]);
         seen.browser = m_snapshot.families[index];
         Q_EMIT windowSeen(seen);
     }
@@ -383,8 +382,8 @@ void MonitorEngine::RefreshMatchRules() {
 }
 
 SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
-                                          const WindowHandle& window) {
-    SeenWindow seen{title, url, {}, {}, {}, {}};
+                                          const BrowserWindow& window) {
+    SeenWindow seen{title, url, {}, {}, {}, {}, window.uid, {}};
     if (title.isEmpty()) {
         return seen;
     }
@@ -427,11 +426,13 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
     const Verdict verdict = Decide(titleBlocks, site, words);
     switch (verdict.by) {
     case Verdict::By::TitleRule:
+        // The n-th entry of a title finds the n-th window of that title (the pass's order), so
+        // the entry's user is the closed window's.
         if (m_windows) {
             if (const std::optional<WindowHandle> open =
                     m_windows->FindByCaption(title + text::kCaptionSuffix)) {
                 m_windows->RequestClose(*open);
-                Q_EMIT windowClosing(title, url);
+                Q_EMIT windowClosing(title, url, window.uid);
             }
         }
         break;
@@ -440,8 +441,8 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
         // The rule speaks of this page alone (its host, its words), not of every window
         // that shares its title: this window goes, by its own handle.
         if (verdict.blocked && m_windows) {
-            m_windows->RequestClose(window);
-            Q_EMIT windowClosing(title, url);
+            m_windows->RequestClose(window.handle);
+            Q_EMIT windowClosing(title, url, window.uid);
         }
         seen.matchFlag = verdict.blocked ? kFlagBlock : kFlagPass;
         seen.matchRule = (verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord) + u' ' +

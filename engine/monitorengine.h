@@ -77,9 +77,9 @@ public:
 
     // The rule check of one snapshot entry, inside a cycle. Returns the window as the live
     // list shows it: the flag its rule holds now and, for a page a match rule decides, what
-    // that rule says and which it is.
+    // that rule says and which it is. `window` is the entry's window of the pass.
     SeenWindow CheckWindowRule(const QString& title, const QString& url,
-                               const WindowHandle& window);
+                               const BrowserWindow& window);
 
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();

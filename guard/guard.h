@@ -20,6 +20,8 @@ struct GuardPaths {
     QString config = QStringLiteral("/etc/winwarden/guard.conf");
 
     QString BridgeSocket() const { return runtimeDir + QStringLiteral("/bridge"); }
+    // Every user's window; the window itself looks only at the default (kGuardControlSocket).
+    QString ControlSocket() const { return runtimeDir + QStringLiteral("/control"); }
     QString DefaultDatabase() const { return stateDir + QStringLiteral("/winwarden.mdb"); }
 };
 

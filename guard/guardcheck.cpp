@@ -84,11 +84,7 @@ void CheckService(Report& report) {
     }
 }
 
-void CheckSocket(const GuardPaths& paths, Report& report) {
-    if (CheckOwnership(paths.runtimeDir, kRuntimeDirMode, report)) {
-        report.Fine(paths.runtimeDir + u" 只有守护程序能写"_s);
-    }
-    const QString path = paths.BridgeSocket();
+void CheckSocket(const QString& path, Report& report) {
     struct stat info {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
         report.Problem(path + u" 不是套接字：守护程序没有运行"_s);
@@ -111,6 +107,16 @@ void CheckSocket(const GuardPaths& paths, Report& report) {
     }
     report.Fine(u"守护程序（pid %1，用户 %2）在 %3 上应答"_s.arg(peer->pid).arg(
         UserLabel(peer->uid), path));
+}
+
+void CheckSockets(const GuardPaths& paths, Report& report) {
+    if (CheckOwnership(paths.runtimeDir, kRuntimeDirMode, report)) {
+        report.Fine(paths.runtimeDir + u" 只有守护程序能写"_s);
+    }
+    // The browsers' hosts come to the one, the users' windows to the other.
+    for (const QString& path : {paths.BridgeSocket(), paths.ControlSocket()}) {
+        CheckSocket(path, report);
+    }
 }
 
 void CheckRules(const GuardPaths& paths, Report& report) {
@@ -160,7 +166,7 @@ void CheckPolicies(Report& report) {
 int RunGuardCheck(const GuardPaths& paths) {
     Report report;
     CheckService(report);
-    CheckSocket(paths, report);
+    CheckSockets(paths, report);
     CheckRules(paths, report);
     CheckPolicies(report);
     if (report.Problems() > 0) {

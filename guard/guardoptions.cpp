@@ -38,11 +38,15 @@ QString GuardHelp() {
 不属于任何登录的用户。每个本机用户的浏览器经配套扩展和 winwarden-host 连到
 /run/winwarden/bridge；守护程序从内核得知每个连接属于哪个用户，记录新页面，
 关闭规则为“禁止”的标签页，每个用户的标签页只交给这个用户的浏览器去关。
+每个用户打开的浏览哨兵窗口都经 /run/winwarden/control 连到守护程序，成为守护程序的窗口：
+各人只看到自己浏览器的页面，管理员（root 和 winwarden 组的成员）看到所有用户的；
+人人都能查看规则，只有管理员能修改，由守护程序按内核给出的连接者身份把关。
 规则在 /var/lib/winwarden/winwarden.mdb（首次启动时创建），或 /etc/winwarden/guard.conf
 中 database = 指定的数据库（文件的绝对路径，或 postgresql:// 地址）。
 
 能防住的（被保护的用户不是管理员时）：
   - 结束守护程序、改写或删除规则文件：都不属于这个用户，做不到；
+  - 在浏览哨兵窗口里或用自制的程序改规则：守护程序拒绝，什么也不变；
   - 停用或删除扩展：由 winwarden-browser install --system 写的策略强制安装，做不到；
   - 关掉扩展的连接、让浏览器不带扩展运行 10 秒、向桥接套接字发送浏览器不会发的数据、
     在一分钟内报告超过 3000 个新标题：每次都写入系统日志（journalctl -u winwarden-guard），

@@ -1,5 +1,7 @@
 // winwarden-guard: the monitor engine as a system service, over every local user's browsers,
 // with rules that only the service's user writes.
+#include "control/controlserver.h"
+#include "engine/monitorengine.h"
 #include "guard/guard.h"
 #include "guard/guardcheck.h"
 #include "guard/guardoptions.h"
@@ -31,5 +33,15 @@ int main(int argc, char** argv) {
         return winwarden::RunGuardCheck(options.paths);
     }
     winwarden::Guard guard(options.paths);
-    return guard.Start() ? QCoreApplication::exec() : 1;
+    if (!guard.Start()) {
+        return 1;
+    }
+    // Every user's window, over the control socket: root and the group winwarden change rules.
+    winwarden::ControlServer control(guard.Engine(), winwarden::AdministratorsGroup());
+    QString error;
+    if (!control.Listen(options.paths.ControlSocket(), &error)) {
+        std::fprintf(stderr, "winwarden-guard: %s\n", qUtf8Printable(error));
+        return 1;
+    }
+    return QCoreApplication::exec();
 }

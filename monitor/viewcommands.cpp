@@ -47,6 +47,15 @@ void ReportCommandFailure(QWidget* owner, const QString& what, const QString& me
 // A match-list row's rule key, on its first cell.
 constexpr int kRuleIdRole = Qt::UserRole + 4;
 
+// A change the monitor would refuse is refused before any dialog asks for it: the monitor
+// decided who may change rules, and checks again when it applies one.
+bool RefusedToChange(QWidget* owner, const Monitor& monitor, const QString& what) {
+    if (monitor.MayChangeRules())
+        return false;
+    ReportCommandFailure(owner, what, text::kRulesForAdministratorsOnly);
+    return true;
+}
+
 } // namespace
 
 void CWinwardenView::OnInitialUpdate() {
@@ -101,7 +110,7 @@ void CWinwardenView::OnShowPassed() {
 
 void CWinwardenView::OnListDblClk() {
     const int row = FirstSelectedRow();
-    if (row < 0)
+    if (row < 0 || RefusedToChange(this, m_monitor, text::kSetFlagFailed))
         return;
     if (m_matchList) {
         OnMatchRuleDblClk(row);
@@ -149,6 +158,8 @@ void CWinwardenView::OnDeleteWindow() {
                "selectWindowBox");
         return;
     }
+    if (RefusedToChange(this, m_monitor, text::kDeleteRuleFailed))
+        return;
     if (m_matchList) {
         OnDeleteMatchRule(row);
         return;
@@ -172,6 +183,8 @@ void CWinwardenView::OnDeleteWindow() {
 }
 
 void CWinwardenView::OnAddRule() {
+    if (RefusedToChange(this, m_monitor, text::kAddRuleFailed))
+        return;
     QPointer<CWinwardenView> self(this);
     QPointer<CAddRuleDlg> dialog = new CAddRuleDlg(window());
     const int result = dialog->exec();
@@ -388,6 +401,8 @@ void CWinwardenView::OnBlockSite() {
                "selectWindowBox");
         return;
     }
+    if (RefusedToChange(this, m_monitor, text::kBlockSiteFailed))
+        return;
     const QString host = m_matchList ? (CellText(row, 2) == kKindSite
                                             ? CanonicalHost(CellText(row, 0)).value_or(QString())
                                             : QString())

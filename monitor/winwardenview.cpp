@@ -153,8 +153,11 @@ void CWinwardenView::AddToLiveList(const SeenWindow& window) {
     // The match rules share no columns with pages: the live list waits until they go.
     if (window.title.isEmpty() || m_matchList)
         return;
-    // The page as its browser's window is captioned: one row per title and browser.
-    const QString caption = BrowserCaption(window.title, window.browser);
+    // The page as its browser's window is captioned: one row per title and browser, and per
+    // user where the list holds other users' pages too.
+    QString caption = BrowserCaption(window.title, window.browser);
+    if (!window.user.isEmpty())
+        caption = text::kOtherUsersPage.arg(window.user, caption);
     auto listed = m_captionRow.constFind(caption);
     // A rule list on show while monitoring lists the page's rule by its title: that is its row.
     if (listed == m_captionRow.cend())

@@ -92,6 +92,18 @@ inline const QString kPaneWindows = QStringLiteral("浏览器窗口 %1 个");
 inline const QString kPaneNoBrowser = QStringLiteral("没有浏览器应答");
 inline const QString kPaneSomeBrowsersSilent = QStringLiteral("%1 个浏览器未应答");
 inline const QString kPaneStoreFailed = QStringLiteral("窗口规则读写失败");
+inline const QString kPaneGuarded = QStringLiteral("由系统守护监视");
+
+// The window of the system guard (winwarden-guard), reached over its control socket.
+inline const QString kRulesForAdministratorsOnly =
+    QStringLiteral("只有管理员（winwarden 组成员）才能修改规则");
+inline const QString kAllPagesForAdministratorsOnly =
+    QStringLiteral("只有管理员（winwarden 组成员）才能查看所有用户浏览过的网页");
+// A page of another user's browser in an administrator's live list: the user, then the caption.
+inline const QString kOtherUsersPage = QStringLiteral("【%1】%2");
+inline const QString kGuardLost = QStringLiteral("与系统守护的连接已断开，正在重新连接");
+inline const QString kGuardNoAnswer = QStringLiteral("系统守护没有及时应答，请稍后再试");
+inline const QString kGuardAnswerTooLarge = QStringLiteral("回答太大，系统守护无法传给窗口");
 
 // A web address the desktop could not open; the address follows on its own line.
 inline const QString kLinkNotOpened =

@@ -1,9 +1,9 @@
 #include "sources/bridge/bridgeserver.h"
 
 #include "platform/browserprocesses.h"
+#include "platform/localserver.h"
 #include "survey/pagetitle.h"
 
-#include <QFileInfo>
 #include <QUrl>
 #include <cstdio>
 #include <set>
@@ -83,20 +83,11 @@ QString BridgeServer::Whose(uid_t uid) const {
 }
 
 bool BridgeServer::Listen(const QString& path) {
-    // With access options the server binds elsewhere and renames the socket into place, which
-    // would silently replace another winwarden's: look first. A socket left by a winwarden that
-    // crashed is taken over; one that answers is not.
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(500)) {
-            Say(u"another winwarden watches the companion extension at "_s + path);
-            return false;
-        }
-        QLocalServer::removeServer(path);
-    }
-    if (!m_server.listen(path)) {
-        Say(u"cannot listen at "_s + path + u": "_s + m_server.errorString());
+    // Another winwarden's socket is left alone; one left by a winwarden that crashed is taken
+    // over.
+    QString error;
+    if (!ListenOnce(m_server, path, &error)) {
+        Say(error);
         return false;
     }
     return true;

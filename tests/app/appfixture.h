@@ -21,7 +21,7 @@ public:
         QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
         m_app = std::make_unique<CWinwardenApp>(
-            MonitorServices{std::unique_ptr<BrowserSource>(m_source), m_db.path()});
+            MonitorServices{std::unique_ptr<BrowserSource>(m_source), m_db.path(), {}});
     }
 
     bool Start(const QStringList& arguments = {}) { return m_app->InitInstance(arguments); }

@@ -1,21 +1,28 @@
 // The guard as a system service, installed with `cmake --install` in private namespaces: it
 // runs as its own user, children are two other uids browsing in real Chromiums with the
-// policy-installed extension, and root stands for the administrator.
+// policy-installed extension, and the administrator is a uid in the group winwarden, or root.
+#include "control/guardmonitor.h"
+#include "monitor/winwardenview.h"
 #include "platform/bridgeprotocol.h"
+#include "res/texts.h"
 #include "sources/devtools/devtoolsclient.h"
 #include "sources/devtools/targetlist.h"
 #include "tests/support/bridgebrowser.h"
+#include "tests/support/modalanswer.h"
 #include "tests/support/nativehost.h"
+#include "tests/support/peeruser.h"
 #include "tests/support/privatesystem.h"
 #include "tests/support/testdb.h"
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +37,7 @@ namespace {
 constexpr uid_t kGuardUid = 4240;
 constexpr uid_t kChild1 = 4242;
 constexpr uid_t kChild2 = 4243;
+constexpr uid_t kParent = 4244; // in the group winwarden (gid 4240)
 const QString kRules = u"/var/lib/winwarden/winwarden.mdb"_s;
 const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s;
@@ -175,6 +183,36 @@ QString Probe(const QString& endpoint, const QString& host) {
     return title;
 }
 
+// A user's window on the guard, as winwarden is when a guard runs, showing the live list.
+struct GuardWindow {
+    GuardMonitor monitor{QString::fromLatin1(kGuardControlSocket)};
+    CWinwardenView view{monitor};
+
+    // The titles of the pages listed, sorted.
+    QStringList Titles() const {
+        QStringList titles;
+        for (int row = 0; row < view.ListControl()->rowCount(); ++row)
+            titles.append(view.RowTitle(row));
+        titles.sort();
+        return titles;
+    }
+    void Select(const QString& title) {
+        for (int row = 0; row < view.ListControl()->rowCount(); ++row)
+            if (view.RowTitle(row) == title)
+                view.ListControl()->selectRow(row);
+    }
+};
+
+std::unique_ptr<GuardWindow> OpenGuardWindow(uid_t uid, const std::vector<gid_t>& groups) {
+    auto window = std::make_unique<GuardWindow>();
+    bool connected = false;
+    if (!AsUser(uid, uid, groups, [&] { connected = window->monitor.Connect(); }) || !connected)
+        return nullptr;
+    window->view.OnInitialUpdate();
+    window->view.OnStart();
+    return window;
+}
+
 } // namespace
 
 class TestE2eGuard final : public QObject {
@@ -195,7 +233,7 @@ private Q_SLOTS:
                        "child1:x:4242:4242::/nonexistent:/bin/sh\n"
                        "child2:x:4243:4243::/nonexistent:/bin/sh\n"));
         QVERIFY(Append(u"/etc/group"_s, "winwarden:x:4240:\nchild1:x:4242:\nchild2:x:4243:\n"));
-        const QString build = QCoreApplication::applicationDirPath() + u"/.."_s;
+        const QString build = QApplication::applicationDirPath() + u"/.."_s;
         const Run install =
             RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s});
         QVERIFY2(install.status == 0, qPrintable(install.output));
@@ -280,8 +318,45 @@ private Q_SLOTS:
                      90000),
                  qPrintable(m_guard.Said()));
         const QStringList second = OpenTitles(m_second);
-        QCOMPARE(OpenTitles(m_first), (QStringList{kBlockedTitle, kOpenerTitle}));
-        QCOMPARE(Block(kBlockedTitle), 0);
+        const QStringList first = OpenTitles(m_first);
+        QCOMPARE(first, (QStringList{kBlockedTitle, kOpenerTitle}));
+
+        // The first child's window lists the child's own pages and refuses every change; the
+        // parent's lists everyone's and blocks the child's page, which closes at the next cycle.
+        const auto child = OpenGuardWindow(kChild1, {});
+        const auto parent = OpenGuardWindow(kParent, {kGuardUid});
+        QVERIFY(child && parent && !child->monitor.MayChangeRules() &&
+                parent->monitor.MayChangeRules());
+        QVERIFY(QTest::qWaitFor([&] { return child->Titles() == first; }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return parent->Titles().size() == 4; }, 10000));
+        QVERIFY(parent->Titles().contains(kOtherBlocked));
+        const auto rules = [] {
+            return RunAs(0, {u"sqlite3"_s, u"-readonly"_s, kRules, u"SELECT * FROM 窗口名表"_s})
+                .output;
+        };
+        const QString before = rules();
+        QStringList boxes;
+        const ModalAnswer::Step note = NoteAndReject(boxes);
+        {
+            ModalAnswer answers({note, note, note});
+            child->Select(kBlockedTitle);
+            child->view.OnListDblClk();
+            child->view.OnDeleteWindow();
+            child->view.OnAddRule();
+        }
+        QCOMPARE(boxes, (QStringList{text::kSetFlagFailed + text::kRulesForAdministratorsOnly,
+                                     text::kDeleteRuleFailed + text::kRulesForAdministratorsOnly,
+                                     text::kAddRuleFailed + text::kRulesForAdministratorsOnly}));
+        QCOMPARE(rules(), before);
+        parent->Select(kBlockedTitle);
+        {
+            ModalAnswer answers({[](QWidget* dialog) {
+                Child<QAbstractButton>(dialog, "radioBlock")->click();
+                Child<QAbstractButton>(dialog, "ok")->click();
+            }});
+            parent->view.OnListDblClk();
+            QCOMPARE(answers.answered(), 1);
+        }
         QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first) == QStringList{kOpenerTitle}; },
                                 10000));
         QTest::qWait(3000); // more than a cycle
@@ -404,7 +479,7 @@ private Q_SLOTS:
 
 int main(int argc, char** argv) {
     return RunWithPrivateSystemFolders(argc, argv, [&] {
-        QCoreApplication app(argc, argv);
+        QApplication app(argc, argv);
         TestE2eGuard test;
         return QTest::qExec(&test, argc, argv);
     });

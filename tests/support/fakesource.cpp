@@ -28,6 +28,11 @@ void FakeBrowserSource::SetWindows(std::vector<BrowserWindow> windows) {
     m_windows = std::move(windows);
 }
 
+void FakeBrowserSource::SetNotices(std::vector<QString> notices) {
+    const std::lock_guard lock(m_mutex);
+    m_notices = std::move(notices);
+}
+
 void FakeBrowserSource::SetUnreadable(bool unreadable) {
     const std::lock_guard lock(m_mutex);
     m_unreadable = unreadable;
@@ -44,6 +49,7 @@ BrowserPass FakeBrowserSource::TakePass() {
     BrowserPass pass;
     pass.browsersWatched = 1;
     pass.browsersRead = m_unreadable ? 0 : 1;
+    pass.notices = m_notices;
     if (!m_unreadable)
         pass.windows = m_windows;
     return pass;

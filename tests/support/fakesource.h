@@ -18,6 +18,8 @@ public:
     // "title#2" for the second window with that title, and so on.
     void SetPages(const QStringList& titlesAndUrls);
     void SetWindows(std::vector<BrowserWindow> windows);
+    // What every pass wants known.
+    void SetNotices(std::vector<QString> notices);
     // While set, a pass reads no browser at all.
     void SetUnreadable(bool unreadable);
     // Whether a close request closes the window (the default), or it stays.
@@ -38,6 +40,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<BrowserWindow> m_windows;
+    std::vector<QString> m_notices;
     bool m_unreadable = false;
     bool m_closesWindows = true;
     QList<WindowHandle> m_closeRequests;

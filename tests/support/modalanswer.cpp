@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
 
 namespace winwarden::test {
 
@@ -24,6 +25,14 @@ ModalAnswer::ModalAnswer(QList<Step> steps) : m_steps(std::move(steps)) {
         }
     });
     m_poll.start(5);
+}
+
+ModalAnswer::Step NoteAndReject(QStringList& seen) {
+    return [&seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        seen << (box ? box->text() : modal->objectName());
+        QMetaObject::invokeMethod(modal, "reject");
+    };
 }
 
 } // namespace winwarden::test

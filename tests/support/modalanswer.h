@@ -23,6 +23,10 @@ private:
     int m_answered = 0, m_forced = 0, m_idlePolls = 0;
 };
 
+// A step that notes what the modal says (a box's text, another dialog's objectName) in `seen`
+// and closes it without accepting anything.
+ModalAnswer::Step NoteAndReject(QStringList& seen);
+
 // The child of `modal` with this objectName and type, or null.
 template <typename T> T* Child(QWidget* modal, const char* name) {
     return modal ? modal->findChild<T*>(QString::fromLatin1(name)) : nullptr;

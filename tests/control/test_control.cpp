@@ -1,0 +1,405 @@
+// The system guard's control socket: a real engine over a temporary rule file and the fake
+// browser source, with its control server, in a thread of its own as in a process of its own;
+// and the windows of users of every kind, each connected as that user.
+#include "app/monitorpane.h"
+#include "app/winwardenapp.h"
+#include "control/controlserver.h"
+#include "control/guardmonitor.h"
+#include "engine/monitorengine.h"
+#include "monitor/winwardenview.h"
+#include "res/texts.h"
+#include "store/storeerror.h"
+#include "tests/support/fakesource.h"
+#include "tests/support/modalanswer.h"
+#include "tests/support/peeruser.h"
+#include "tests/support/testdb.h"
+
+#include <QEventLoop>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTest>
+#include <QThread>
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr gid_t kAdmins = 4300; // the administrators' group
+constexpr uid_t kChild = 4242, kOther = 4343, kParent = 4244;
+
+const QString kChildPage = u"孩子的页 %2"_s, kOtherPage = u"别人的页"_s, kRootPage = u"根的页"_s;
+const QString kChildUrl = u"https://child.test/"_s;
+
+BrowserWindow Page(const QString& title, const QString& url, qint64 uid) {
+    return {
+        BrowserWindow::Kind::HtmlDocument, title, url, {-1, u"fake"_s, title}, u"chromium"_s, uid};
+}
+
+// The guard's side, on a control socket open to every user in a temporary folder.
+struct GuardRig {
+    TempRuleDb db;
+    QTemporaryDir dir;
+    FakeBrowserSource* source = new FakeBrowserSource; // owned by the engine
+    QThread thread;
+    QObject* context = new QObject;
+    std::unique_ptr<MonitorEngine> engine;
+    std::unique_ptr<ControlServer> server;
+    QObject* standIn = nullptr;
+
+    explicit GuardRig(qint64 backlog = ControlServer::kBacklogCap) {
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0711);
+        context->moveToThread(&thread);
+        thread.start();
+        InGuard([&] {
+            engine = std::make_unique<MonitorEngine>(std::unique_ptr<BrowserSource>(source));
+            engine->OpenStore(db.path());
+            engine->Start();
+            Serve(backlog);
+        });
+    }
+    ~GuardRig() {
+        InGuard([&] {
+            server.reset();
+            delete standIn;
+            engine.reset();
+        });
+        thread.quit();
+        thread.wait();
+        delete context;
+    }
+    void Serve(qint64 backlog = ControlServer::kBacklogCap) {
+        server = std::make_unique<ControlServer>(*engine, kAdmins, backlog);
+        QString error;
+        if (!server->Listen(Path(), &error))
+            qFatal("%s", qPrintable(error));
+    }
+    QString Path() const { return dir.filePath(u"control"_s); }
+    void InGuard(const std::function<void()>& work) {
+        QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
+    }
+    // One whole cycle of the engine, with what it sends on the way.
+    void Cycle() {
+        InGuard([&] {
+            QEventLoop loop;
+            QObject::connect(engine.get(), &Monitor::cycleFinished, &loop, &QEventLoop::quit);
+            engine->OnTimer();
+            loop.exec();
+        });
+    }
+    int Clients() {
+        int clients = 0;
+        InGuard([&] { clients = server->Clients(); });
+        return clients;
+    }
+};
+
+// A window's monitor connected as this user, with these groups.
+std::unique_ptr<GuardMonitor> WindowOf(const GuardRig& guard, uid_t uid,
+                                       std::vector<gid_t> groups = {}, gid_t gid = 0) {
+    auto monitor = std::make_unique<GuardMonitor>(guard.Path());
+    bool connected = false;
+    if (!AsUser(uid, gid != 0 ? gid : uid, groups, [&] { connected = monitor->Connect(); }) ||
+        !connected)
+        return nullptr;
+    return monitor;
+}
+
+// A hand-made client: a bare socket connected as this user.
+int RawClient(const GuardRig& guard, uid_t uid) {
+    int fd = -1;
+    AsUser(uid, uid, {}, [&] {
+        sockaddr_un to{};
+        to.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(guard.Path());
+        std::strncpy(to.sun_path, path.constData(), sizeof to.sun_path - 1);
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    });
+    timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    return fd;
+}
+
+// The messages the guard sends until it has sent `count` of them, or hung up: then a null
+// object follows them.
+std::vector<QJsonObject> Receive(int fd, size_t count) {
+    FrameReader reader(kControlFrameCap);
+    std::vector<QJsonObject> messages;
+    char buffer[65536];
+    while (messages.size() < count) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            messages.emplace_back();
+            break;
+        }
+        for (QJsonObject& message : reader.Feed(QByteArrayView(buffer, got)))
+            messages.push_back(std::move(message));
+    }
+    return messages;
+}
+
+bool Write(int fd, const QByteArray& bytes) {
+    return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+QByteArray Frame(const QJsonObject& message) {
+    return EncodeFrame(message, kControlFrameCap).value();
+}
+
+// Whether the guard hangs up on the client, unread data and all.
+bool HungUp(int fd) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno == ECONNRESET))
+            return true;
+        if (got < 0)
+            return false;
+    }
+}
+
+QStringList Rows(const CWinwardenView& view) {
+    QStringList rows;
+    for (int r = 0; r < view.ListControl()->rowCount(); ++r)
+        rows << view.CellText(r, 0) + u'|' + view.CellText(r, 1) + u'|' + view.CellText(r, 2);
+    return rows;
+}
+
+QString Refusal(GuardMonitor& monitor, const std::function<void(GuardMonitor&)>& command) {
+    try {
+        command(monitor);
+    } catch (const StoreError& error) {
+        return error.message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestControl final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (::geteuid() != 0)
+            QSKIP("windows of other users need root to connect as them");
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    // Every user's window shows the pages of that user's browsers, an administrator's those of
+    // all; the child's window refuses every change with the message and the guard refuses it
+    // too, while a change of the parent's (in the group) or root's is applied and the child's
+    // page closes in the cycle it starts.
+    void eachSeesTheirOwnAndOnlyAdministratorsChange() {
+        GuardRig guard;
+        guard.source->SetWindows({Page(kChildPage, kChildUrl, kChild),
+                                  Page(kOtherPage, u"https://other.test/"_s, kOther),
+                                  Page(kRootPage, u"https://root.test/"_s, 0)});
+        const QString notice = u"用户 4242：Chromium 的扩展连接已断开"_s;
+        guard.source->SetNotices({notice});
+        const auto child = WindowOf(guard, kChild), other = WindowOf(guard, kOther);
+        const auto parent = WindowOf(guard, kParent, {100, kAdmins});
+        QVERIFY(child && other && parent);
+        QVERIFY(!child->MayChangeRules() && !other->MayChangeRules() && parent->MayChangeRules());
+        QVERIFY(WindowOf(guard, 4545, {}, kAdmins)->MayChangeRules()); // the group as its own
+
+        // Root's window is the program's own, started as it starts: no rules of its own then.
+        MonitorServices services{std::make_unique<FakeBrowserSource>(), u"/nonexistent/x.mdb"_s,
+                                 guard.Path()};
+        CWinwardenApp app(std::move(services));
+        QVERIFY(app.InitInstance({u"--monitor"_s}));
+        auto* root = qobject_cast<GuardMonitor*>(app.GetMonitor());
+        QVERIFY(root && root->MayChangeRules() && root->IsMonitoring());
+
+        CWinwardenView childView(*child), parentView(*parent);
+        childView.OnInitialUpdate();
+        childView.OnStart();
+        parentView.OnStart();
+        QSignalSpy childCycles(child.get(), &Monitor::cycleFinished);
+        QSignalSpy parentCycles(parent.get(), &Monitor::cycleFinished);
+        QSignalSpy otherSeen(other.get(), &Monitor::windowSeen);
+        guard.Cycle();
+        QVERIFY(childCycles.wait(5000));
+        QTRY_VERIFY(parentCycles.count() > 0);
+        const QString childRow = kChildPage + u" - Chromium|通过|"_s + kChildUrl;
+        QCOMPARE(Rows(childView), QStringList{childRow});
+        QCOMPARE(Rows(parentView),
+                 (QStringList{u"【4242】"_s + childRow,
+                              u"【4343】别人的页 - Chromium|通过|https://other.test/"_s,
+                              u"【root（0）】根的页 - Chromium|通过|https://root.test/"_s}));
+        QCOMPARE(otherSeen.count(), 0); // not started: shown nothing
+        QTRY_COMPARE(child->Status().windows, 1);
+        QVERIFY(child->Status().notices.isEmpty() && child->Status().guarded);
+        QTRY_COMPARE(parent->Status().notices, QStringList{notice});
+        QCOMPARE(parent->Status().windows, 3);
+        QVERIFY(MonitorPane::Text(child->Status()).startsWith(text::kPaneGuarded));
+
+        // The child's window refuses each change before any dialog, the guard refuses what a
+        // window sends anyway, and nothing changes; reading is everyone's.
+        const QList<RuleRow> rules = guard.db.rows();
+        QCOMPARE(rules.size(), 3);
+        QStringList boxes;
+        const ModalAnswer::Step note = NoteAndReject(boxes);
+        ModalAnswer answers({note, note, note});
+        childView.ListControl()->selectRow(0);
+        childView.OnListDblClk();
+        childView.OnDeleteWindow();
+        childView.OnAddRule();
+        QCOMPARE(boxes, (QStringList{text::kSetFlagFailed + text::kRulesForAdministratorsOnly,
+                                     text::kDeleteRuleFailed + text::kRulesForAdministratorsOnly,
+                                     text::kAddRuleFailed + text::kRulesForAdministratorsOnly}));
+        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
+                 [](GuardMonitor& m) { m.SetFlagForWindow(u"禁止"_s, kChildPage, kChildUrl); },
+                 [](GuardMonitor& m) { m.DeleteRule(kChildPage, kChildUrl); },
+                 [](GuardMonitor& m) {
+                     m.AddRule(u"新"_s, {}, u"禁止"_s);
+                 }})
+            QCOMPARE(Refusal(*child, command), text::kRulesForAdministratorsOnly);
+        // The rules that pass, or a lookup by title, are pages every user visited.
+        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
+                 [](GuardMonitor& m) { m.ListByFlag(u"通过"_s); },
+                 [](GuardMonitor& m) {
+                     m.FindByName(kChildPage);
+                 }})
+            QCOMPARE(Refusal(*child, command), text::kAllPagesForAdministratorsOnly);
+        QCOMPARE(parent->ListByFlag(u"通过"_s).size(), size_t(3));
+        QCOMPARE(parent->FindByName(kChildPage)->url, kChildUrl);
+        QCOMPARE(guard.db.rows(), rules);
+
+        QSignalSpy childClosing(child.get(), &Monitor::windowClosing);
+        QSignalSpy otherClosing(other.get(), &Monitor::windowClosing);
+        QSignalSpy parentClosing(parent.get(), &Monitor::windowClosing);
+        other->Start();
+        QCOMPARE(parent->SetFlagForWindow(u"禁止"_s, kChildPage, kChildUrl), 1);
+        QTRY_COMPARE(guard.source->CloseRequestsFor(kChildPage), 1);
+        QTRY_COMPARE(childClosing.count(), 1);
+        QCOMPARE(childClosing.first().at(0).toString(), kChildPage);
+        QTRY_COMPARE(parentClosing.count(), 1);
+        QVERIFY(root->AddRule(u"根加的"_s, {}, u"禁止"_s));
+        QCOMPARE(guard.db.rows().last(), (RuleRow{{}, u"根加的"_s, u"禁止"_s, u""_s}));
+        QCOMPARE(otherClosing.count(), 0);
+        QCOMPARE(guard.source->CloseRequests().size(), 1);
+        const std::vector<Rule> blocked = child->ListByFlag(u"禁止"_s); // everyone's to see
+        QCOMPARE(blocked.size(), size_t(2));
+        QCOMPARE(blocked.front().name, kChildPage);
+
+        // Match rules alike: everyone reads them, only an administrator's changes them, and a
+        // page they decide shows the rule in the live list.
+        QVERIFY(root->AddMatchRule(u"网站"_s, u"other.test"_s, u"禁止"_s));
+        QTRY_COMPARE(otherClosing.count(), 1);
+        QTRY_VERIFY(
+            Rows(parentView)
+                .contains(
+                    u"【4343】别人的页 - Chromium|禁止（网站 other.test）|https://other.test/"_s));
+        const std::vector<MatchRuleRow> matches = child->ListMatchRules();
+        QCOMPARE(matches.size(), size_t(1));
+        QCOMPARE(child->FindMatchRule(u"网站"_s, u"OTHER.test."_s), matches.front());
+        const qint64 id = matches.front().id;
+        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
+                 [](GuardMonitor& m) { m.AddMatchRule(u"网站"_s, u"a.test"_s, u"禁止"_s); },
+                 [](GuardMonitor& m) { m.AddMatchTable(); },
+                 [id](GuardMonitor& m) { m.SetMatchRuleFlag(id, u"通过"_s); },
+                 [id](GuardMonitor& m) {
+                     m.DeleteMatchRule(id);
+                 }})
+            QCOMPARE(Refusal(*child, command), text::kRulesForAdministratorsOnly);
+        QCOMPARE(parent->SetMatchRuleFlag(id, u"通过"_s), 1);
+        QCOMPARE(root->DeleteMatchRule(id), 1);
+        QVERIFY(child->ListMatchRules().empty());
+    }
+
+    // A hand-made client gets no further than the window: a change from another user is
+    // refused, and garbage, or a client that does not read, is cut off, root's included.
+    void handMadeClientsAreRefusedOrCutOff() {
+        GuardRig guard(1024 * 1024);
+        guard.source->SetWindows({Page(kChildPage, kChildUrl, kChild)});
+        guard.Cycle();
+        QTRY_COMPARE(guard.db.rows().size(), 1);
+        const QList<RuleRow> rules = guard.db.rows();
+
+        const int child = RawClient(guard, kChild);
+        QVERIFY(child >= 0);
+        QVERIFY(Write(child, Frame(EncodeControlRequest(ControlCall{
+                                 7, ControlCommand::SetFlag, {u"禁止"_s, kChildPage, kChildUrl}})) +
+                                 Frame(EncodeControlRequest(ControlCall{
+                                     8, ControlCommand::DeleteRule, {kChildPage, kChildUrl}}))));
+        const std::vector<QJsonObject> replies = Receive(child, 3);
+        QCOMPARE(replies.size(), size_t(3));
+        QCOMPARE(replies[0].value("admin"_L1), QJsonValue(false));
+        for (const QJsonObject& reply : {replies[1], replies[2]})
+            QCOMPARE(reply.value("error"_L1).toString(), text::kRulesForAdministratorsOnly);
+        ::close(child);
+
+        QByteArray overCap(4, '\xff');
+        for (const QByteArray& garbage :
+             {QByteArray("\x05\0\0\0hello", 9), overCap, Frame({{"type"_L1, u"close"_s}}),
+              Frame({{"type"_L1, u"call"_s},
+                     {"id"_L1, 1},
+                     {"command"_L1, u"setFlag"_s},
+                     {"flag"_L1, 5},
+                     {"name"_L1, kChildPage},
+                     {"url"_L1, kChildUrl}})}) {
+            const int fd = RawClient(guard, 0);
+            QVERIFY(fd >= 0 && Write(fd, garbage));
+            QVERIFY2(HungUp(fd), garbage.toHex().constData());
+            ::close(fd);
+        }
+
+        // A client that asks for the live list and never reads it: the guard's cycles go on.
+        const int slow = RawClient(guard, 0);
+        QVERIFY(Write(slow, Frame(EncodeControlRequest(ControlWatch{true}))));
+        std::vector<BrowserWindow> many;
+        for (int i = 0; i < 400; ++i)
+            many.push_back(Page(QString(2000, u'页') + QString::number(i), kChildUrl, kChild));
+        guard.source->SetWindows(many);
+        for (int i = 0; i < 10 && guard.Clients() > 0; ++i)
+            guard.Cycle();
+        QCOMPARE(guard.Clients(), 0);
+        QVERIFY(HungUp(slow));
+        ::close(slow);
+        QCOMPARE(guard.db.rows().first(), rules.first());
+    }
+
+    // A guard that goes is said in the window and its commands fail with that; one that stays
+    // silent fails them after a few seconds, the window never hangs; the window finds the
+    // guard again when it is back.
+    void aGuardGoneOrSilentIsSaid() {
+        GuardRig guard;
+        const auto child = WindowOf(guard, kChild);
+        QVERIFY(child);
+        guard.InGuard([&] { guard.server.reset(); });
+        QTRY_VERIFY(child->Status().notices.contains(text::kGuardLost));
+        QCOMPARE(Refusal(*child, [](GuardMonitor& m) { m.ListByFlag(u"通过"_s); }),
+                 text::kGuardLost);
+
+        guard.InGuard([&] {
+            auto* server = new QLocalServer;
+            guard.standIn = server;
+            server->setSocketOptions(QLocalServer::WorldAccessOption);
+            QObject::connect(server, &QLocalServer::newConnection, [server] {
+                server->nextPendingConnection()->write(
+                    Frame(EncodeWelcome(false, MonitorStatus{true, true, 1, 1, 1, {}, {}, true})));
+            });
+            server->listen(guard.Path());
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(child->Status().notices.isEmpty(), 5000);
+        QElapsedTimer waited;
+        waited.start();
+        QCOMPARE(Refusal(*child, [](GuardMonitor& m) { m.FindByName(u"x"_s); }),
+                 text::kGuardNoAnswer);
+        QVERIFY(waited.elapsed() < GuardMonitor::kAnswerMs + 1000);
+    }
+};
+
+QTEST_MAIN(TestControl)
+#include "test_control.moc"
