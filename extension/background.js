@@ -218,8 +218,9 @@ async function applySites() {
 // child would start their own and be free. While the policy asks for it and no guard has
 // answered for GUARD_GRACE_MS, rules CLOSED_IDS send every new http(s) page, and every reload
 // of an open one, to the extension's page; the first word of a guard takes them away. Nothing
-// of this is kept in storage a user could clear: the policy is the administrator's, and the
-// rules themselves are the browser's.
+// of this is kept in storage a user could clear: the policy is the administrator's, the rules
+// themselves are the browser's, and when a guard last answered is kept in session storage only,
+// so that a stopped and restarted service worker does not begin a new grace.
 const GUARD_GRACE_MS = 10000;
 const CLOSED_IDS = [1, 2];
 // Above every site rule (whose priorities count labels), so that no allowed site passes.
@@ -287,6 +288,14 @@ async function readClosed() {
   if (closedInForce && !guardAnswered) {
     guardSeenAt = -Infinity; // closed when the browser last ran: no guard has answered since
   }
+  try {
+    const seen = (await api.storage?.session?.get("guardSeenAt"))?.guardSeenAt;
+    if (Number.isFinite(seen) && !guardAnswered && !closedInForce) {
+      guardSeenAt = Math.min(seen, Date.now());
+    }
+  } catch (e) {
+    // No session storage: the grace counts from this start.
+  }
   readPolicy();
 }
 
@@ -309,6 +318,7 @@ function onHostMessage(message) {
       guardSeenAt = Date.now();
       guardAnswered = true;
       applyClosed();
+      api.storage?.session?.set({ guardSeenAt }).catch(() => {});
     }
     return;
   }
