@@ -60,7 +60,10 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
 
     // The program's own options; what is left names the document.
     QStringList rest = arguments;
-    const bool monitor = rest.removeAll(QStringLiteral("--monitor")) > 0 || MonitorAtLaunch();
+    // The guard's window has nothing to start: the guard monitors all along, so its live list
+    // shows at once.
+    const bool monitor = rest.removeAll(QStringLiteral("--monitor")) > 0 || MonitorAtLaunch() ||
+                         qobject_cast<GuardMonitor*>(m_monitor.get()) != nullptr;
     const bool toTray = rest.removeAll(QStringLiteral("--tray")) > 0;
     const QString path = rest.value(0);
     const bool ready =

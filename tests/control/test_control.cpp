@@ -213,11 +213,12 @@ private Q_SLOTS:
         QVERIFY(!child->MayChangeRules() && !other->MayChangeRules() && parent->MayChangeRules());
         QVERIFY(WindowOf(guard, 4545, {}, kAdmins)->MayChangeRules()); // the group as its own
 
-        // Root's window is the program's own, started as it starts: no rules of its own then.
+        // Root's window is the program's own, started as it starts: no rules of its own then,
+        // and the guard's live list at once, since the guard monitors all along.
         MonitorServices services{std::make_unique<FakeBrowserSource>(), u"/nonexistent/x.mdb"_s,
                                  guard.Path()};
         CWinwardenApp app(std::move(services));
-        QVERIFY(app.InitInstance({u"--monitor"_s}));
+        QVERIFY(app.InitInstance({}));
         auto* root = qobject_cast<GuardMonitor*>(app.GetMonitor());
         QVERIFY(root && root->MayChangeRules() && root->IsMonitoring());
 
@@ -362,6 +363,7 @@ private Q_SLOTS:
         for (int i = 0; i < 400; ++i)
             many.push_back(Page(QString(2000, u'页') + QString::number(i), kChildUrl, kChild));
         guard.source->SetWindows(many);
+        QTRY_COMPARE(guard.Clients(), 1); // accepted by the guard, which it may not be yet
         for (int i = 0; i < 10 && guard.Clients() > 0; ++i)
             guard.Cycle();
         QCOMPARE(guard.Clients(), 0);
