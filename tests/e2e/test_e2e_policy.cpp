@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
+#include <QTimer>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -99,6 +100,49 @@ void CheckPolicyRun(const BrowserProcess& browser, bool incognito) {
     RecordAndBlock(browser);
 }
 
+// Told by its policy to fail closed, with no guard ever: 10 s on, web pages show the extension's
+// page and never reach the server, though the user's own winwarden answers. A guard (root's
+// socket in its place) answering opens them again.
+void CheckFailsClosed(PageServer& pages) {
+    const QString shut = u"浏览哨兵未运行，暂时不能打开网页"_s;
+    {
+        const auto own = MakeBridgeSource();
+        const auto shown = [&] {
+            const std::vector<BrowserWindow> windows = own->TakePass().windows;
+            return std::any_of(windows.begin(), windows.end(),
+                               [&](const BrowserWindow& window) { return window.title == shut; });
+        };
+        bool refused = false;
+        QString host;
+        for (int n = 0; !refused && n < 40; ++n) {
+            host = u"shut%1.test"_s.arg(n);
+            pages.Open(u"http://"_s + host + u'/');
+            refused = QTest::qWaitFor(shown, 1000);
+        }
+        QVERIFY2(refused, "web pages still open without a guard");
+        QVERIFY(!pages.Saw(host));
+    }
+    FakeWinwarden guard;
+    QVERIFY(QDir().mkpath(QLatin1StringView(kGuardRuntimeDir)));
+    QVERIFY(guard.Listen(QLatin1StringView(kSystemBridgeSocket)));
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout,
+                     [&] { guard.Send(EncodeBridgeMessage(BridgeAlive{})); });
+    beat.start(500);
+    const auto loaded = [&] {
+        for (const QJsonObject& message : guard.Messages())
+            for (const QJsonValue& tab : message[u"tabs"].toArray())
+                if (tab[u"title"].toString().startsWith(u"页 open"_s))
+                    return true;
+        return false;
+    };
+    for (int n = 0; !loaded() && n < 20; ++n) {
+        pages.Open(u"http://open%1.test/"_s.arg(n));
+        (void)QTest::qWaitFor(loaded, 1000);
+    }
+    QVERIFY2(loaded(), "web pages stayed refused with a guard answering");
+}
+
 } // namespace
 
 class TestE2ePolicy final : public QObject {
@@ -173,10 +217,12 @@ private Q_SLOTS:
         if (!QFileInfo(kFirefox).isExecutable())
             QSKIP("firefox-esr is not installed (tools/install-deps.sh installs it)");
         RuntimeFolder runtime;
-        QCOMPARE(InstallForEveryone({}), 0);
+        QCOMPARE(InstallForEveryone({u"--fail-closed"_s}), 0);
+        PageServer pages;
         BrowserProcess firefox;
-        QVERIFY(StartFirefox(firefox));
+        QVERIFY(StartFirefox(firefox, {}, &pages));
         CheckPolicyRun(firefox, true);
+        CheckFailsClosed(pages);
     }
 };
 
