@@ -1,6 +1,7 @@
 // winwarden's companion: tells winwarden-host every tab this browser has, closes the tabs it is
 // asked to close, and refuses the sites winwarden blocks before a request for them leaves the
-// browser. It decides nothing itself: the rules are winwarden's.
+// browser. It decides nothing itself: the rules are winwarden's. Where the administrator's
+// policy asks it to fail closed, it refuses every web page while no guard answers.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -212,7 +213,115 @@ async function applySites() {
   sitesApplying = false;
 }
 
+// Failing closed. winwarden-host relays the guard's "alive" after each of its cycles and says
+// whether it came from the system guard; a user's own winwarden answering is no guard, or a
+// child would start their own and be free. While the policy asks for it and no guard has
+// answered for GUARD_GRACE_MS, rules CLOSED_IDS send every new http(s) page, and every reload
+// of an open one, to the extension's page; the first word of a guard takes them away. Nothing
+// of this is kept in storage a user could clear: the policy is the administrator's, the rules
+// themselves are the browser's, and when a guard last answered is kept in session storage only,
+// so that a stopped and restarted service worker does not begin a new grace.
+const GUARD_GRACE_MS = 10000;
+const CLOSED_IDS = [1, 2];
+// Above every site rule (whose priorities count labels), so that no allowed site passes.
+const CLOSED_PRIORITY = 1000;
+
+let failClosed = null; // the policy's word, once read
+// When a guard last answered. A start counts as one, so that a guard has the grace to connect;
+// but rules found in force at start stay until a guard answers (set by readClosed).
+let guardSeenAt = Date.now();
+let guardAnswered = false;
+let closedInForce = null; // whether rules CLOSED_IDS are in the browser, once read
+let closedApplying = false;
+
+function closedRules() {
+  const page = api.runtime.getURL("blocked.html") + "?guard";
+  const condition = { regexFilter: "^https?://.*$", resourceTypes: FRAMES };
+  return [
+    {
+      id: CLOSED_IDS[0],
+      priority: CLOSED_PRIORITY + 1,
+      action: { type: "redirect", redirect: { regexSubstitution: page } },
+      condition,
+    },
+    // Where the user has taken the extension's access to sites away the browser ignores the
+    // redirect, but still blocks: the page is the browser's own error then, not a loaded one.
+    { id: CLOSED_IDS[1], priority: CLOSED_PRIORITY, action: { type: "block" }, condition },
+  ];
+}
+
+// Puts the rules in or takes them out as the policy and the guard's last answer say, one
+// update at a time; a failed update is tried again at the next check.
+async function applyClosed() {
+  if (closedApplying || failClosed === null || closedInForce === null) {
+    return;
+  }
+  closedApplying = true;
+  try {
+    for (;;) {
+      const wanted = failClosed && Date.now() - guardSeenAt >= GUARD_GRACE_MS;
+      if (wanted === closedInForce) {
+        break;
+      }
+      await api.declarativeNetRequest.updateDynamicRules({
+        removeRuleIds: CLOSED_IDS,
+        addRules: wanted ? closedRules() : [],
+      });
+      closedInForce = wanted;
+    }
+  } catch (e) {
+    console.error("winwarden: the rules for failing closed could not be changed:", e);
+  }
+  closedApplying = false;
+}
+
+async function readClosed() {
+  if (!api.declarativeNetRequest) {
+    return;
+  }
+  try {
+    const ids = (await api.declarativeNetRequest.getDynamicRules()).map((rule) => rule.id);
+    closedInForce = CLOSED_IDS.some((id) => ids.includes(id));
+  } catch (e) {
+    return; // the browser is shutting down
+  }
+  if (closedInForce && !guardAnswered) {
+    guardSeenAt = -Infinity; // closed when the browser last ran: no guard has answered since
+  }
+  try {
+    const seen = (await api.storage?.session?.get("guardSeenAt"))?.guardSeenAt;
+    if (Number.isFinite(seen) && !guardAnswered && !closedInForce) {
+      guardSeenAt = Math.min(seen, Date.now());
+    }
+  } catch (e) {
+    // No session storage: the grace counts from this start.
+  }
+  readPolicy();
+}
+
+// Chromium reads the 3rdparty policy against schema.json; Firefox reads it without one, and
+// rejects where no policy names the extension at all.
+async function readPolicy() {
+  let policy = {};
+  try {
+    policy = (await api.storage?.managed?.get("failClosed")) ?? {};
+  } catch (e) {
+    // No policy for the extension: it does not fail closed.
+  }
+  failClosed = policy.failClosed === true;
+  applyClosed();
+}
+
 function onHostMessage(message) {
+  if (message?.type === "alive") {
+    if (message.guard === true) {
+      guardSeenAt = Date.now();
+      guardAnswered = true;
+      applyClosed();
+      api.storage?.session?.set({ guardSeenAt }).catch(() => {});
+    }
+    return;
+  }
   if (message?.type === "sites" && Array.isArray(message.block) && Array.isArray(message.allow)) {
     onSites(message);
     return;
@@ -266,6 +375,13 @@ api.management
     sendHello();
   })
   .catch(() => {});
+api.storage?.onChanged.addListener((changes, area) => {
+  if (area === "managed") {
+    readPolicy();
+  }
+});
+setInterval(applyClosed, 1000);
+readClosed();
 api.tabs.onCreated.addListener(onTab);
 api.tabs.onUpdated.addListener((id, change, tab) => onTab(tab));
 api.tabs.onRemoved.addListener(onTabGone);

@@ -85,29 +85,54 @@ bool FirefoxPresent(const QString& root) {
            QFileInfo(root + u"/etc/firefox"_s).isDir();
 }
 
-// Firefox's policies with the extension forced in, private windows included.
-QJsonObject WithExtension(QJsonObject policiesFile, const QString& xpi) {
-    QJsonObject policies = policiesFile[u"policies"].toObject();
-    QJsonObject settings = policies[u"ExtensionSettings"].toObject();
-    settings[QLatin1StringView(kBridgeGeckoId)] =
-        QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
-                    {u"install_url"_s, QUrl::fromLocalFile(xpi).toString()},
-                    {u"private_browsing"_s, true}};
-    policies[u"ExtensionSettings"_s] = settings;
+// What the extension reads as its managed storage.
+QJsonObject ExtensionPolicy() {
+    return QJsonObject{{u"failClosed"_s, true}};
+}
+
+// What status says of the extension's own policy.
+QString FailsClosedNote(const QJsonValue& policy) {
+    return policy[u"failClosed"] == QJsonValue(true) ? u"（守护服务不应答时挡住网页）"_s
+                                                     : QString();
+}
+
+// `object` with `value` at `path` (nested objects made as needed); a null value takes the entry
+// out, and with it the objects it leaves empty.
+QJsonObject With(QJsonObject object, QStringList path, const QJsonValue& value) {
+    const QString key = path.takeFirst();
+    QJsonValue inner = value;
+    if (!path.isEmpty()) {
+        const QJsonObject changed = With(object[key].toObject(), path, value);
+        inner = changed.isEmpty() ? QJsonValue() : QJsonValue(changed);
+    }
+    if (inner.isNull()) {
+        object.remove(key);
+    } else {
+        object[key] = inner;
+    }
+    return object;
+}
+
+// Firefox's policies with the extension forced in, private windows included, and told to fail
+// closed when asked.
+QJsonObject WithExtension(QJsonObject policiesFile, const QString& xpi, bool failClosed) {
+    const QString id = QLatin1StringView(kBridgeGeckoId);
+    QJsonObject policies = With(policiesFile[u"policies"].toObject(), {u"ExtensionSettings"_s, id},
+                                QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
+                                            {u"install_url"_s, QUrl::fromLocalFile(xpi).toString()},
+                                            {u"private_browsing"_s, true}});
+    if (failClosed) {
+        policies = With(policies, {u"3rdparty"_s, u"Extensions"_s, id}, ExtensionPolicy());
+    }
     policiesFile[u"policies"_s] = policies;
     return policiesFile;
 }
 
 QJsonObject WithoutExtension(QJsonObject policiesFile) {
-    QJsonObject policies = policiesFile[u"policies"].toObject();
-    QJsonObject settings = policies[u"ExtensionSettings"].toObject();
-    settings.remove(QLatin1StringView(kBridgeGeckoId));
-    if (settings.isEmpty()) {
-        policies.remove(u"ExtensionSettings"_s);
-    } else {
-        policies[u"ExtensionSettings"_s] = settings;
-    }
-    policiesFile[u"policies"_s] = policies;
+    const QString id = QLatin1StringView(kBridgeGeckoId);
+    policiesFile[u"policies"_s] =
+        With(With(policiesFile[u"policies"].toObject(), {u"ExtensionSettings"_s, id}, {}),
+             {u"3rdparty"_s, u"Extensions"_s, id}, {});
     return policiesFile;
 }
 
@@ -253,6 +278,11 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
     if (install.noGuest) {
         chromium[u"BrowserGuestModeEnabled"_s] = false;
     }
+    if (install.failClosed) {
+        chromium[u"3rdparty"_s] =
+            QJsonObject{{u"extensions"_s,
+                         QJsonObject{{QLatin1StringView(kBridgeChromiumId), ExtensionPolicy()}}}};
+    }
     for (const ChromiumPlace& place : ChromiumPlaces()) {
         if (!changes.Write(ChromiumPolicy(place), QJsonDocument(chromium).toJson()) ||
             !changes.Write(ChromiumHosts(place) + u'/' + ManifestName(),
@@ -290,7 +320,9 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
             Print(stderr, u"%1 不是有效的策略文件，没有改动它"_s.arg(install.root + path));
             return false;
         }
-        if (!changes.Write(path, QJsonDocument(WithExtension(document.object(), xpi)).toJson())) {
+        if (!changes.Write(path,
+                           QJsonDocument(WithExtension(document.object(), xpi, install.failClosed))
+                               .toJson())) {
             return false;
         }
     }
@@ -366,9 +398,13 @@ QStringList SystemCoverage(const QString& root, const QString& family) {
             parts.append(u"系统主机清单 "_s + kMozillaHosts + u'/' + ManifestName());
         }
         for (const QString& path : {kEsrPolicies, kFirefoxPolicies}) {
-            if (ReadObject(root + path)[u"policies"][u"ExtensionSettings"].toObject().contains(
+            const QJsonObject policies = ReadObject(root + path)[u"policies"].toObject();
+            if (policies[u"ExtensionSettings"].toObject().contains(
                     QLatin1StringView(kBridgeGeckoId))) {
-                parts.append(u"强制安装策略 "_s + path + u"（含隐私窗口）"_s);
+                parts.append(
+                    u"强制安装策略 "_s + path + u"（含隐私窗口）"_s +
+                    FailsClosedNote(
+                        policies[u"3rdparty"][u"Extensions"][QLatin1StringView(kBridgeGeckoId)]));
             }
         }
         return parts;
@@ -391,6 +427,8 @@ QStringList SystemCoverage(const QString& root, const QString& family) {
             if (policy.contains(u"BrowserGuestModeEnabled"_s)) {
                 part += u"（访客模式已关闭）"_s;
             }
+            part += FailsClosedNote(
+                policy[u"3rdparty"][u"extensions"][QLatin1StringView(kBridgeChromiumId)]);
             parts.append(part);
         }
     }

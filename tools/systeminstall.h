@@ -14,6 +14,8 @@ struct SystemInstall {
     QString version; // the extension's version, which the update manifest must repeat
     bool noIncognito = false;
     bool noGuest = false;
+    // The extension's own policy (3rdparty) tells it to refuse web pages while no guard answers.
+    bool failClosed = false;
 };
 
 // A native host manifest naming `host` for Firefox (`gecko`) or a Chromium-family browser.

@@ -214,9 +214,11 @@ int Usage(FILE* stream = stderr) {
           u"用法: winwarden-browser install|uninstall|status [--host 主机程序] "
           u"[--extension 扩展文件夹]\n"
           u"      winwarden-browser install --system [--no-incognito] [--no-guest] "
-          u"[--packed 打包文件夹] [--root 根目录]\n"
+          u"[--fail-closed] [--packed 打包文件夹] [--root 根目录]\n"
           u"      winwarden-browser uninstall --system [--root 根目录]\n"
-          u"      winwarden-browser pack --extension 扩展文件夹 --key 密钥 --out 输出文件夹"_s);
+          u"      winwarden-browser pack --extension 扩展文件夹 --key 密钥 --out 输出文件夹\n"
+          u"--no-incognito 关闭无痕模式，--no-guest 关闭访客模式；--fail-closed 让扩展在 10 秒"
+          u"没有守护服务（winwarden-guard）应答时挡住所有新打开的网页，直到它再次应答"_s);
     return stream == stderr ? kExitUsage : 0;
 }
 
@@ -249,7 +251,8 @@ int Run(QStringList args) {
         {u"--out"_s, &out},       {u"--root"_s, &root}};
     const std::map<QString, bool*> flags{{u"--system"_s, &system},
                                          {u"--no-incognito"_s, &install.noIncognito},
-                                         {u"--no-guest"_s, &install.noGuest}};
+                                         {u"--no-guest"_s, &install.noGuest},
+                                         {u"--fail-closed"_s, &install.failClosed}};
     while (!args.isEmpty()) {
         const QString option = args.takeFirst();
         if (const auto flag = flags.find(option); flag != flags.end()) {

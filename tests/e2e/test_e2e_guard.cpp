@@ -16,12 +16,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 
 using namespace winwarden;
@@ -40,6 +43,8 @@ const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s
 // The second child's pages.
 const QString kOtherOpener = u"乙的起始页"_s;
 const QString kOtherBlocked = u"乙的坏页"_s;
+// The extension's page for a web page while no guard answers.
+const QString kShut = u"浏览哨兵未运行，暂时不能打开网页"_s;
 
 struct Run {
     int status = -1;
@@ -116,35 +121,65 @@ private:
     QString m_said;
 };
 
-// A child's headless Chromium on a home of its own, with the policies' extension and a
-// DevTools port through which the test (only) sees its tabs.
-bool StartChildsChromium(BrowserProcess& chromium, uid_t uid) {
+// A child's headless Chromium on a home and a runtime folder of its own, with the policies'
+// extension, web pages from `pages`, and a DevTools port through which the test (only) sees
+// and opens its tabs.
+bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& pages) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"HOME"_s, chromium.Path(u"home"_s));
-    for (const QString& name : {u"XDG_CONFIG_HOME"_s, u"XDG_RUNTIME_DIR"_s})
-        environment.remove(name);
+    environment.insert(u"XDG_RUNTIME_DIR"_s, chromium.Path(u"run"_s));
+    environment.remove(u"XDG_CONFIG_HOME"_s);
     QStringList flags = HeadlessChromiumFlags(chromium);
     flags.removeAll(u"--disable-background-networking"_s); // it would fetch no forced extension
-    flags << u"--remote-debugging-port=0"_s << chromium.Url(u"pages/opener.html"_s);
-    return QDir().mkpath(chromium.Path(u"home"_s)) &&
+    flags << u"--remote-debugging-port=0"_s << u"--proxy-server=http://"_s + pages.Proxy()
+          << u"--disable-features=HttpsUpgrades"_s << chromium.Url(u"pages/opener.html"_s);
+    return QDir().mkpath(chromium.Path(u"home"_s)) && QDir().mkpath(chromium.Path(u"run"_s)) &&
            RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), chromium.Path(u"."_s)}).status ==
                0 &&
            chromium.Start(u"setpriv"_s, As(uid) << u"/usr/bin/chromium"_s << flags, environment);
 }
 
+QString Endpoint(const BrowserProcess& chromium) {
+    QFile port(chromium.Path(u"profile/DevToolsActivePort"_s));
+    return port.open(QIODevice::ReadOnly)
+               ? u"127.0.0.1:"_s + QString::fromLatin1(port.readLine().trimmed())
+               : QString();
+}
+
+std::vector<DevToolsTarget> Pages(const QString& endpoint) {
+    std::vector<DevToolsTarget> pages;
+    for (DevToolsTarget& target : DecodeTargetList(FetchTargetList(endpoint).value_or(""))
+                                      .value_or(std::vector<DevToolsTarget>{}))
+        if (target.type == "page"_L1)
+            pages.push_back(std::move(target));
+    return pages;
+}
+
 // The titles of the pages open in a browser, as its DevTools port lists them.
 QStringList OpenTitles(const BrowserProcess& chromium) {
-    QFile port(chromium.Path(u"profile/DevToolsActivePort"_s));
-    if (!port.open(QIODevice::ReadOnly))
-        return {};
-    const QString endpoint = u"127.0.0.1:"_s + QString::fromLatin1(port.readLine().trimmed());
     QStringList titles;
-    for (const DevToolsTarget& target : DecodeTargetList(FetchTargetList(endpoint).value_or(""))
-                                            .value_or(std::vector<DevToolsTarget>{}))
-        if (target.type == "page"_L1)
-            titles.append(target.title);
+    for (const DevToolsTarget& page : Pages(Endpoint(chromium)))
+        titles.append(page.title);
     titles.sort();
     return titles;
+}
+
+// Opens http://<host>/ in a new tab of the browser, and closes it once it shows the served page
+// ("页 <host>") or the extension's while no guard answers (kShut); that title, or empty after 5 s
+// of neither.
+QString Probe(const QString& endpoint, const QString& host) {
+    const QString id = OpenTab(endpoint, u"http://"_s + host + u'/');
+    QString title;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const DevToolsTarget& page : Pages(endpoint))
+                if (page.id == id && (page.title == kShut || page.title == u"页 "_s + host))
+                    title = page.title;
+            return !title.isEmpty();
+        },
+        5000);
+    CloseTarget(endpoint, id);
+    return title;
 }
 
 // A user's window on the guard, as winwarden is when a guard runs, showing the live list.
@@ -183,6 +218,7 @@ class TestE2eGuard final : public QObject {
     Q_OBJECT
 
     GuardProcess m_guard;
+    PageServer m_pages;
     BrowserProcess m_first;
     BrowserProcess m_second;
 
@@ -211,8 +247,8 @@ private Q_SLOTS:
             const Run verify = RunAs(0, {u"systemd-analyze"_s, u"verify"_s, kUnit});
             QVERIFY2(verify.status == 0 && verify.output.isEmpty(), qPrintable(verify.output));
         }
-        const Run policies =
-            RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s, u"--system"_s});
+        const Run policies = RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
+                                       u"--system"_s, u"--fail-closed"_s});
         QVERIFY2(policies.status == 0, qPrintable(policies.output));
         for (const auto& [folder, mode] : {std::pair{u"/run/winwarden"_s, u"0755"_s},
                                            std::pair{u"/var/lib/winwarden"_s, u"0750"_s}}) {
@@ -270,8 +306,8 @@ private Q_SLOTS:
                           page + kOtherOpener.toUtf8() +
                               "</title><script>window.open(\"blocked.html\")</script>"));
         QVERIFY(WriteFile(m_second.Path(u"pages/blocked.html"_s), page + kOtherBlocked.toUtf8()));
-        QVERIFY(StartChildsChromium(m_first, kChild1));
-        QVERIFY(StartChildsChromium(m_second, kChild2));
+        QVERIFY(StartChildsChromium(m_first, kChild1, m_pages));
+        QVERIFY(StartChildsChromium(m_second, kChild2, m_pages));
         QVERIFY2(QTest::qWaitFor(
                      [&] {
                          const QStringList titles = Titles();
@@ -317,6 +353,51 @@ private Q_SLOTS:
         QCOMPARE(m_guard.Said().count(without), 1);
         unwatched.kill();
         unwatched.waitForFinished();
+    }
+
+    // Installed with --fail-closed: 10 s after the guard stopped, the child's browser opens no
+    // web page, although the child's own winwarden answers it meanwhile; the pages open before
+    // stay. Once the guard is back, pages load again. Prints how long each took.
+    void webPagesWaitForTheGuard() {
+        const QString endpoint = Endpoint(m_first);
+        QCOMPARE(Probe(endpoint, u"before.test"_s), u"页 before.test"_s);
+        QVERIFY(!OpenTab(endpoint, u"http://kept.test/"_s).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first).contains(u"页 kept.test"_s); }));
+        FakeWinwarden own;
+        QVERIFY(::seteuid(kChild1) == 0);
+        const bool listening =
+            ::mkdir(QFile::encodeName(m_first.Path(u"run/winwarden"_s)), 0700) == 0 &&
+            own.Listen(m_first.Path(u"run/winwarden/bridge"_s));
+        QVERIFY(::seteuid(0) == 0);
+        QVERIFY(listening);
+        QTimer beat; // alive after alive, as a winwarden's cycles send them
+        QObject::connect(&beat, &QTimer::timeout,
+                         [&] { own.Send(EncodeBridgeMessage(BridgeAlive{})); });
+        beat.start(500);
+
+        m_guard.Stop();
+        const auto back = qScopeGuard([&] { (void)(m_guard.Running() || m_guard.Start()); });
+        QElapsedTimer clock;
+        clock.start();
+        QString refused;
+        for (int n = 0; clock.elapsed() < 40000; ++n) {
+            refused = u"p%1.test"_s.arg(n);
+            if (Probe(endpoint, refused) == kShut)
+                break;
+        }
+        qInfo("no guard: web pages refused %lld ms after it stopped", clock.elapsed());
+        QVERIFY2(clock.elapsed() < 40000, "web pages still open without a guard");
+        QVERIFY2(!own.Messages().empty(), "the child's own winwarden was never reached");
+        QVERIFY(!m_pages.Saw(refused));
+        QVERIFY(OpenTitles(m_first).contains(u"页 kept.test"_s));
+
+        QVERIFY(m_guard.Start());
+        clock.restart();
+        bool loaded = false;
+        for (int n = 0; !loaded && clock.elapsed() < 20000; ++n)
+            loaded = Probe(endpoint, u"q%1.test"_s.arg(n)) == u"页 q%1.test"_s.arg(n);
+        qInfo("guard back: web pages load %lld ms after it started", clock.elapsed());
+        QVERIFY2(loaded, "web pages stayed refused with the guard back");
     }
 
     // The child can neither end the guard nor touch its rules; its checks say all is in order.

@@ -45,6 +45,26 @@ QStringList HeadlessChromiumFlags(const BrowserProcess& browser) {
            << u"--user-data-dir="_s + browser.Path(u"profile"_s);
 }
 
+QString OpenTab(const QString& endpoint, const QString& url) {
+    const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
+    // The endpoint decodes the query once before it opens it.
+    const QByteArray request =
+        "http://" + endpoint.toLatin1() + "/json/new?" + QUrl::toPercentEncoding(url);
+    QByteArray answer;
+    curl_easy_setopt(curl.get(), CURLOPT_URL, request.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "PUT");
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, 5000L);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(
+        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* to) {
+            static_cast<QByteArray*>(to)->append(data, qsizetype(size * count));
+            return size * count;
+        });
+    curl_easy_perform(curl.get());
+    return QJsonDocument::fromJson(answer).object().value(u"id"_s).toString();
+}
+
 } // namespace winwarden::test
 
 namespace winwarden {
@@ -66,23 +86,7 @@ bool HeadlessChromium::Start() {
 }
 
 QString HeadlessChromium::OpenTab(const QString& url) {
-    const std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
-    // The endpoint decodes the query once before it opens it.
-    const QByteArray request =
-        "http://" + Endpoint().toLatin1() + "/json/new?" + QUrl::toPercentEncoding(url);
-    QByteArray answer;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, request.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "PUT");
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, 5000L);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(
-        curl.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* to) {
-            static_cast<QByteArray*>(to)->append(data, qsizetype(size * count));
-            return size * count;
-        });
-    curl_easy_perform(curl.get());
-    return QJsonDocument::fromJson(answer).object().value(u"id"_s).toString();
+    return test::OpenTab(Endpoint(), url);
 }
 
 std::optional<QJsonArray> HeadlessChromium::Targets() {

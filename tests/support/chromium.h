@@ -26,6 +26,9 @@ private:
 // Chromium headless, quiet, with its profile in the browser's folder.
 QStringList HeadlessChromiumFlags(const BrowserProcess& browser);
 
+// Opens `url` in a new tab through the DevTools endpoint ("host:port"); the tab's id, or empty.
+QString OpenTab(const QString& endpoint, const QString& url);
+
 } // namespace winwarden::test
 
 namespace winwarden {

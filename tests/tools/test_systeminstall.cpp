@@ -80,7 +80,7 @@ private Q_SLOTS:
         }
         const QByteArray before = Snapshot(SystemFolders());
         QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--no-guest"_s,
-                              u"--host"_s, Host()}),
+                              u"--fail-closed"_s, u"--host"_s, Host()}),
                  0);
         // Every value is the one that keeps the extension in: compared whole, so that none is
         // weakened or left out.
@@ -90,16 +90,27 @@ private Q_SLOTS:
                                                         u";file://"_s + folder + u"/update.xml"_s}},
             {u"NativeMessagingUserLevelHosts"_s, false},
             {u"IncognitoModeAvailability"_s, 1},
-            {u"BrowserGuestModeEnabled"_s, false}};
+            {u"BrowserGuestModeEnabled"_s, false},
+            {u"3rdparty"_s,
+             QJsonObject{{u"extensions"_s, QJsonObject{{QLatin1StringView(kBridgeChromiumId),
+                                                        QJsonObject{{u"failClosed"_s, true}}}}}}}};
         for (const QString& base : {u"/etc/chromium"_s, u"/etc/opt/chrome"_s})
             QCOMPARE(ReadJson(base + u"/policies/managed/winwarden.json"_s), forced);
         if (esr) { // Debian's own policies stay beside the extension's.
             const QJsonObject policies = ReadJson(kEsrPolicies)[u"policies"].toObject();
-            QCOMPARE(policies[u"DisableAppUpdate"], QJsonValue(true));
-            QCOMPARE(policies[u"ExtensionSettings"][u"winwarden@winwarden.net"].toObject(),
-                     (QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
-                                  {u"install_url"_s, u"file://"_s + folder + u"/winwarden.xpi"_s},
-                                  {u"private_browsing"_s, true}}));
+            QCOMPARE(policies,
+                     (QJsonObject{
+                         {u"DisableAppUpdate"_s, true},
+                         {u"ExtensionSettings"_s,
+                          QJsonObject{{u"winwarden@winwarden.net"_s,
+                                       QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
+                                                   {u"install_url"_s,
+                                                    u"file://"_s + folder + u"/winwarden.xpi"_s},
+                                                   {u"private_browsing"_s, true}}}}},
+                         {u"3rdparty"_s,
+                          QJsonObject{{u"Extensions"_s,
+                                       QJsonObject{{u"winwarden@winwarden.net"_s,
+                                                    QJsonObject{{u"failClosed"_s, true}}}}}}}}));
             QFile preferences(u"/etc/firefox-esr/winwarden.js"_s);
             QVERIFY(preferences.open(QIODevice::ReadOnly));
             QVERIFY(preferences.readAll().contains(
@@ -107,10 +118,27 @@ private Q_SLOTS:
         }
         // Installing again replaces the first install; uninstall then leaves no trace.
         QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--host"_s, Host()}), 0);
-        QVERIFY(!ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s)
-                     .contains(u"IncognitoModeAvailability"_s));
+        for (const QString& option : {u"IncognitoModeAvailability"_s, u"3rdparty"_s})
+            QVERIFY(!ReadJson(u"/etc/chromium/policies/managed/winwarden.json"_s).contains(option));
+        if (esr)
+            QVERIFY(!ReadJson(kEsrPolicies)[u"policies"].toObject().contains(u"3rdparty"_s));
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(Snapshot(SystemFolders()), before);
+        if (!esr)
+            return;
+        // Policies changed by someone since: uninstall takes out only the extension's entries.
+        QCOMPARE(
+            BrowserTool({u"install"_s, u"--system"_s, u"--fail-closed"_s, u"--host"_s, Host()}), 0);
+        QJsonObject policies = ReadJson(kEsrPolicies)[u"policies"].toObject();
+        policies[u"DisableTelemetry"_s] = true;
+        QFile changed(kEsrPolicies);
+        QVERIFY(changed.open(QIODevice::WriteOnly));
+        changed.write(QJsonDocument(QJsonObject{{u"policies"_s, policies}}).toJson());
+        changed.close();
+        QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
+        QCOMPARE(ReadJson(kEsrPolicies),
+                 (QJsonObject{{u"policies"_s, QJsonObject{{u"DisableAppUpdate"_s, true},
+                                                          {u"DisableTelemetry"_s, true}}}}));
     }
 };
 
