@@ -1,33 +1,221 @@
-// The main window over the real view: the status bar, the bars and exit.
+// The whole program over the real main window, a fake browser and throwaway settings: start-up,
+// the document, the status bar, the bars, exit, a window without a tray; web addresses that go
+// to the desktop's opener, and the tray's word on closed pages.
+#include "app/closenotifier.h"
+#include "app/linkopener.h"
+#include "app/mainframe.h"
+#include "app/winwardenapp.h"
+#include "app/winwardendoc.h"
 #include "engine/monitorengine.h"
+#include "res/commandids.h"
 #include "res/version.h"
-#include "tests/app/appfixture.h"
+#include "tests/support/fakesource.h"
 #include "tests/support/modalanswer.h"
+#include "tests/support/testdb.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
 using namespace winwarden;
+using namespace winwarden::test;
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The whole application over a fresh rule database, a faked browser and throwaway settings.
+class AppFixture final {
+public:
+    AppFixture() {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        m_app = std::make_unique<CWinwardenApp>(
+            MonitorServices{std::unique_ptr<BrowserSource>(m_source), m_db.path(), {}});
+    }
+
+    bool Start(const QStringList& arguments = {}) { return m_app->InitInstance(arguments); }
+    CWinwardenApp& App() { return *m_app; }
+    CMainFrame& Frame() { return *m_app->MainFrame(); }
+    CWinwardenDoc& Doc() { return *m_app->Document(); }
+    CWinwardenView& View() { return *Frame().View(); }
+    TempRuleDb& Db() { return m_db; }
+    FakeBrowserSource& Source() { return *m_source; }
+    void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
+
+private:
+    QTemporaryDir m_settings;
+    TempRuleDb m_db;
+    FakeBrowserSource* m_source = new FakeBrowserSource; // owned by the application
+    std::unique_ptr<CWinwardenApp> m_app;
+};
+
+} // namespace
 
 class TestMainFrame final : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::AppFixture> m_fixture;
+    std::unique_ptr<AppFixture> m_fixture;
     CMainFrame& Frame() { return m_fixture->Frame(); }
+    // Ctrl+key on the main window, a file dialog given `path`: {answered, forced closed}.
+    std::pair<int, int> Press(Qt::Key key, const QString& path = {}) {
+        ModalAnswer answer({[path](QWidget* modal) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal))
+                dialog->selectFile(path);
+            QMetaObject::invokeMethod(modal, "accept");
+        }});
+        Frame().activateWindow();
+        if (QTest::qWaitForWindowActive(&Frame()))
+            QTest::keyClick(&Frame(), key, Qt::ControlModifier);
+        return {answer.answered(), answer.forced()};
+    }
+
+    QTemporaryDir m_bin; // the desktop's opener
 
 private Q_SLOTS:
+    // The desktop's opener is a stand-in that ends with the status the test gives it.
+    void initTestCase() {
+        QFile opener(m_bin.filePath(u"xdg-open"_s));
+        QVERIFY(opener.open(QIODevice::WriteOnly) &&
+                opener.write("#!/bin/sh\necho \"$1\" >>\"$0.seen\"\nexit $OPENER_STATUS\n") > 0);
+        opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner);
+        opener.close();
+        qputenv("PATH", QFile::encodeName(m_bin.path()) + ":/usr/bin:/bin");
+    }
+
+    void init() { m_fixture = std::make_unique<AppFixture>(); }
+    void cleanup() { m_fixture.reset(); }
+
+    // A document that cannot be opened ends the run with a failure; a new one keeps the one
+    // document, frame and view where they were; saving never writes over foreign content.
+    void startNewOpenAndSave() {
+        QProcess process;
+        process.setWorkingDirectory(m_fixture->Db().dir());
+        process.start(qEnvironmentVariable("WINWARDEN_PROGRAM"), {u"/nonexistent/document"_s});
+        QVERIFY(process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit);
+        QVERIFY(process.exitCode() != 0);
+        QTemporaryDir dir;
+        QStringList paths;
+        for (int i = 0; i < 3; ++i) {
+            QFile file(paths.emplace_back(dir.filePath(u"doc%1.txt"_s.arg(i))));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("user data") == 9);
+        }
+        QVERIFY(m_fixture->Start({paths.at(0)}));
+        QVERIFY(QTest::qWaitForWindowExposed(&Frame()));
+        CMainFrame* frame = &Frame();
+        CWinwardenDoc* document = &m_fixture->Doc();
+        QCOMPARE(document->GetPathName(), paths.at(0));
+        frame->setGeometry(17, 23, 640, 480);
+        const QRect at = frame->frameGeometry();
+        QCOMPARE(Press(Qt::Key_N), std::pair(0, 0));
+        QVERIFY(m_fixture->App().MainFrame() == frame && &m_fixture->Doc() == document &&
+                frame->findChildren<CWinwardenView*>() == QList{frame->View()});
+        QCOMPARE(frame->frameGeometry(), at);
+        QCOMPARE(Press(Qt::Key_O, paths.at(1)), std::pair(1, 0));
+        QVERIFY(m_fixture->App().OpenDocumentFile(paths.at(2)));
+        QVERIFY(!m_fixture->App().OpenDocumentFile(dir.filePath(u"missing"_s)));
+        QCOMPARE(document->GetPathName(), paths.at(2));
+        const QString saved = dir.filePath(u"saved.wwd"_s);
+        QCOMPARE(Press(Qt::Key_S, saved), std::pair(1, 0));
+        QVERIFY(QFileInfo(paths.at(0)).size() == 9 && QFileInfo(paths.at(2)).size() == 9 &&
+                QFileInfo::exists(saved) && QFileInfo(saved).size() == 0);
+        QCOMPARE(document->GetPathName(), saved);
+        QVERIFY(QFile::remove(saved));
+        QCOMPARE(Press(Qt::Key_S), std::pair(0, 0)); // its own empty file: saved without asking
+        QVERIFY(QFileInfo::exists(saved) && QFileInfo(saved).size() == 0);
+        QVERIFY(!document->OnSaveDocument(dir.filePath(u"no/such/dir/x"_s)));
+    }
+    // --monitor, or the setting, starts monitoring with the window; the first cycle comes with
+    // the first tick. The option is no document name. A settings file at the place earlier
+    // versions used is read, and moved to ~/.config/winwarden/winwarden.conf.
+    void monitoringFromTheStart() {
+        QSettings().setValue(u"Monitor/StartAtLaunch"_s, false);
+        QVERIFY(m_fixture->Start({u"--monitor"_s}));
+        QVERIFY(m_fixture->View().IsMonitoring() && m_fixture->Doc().GetPathName().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(m_fixture->Source().Passes() > 0, 3000);
+        m_fixture.reset();
+        m_fixture = std::make_unique<AppFixture>();
+        QSettings before(QSettings::NativeFormat, QSettings::UserScope,
+                         u"Local AppWizard-Generated Applications"_s, u"winwarden"_s);
+        before.setValue(u"Monitor/StartAtLaunch"_s, true);
+        before.sync();
+        QVERIFY(m_fixture->Start());
+        QVERIFY(m_fixture->View().IsMonitoring());
+        QVERIFY(!QFileInfo::exists(before.fileName()));
+        QVERIFY(QSettings().fileName().endsWith(u"/winwarden/winwarden.conf"_s));
+        QCOMPARE(QSettings().value(u"Monitor/StartAtLaunch"_s), QVariant(u"true"_s));
+    }
+
+    // Minimised where there is no tray, the window stays visible, as there would be no way back
+    // (the tray itself: e2e.test_desktop).
+    void minimisedWithoutATray() {
+        QVERIFY(m_fixture->Start());
+        QVERIFY(QTest::qWaitForWindowExposed(&Frame()));
+        m_fixture->TriggerMenu(cmd::kStart);
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("this desktop has a tray");
+        Frame().setWindowState(Qt::WindowMinimized);
+        QTest::qWait(20);
+        QVERIFY(Frame().isVisible() && !Frame().IsInTray());
+    }
+    // A browser that took the address: nothing to say. None did: the address, in a box.
+    void failureIsShownWithTheAddress() {
+        m_fixture.reset(); // the opener alone
+        QWidget owner;
+        LinkOpener links(&owner);
+        QStringList boxes;
+        ModalAnswer answer({[&boxes](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            boxes << (box ? box->objectName() + u'|' + box->text().section(u'\n', 1) : u"?"_s);
+            modal->close();
+        }});
+        for (const char* status : {"0", "4"}) {
+            qputenv("OPENER_STATUS", status);
+            QVERIFY(QDesktopServices::openUrl(QUrl(u"https://a.example/?q=%E4%B8%AD"_s)));
+            QTRY_VERIFY(links.findChildren<QProcess*>().isEmpty());
+        }
+        QTRY_COMPARE(boxes, QStringList{u"linkNotOpenedBox|https://a.example/?q=中"_s});
+        QFile seen(m_bin.filePath(u"xdg-open.seen"_s));
+        QVERIFY(seen.open(QIODevice::ReadOnly));
+        QCOMPARE(seen.readAll(), QByteArray("https://a.example/?q=%E4%B8%AD\n").repeated(2));
+    }
+
+    // The tray's word on closed pages: one message for a burst of closes, none for a page
+    // told of a moment ago.
+    void burstsMakeOneMessageAndRepeatsNone() {
+        QStringList shown;
+        CloseNotifier notifier([&](const QString& text) { shown << text; }, nullptr, 50, 400);
+        for (int round = 0; round < 5; ++round)
+            for (const QString& title : {u"一"_s, u"二"_s, u"三"_s, u"四"_s})
+                notifier.OnWindowClosing(title);
+        QTRY_COMPARE(shown, QStringList{u"已关闭 4 个网页：一、二、三等"_s});
+        notifier.OnWindowClosing(u"一"_s); // a page that keeps coming back, told of just now
+        notifier.OnWindowClosing(u"五"_s);
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(shown.last(), u"已关闭：五"_s);
+        QTest::qWait(450);
+        notifier.OnWindowClosing(u"一"_s); // a minute on (here: 400 ms) it is news again
+        QTRY_COMPARE(shown.size(), 3);
+        QCOMPARE(shown.last(), u"已关闭：一"_s);
+    }
+
     // The monitor pane says at a glance what the monitor does, and trouble stays in it for as
     // long as it lasts, whatever the message pane shows meanwhile. Exit while monitoring ends
     // the run with status 0, the monitor stopped before the view's store closes.
     void monitorPaneAndExit() {
-        m_fixture = std::make_unique<test::AppFixture>();
         QVERIFY(m_fixture->Start());
         auto* pane = Frame().findChild<QLabel*>(u"monitorPane"_s);
         QCOMPARE(pane->text(), u"未监视"_s);
@@ -64,8 +252,8 @@ private Q_SLOTS:
         // 关于 names the version every tool and the package give, in full on its line.
         QString about;
         int room = 0;
-        test::ModalAnswer answer({[&](QWidget* modal) {
-            if (auto* label = test::Child<QLabel>(modal, "aboutText")) {
+        ModalAnswer answer({[&](QWidget* modal) {
+            if (auto* label = Child<QLabel>(modal, "aboutText")) {
                 about = label->text();
                 room = label->width() - label->fontMetrics().horizontalAdvance(about);
             }

@@ -6,14 +6,8 @@
 #include <QFileInfo>
 #include <QTest>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -165,27 +159,11 @@ private Q_SLOTS:
         for (const QString& open :
              {QFileInfo(path).path() + u"/.."_s, QFileInfo(path).path(), path})
             QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0777), 0);
-        const QByteArray frame = Frame(Tabs({{1, u"别人的页"_s, u"http://other/"_s, false}}));
-        const QByteArray address = QFile::encodeName(path);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            sockaddr_un to{};
-            to.sun_family = AF_UNIX;
-            std::strncpy(to.sun_path, address.constData(), sizeof to.sun_path - 1);
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (::setgid(4242) != 0 || ::setuid(4242) != 0 ||
-                ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-                ::_exit(2);
-            (void)!::write(fd, frame.constData(), size_t(frame.size()));
-            timeval wait{5, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            char byte = 0;
-            const ssize_t got = ::read(fd, &byte, 1); // the server hangs up, unread data and all
-            ::_exit(got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 3);
-        }
-        int status = -1;
-        QVERIFY(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 8000));
-        QCOMPARE(WEXITSTATUS(status), 0);
+        BridgeClient other;
+        QVERIFY(other.Connect(path, 4242));
+        other.Send(Tabs({{1, u"别人的页"_s, u"http://other/"_s, false}}));
+        QVERIFY(other.WaitForCutOff());
+        QCOMPARE(source->TakePass().windows.size(), size_t(0));
     }
 
     // The system guard's bridge: anyone may connect, each user's tabs stay theirs (a close

@@ -304,6 +304,26 @@ private Q_SLOTS:
         QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"ok"_s, kFlagPass, u""_s)});
     }
 
+    // A title another station is recording, not yet committed: the store waits for it and
+    // makes no second rule (the unique index settles the race that NOT EXISTS cannot see).
+    void aTitleBeingRecordedElsewhereIsRecordedOnce() {
+        m_db->exec(u"BEGIN"_s);
+        m_db->insert(u"页"_s, kFlagPass, u"http://a/"_s);
+        std::thread station([name = m_db->name()] {
+            RuleStore store;
+            store.Open(name);
+            store.InsertPassed({{u"页"_s, u"http://b/"_s}});
+        });
+        (void)QTest::qWaitFor([&] { // until the station waits for this transaction, if it ever does
+            return m_server->Admin(u"SELECT count(*) FROM pg_stat_activity WHERE "
+                                   "wait_event_type = 'Lock'"_s,
+                                   u"postgres"_s) == u"1"_s;
+        });
+        m_db->exec(u"COMMIT"_s);
+        station.join();
+        QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"页"_s, kFlagPass, u"http://a/"_s)});
+    }
+
     // A connection the server cut is made again at the next check (the server stopped and
     // started again: engine.test_sharedrules).
     void aLostConnectionIsMadeAgain() {

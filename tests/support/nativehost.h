@@ -2,6 +2,7 @@
 
 #include "platform/bridgeprotocol.h"
 #include "platform/nativeframing.h"
+#include "tests/support/peeruser.h"
 
 #include <QCoreApplication>
 #include <QLocalServer>
@@ -128,21 +129,22 @@ private:
     int m_connections = 0;
 };
 
-// A hand-made client of a bridge socket. Connected as `uid`, it is that user's for good: the
-// kernel keeps the credentials of the connect, and the effective uid is ours again at once.
+// A hand-made client of a local socket that speaks in frames (a bridge's, the guard's control
+// socket), connected as `uid` for good: the kernel keeps the credentials of the connect.
 class BridgeClient final : public Received {
 public:
+    explicit BridgeClient(qsizetype cap = kToBrowserFrameCap) : m_reader(cap) {}
     bool Connect(const QString& path, uid_t uid = ::geteuid()) {
         QObject::connect(&m_socket, &QLocalSocket::readyRead,
                          [this] { Feed(m_reader, m_socket.readAll()); });
-        const uid_t self = ::geteuid();
-        if (uid != self && ::seteuid(uid) != 0)
-            return false;
-        m_socket.connectToServer(path);
-        const bool connected = m_socket.waitForConnected(2000);
-        if (uid != self && ::seteuid(self) != 0)
-            qFatal("cannot become uid %u again", unsigned(self));
-        return connected;
+        bool connected = false;
+        const auto connect = [&] {
+            m_socket.connectToServer(path);
+            connected = m_socket.waitForConnected(2000);
+        };
+        if (uid == ::geteuid())
+            connect();
+        return (uid == ::geteuid() || AsUser(uid, uid, {}, connect)) && connected;
     }
     void Send(const QJsonObject& message) { SendRaw(Frame(message)); }
     void SendRaw(const QByteArray& bytes) {
@@ -157,7 +159,7 @@ public:
 
 private:
     QLocalSocket m_socket;
-    FrameReader m_reader{kToBrowserFrameCap};
+    FrameReader m_reader;
 };
 
 } // namespace winwarden::test

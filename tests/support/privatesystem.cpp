@@ -25,23 +25,23 @@ constexpr char kInside[] = "WINWARDEN_PRIVATE_SYSTEM";
 
 QByteArray Snapshot(const QStringList& folders) {
     QStringList entries;
+    const auto add = [&entries](const QString& path) {
+        QFile file(path);
+        entries.append(
+            file.fileName() + QString::number(int(QFileInfo(file).permissions())) +
+            QString::fromLatin1(QCryptographicHash::hash(
+                QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                           : QByteArray(),
+                QCryptographicHash::Sha256)));
+    };
     for (const QString& folder : folders) {
-        if (QFile file(folder); QFileInfo(folder).isFile() && file.open(QIODevice::ReadOnly)) {
-            entries.append(folder + QString::fromLatin1(QCryptographicHash::hash(
-                                        file.readAll(), QCryptographicHash::Sha256)));
-        }
+        if (QFileInfo(folder).isFile())
+            add(folder);
         QDirIterator it(folder,
                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            entries.append(
-                file.fileName() + QString::number(int(QFileInfo(file).permissions())) +
-                QString::fromLatin1(QCryptographicHash::hash(
-                    QFileInfo(file).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
-                                                                               : QByteArray(),
-                    QCryptographicHash::Sha256)));
-        }
+        while (it.hasNext())
+            add(it.next());
     }
     entries.sort();
     return entries.join(u'\n').toUtf8();

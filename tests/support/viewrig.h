@@ -33,17 +33,20 @@ struct EngineRig {
     }
 };
 
+// The rows a view lists, "caption|flag|url" each.
+inline QStringList Rows(const CWinwardenView& view) {
+    QStringList rows;
+    for (int r = 0; r < view.ListControl()->rowCount(); ++r)
+        rows << view.CellText(r, 0) + u'|' + view.CellText(r, 1) + u'|' + view.CellText(r, 2);
+    return rows;
+}
+
 // A real view over such an engine.
 struct ViewRig : EngineRig {
     CWinwardenView view{engine};
 
     QString Cell(int row, int column) const { return view.CellText(row, column); }
-    QStringList Rows() const { // "caption|flag|url"
-        QStringList rows;
-        for (int r = 0; r < view.ListControl()->rowCount(); ++r)
-            rows << Cell(r, 0) + u'|' + Cell(r, 1) + u'|' + Cell(r, 2);
-        return rows;
-    }
+    QStringList Rows() const { return test::Rows(view); }
 };
 
 } // namespace winwarden::test
