@@ -21,9 +21,8 @@ public:
     void Start();
     void Stop();
 
-    // A URI for `database` as `user`: over the socket, or over loopback TCP.
-    QString Uri(const QString& database, const QString& user = QStringLiteral("station"),
-                bool tcp = false) const;
+    // A URI for `database` as `user`, over the socket.
+    QString Uri(const QString& database, const QString& user = QStringLiteral("station")) const;
     // The name of a new database owned by "station" with an empty rule table.
     QString NewRuleDatabase();
     // Runs `sql` as the superuser in `database`; answers the first field of its last result.
@@ -39,7 +38,7 @@ private:
 // A fresh rule database on `server`, reached as "station".
 class PgRuleDb final : public RuleDb {
 public:
-    explicit PgRuleDb(PgServer& server, bool tcp = false);
+    explicit PgRuleDb(PgServer& server);
     ~PgRuleDb() override;
 
     QString name() const override { return m_uri; }
