@@ -92,7 +92,9 @@ void PgServer::Stop() {
     m_server.waitForFinished(30000);
 }
 
-QString PgServer::Uri(const QString& database, const QString& user) const {
+QString PgServer::Uri(const QString& database, const QString& user, bool tcp) const {
+    if (tcp)
+        return u"postgresql://%1@127.0.0.1:%2/%3"_s.arg(user).arg(m_port).arg(database);
     return u"postgresql://%1@/%2?host=%3&port=%4"_s.arg(user, database, m_dir.path()).arg(m_port);
 }
 
@@ -114,9 +116,9 @@ QString PgServer::Admin(const QString& sql, const QString& database) const {
     return QString::fromUtf8(psql.readAllStandardOutput()).section(u'\n', 0, 0);
 }
 
-PgRuleDb::PgRuleDb(PgServer& server) : RuleDb(u"1"_s) {
+PgRuleDb::PgRuleDb(PgServer& server, bool tcp) : RuleDb(u"1"_s) {
     const QString database = server.NewRuleDatabase();
-    m_uri = server.Uri(database);
+    m_uri = server.Uri(database, u"station"_s, tcp);
     // As the superuser acting as "station", so that cutting the station's connections spares it.
     m_db = OpenPostgres(UniqueConnectionName("testdb"),
                         ParseDatabaseName(server.Uri(database, u"postgres"_s)));

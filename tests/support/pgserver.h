@@ -21,8 +21,9 @@ public:
     void Start();
     void Stop();
 
-    // A URI for `database` as `user`, over the socket.
-    QString Uri(const QString& database, const QString& user = QStringLiteral("station")) const;
+    // A URI for `database` as `user`: over the socket, or over loopback TCP.
+    QString Uri(const QString& database, const QString& user = QStringLiteral("station"),
+                bool tcp = false) const;
     // The name of a new database owned by "station" with an empty rule table.
     QString NewRuleDatabase();
     // Runs `sql` as the superuser in `database`; answers the first field of its last result.
@@ -38,7 +39,7 @@ private:
 // A fresh rule database on `server`, reached as "station".
 class PgRuleDb final : public RuleDb {
 public:
-    explicit PgRuleDb(PgServer& server);
+    explicit PgRuleDb(PgServer& server, bool tcp = false);
     ~PgRuleDb() override;
 
     QString name() const override { return m_uri; }
