@@ -226,7 +226,8 @@ class TestE2eGuard final : public QObject {
 private Q_SLOTS:
     // Installed as an administrator would: users in /etc (of the overlay), the program, its
     // unit and configuration by `cmake --install`, the extension by the browsers' policies,
-    // and the folders that systemd makes for the unit, left open to all: the guard mends them.
+    // and the folders that systemd makes for the unit, left open to all with the rules in them:
+    // the guard mends them.
     void initTestCase() {
         QVERIFY(Append(u"/etc/passwd"_s,
                        "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n"
@@ -244,11 +245,10 @@ private Q_SLOTS:
         const Run policies = RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
                                        u"--system"_s, u"--fail-closed"_s});
         QVERIFY2(policies.status == 0, qPrintable(policies.output));
-        for (const QString& folder : {kRun, kState}) {
-            QVERIFY(QDir().mkpath(folder));
-            QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, folder}).status, 0);
-            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
-        }
+        QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
+        QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-db"_s, u"create"_s, kRules}).status, 0);
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState, kRules}).status, 0);
+        QCOMPARE(RunAs(0, {u"chmod"_s, u"go+rwx"_s, kRun, kState, kRules}).status, 0);
     }
 
     // A host takes no socket in the guard's place for the guard's, falls back to the user's
