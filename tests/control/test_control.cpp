@@ -235,8 +235,6 @@ private Q_SLOTS:
         const qint64 id = matches.front().id;
         for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
                  [](GuardMonitor& m) { m.AddMatchRule(u"网站"_s, u"a.test"_s, u"禁止"_s); },
-                 [](GuardMonitor& m) { m.AddMatchTable(); },
-                 [id](GuardMonitor& m) { m.SetMatchRuleFlag(id, u"通过"_s); },
                  [id](GuardMonitor& m) {
                      m.DeleteMatchRule(id);
                  }})

@@ -216,19 +216,6 @@ private Q_SLOTS:
         QCOMPARE(m->source->CloseRequestsFor(u"坏页"_s), 1);
         QVERIFY(m->engine.Status().storeFailure.isEmpty());
     }
-
-    // Early cycles asked for in a burst make one pass now and one more when it is back.
-    void earlyCyclesAreCoalesced() {
-        constexpr int gap = MonitorEngine::kEarlyCycleGapMs;
-        m->engine.Start();
-        QSignalSpy finished(&m->engine, &MonitorEngine::cycleFinished);
-        for (int i = 0; i < 20; ++i)
-            m->engine.RequestEarlyCycle();
-        QVERIFY(finished.wait(5000));
-        QVERIFY(finished.wait(5000));
-        QVERIFY(!finished.wait(gap * 2));
-        QCOMPARE(m->source->Passes(), 2);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMonitorEngine)

@@ -33,14 +33,9 @@ private Q_SLOTS:
                  BridgeMessage(BridgeSites{{}, {u"c.test"_s}, true}));
         for (const char* bad :
              {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
-              R"({"type":"tabs","tabs":[{"id":1,"incognito":"no"}]})",
-              R"({"type":"tabs","tabs":[7]})", R"({"type":"tabs"})",
               R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
-              R"({"type":"hello","browser":[]})", R"({"tabs":[]})",
-              R"({"type":"sites","block":["a.test"]})",
-              R"({"type":"sites","block":[1],"allow":[]})",
-              R"({"type":"sites","block":"a.test","allow":[]})",
-              R"({"type":"sites","block":[],"allow":[],"more":"yes"})"}) {
+              R"({"type":"hello","browser":[]})", R"({"type":"sites","block":["a.test"]})",
+              R"({"type":"sites","block":[1],"allow":[]})"}) {
             QVERIFY2(std::holds_alternative<std::monostate>(Decode(bad)), bad);
         }
     }

@@ -121,11 +121,9 @@ private Q_SLOTS:
         QVERIFY(host.Start());
         host.Send(hello);
         QVERIFY(QTest::qWaitFor([&] { return notices().isEmpty(); }, 5000));
-        // Its bridge goes while the browser stays: said at once, and only that.
+        // Its bridge goes while the browser stays: said at once.
         host.CloseInput();
         QVERIFY(QTest::qWaitFor([&] { return notices() == gone; }, 5000));
-        QTest::qWait(400);
-        QCOMPARE(notices(), gone);
         // Gone along with the browser: nothing to see.
         running.clear();
         QVERIFY(QTest::qWaitFor([&] { return notices().isEmpty(); }, 5000));

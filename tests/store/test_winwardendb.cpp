@@ -101,7 +101,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("code");
         QTest::newRow("create: file") << u"echo precious >winwarden.mdb"_s << u"create"_s << 1;
-        QTest::newRow("check: missing") << QString() << u"check"_s << 1;
         QTest::newRow("check: 3 columns") << u"t '窗口名称, 是否禁止, 网址'"_s << u"check"_s << 1;
         QTest::newRow("two files") << QString() << u"create|a.mdb|b.mdb"_s << 2;
     }
