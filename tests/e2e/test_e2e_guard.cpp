@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QLocalSocket>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -37,7 +36,9 @@ constexpr uid_t kGuardUid = 4240;
 constexpr uid_t kChild1 = 4242;
 constexpr uid_t kChild2 = 4243;
 constexpr uid_t kParent = 4244; // in the group winwarden (gid 4240)
-const QString kRules = u"/var/lib/winwarden/winwarden.mdb"_s;
+const QString kRun = u"/run/winwarden"_s;
+const QString kState = u"/var/lib/winwarden"_s;
+const QString kRules = kState + u"/winwarden.mdb"_s;
 const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s;
 // The second child's pages.
@@ -225,7 +226,8 @@ class TestE2eGuard final : public QObject {
 private Q_SLOTS:
     // Installed as an administrator would: users in /etc (of the overlay), the program, its
     // unit and configuration by `cmake --install`, the extension by the browsers' policies,
-    // and the folders that systemd makes for the unit.
+    // and the folders that systemd makes for the unit, left open to all with the rules in them:
+    // the guard mends them.
     void initTestCase() {
         QVERIFY(Append(u"/etc/passwd"_s,
                        "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n"
@@ -236,13 +238,6 @@ private Q_SLOTS:
         const Run install =
             RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s});
         QVERIFY2(install.status == 0, qPrintable(install.output));
-        QVERIFY(QFileInfo(kGuardProgram).isExecutable());
-        QVERIFY(QFileInfo::exists(u"/usr/local/lib/sysusers.d/winwarden.conf"_s));
-        QFile unit(kUnit);
-        QVERIFY(unit.open(QIODevice::ReadOnly));
-        QVERIFY(unit.readAll().contains("\nExecStart=" + kGuardProgram.toUtf8() + '\n'));
-        QFile conf(u"/etc/winwarden/guard.conf"_s);
-        QVERIFY(conf.open(QIODevice::ReadOnly) && conf.readAll().contains("#database = "));
         if (!QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty()) {
             const Run verify = RunAs(0, {u"systemd-analyze"_s, u"verify"_s, kUnit});
             QVERIFY2(verify.status == 0 && verify.output.isEmpty(), qPrintable(verify.output));
@@ -250,22 +245,21 @@ private Q_SLOTS:
         const Run policies = RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
                                        u"--system"_s, u"--fail-closed"_s});
         QVERIFY2(policies.status == 0, qPrintable(policies.output));
-        for (const auto& [folder, mode] : {std::pair{u"/run/winwarden"_s, u"0755"_s},
-                                           std::pair{u"/var/lib/winwarden"_s, u"0750"_s}}) {
-            QVERIFY(QDir().mkpath(folder));
-            QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, folder}).status, 0);
-            QCOMPARE(RunAs(0, {u"chmod"_s, mode, folder}).status, 0);
-        }
+        QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
+        QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-db"_s, u"create"_s, kRules}).status, 0);
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState, kRules}).status, 0);
+        QCOMPARE(RunAs(0, {u"chmod"_s, u"go+rwx"_s, kRun, kState, kRules}).status, 0);
     }
 
     // A host takes no socket in the guard's place for the guard's, falls back to the user's
-    // own winwarden, and moves to the guard as soon as it comes up.
+    // own winwarden, and moves to the guard as soon as it comes up; the guard refuses a runtime
+    // folder of another user's.
     void hostsTrustOnlyTheGuardAndMoveToIt() {
         RuntimeFolder runtime;
         FakeWinwarden own;
         auto impostor = std::make_unique<FakeWinwarden>();
         QVERIFY(own.Listen(BridgeSocketPath()));
-        QCOMPARE(RunAs(0, {u"chown"_s, u"4242"_s, u"/run/winwarden"_s}).status, 0);
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4242"_s, kRun}).status, 0);
         QVERIFY(::seteuid(kChild1) == 0);
         const bool listening = impostor->Listen(QLatin1StringView(kSystemBridgeSocket));
         QVERIFY(::seteuid(0) == 0);
@@ -277,8 +271,11 @@ private Q_SLOTS:
         QVERIFY(own.WaitForMessages(3));
         QVERIFY(impostor->Messages().empty());
         QVERIFY(host.Process().readAllStandardError().contains("is not the guard's (uid 4242)"));
+        const Run refused = RunAs(kGuardUid, {kGuardProgram});
+        QVERIFY2(refused.status == 1 && refused.output.contains(u"属于另一个用户（uid 4242）"_s),
+                 qPrintable(refused.output));
         impostor.reset(); // its socket goes with it
-        QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, u"/run/winwarden"_s}).status, 0);
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, kRun}).status, 0);
 
         QVERIFY(m_guard.Start());
         QVERIFY2(QTest::qWaitFor([] { return Titles() == QStringList{u"主机页"_s}; }, 10000),
@@ -351,13 +348,14 @@ private Q_SLOTS:
         QVERIFY2(QTest::qWaitFor([&] { return m_guard.Said().contains(without); }, 20000),
                  qPrintable(m_guard.Said()));
         QCOMPARE(m_guard.Said().count(without), 1);
+        QVERIFY(!m_guard.Said().contains(u"Chromium 正在运行"_s));
         unwatched.kill();
         unwatched.waitForFinished();
     }
 
     // Installed with --fail-closed: 10 s after the guard stopped, the child's browser opens no
     // web page, although the child's own winwarden answers it meanwhile; the pages open before
-    // stay. Once the guard is back, pages load again. Prints how long each took.
+    // stay. With a guard back, pages load again.
     void webPagesWaitForTheGuard() {
         const QString endpoint = Endpoint(m_first);
         QCOMPARE(Probe(endpoint, u"before.test"_s), u"页 before.test"_s);
@@ -385,22 +383,20 @@ private Q_SLOTS:
             if (Probe(endpoint, refused) == kShut)
                 break;
         }
-        qInfo("no guard: web pages refused %lld ms after it stopped", clock.elapsed());
         QVERIFY2(clock.elapsed() < 40000, "web pages still open without a guard");
         QVERIFY2(!own.Messages().empty(), "the child's own winwarden was never reached");
         QVERIFY(!m_pages.Saw(refused));
         QVERIFY(OpenTitles(m_first).contains(u"页 kept.test"_s));
 
         QVERIFY(m_guard.Start());
-        clock.restart();
         bool loaded = false;
-        for (int n = 0; !loaded && clock.elapsed() < 20000; ++n)
+        for (int n = 0; !loaded && n < 20; ++n)
             loaded = Probe(endpoint, u"q%1.test"_s.arg(n)) == u"页 q%1.test"_s.arg(n);
-        qInfo("guard back: web pages load %lld ms after it started", clock.elapsed());
         QVERIFY2(loaded, "web pages stayed refused with the guard back");
     }
 
-    // The child can neither end the guard nor touch its rules; its checks say all is in order.
+    // The child can neither end the guard nor touch its rules, which the guard keeps (with their
+    // folders) from others; its checks say all is in order.
     void theChildCannotStopTheGuardNorChangeItsRules() {
         const QString pid = QString::number(m_guard.Pid());
         QVERIFY(RunAs(kChild1, {u"kill"_s, u"-TERM"_s, pid}).status != 0);
@@ -409,41 +405,16 @@ private Q_SLOTS:
         QVERIFY(RunAs(kChild1, {u"sqlite3"_s, kRules, u"DELETE FROM 窗口名表"_s}).status != 0);
         QTest::qWait(500);
         QVERIFY(m_guard.Running());
-        struct stat rules {};
-        QVERIFY(::stat(QFile::encodeName(kRules).constData(), &rules) == 0);
-        QCOMPARE(rules.st_uid, kGuardUid);
-        QCOMPARE(rules.st_mode & 0777, 0640u);
+        for (const auto& [path, mode] :
+             {std::pair{kRun, 0755u}, std::pair{kState, 0750u}, std::pair{kRules, 0640u}}) {
+            struct stat info {};
+            QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+            QCOMPARE(info.st_uid, kGuardUid);
+            QCOMPARE(info.st_mode & 0777, mode);
+        }
         const Run check = RunAs(0, {kGuardProgram, u"--check"_s});
         QVERIFY2(check.status == 0 && check.output.contains(u"用户 winwarden（4240）"_s),
                  qPrintable(check.output));
-    }
-
-    // Without systemd, a guard run as root makes its folders itself, and mends or refuses
-    // folders and rules that others could write to or read.
-    void withoutSystemdTheGuardMakesItsFoldersSafe() {
-        QTemporaryDir top;
-        const QString run = top.filePath(u"run"_s), state = top.filePath(u"state"_s);
-        QVERIFY(QDir().mkpath(state) && ::chmod(QFile::encodeName(state).constData(), 0777) == 0);
-        const QString rules = state + u"/winwarden.mdb"_s; // made by hand, open to all
-        QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-db"_s, u"create"_s, rules}).status, 0);
-        QVERIFY(::chmod(QFile::encodeName(rules).constData(), 0666) == 0);
-        const QStringList guard{kGuardProgram, u"--runtime-dir"_s, run, u"--state-dir"_s, state};
-        QProcess root;
-        root.start(guard.front(), guard.mid(1));
-        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(run + u"/bridge"_s); }, 10000));
-        root.kill();
-        root.waitForFinished();
-        for (const auto& [path, mode] :
-             {std::pair{run, 0755u}, std::pair{state, 0750u}, std::pair{rules, 0640u}}) {
-            struct stat info {};
-            QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
-            QCOMPARE(info.st_mode & 0777, mode);
-        }
-        QCOMPARE(RunAs(0, {u"chown"_s, u"4242"_s, run}).status, 0);
-        const Run refused = RunAs(0, guard);
-        QCOMPARE(refused.status, 1);
-        QVERIFY2(refused.output.contains(u"属于另一个用户（uid 4242）"_s),
-                 qPrintable(refused.output));
     }
 };
 

@@ -125,23 +125,7 @@ SYSTEMCTL
 
     dpkg_do -i older.deb
     echo "installed: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
-    versions=
-    for tool in winwarden winwarden-db winwarden-browser winwarden-host winwarden-guard \
-        winwarden-launcher; do
-        versions="$versions$($tool --version 2>&1)|"
-    done
-    echo "versions: $versions"
-    missing=
-    for path in /usr/bin/winwarden /usr/bin/winwarden-db /usr/bin/winwarden-launcher \
-        /usr/bin/winwarden-host /usr/bin/winwarden-browser /usr/sbin/winwarden-guard "$unit" \
-        /usr/lib/sysusers.d/winwarden.conf /usr/share/winwarden/extension/manifest.json \
-        /usr/share/winwarden/winwarden.crx /usr/share/winwarden/winwarden.xpi \
-        /usr/share/icons/hicolor/scalable/apps/winwarden.svg \
-        /usr/share/icons/hicolor/48x48/apps/winwarden.png \
-        /usr/share/applications/winwarden.desktop /etc/winwarden/guard.conf; do
-        dpkg -S "$path" >/dev/null 2>&1 || missing="$missing $path"
-    done
-    echo "missing:${missing:- nothing}; under /usr/local: $(dpkg -L winwarden | grep -c '^/usr/local')"
+    echo "under /usr/local: $(dpkg -L winwarden | grep -c '^/usr/local')"
     echo "conffiles: $(dpkg-query -W -f '${Conffiles}' winwarden | awk 'NF {print $1}' | paste -sd ' ')"
     echo "unit: $(key ExecStart);" \
         "registered: $(present /var/lib/systemd/deb-systemd-helper-enabled/winwarden-guard.service.dsh-also);" \

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 
@@ -108,36 +107,21 @@ QByteArray PageServer::Answer(const QByteArray& requestLine) {
         body = "<!DOCTYPE html><script>setInterval(async () => { const next = await (await "
                "fetch(\"/next\")).text(); if (next) window.open(next); }, 100);</script>";
     } else {
-        // The query, if any, goes into the title too.
-        const QString query =
-            QUrl(QString::fromLatin1(requestLine.split(' ').value(1))).query(QUrl::FullyDecoded);
-        const QString title = u"页 "_s + host + (query.isEmpty() ? QString() : u' ' + query);
-        body = "<!DOCTYPE html><meta charset=\"utf-8\"><title>" + title.toHtmlEscaped().toUtf8() +
-               "</title>";
+        body = "<!DOCTYPE html><meta charset=\"utf-8\"><title>页 " + host.toUtf8() + "</title>";
     }
     return FakeEndpoint::Answer(200, body,
                                 "Content-Type: text/html; charset=utf-8\r\nConnection: close\r\n");
 }
 
-void BlockSitesAhead(PageServer& pages) {
+void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source) {
     TempRuleDb db;
-    auto source = MakeBridgeSource();
     BrowserSource& bridge = *source;
     MonitorEngine engine(std::move(source));
-    QSignalSpy cycles(&engine, &MonitorEngine::cycleFinished);
     engine.OpenStore(db.path());
     engine.Start();
     const QString blocked = u"此网站已被浏览哨兵禁止："_s;
-    const auto open = [&](const QString& title) {
-        return Find(bridge, title).has_value();
-    };
     const auto shown = [&](const QString& title, int timeoutMs = 10000) {
-        return QTest::qWaitFor([&] { return open(title); }, timeoutMs);
-    };
-    const auto recorded = [&](const QString& title) {
-        const QList<RuleRow> rows = db.rows();
-        return std::any_of(rows.begin(), rows.end(),
-                           [&](const RuleRow& row) { return row.name == title; });
+        return QTest::qWaitFor([&] { return Find(bridge, title).has_value(); }, timeoutMs);
     };
     // A set is in force once a page of a host only it blocks is refused.
     const auto inForce = [&](const QString& probe) {
@@ -152,31 +136,17 @@ void BlockSitesAhead(PageServer& pages) {
                         u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "
                         u"('网站', 'game.test', '禁止'), ('网站', 'school.test', '禁止'), "
                         u"('网站', 'probe.test', '禁止'), "
-                        u"('网站', 'lessons.school.test', '通过'), "
-                        u"('标题包含', '赌博casino', '禁止');"_s),
+                        u"('网站', 'lessons.school.test', '通过');"_s),
              0);
     QVERIFY2(inForce(u"probe.test"_s), "the site rules never came into force");
-    // The word with a zero-width space inside, in full-width letters, and on an allowed site.
-    const QStringList words{u"赌\u200b博casino"_s, u"赌博ｃａｓｉｎｏ"_s};
-    const QString allowed = u"页 lessons.school.test 赌博casino"_s;
-    for (const QString& url :
-         {u"http://game.test/"_s, u"http://www.game.test/a"_s, u"http://school.test/"_s,
-          u"http://lessons.school.test/?赌博casino"_s, u"http://words.test/?"_s + words[0],
-          u"http://words.test/?"_s + words[1]})
+    for (const QString& url : {u"http://game.test/"_s, u"http://www.game.test/a"_s,
+                               u"http://school.test/"_s, u"http://lessons.school.test/"_s})
         pages.Open(url);
     for (const QString& host : {u"game.test"_s, u"www.game.test"_s, u"school.test"_s}) {
         QVERIFY2(shown(blocked + host), qPrintable(host));
         QVERIFY2(!pages.Saw(host), qPrintable(host));
     }
-    for (const QString& word : words) {
-        const QString title = u"页 words.test "_s + word;
-        QVERIFY2(QTest::qWaitFor([&] { return recorded(title) && !open(title); }, 10000),
-                 qPrintable(title));
-    }
-    QVERIFY(recorded(allowed));
-    const qsizetype seen = cycles.size();
-    QVERIFY(QTest::qWaitFor([&] { return cycles.size() >= seen + 2; }, 10000));
-    QVERIFY2(open(allowed), "a page of an allowed site was closed for a word in its title");
+    QVERIFY2(shown(u"页 lessons.school.test"_s), "a page of an allowed site was refused");
     // The rule for game.test goes: its pages load again.
     QCOMPARE(RunSqlite3(db.path(), u"DELETE FROM 匹配规则 WHERE 内容 = 'game.test'; "
                                    u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "

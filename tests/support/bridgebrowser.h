@@ -1,5 +1,6 @@
 #pragma once
 
+#include "survey/browsersource.h"
 #include "tests/support/chromium.h"
 #include "tests/support/fakeendpoint.h"
 
@@ -20,8 +21,7 @@ bool WritePages(const BrowserProcess& browser, const QString& driver = {});
 // Both pages are recorded as 通过 with their URLs; blocked by another program, one closes.
 void RecordAndBlock(const BrowserProcess& browser);
 
-// The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>"
-// (and " <query>" when its address has one),
+// The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>",
 // and the driver page (Driver(), without a title of its own) opens in new tabs the addresses
 // given to Open, one at a time.
 class PageServer final {
@@ -41,12 +41,10 @@ private:
     FakeEndpoint m_endpoint; // last: its thread answers from the members above
 };
 
-// Match rules written into the database by another program, in force through the engine and
-// the bridge source that the browser's extension connects to. 网站 rules refuse pages before
-// they load: a blocked host and its sub-domains show the extension's page naming the host and
-// never reach the server, a longer 通过 rule lets its site through, and a site whose rule goes
-// loads again. A 标题包含 word closes pages whose titles hide it (a zero-width space inside,
-// full-width letters), but not a page of an allowed site.
-void BlockSitesAhead(PageServer& pages);
+// 网站 rules written into the database by another program, in force through the engine and
+// `source`, which the browser's extension reaches: they refuse pages before they load. A
+// blocked host and its sub-domains show the extension's page naming the host and never reach
+// the server, a longer 通过 rule lets its site through, and a site whose rule goes loads again.
+void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source);
 
 } // namespace winwarden::test

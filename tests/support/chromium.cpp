@@ -74,7 +74,9 @@ bool HeadlessChromium::Start() {
         QFile file(m_browser.Path(u"profile/DevToolsActivePort"_s)); // may be written in part
         if (file.open(QIODevice::ReadOnly))
             m_port = file.readLine().trimmed().toUShort();
-        return !m_browser.Running() || (m_port != 0 && Targets());
+        return !m_browser.Running() ||
+               (m_port != 0 &&
+                QJsonDocument::fromJson(FetchTargetList(Endpoint()).value_or("")).isArray());
     };
     if (!m_browser.Start(u"/usr/bin/chromium"_s, test::HeadlessChromiumFlags(m_browser)
                                                      << u"--remote-debugging-port=0"_s
@@ -87,12 +89,6 @@ bool HeadlessChromium::Start() {
 
 QString HeadlessChromium::OpenTab(const QString& url) {
     return test::OpenTab(Endpoint(), url);
-}
-
-std::optional<QJsonArray> HeadlessChromium::Targets() {
-    const QJsonDocument document =
-        QJsonDocument::fromJson(FetchTargetList(Endpoint()).value_or(""));
-    return document.isArray() ? std::optional{document.array()} : std::nullopt;
 }
 
 QString HtmlPageUrl(const QString& title) {

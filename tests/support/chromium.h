@@ -4,7 +4,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <optional>
 
 namespace winwarden::test {
 
@@ -43,8 +42,6 @@ public:
 
     // The new tab's id, or empty.
     QString OpenTab(const QString& url);
-    // /json/list (titles still HTML-escaped), or nothing when the browser does not answer.
-    std::optional<QJsonArray> Targets();
 
 private:
     test::BrowserProcess m_browser;
