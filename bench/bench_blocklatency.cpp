@@ -7,13 +7,13 @@
 // And from 10,000 网站 rules given to the bridge source to a navigation being refused by the
 // extension (a tab sent to a host among them every 100 ms lands on the extension's page).
 // Needs /usr/bin/chromium.
+#include "bench/headlesschromium.h"
 #include "engine/monitorengine.h"
 #include "sources/bridge/bridgesource.h"
 #include "sources/devtools/devtoolsclient.h"
 #include "sources/devtools/devtoolssource.h"
 #include "sources/devtools/targetlist.h"
 #include "store/flag.h"
-#include "tests/support/chromium.h"
 #include "tests/support/testdb.h"
 
 #include <QCoreApplication>

@@ -5,11 +5,11 @@
 // long, what the engine, the other process and the harness did in the seconds before.
 //
 //   build/bench/soak_monitor [minutes]     (default 60)
+#include "bench/headlesschromium.h"
 #include "engine/monitorengine.h"
 #include "sources/devtools/devtoolsclient.h"
 #include "sources/devtools/devtoolssource.h"
 #include "sources/devtools/targetlist.h"
-#include "tests/support/chromium.h"
 #include "tests/support/testdb.h"
 
 #include <QCoreApplication>
