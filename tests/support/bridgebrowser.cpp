@@ -123,22 +123,18 @@ void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source) {
     const auto shown = [&](const QString& title, int timeoutMs = 10000) {
         return QTest::qWaitFor([&] { return Find(bridge, title).has_value(); }, timeoutMs);
     };
-    // A set is in force once a page of a host only it blocks is refused.
-    const auto inForce = [&](const QString& probe) {
-        for (int tries = 0; tries < 20; ++tries) {
-            pages.Open(u"http://"_s + probe + u'/');
-            if (shown(blocked + probe, 500))
-                return true;
-        }
-        return false;
-    };
     QCOMPARE(RunSqlite3(db.path(),
                         u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "
                         u"('网站', 'game.test', '禁止'), ('网站', 'school.test', '禁止'), "
                         u"('网站', 'probe.test', '禁止'), "
                         u"('网站', 'lessons.school.test', '通过');"_s),
              0);
-    QVERIFY2(inForce(u"probe.test"_s), "the site rules never came into force");
+    bool inForce = false; // once a page of a host only this set blocks is refused
+    for (int tries = 0; !inForce && tries < 20; ++tries) {
+        pages.Open(u"http://probe.test/"_s);
+        inForce = shown(blocked + u"probe.test"_s, 500);
+    }
+    QVERIFY2(inForce, "the site rules never came into force");
     for (const QString& url : {u"http://game.test/"_s, u"http://www.game.test/a"_s,
                                u"http://school.test/"_s, u"http://lessons.school.test/"_s})
         pages.Open(url);
@@ -147,14 +143,6 @@ void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source) {
         QVERIFY2(!pages.Saw(host), qPrintable(host));
     }
     QVERIFY2(shown(u"页 lessons.school.test"_s), "a page of an allowed site was refused");
-    // The rule for game.test goes: its pages load again.
-    QCOMPARE(RunSqlite3(db.path(), u"DELETE FROM 匹配规则 WHERE 内容 = 'game.test'; "
-                                   u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "
-                                   u"('网站', 'probe2.test', '禁止');"_s),
-             0);
-    QVERIFY2(inForce(u"probe2.test"_s), "the changed rules never came into force");
-    pages.Open(u"http://game.test/"_s);
-    QVERIFY(shown(u"页 game.test"_s));
 }
 
 } // namespace winwarden::test

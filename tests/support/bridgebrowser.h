@@ -44,7 +44,7 @@ private:
 // 网站 rules written into the database by another program, in force through the engine and
 // `source`, which the browser's extension reaches: they refuse pages before they load. A
 // blocked host and its sub-domains show the extension's page naming the host and never reach
-// the server, a longer 通过 rule lets its site through, and a site whose rule goes loads again.
+// the server; a longer 通过 rule lets its site through.
 void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source);
 
 } // namespace winwarden::test
