@@ -17,7 +17,6 @@ ModalAnswer::ModalAnswer(QList<Step> steps) : m_steps(std::move(steps)) {
             m_steps.takeFirst()(modal);
         } else if (++m_idlePolls >= 2000) {
             m_idlePolls = 0;
-            ++m_forced;
             if (auto* dialog = qobject_cast<QDialog*>(modal))
                 dialog->reject(); // a box without an escape button ignores close()
             else

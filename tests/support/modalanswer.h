@@ -14,13 +14,12 @@ public:
     explicit ModalAnswer(QList<Step> steps);
 
     int answered() const { return m_answered; } // steps run, each on its own modal
-    int forced() const { return m_forced; }     // modals closed because no step closed them
 
 private:
     QList<Step> m_steps;
     QTimer m_poll;
     QPointer<QWidget> m_last;
-    int m_answered = 0, m_forced = 0, m_idlePolls = 0;
+    int m_answered = 0, m_idlePolls = 0;
 };
 
 // A step that notes what the modal says (a box's text, another dialog's objectName) in `seen`

@@ -26,8 +26,6 @@ class RuleDb {
 public:
     virtual ~RuleDb() = default;
     virtual QString name() const = 0;
-    // A leading key column that the engine numbers by itself.
-    virtual QString keyColumn() const = 0;
 
     void insert(const std::optional<QString>& name, const std::optional<QString>& flag,
                 const std::optional<QString>& url);
@@ -51,7 +49,6 @@ public:
     ~TempRuleDb() override;
 
     QString name() const override { return path(); }
-    QString keyColumn() const override { return QStringLiteral("INTEGER PRIMARY KEY"); }
     QString dir() const { return m_dir.path(); }
     QString path() const { return m_dir.filePath(QStringLiteral("winwarden.mdb")); }
 
