@@ -1,7 +1,5 @@
 // The whole program over the real main window, a fake browser and throwaway settings: start-up,
-// the status bar, exit, a window without a tray; web addresses that go to the desktop's opener,
-// and the tray's word on closed pages.
-#include "app/closenotifier.h"
+// the status bar, exit, a window without a tray; web addresses that go to the desktop's opener.
 #include "app/linkopener.h"
 #include "app/mainframe.h"
 #include "app/winwardenapp.h"
@@ -43,7 +41,6 @@ public:
     }
 
     bool Start(const QStringList& arguments = {}) { return m_app->InitInstance(arguments); }
-    CWinwardenApp& App() { return *m_app; }
     CMainFrame& Frame() { return *m_app->MainFrame(); }
     CWinwardenView& View() { return *Frame().View(); }
     TempRuleDb& Db() { return m_db; }
@@ -121,21 +118,6 @@ private Q_SLOTS:
         QFile seen(m_bin.filePath(u"xdg-open.seen"_s));
         QVERIFY(seen.open(QIODevice::ReadOnly));
         QCOMPARE(seen.readAll(), QByteArray("https://a.example/?q=%E4%B8%AD\n").repeated(2));
-    }
-
-    // The tray's word on closed pages: one message for a burst of closes, none for a page
-    // told of a moment ago.
-    void burstsMakeOneMessageAndRepeatsNone() {
-        QStringList shown;
-        CloseNotifier notifier([&](const QString& text) { shown << text; }, nullptr, 50, 400);
-        for (int round = 0; round < 5; ++round)
-            for (const QString& title : {u"一"_s, u"二"_s, u"三"_s, u"四"_s})
-                notifier.OnWindowClosing(title);
-        QTRY_COMPARE(shown, QStringList{u"已关闭 4 个网页：一、二、三等"_s});
-        notifier.OnWindowClosing(u"一"_s); // a page that keeps coming back, told of just now
-        notifier.OnWindowClosing(u"五"_s);
-        QTRY_COMPARE(shown.size(), 2);
-        QCOMPARE(shown.last(), u"已关闭：五"_s);
     }
 
     // The monitor pane says at a glance what the monitor does, and trouble stays in it for as

@@ -5,6 +5,7 @@
 #include "monitor/winwardenview.h"
 #include "platform/bridgeprotocol.h"
 #include "sources/devtools/devtoolsclient.h"
+#include "sources/devtools/devtoolsendpoints.h"
 #include "sources/devtools/targetlist.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/modalanswer.h"
@@ -133,10 +134,7 @@ bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& 
 }
 
 QString Endpoint(const BrowserProcess& chromium) {
-    QFile port(chromium.Path(u"profile/DevToolsActivePort"_s));
-    return port.open(QIODevice::ReadOnly)
-               ? u"127.0.0.1:"_s + QString::fromLatin1(port.readLine().trimmed())
-               : QString();
+    return ParseDevToolsEndpoints(chromium.Path(u"profile/DevToolsActivePort"_s)).endpoints.value(0);
 }
 
 std::vector<DevToolsTarget> Pages(const QString& endpoint) {
@@ -176,10 +174,19 @@ QString Probe(const QString& endpoint, const QString& host) {
     return title;
 }
 
-// A user's window on the guard, as winwarden is when a guard runs, showing the live list.
-struct GuardWindow {
+// The parent's window on the guard, as winwarden is when a guard runs, showing the live list.
+struct ParentsWindow {
     GuardMonitor monitor{QString::fromLatin1(kGuardControlSocket)};
     CWinwardenView view{monitor};
+
+    bool Open() {
+        bool connected = false;
+        if (!AsUser(kParent, kParent, {kGuardUid}, [&] { connected = monitor.Connect(); }))
+            return false;
+        view.OnInitialUpdate();
+        view.OnStart();
+        return connected;
+    }
 
     // Selects the row of the page titled `title`; false while the list has none.
     bool Select(const QString& title) {
@@ -191,16 +198,6 @@ struct GuardWindow {
         return false;
     }
 };
-
-std::unique_ptr<GuardWindow> OpenGuardWindow(uid_t uid, const std::vector<gid_t>& groups) {
-    auto window = std::make_unique<GuardWindow>();
-    bool connected = false;
-    if (!AsUser(uid, uid, groups, [&] { connected = window->monitor.Connect(); }) || !connected)
-        return nullptr;
-    window->view.OnInitialUpdate();
-    window->view.OnStart();
-    return window;
-}
 
 } // namespace
 
@@ -287,15 +284,15 @@ private Q_SLOTS:
                  qPrintable(m_guard.Said()));
         QCOMPARE(OpenTitles(m_first), (QStringList{kBlockedTitle, kOpenerTitle}));
 
-        const auto parent = OpenGuardWindow(kParent, {kGuardUid});
-        QVERIFY(parent && parent->monitor.MayChangeRules());
-        QVERIFY(QTest::qWaitFor([&] { return parent->Select(kBlockedTitle); }, 10000));
+        ParentsWindow parent;
+        QVERIFY(parent.Open() && parent.monitor.MayChangeRules());
+        QVERIFY(QTest::qWaitFor([&] { return parent.Select(kBlockedTitle); }, 10000));
         {
             ModalAnswer answers({[](QWidget* dialog) {
                 Child<QAbstractButton>(dialog, "radioBlock")->click();
                 Child<QAbstractButton>(dialog, "ok")->click();
             }});
-            parent->view.OnListDblClk();
+            parent.view.OnListDblClk();
             QCOMPARE(answers.answered(), 1);
         }
         QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first) == QStringList{kOpenerTitle}; },
@@ -306,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(m_guard.Said().count(without), 1);
         QVERIFY(!m_guard.Said().contains(u"Chromium 正在运行"_s));
         // A 网站 rule of the parent's reaches the browsers: its site is refused before it loads.
-        QVERIFY(parent->monitor.AddMatchRule(u"网站"_s, u"game.test"_s, u"禁止"_s));
+        QVERIFY(parent.monitor.AddMatchRule(u"网站"_s, u"game.test"_s, u"禁止"_s));
         bool refused = false;
         for (int n = 0; !refused && n < 10; ++n) {
             const QString host = u"p%1.game.test"_s.arg(n);
@@ -352,8 +349,6 @@ private Q_SLOTS:
         const QString pid = QString::number(m_guard.Pid());
         QVERIFY(RunAs(kChild1, {u"kill"_s, u"-TERM"_s, pid}).status != 0);
         QVERIFY(RunAs(kChild1, {u"sqlite3"_s, kRules, u"DELETE FROM 窗口名表"_s}).status != 0);
-        QTest::qWait(500);
-        QVERIFY(m_guard.Running());
         for (const auto& [path, mode] :
              {std::pair{kRun, 0755u}, std::pair{kState, 0750u}, std::pair{kRules, 0640u}}) {
             struct stat info {};

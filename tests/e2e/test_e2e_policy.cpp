@@ -2,11 +2,13 @@
 // policy in a private mount namespace: in a private window it reports its tabs, and, told to
 // fail closed, refuses web pages without a guard, then blocks sites ahead through one.
 // (Chromium's policy install: e2e.test_e2e_guard.)
+#include "engine/monitorengine.h"
 #include "platform/bridgeprotocol.h"
 #include "sources/bridge/bridgesource.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
+#include "tests/support/testdb.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +23,77 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kFirefox = u"/usr/bin/firefox-esr"_s;
+
+// The window titled `title` in the source's pass, if any.
+std::optional<BrowserWindow> Find(BrowserSource& source, const QString& title) {
+    for (const BrowserWindow& window : source.TakePass().windows)
+        if (window.title == title)
+            return window;
+    return std::nullopt;
+}
+
+// Both pages are recorded as 通过 with their URLs; blocked by another program, one closes.
+void RecordAndBlock(const BrowserProcess& browser) {
+    TempRuleDb db;
+    auto source = MakeBridgeSource();
+    BrowserSource& bridge = *source;
+    MonitorEngine engine(std::move(source));
+    engine.OpenStore(db.path());
+    engine.Start();
+    const auto recorded = [&](const QString& title, const QString& page) {
+        return db.rows().contains(RuleRow{{}, title, u"通过"_s, browser.Url(page)});
+    };
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return recorded(kBlockedTitle, u"pages/blocked.html"_s) &&
+                            recorded(kOpenerTitle, u"pages/opener.html"_s);
+                 },
+                 60000),
+             "the pages were never recorded");
+    QCOMPARE(RunSqlite3(db.path(), u"UPDATE 窗口名表 SET 是否禁止='禁止' WHERE "
+                                   u"窗口名称='坏页 O''Brien & Co';"_s),
+             0);
+    QVERIFY2(QTest::qWaitFor([&] { return !Find(bridge, kBlockedTitle); }, 10000),
+             "the blocked page stayed open");
+    QVERIFY(Find(bridge, kOpenerTitle));
+    QCOMPARE(db.rows().size(), 2);
+}
+
+// 网站 rules written into the database by another program, in force through the engine and
+// `source`, which the browser's extension reaches: they refuse pages before they load. A
+// blocked host and its sub-domains show the extension's page naming the host and never reach
+// the server; a longer 通过 rule lets its site through.
+void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source) {
+    TempRuleDb db;
+    BrowserSource& bridge = *source;
+    MonitorEngine engine(std::move(source));
+    engine.OpenStore(db.path());
+    engine.Start();
+    const QString blocked = u"此网站已被浏览哨兵禁止："_s;
+    const auto shown = [&](const QString& title, int timeoutMs = 10000) {
+        return QTest::qWaitFor([&] { return Find(bridge, title).has_value(); }, timeoutMs);
+    };
+    QCOMPARE(RunSqlite3(db.path(),
+                        u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "
+                        u"('网站', 'game.test', '禁止'), ('网站', 'school.test', '禁止'), "
+                        u"('网站', 'probe.test', '禁止'), "
+                        u"('网站', 'lessons.school.test', '通过');"_s),
+             0);
+    bool inForce = false; // once a page of a host only this set blocks is refused
+    for (int tries = 0; !inForce && tries < 20; ++tries) {
+        pages.Open(u"http://probe.test/"_s);
+        inForce = shown(blocked + u"probe.test"_s, 500);
+    }
+    QVERIFY2(inForce, "the site rules never came into force");
+    for (const QString& url : {u"http://game.test/"_s, u"http://www.game.test/a"_s,
+                               u"http://school.test/"_s, u"http://lessons.school.test/"_s})
+        pages.Open(url);
+    for (const QString& host : {u"game.test"_s, u"www.game.test"_s, u"school.test"_s}) {
+        QVERIFY2(shown(blocked + host), qPrintable(host));
+        QVERIFY2(!pages.Saw(host), qPrintable(host));
+    }
+    QVERIFY2(shown(u"页 lessons.school.test"_s), "a page of an allowed site was refused");
+}
 
 // Firefox in a private window on the opener page, pop-ups allowed, through the pages' proxy;
 // the opener opens the driver.

@@ -269,7 +269,6 @@ private Q_SLOTS:
         QCOMPARE(matches(), u"网站 www.game.example 禁止"_s);
         Run(&CWinwardenView::OnAddRule,
             {fill("kindSite", u"WWW.GAME.EXAMPLE."_s, "radioPass"), Click(kOk)});
-        QVERIFY(m_seen.contains(u"已有网站规则“www.game.example”，标记为“禁止”"_s));
         Run(&CWinwardenView::OnAddRule, {fill("kindWords", u" 赌场 "_s, "radioBlock")});
         Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, "radioBlock")});
         QCOMPARE(matches(), u"网站 www.game.example 通过|标题包含 赌场 禁止|标题包含 ads 禁止"_s);
@@ -329,8 +328,6 @@ private Q_SLOTS:
         Open({3, 10});
         m->Tick();
         QCOMPARE(shown(), (QStringList{Url(1), Url(12), Url(10)}));
-        QTest::keyClick(m->view.FilterEdit(), Qt::Key_Escape);
-        QCOMPARE(shown().size(), 5);
     }
 
     // Ticks keep coming while the dialog and the confirmation are open; they append rows, and

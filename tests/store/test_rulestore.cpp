@@ -107,8 +107,6 @@ private Q_SLOTS:
         m_db->insert(older.name, older.flag, older.url);
         m_db->insert(u"between"_s, kFlagPass, same);
         m_db->insert(u"twice"_s, kFlagPass, same);
-        m_store.SetFlagByUrl(kFlagBlock, u"http://nowhere/"_s);
-        m_store.DeleteByUrl(u"http://nowhere/"_s);
         QCOMPARE(Find(u"twice"_s), QList<RuleRow>{older});
         const auto many = m_store.FindByNames({u"twice"_s, u"between"_s, u"none"_s});
         QCOMPARE(many.size(), 2);
@@ -201,8 +199,6 @@ private Q_SLOTS:
         QCOMPARE(changed(), unchanged);
         QCOMPARE(matches.Delete(word), 1);
         QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
-        m_db->exec(u"DELETE FROM 匹配规则"_s);
-        QCOMPARE(changed(), QStringList());
 
         // An older database: no table, no rules, nothing to read; the table can be added.
         m_db->exec(u"DROP TABLE 匹配规则"_s);
@@ -213,8 +209,6 @@ private Q_SLOTS:
         matches.AddTable(); // a second time leaves it as it is
         QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
         QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
-        m_db->exec(u"UPDATE 匹配规则 SET 内容='x.example'"_s);
-        QCOMPARE(changed(), QStringList{u"网站 x.example 禁止"_s});
     }
 };
 
@@ -252,7 +246,6 @@ private Q_SLOTS:
         const QString rules = m_server->NewRuleDatabase();
         QTest::newRow("no table") << m_server->Uri(u"postgres"_s) << u"窗口名表"_s;
         QTest::newRow("bad uri") << u"postgresql://station:uri-secret@h:99999/x"_s << u"99999"_s;
-        QTest::newRow("refused role") << m_server->Uri(rules, u"refused"_s) << u"refused"_s;
         QTest::newRow("wrong password")
             << m_server->Uri(rules).replace(u"station@"_s, u"station:uri-secret@"_s)
             << u"password authentication failed"_s;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "survey/browsersource.h"
 #include "tests/support/chromium.h"
 #include "tests/support/fakeendpoint.h"
 
@@ -17,9 +16,6 @@ bool WriteFile(const QString& path, const QByteArray& contents);
 // pages/opener.html (kOpenerTitle) opens pages/blocked.html (kBlockedTitle) in a new tab, and
 // `driver`, if given, in another.
 bool WritePages(const BrowserProcess& browser, const QString& driver = {});
-
-// Both pages are recorded as 通过 with their URLs; blocked by another program, one closes.
-void RecordAndBlock(const BrowserProcess& browser);
 
 // The browser's HTTP proxy, so that any host name reaches it: every page is titled "页 <host>",
 // and the driver page (Driver(), without a title of its own) opens in new tabs the addresses
@@ -40,11 +36,5 @@ private:
     std::deque<QString> m_toOpen;
     FakeEndpoint m_endpoint; // last: its thread answers from the members above
 };
-
-// 网站 rules written into the database by another program, in force through the engine and
-// `source`, which the browser's extension reaches: they refuse pages before they load. A
-// blocked host and its sub-domains show the extension's page naming the host and never reach
-// the server; a longer 通过 rule lets its site through.
-void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source);
 
 } // namespace winwarden::test
