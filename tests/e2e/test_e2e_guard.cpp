@@ -134,7 +134,8 @@ bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& 
 }
 
 QString Endpoint(const BrowserProcess& chromium) {
-    return ParseDevToolsEndpoints(chromium.Path(u"profile/DevToolsActivePort"_s)).endpoints.value(0);
+    return ParseDevToolsEndpoints(chromium.Path(u"profile/DevToolsActivePort"_s))
+        .endpoints.value(0);
 }
 
 std::vector<DevToolsTarget> Pages(const QString& endpoint) {
