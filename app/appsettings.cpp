@@ -13,10 +13,9 @@ void SetUpSettings() {
     QCoreApplication::setOrganizationName(name);
     QCoreApplication::setApplicationName(name);
     const QString now = QSettings().fileName();
-    const QString before =
-        QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                  QStringLiteral("Local AppWizard-Generated Applications"), name)
-            .fileName();
+    const QString before = QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("Local AppWizard-Generated Applications"), name)
+                               .fileName();
     if (QFileInfo::exists(now) || !QFileInfo::exists(before))
         return;
     // A copy first, so that a failure halfway leaves the old file to read.
