@@ -1,5 +1,6 @@
 // The whole program over the real main window, a fake browser and throwaway settings: start-up,
-// the status bar, exit, a window without a tray; web addresses that go to the desktop's opener.
+// the status bar, exit, a window without a tray; web addresses that go to the desktop's opener;
+// and the launcher, which gives the program the user's own rule database.
 #include "app/linkopener.h"
 #include "app/mainframe.h"
 #include "app/winwardenapp.h"
@@ -54,6 +55,13 @@ private:
     std::unique_ptr<CWinwardenApp> m_app;
 };
 
+// An executable script at `path`.
+bool WriteScript(const QString& path, const QByteArray& text) {
+    QFile script(path);
+    return script.open(QIODevice::WriteOnly) && script.write(text) == text.size() &&
+           script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+}
+
 } // namespace
 
 class TestMainFrame final : public QObject {
@@ -61,16 +69,38 @@ class TestMainFrame final : public QObject {
 
     std::unique_ptr<AppFixture> m_fixture;
     CMainFrame& Frame() { return m_fixture->Frame(); }
-    QTemporaryDir m_bin; // the desktop's opener
+    QTemporaryDir m_bin;  // the desktop's opener, winwarden and winwarden-db for the launcher
+    QTemporaryDir m_home; // the launcher's
+
+    // The launcher, run from its home with WINWARDEN_BIN_DIR naming m_bin: what its program
+    // wrote (working directory, arguments), or its error output.
+    QString Launch(const QStringList& arguments, const QString& dataHome = {}) {
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"HOME"_s, m_home.path());
+        env.insert(u"XDG_DATA_HOME"_s, dataHome);
+        env.insert(u"XDG_CONFIG_HOME"_s, m_home.filePath(u"config"_s));
+        env.insert(u"WINWARDEN_BIN_DIR"_s, m_bin.path());
+        env.insert(u"PATH"_s, u"/usr/bin:/bin"_s); // the programs by WINWARDEN_BIN_DIR alone
+        env.remove(u"WINWARDEN_DATABASE"_s);
+        run.setProcessEnvironment(env);
+        run.setWorkingDirectory(m_home.path());
+        run.start(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../tools/winwarden-launcher"), arguments);
+        run.waitForFinished(20000);
+        return run.exitCode() == 0 ? QString::fromUtf8(run.readAllStandardOutput())
+                                   : QString::fromUtf8(run.readAllStandardError());
+    }
 
 private Q_SLOTS:
-    // The desktop's opener is a stand-in that ends with the status the test gives it.
+    // The desktop's opener is a stand-in that ends with the status the test gives it; the
+    // launcher's winwarden one that says where it runs and with what.
     void initTestCase() {
-        QFile opener(m_bin.filePath(u"xdg-open"_s));
-        QVERIFY(opener.open(QIODevice::WriteOnly) &&
-                opener.write("#!/bin/sh\necho \"$1\" >>\"$0.seen\"\nexit $OPENER_STATUS\n") > 0);
-        opener.setPermissions(opener.permissions() | QFileDevice::ExeOwner);
-        opener.close();
+        QVERIFY(WriteScript(m_bin.filePath(u"xdg-open"_s),
+                            "#!/bin/sh\necho \"$1\" >>\"$0.seen\"\nexit $OPENER_STATUS\n"));
+        QVERIFY(WriteScript(m_bin.filePath(u"winwarden"_s),
+                            "#!/bin/sh\npwd; for a; do echo \"$a\"; done\n"));
+        QVERIFY(QFile::link(qEnvironmentVariable("WINWARDEN_DB_TOOL"),
+                            m_bin.filePath(u"winwarden-db"_s)));
         qputenv("PATH", QFile::encodeName(m_bin.path()) + ":/usr/bin:/bin");
     }
 
@@ -167,6 +197,31 @@ private Q_SLOTS:
         QTimer::singleShot(5000, &loop, [&loop] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);
         QVERIFY(!Frame().isVisible() && dispatcher->registeredTimers(&engine).isEmpty());
+    }
+
+    // The database is made in the data folder when missing and kept when there, and the program
+    // started in that folder with its arguments. At login the desktop starts the launcher,
+    // monitoring and in the tray; off removes that entry.
+    void launcherDatabaseProgramAndAutostart() {
+        m_fixture.reset();
+        const QString data = m_home.filePath(u".local/share/winwarden"_s);
+        QCOMPARE(Launch({u"-x"_s, u"doc.txt"_s}),
+                 u"已创建规则数据库 %1/winwarden.mdb\n%1\n-x\n%2\n"_s.arg(
+                     data, m_home.filePath(u"doc.txt"_s)));
+        QVERIFY(QFileInfo(data + u"/winwarden.mdb"_s).size() > 0);
+        QCOMPARE(Launch({}, u"relative"_s), data + u'\n'); // kept; a relative XDG_DATA_HOME ignored
+
+        const QString entry = m_home.filePath(u"config/autostart/winwarden.desktop"_s);
+        Launch({u"--autostart"_s, u"on"_s});
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        QVERIFY2(text.contains(u"winwarden-launcher\" --monitor --tray\n"_s) &&
+                     text.contains(u"WINWARDEN_BIN_DIR="_s + m_bin.path()),
+                 qPrintable(text));
+        Launch({u"--autostart"_s, u"off"_s});
+        QVERIFY(!QFile::exists(entry));
     }
 };
 

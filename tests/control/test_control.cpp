@@ -216,7 +216,7 @@ private Q_SLOTS:
         QCOMPARE(childClosing.first().at(0).toString(), kChildPage);
         QTRY_COMPARE(parentClosing.count(), 1);
         QVERIFY(root->AddRule(u"根加的"_s, {}, u"禁止"_s));
-        QCOMPARE(guard.db.rows().last(), (RuleRow{{}, u"根加的"_s, u"禁止"_s, u""_s}));
+        QCOMPARE(guard.db.rows().last(), (RuleRow{u"根加的"_s, u"禁止"_s, u""_s}));
         QCOMPARE(otherClosing.count(), 0);
         QCOMPARE(guard.source->CloseRequests().size(), 1);
         const std::vector<Rule> blocked = child->ListByFlag(u"禁止"_s); // everyone's to see

@@ -41,7 +41,7 @@ void RecordAndBlock(const BrowserProcess& browser) {
     engine.OpenStore(db.path());
     engine.Start();
     const auto recorded = [&](const QString& title, const QString& page) {
-        return db.rows().contains(RuleRow{{}, title, u"通过"_s, browser.Url(page)});
+        return db.rows().contains(RuleRow{title, u"通过"_s, browser.Url(page)});
     };
     QVERIFY2(QTest::qWaitFor(
                  [&] {
@@ -160,11 +160,7 @@ void CheckFailsClosed(PageServer& pages) {
     const QString shut = u"浏览哨兵未运行，暂时不能打开网页"_s;
     {
         const auto own = MakeBridgeSource();
-        const auto shown = [&] {
-            const std::vector<BrowserWindow> windows = own->TakePass().windows;
-            return std::any_of(windows.begin(), windows.end(),
-                               [&](const BrowserWindow& window) { return window.title == shut; });
-        };
+        const auto shown = [&] { return Find(*own, shut).has_value(); };
         bool refused = false;
         QString host;
         for (int n = 0; !refused && n < 40; ++n) {

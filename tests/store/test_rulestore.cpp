@@ -26,8 +26,8 @@ protected:
     // PostgreSQL text cannot hold U+0000.
     virtual bool HoldsNul() const = 0;
 
-    static RuleRow Rule(QString n, QString f, QString u) { return {{}, n, f, u}; }
-    static RuleRow Row(const winwarden::Rule& r) { return {{}, r.name, r.flag, r.url}; }
+    static RuleRow Rule(QString n, QString f, QString u) { return {n, f, u}; }
+    static RuleRow Row(const winwarden::Rule& r) { return {r.name, r.flag, r.url}; }
     QList<RuleRow> Find(const QString& title) {
         const auto found = m_store.FindByName(title);
         return found ? QList<RuleRow>{Row(*found)} : QList<RuleRow>{};

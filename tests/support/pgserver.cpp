@@ -23,9 +23,8 @@ namespace {
 const QString kBin = u"/usr/lib/postgresql/15/bin/"_s;
 
 const char kHba[] =
-    "local all postgres trust\nlocal all refused reject\nlocal all all scram-sha-256\n"
-    "host all postgres 127.0.0.1/32 trust\nhost all refused 127.0.0.1/32 reject\n"
-    "host all all 127.0.0.1/32 scram-sha-256\n";
+    "local all postgres trust\nlocal all all scram-sha-256\n"
+    "host all postgres 127.0.0.1/32 trust\nhost all all 127.0.0.1/32 scram-sha-256\n";
 
 int FreeLoopbackPort() {
     QTcpServer probe;
@@ -58,8 +57,7 @@ PgServer::PgServer() : m_port(FreeLoopbackPort()) {
         throw std::runtime_error("cannot write pg_hba.conf");
     hba.close();
     Start();
-    Admin(u"CREATE ROLE station LOGIN PASSWORD '%1'; CREATE ROLE refused LOGIN PASSWORD '%1'"_s.arg(
-              QLatin1String(kPassword)),
+    Admin(u"CREATE ROLE station LOGIN PASSWORD '%1'"_s.arg(QLatin1String(kPassword)),
           u"postgres"_s);
     qputenv("PGPASSWORD", kPassword);
 }

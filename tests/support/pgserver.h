@@ -9,7 +9,7 @@
 namespace winwarden::test {
 
 // A private PostgreSQL server in a temporary folder that ends with this process. Roles: "postgres"
-// (superuser), "station" (password in PGPASSWORD) and "refused" (always turned away).
+// (superuser) and "station" (password in PGPASSWORD).
 class PgServer final {
 public:
     static constexpr const char* kPassword = "station-pw-7f3a";

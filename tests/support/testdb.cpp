@@ -57,7 +57,7 @@ QList<RuleRow> RuleDb::rows() const {
     };
     QList<RuleRow> result;
     while (query.next())
-        result.append(RuleRow{query.value(0), text(1), text(2), text(3)});
+        result.append(RuleRow{text(1), text(2), text(3)});
     return result;
 }
 

@@ -2,21 +2,17 @@
 
 #include <QSqlDatabase>
 #include <QTemporaryDir>
-#include <QVariant>
 #include <optional>
 
 namespace winwarden::test {
 
-// One row of 窗口名表 (NULL: std::nullopt), equal to another when the rule fields are.
+// The rule fields of a row of 窗口名表 (NULL: std::nullopt).
 struct RuleRow {
-    QVariant key;
     std::optional<QString> name;
     std::optional<QString> flag;
     std::optional<QString> url;
 
-    friend bool operator==(const RuleRow& a, const RuleRow& b) {
-        return a.name == b.name && a.flag == b.flag && a.url == b.url;
-    }
+    bool operator==(const RuleRow&) const = default;
 };
 
 char* toString(const RuleRow& row);
