@@ -160,7 +160,9 @@ void CheckFailsClosed(PageServer& pages) {
     const QString shut = u"浏览哨兵未运行，暂时不能打开网页"_s;
     {
         const auto own = MakeBridgeSource();
-        const auto shown = [&] { return Find(*own, shut).has_value(); };
+        const auto shown = [&] {
+            return Find(*own, shut).has_value();
+        };
         bool refused = false;
         QString host;
         for (int n = 0; !refused && n < 40; ++n) {
