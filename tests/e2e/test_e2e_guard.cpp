@@ -262,7 +262,7 @@ private Q_SLOTS:
     }
 
     // The parent blocks a child's page from the list in a window on the guard, and it closes in
-    // the child's browser (other users' browsers kept apart: sources.test_bridgesource); a 网站
+    // the child's browser (other users' browsers kept apart: sources.test_sources); a 网站
     // rule the parent adds is in force before a page of the site loads. Meanwhile another
     // child runs a browser without the extension, which the guard, another user, sees by its
     // command line.
