@@ -439,6 +439,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::newRow("create: file") << u"echo precious >winwarden.mdb"_s << u"create"_s << 1;
         QTest::newRow("check: 3 columns") << u"t '窗口名称, 是否禁止, 网址'"_s << u"check"_s << 1;
+        QTest::newRow("check: 匹配规则")
+            << u"t '编号, 窗口名称, 是否禁止, 网址'; sqlite3 winwarden.mdb 'CREATE TABLE 匹配规则 (x)'"_s
+            << u"check"_s << 1;
         QTest::newRow("two files") << QString() << u"create|a.mdb|b.mdb"_s << 2;
     }
     void refusalsSayWhyAndTouchNothing() {
