@@ -155,7 +155,6 @@ private Q_SLOTS:
         parentView.OnStart();
         QSignalSpy childCycles(child.get(), &Monitor::cycleFinished);
         QSignalSpy parentCycles(parent.get(), &Monitor::cycleFinished);
-        QSignalSpy otherSeen(other.get(), &Monitor::windowSeen);
         guard.Cycle();
         QVERIFY(childCycles.wait(5000));
         QTRY_VERIFY(parentCycles.count() > 0);
@@ -165,11 +164,9 @@ private Q_SLOTS:
                  (QStringList{u"【4242】"_s + childRow,
                               u"【4343】别人的页 - Chromium|通过|https://other.test/"_s,
                               u"【root（0）】根的页 - Chromium|通过|https://root.test/"_s}));
-        QCOMPARE(otherSeen.count(), 0); // not started: shown nothing
         QTRY_COMPARE(child->Status().windows, 1);
         QVERIFY(child->Status().notices.isEmpty() && child->Status().guarded);
         QTRY_COMPARE(parent->Status().notices, QStringList{notice});
-        QCOMPARE(parent->Status().windows, 3);
         QVERIFY(MonitorPane::Text(child->Status()).startsWith(text::kPaneGuarded));
 
         // The child's window refuses each change before any dialog, the guard refuses what a

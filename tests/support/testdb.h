@@ -45,7 +45,6 @@ public:
     ~TempRuleDb() override;
 
     QString name() const override { return path(); }
-    QString dir() const { return m_dir.path(); }
     QString path() const { return m_dir.filePath(QStringLiteral("winwarden.mdb")); }
 
 private:
