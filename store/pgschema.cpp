@@ -76,8 +76,11 @@ void CreatePostgresRuleTable(const DatabaseLocation& location) {
 }
 
 void CheckPostgresRuleTable(const DatabaseLocation& location) {
-    WithConnection(location, [](QSqlDatabase&, QSqlQuery& query) {
-        const QString problem = RuleColumnsProblem(ColumnNames(query));
+    WithConnection(location, [](QSqlDatabase& db, QSqlQuery& query) {
+        QString problem = RuleColumnsProblem(ColumnNames(query));
+        if (problem.isEmpty()) {
+            problem = MatchTableProblem(db);
+        }
         if (!problem.isEmpty()) {
             throw StoreError(QString(), problem);
         }

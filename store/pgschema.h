@@ -2,6 +2,7 @@
 
 #include "store/databasename.h"
 
+#include <QSqlDatabase>
 #include <QStringList>
 
 namespace winwarden {
@@ -13,5 +14,9 @@ void CheckPostgresRuleTable(const DatabaseLocation& location);
 
 // What is wrong with a rule table whose columns, in order, carry `names`; empty when nothing.
 QString RuleColumnsProblem(const QStringList& names);
+
+// What keeps the match rules from being read, where there is a table of them (the monitor
+// reads it every cycle); empty when nothing.
+QString MatchTableProblem(const QSqlDatabase& db);
 
 } // namespace winwarden

@@ -145,6 +145,15 @@ void MoveIntoPlace(const QByteArray& from, const QByteArray& to) {
 
 } // namespace
 
+QString MatchTableProblem(const QSqlDatabase& db) {
+    try {
+        (void)MatchStore(db).List();
+    } catch (const StoreError& error) {
+        return QStringLiteral("表 匹配规则 不能读取：") + error.message();
+    }
+    return QString();
+}
+
 QString RuleColumnsProblem(const QStringList& names) {
     const QStringList expected{QStringLiteral("窗口名称"), QStringLiteral("是否禁止"),
                                QStringLiteral("网址")};
@@ -210,6 +219,9 @@ void CheckRuleDatabase(const QString& path) {
                 names.append(query.value(1).toString());
             }
             problem = RuleColumnsProblem(names);
+            if (problem.isEmpty()) {
+                problem = MatchTableProblem(db);
+            }
         }
     }
     CloseSqlite(db);

@@ -55,12 +55,6 @@ const Command kCommands[] = {
     {"check", 1, true,
      [](const QStringList& names, const QStringList& shown) {
          CheckRuleDatabase(names[0]);
-         try { // where there is a table of them, winwarden reads it every cycle
-             (void)ReadAllMatchRules(names[0]);
-         } catch (const StoreError& error) {
-             throw StoreError(error.code(),
-                              QStringLiteral("表 匹配规则 不能读取：") + error.message());
-         }
          return QStringLiteral("ok: %1 是可用的规则数据库").arg(shown[0]);
      }},
     {"copy", 2, false,
