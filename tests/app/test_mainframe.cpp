@@ -108,8 +108,7 @@ private Q_SLOTS:
     void cleanup() { m_fixture.reset(); }
 
     // --monitor, or the setting, starts monitoring with the window; the first cycle comes with
-    // the first tick. A settings file at the place earlier
-    // versions used is read, and moved to ~/.config/winwarden/winwarden.conf.
+    // the first tick. A settings file at the older place is read and moved to ours.
     void monitoringFromTheStart() {
         QSettings().setValue(u"Monitor/StartAtLaunch"_s, false);
         QVERIFY(m_fixture->Start({u"--monitor"_s}));

@@ -183,22 +183,22 @@ private Q_SLOTS:
         QCOMPARE(boxes, (QStringList{text::kSetFlagFailed + text::kRulesForAdministratorsOnly,
                                      text::kDeleteRuleFailed + text::kRulesForAdministratorsOnly,
                                      text::kAddRuleFailed + text::kRulesForAdministratorsOnly}));
-        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
-                 [](GuardMonitor& m) { m.SetFlagForWindow(u"禁止"_s, kChildPage, kChildUrl); },
-                 [](GuardMonitor& m) { m.DeleteRule(kChildPage, kChildUrl); },
-                 [](GuardMonitor& m) { m.AddRule(u"新"_s, {}, u"禁止"_s); },
-                 [](GuardMonitor& m) { m.AddMatchRule(u"网站"_s, u"a.test"_s, u"禁止"_s); },
-                 [](GuardMonitor& m) {
-                     m.DeleteMatchRule(1);
-                 }})
-            QCOMPARE(Refusal(*child, command), text::kRulesForAdministratorsOnly);
-        // The rules that pass, or a lookup by title, are pages every user visited.
-        for (const auto& command : std::vector<std::function<void(GuardMonitor&)>>{
-                 [](GuardMonitor& m) { m.ListByFlag(u"通过"_s); },
-                 [](GuardMonitor& m) {
-                     m.FindByName(kChildPage);
-                 }})
-            QCOMPARE(Refusal(*child, command), text::kAllPagesForAdministratorsOnly);
+        // Changes are the administrators', and so are the rules that pass and a lookup by title:
+        // pages every user visited.
+        const QString& changes = text::kRulesForAdministratorsOnly;
+        const QString& pages = text::kAllPagesForAdministratorsOnly;
+        using Command = std::function<void(GuardMonitor&)>;
+        for (const auto& [command, refusal] : std::vector<std::pair<Command, QString>>{
+                 {[](GuardMonitor& m) { m.SetFlagForWindow(u"禁止"_s, kChildPage, kChildUrl); },
+                  changes},
+                 {[](GuardMonitor& m) { m.DeleteRule(kChildPage, kChildUrl); }, changes},
+                 {[](GuardMonitor& m) { m.AddRule(u"新"_s, {}, u"禁止"_s); }, changes},
+                 {[](GuardMonitor& m) { m.AddMatchRule(u"网站"_s, u"a.test"_s, u"禁止"_s); },
+                  changes},
+                 {[](GuardMonitor& m) { m.DeleteMatchRule(1); }, changes},
+                 {[](GuardMonitor& m) { m.ListByFlag(u"通过"_s); }, pages},
+                 {[](GuardMonitor& m) { m.FindByName(kChildPage); }, pages}})
+            QCOMPARE(Refusal(*child, command), refusal);
         QCOMPARE(parent->ListByFlag(u"通过"_s).size(), size_t(3));
         QCOMPARE(parent->FindByName(kChildPage)->url, kChildUrl);
         QCOMPARE(guard.db.rows(), rules);

@@ -316,13 +316,11 @@ private Q_SLOTS:
     }
 
     // Installed with --fail-closed: 10 s after the guard stopped, the child's browser opens no
-    // web page (though a winwarden of the child's own answers: e2e.test_e2e_policy); the pages
-    // open before stay. With a guard back, pages load again.
+    // web page (though a winwarden of the child's own answers: e2e.test_e2e_policy). With a
+    // guard back, pages load again.
     void webPagesWaitForTheGuard() {
         const QString endpoint = Endpoint(m_first);
         QCOMPARE(Probe(endpoint, u"before.test"_s), u"页 before.test"_s);
-        QVERIFY(!OpenTab(endpoint, u"http://kept.test/"_s).isEmpty());
-        QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first).contains(u"页 kept.test"_s); }));
         m_guard.Stop();
         const auto back = qScopeGuard([&] { (void)(m_guard.Running() || m_guard.Start()); });
         QElapsedTimer clock;
@@ -335,7 +333,6 @@ private Q_SLOTS:
         }
         QVERIFY2(clock.elapsed() < 40000, "web pages still open without a guard");
         QVERIFY(!m_pages.Saw(refused));
-        QVERIFY(OpenTitles(m_first).contains(u"页 kept.test"_s));
 
         QVERIFY(m_guard.Start());
         bool loaded = false;

@@ -95,8 +95,8 @@ void BlockSitesAhead(PageServer& pages, std::unique_ptr<BrowserSource> source) {
     QVERIFY2(shown(u"页 lessons.school.test"_s), "a page of an allowed site was refused");
 }
 
-// Firefox in a private window on the opener page, pop-ups allowed, through the pages' proxy;
-// the opener opens the driver.
+// Firefox in a private window on the opener page, pop-ups allowed, through the pages' proxy,
+// with no page of its own to show first (it would be recorded); the opener opens the driver.
 bool StartFirefox(BrowserProcess& firefox, const PageServer& pages) {
     const QByteArray prefs = "user_pref(\"network.proxy.type\", 1);\n"
                              "user_pref(\"network.proxy.http\", \"127.0.0.1\");\n"

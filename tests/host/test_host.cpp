@@ -112,6 +112,7 @@ private Q_SLOTS:
         host.Send(Hello());
         host.Send(Tabs({1}));
         host.Send(Tabs({1, 2}));
+        QTest::qWait(600); // both lists read before winwarden is there
         for (int start = 0; start < 2; ++start) {
             FakeWinwarden winwarden;
             QVERIFY(winwarden.Listen(BridgeSocketPath()));

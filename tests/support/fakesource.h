@@ -14,8 +14,7 @@ namespace winwarden::test {
 class FakeBrowserSource final : public BrowserSource {
 public:
     // One HTML-document window of a Chromium per title and URL, in turn; the handle is
-    // {-1, "fake", title},
-    // "title#2" for the second window with that title, and so on.
+    // {-1, "fake", title}, "title#2" for the second window with that title, and so on.
     void SetPages(const QStringList& titlesAndUrls);
     void SetWindows(std::vector<BrowserWindow> windows);
     // What every pass wants known.
