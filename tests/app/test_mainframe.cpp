@@ -32,27 +32,22 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 // The whole application over a fresh rule database, a faked browser and throwaway settings.
-class AppFixture final {
-public:
+struct AppFixture {
+    QTemporaryDir settings;
+    TempRuleDb db;
+    FakeBrowserSource* source = new FakeBrowserSource; // owned by the application
+    std::unique_ptr<CWinwardenApp> app;
+
     AppFixture() {
         QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-        m_app = std::make_unique<CWinwardenApp>(
-            MonitorServices{std::unique_ptr<BrowserSource>(m_source), m_db.path(), {}});
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        app = std::make_unique<CWinwardenApp>(
+            MonitorServices{std::unique_ptr<BrowserSource>(source), db.path(), {}});
     }
-
-    bool Start(const QStringList& arguments = {}) { return m_app->InitInstance(arguments); }
-    CMainFrame& Frame() { return *m_app->MainFrame(); }
+    bool Start(const QStringList& arguments = {}) { return app->InitInstance(arguments); }
+    CMainFrame& Frame() { return *app->MainFrame(); }
     CWinwardenView& View() { return *Frame().View(); }
-    TempRuleDb& Db() { return m_db; }
-    FakeBrowserSource& Source() { return *m_source; }
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
-
-private:
-    QTemporaryDir m_settings;
-    TempRuleDb m_db;
-    FakeBrowserSource* m_source = new FakeBrowserSource; // owned by the application
-    std::unique_ptr<CWinwardenApp> m_app;
 };
 
 // An executable script at `path`.
@@ -113,7 +108,7 @@ private Q_SLOTS:
         QSettings().setValue(u"Monitor/StartAtLaunch"_s, false);
         QVERIFY(m_fixture->Start({u"--monitor"_s}));
         QVERIFY(m_fixture->View().IsMonitoring());
-        QTRY_VERIFY_WITH_TIMEOUT(m_fixture->Source().Passes() > 0, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fixture->source->Passes() > 0, 3000);
         m_fixture.reset();
         m_fixture = std::make_unique<AppFixture>();
         QSettings before(QSettings::NativeFormat, QSettings::UserScope,
@@ -163,15 +158,15 @@ private Q_SLOTS:
             engine.OnTimer();
             QVERIFY(finished.wait(5000));
         };
-        m_fixture->Source().SetPages({u"一"_s, u"http://1/"_s, u"二"_s, u"http://2/"_s});
+        m_fixture->source->SetPages({u"一"_s, u"http://1/"_s, u"二"_s, u"http://2/"_s});
         tick();
         QCOMPARE(pane->text(), u"监视中 · 浏览器窗口 2 个"_s);
-        m_fixture->Source().SetUnreadable(true);
+        m_fixture->source->SetUnreadable(true);
         tick();
         Frame().statusBar()->showMessage(u"就绪"_s);
         QCOMPARE(pane->text(), u"监视中 · 没有浏览器应答"_s);
-        m_fixture->Source().SetUnreadable(false);
-        m_fixture->Db().exec(u"DROP TABLE 窗口名表"_s);
+        m_fixture->source->SetUnreadable(false);
+        m_fixture->db.exec(u"DROP TABLE 窗口名表"_s);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s));
         tick();
         tick();
