@@ -214,21 +214,30 @@ private Q_SLOTS:
         QCOMPARE(RunAs(0, {u"chmod"_s, u"go+rwx"_s, kRun, kState, kRules}).status, 0);
     }
 
-    // A host falls back to the user's own winwarden and moves to the guard as soon as it comes
-    // up; the guard refuses a runtime folder of another user's.
-    void hostsMoveToTheGuard() {
+    // A host takes no socket in the guard's place for the guard's, falls back to the user's
+    // own winwarden, and moves to the guard as soon as it comes up; the guard refuses a runtime
+    // folder of another user's.
+    void hostsTrustOnlyTheGuardAndMoveToIt() {
         RuntimeFolder runtime;
         FakeWinwarden own;
+        auto impostor = std::make_unique<FakeWinwarden>();
         QVERIFY(own.Listen(BridgeSocketPath()));
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4242"_s, kRun}).status, 0);
+        QVERIFY(::seteuid(kChild1) == 0);
+        const bool listening = impostor->Listen(QLatin1StringView(kSystemBridgeSocket));
+        QVERIFY(::seteuid(0) == 0);
+        QVERIFY(listening);
         HostProcess host;
         QVERIFY(host.Start());
         host.Send(EncodeBridgeMessage(BridgeHello{u"chromium"_s, u"1"_s, {}, u"admin"_s}));
         host.Send(EncodeBridgeMessage(BridgeTabs{{{1, u"主机页"_s, u"http://h.test/"_s, false}}}));
         QVERIFY(own.WaitForMessages(3));
-        QCOMPARE(RunAs(0, {u"chown"_s, u"4242"_s, kRun}).status, 0);
+        QVERIFY(impostor->Messages().empty());
+        QVERIFY(host.Process().readAllStandardError().contains("is not the guard's (uid 4242)"));
         const Run refused = RunAs(kGuardUid, {kGuardProgram});
         QVERIFY2(refused.status == 1 && refused.output.contains(u"属于另一个用户（uid 4242）"_s),
                  qPrintable(refused.output));
+        impostor.reset(); // its socket goes with it
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, kRun}).status, 0);
 
         QVERIFY(m_guard.Start());
