@@ -31,7 +31,7 @@
 
 using namespace winwarden;
 using namespace Qt::StringLiterals;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -71,30 +71,30 @@ public:
     BrowserPass TakePass() override { return pass; }
     void RequestClose(const WindowHandle& window) override {
         const std::lock_guard lock(m_mutex);
-        m_closes.emplace_back(window.id, Clock::now());
+        m_closes.emplace_back(window.id, SteadyClock::now());
     }
-    std::vector<std::pair<QString, Clock::time_point>> Closes() const {
+    std::vector<std::pair<QString, SteadyClock::time_point>> Closes() const {
         const std::lock_guard lock(m_mutex);
         return m_closes;
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<std::pair<QString, Clock::time_point>> m_closes;
+    std::vector<std::pair<QString, SteadyClock::time_point>> m_closes;
 };
 
 struct Station {
     int number = 0;
     StationPages* pages = nullptr; // owned by the engine
     std::unique_ptr<MonitorEngine> engine;
-    Clock::time_point nextCycle;
-    Clock::time_point nextPage;
+    SteadyClock::time_point nextCycle;
+    SteadyClock::time_point nextPage;
     int newPages = 0;
 };
 
 struct Flip {
     int page;
-    Clock::time_point at;
+    SteadyClock::time_point at;
     bool blocks;
 };
 
@@ -165,12 +165,12 @@ void BM_Classroom(benchmark::State& state) {
         // The stations, each made, opened and cycled by the driver thread that owns it.
         std::vector<Station> all(static_cast<size_t>(stations));
         std::vector<std::vector<double>> cycleMs(kDrivers);
-        std::vector<std::vector<std::pair<QString, Clock::time_point>>> closes(
+        std::vector<std::vector<std::pair<QString, SteadyClock::time_point>>> closes(
             static_cast<size_t>(stations));
         std::atomic<int> failures{0};
-        const Clock::time_point start = Clock::now() + std::chrono::seconds(2);
-        const Clock::time_point measureFrom = start + warmUp;
-        const Clock::time_point end = measureFrom + length;
+        const SteadyClock::time_point start = SteadyClock::now() + std::chrono::seconds(2);
+        const SteadyClock::time_point measureFrom = start + warmUp;
+        const SteadyClock::time_point end = measureFrom + length;
         std::vector<std::thread> drivers;
         for (int d = 0; d < kDrivers; ++d) {
             drivers.emplace_back([&, d] {
@@ -209,7 +209,7 @@ void BM_Classroom(benchmark::State& state) {
                     if (next->nextCycle >= end)
                         break;
                     std::this_thread::sleep_until(next->nextCycle);
-                    const Clock::time_point now = Clock::now();
+                    const SteadyClock::time_point now = SteadyClock::now();
                     if (now >= next->nextPage) {
                         // A new page in place of one of the station's own.
                         BrowserWindow& page =
@@ -224,7 +224,7 @@ void BM_Classroom(benchmark::State& state) {
                         next->nextPage += kNewPageEvery;
                     }
                     next->engine->RunCycle(next->pages->pass);
-                    const Clock::time_point done = Clock::now();
+                    const SteadyClock::time_point done = SteadyClock::now();
                     if (now >= measureFrom)
                         times.push_back(
                             std::chrono::duration<double, std::milli>(done - now).count());
@@ -244,7 +244,7 @@ void BM_Classroom(benchmark::State& state) {
         // The teacher: one rule flipped every second, by a connection of its own.
         std::vector<Flip> flips;
         long long ticksBefore = 0;
-        Clock::time_point ticksFrom;
+        SteadyClock::time_point ticksFrom;
         {
             QSqlDatabase teacher =
                 OpenPostgres(UniqueConnectionName("teacher"), ParseDatabaseName(db.name()));
@@ -253,12 +253,12 @@ void BM_Classroom(benchmark::State& state) {
                 title.prepare(u"UPDATE 窗口名表 SET 是否禁止=? WHERE 窗口名称=?"_s);
                 site.prepare(u"UPDATE 匹配规则 SET 是否禁止=? WHERE 内容=?"_s);
                 std::vector<bool> blocked(kFlipped, false);
-                Clock::time_point next = start + std::chrono::milliseconds(500);
+                SteadyClock::time_point next = start + std::chrono::milliseconds(500);
                 for (int k = 0; next < end - kCycle - std::chrono::seconds(1); ++k) {
                     std::this_thread::sleep_until(next);
-                    if (ticksBefore == 0 && Clock::now() >= measureFrom) {
+                    if (ticksBefore == 0 && SteadyClock::now() >= measureFrom) {
                         ticksBefore = ServerTicks(dataDir);
-                        ticksFrom = Clock::now();
+                        ticksFrom = SteadyClock::now();
                     }
                     const int j = k % kFlipped;
                     blocked[static_cast<size_t>(j)] = !blocked[static_cast<size_t>(j)];
@@ -269,7 +269,7 @@ void BM_Classroom(benchmark::State& state) {
                                                         : FlippedTitle(j));
                     if (!query.exec())
                         throw std::runtime_error(query.lastError().text().toStdString());
-                    flips.push_back({j, Clock::now(), blocked[static_cast<size_t>(j)]});
+                    flips.push_back({j, SteadyClock::now(), blocked[static_cast<size_t>(j)]});
                     next += kFlipEvery;
                 }
             }
@@ -279,7 +279,7 @@ void BM_Classroom(benchmark::State& state) {
         std::this_thread::sleep_until(end - std::chrono::milliseconds(200));
         const long long ticksAfter = ServerTicks(dataDir);
         const double serverSeconds =
-            std::chrono::duration<double>(Clock::now() - ticksFrom).count();
+            std::chrono::duration<double>(SteadyClock::now() - ticksFrom).count();
         for (std::thread& driver : drivers)
             driver.join();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/clock.h"
 #include "engine/monitor.h"
 #include "match/matchindex.h"
 #include "store/matchstore.h"
@@ -81,6 +82,10 @@ public:
     SeenWindow CheckWindowRule(const QString& title, const QString& url,
                                const BrowserWindow& window);
 
+    // The clock the cycle reads; the system's unless a test or the guard sets another.
+    void SetClock(std::shared_ptr<Clock> clock) { m_clock = std::move(clock); }
+    const Clock& TheClock() const { return *m_clock; }
+
     // Waits until every close request made so far has been handed to the source.
     void WaitForCloseRequests();
 
@@ -131,6 +136,7 @@ private:
     bool m_earlyWanted = false;
     BrowserSnapshot m_snapshot;
     MonitorStatus m_status;
+    std::shared_ptr<Clock> m_clock = SystemClock();
 
     // The cycle under way.
     QHash<QString, Rule> m_rules;                        // title -> deciding rule
