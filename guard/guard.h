@@ -11,13 +11,20 @@ namespace winwarden {
 
 class MonitorEngine;
 
+// The configuration folder under the prefix that the guard's program at `program` was installed
+// to, where `cmake --install` puts guard.conf (GNUInstallDirs: /etc for / and /usr, /etc/opt/X
+// for /opt/X, P/etc for any other P); the build's own for a program outside an sbin folder.
+QString InstalledConfigFolder(const QString& program);
+// The running program's.
+QString DefaultGuardConfig();
+
 // Where the guard keeps its socket, its rules and its configuration. The defaults are the
 // ones the unit sets up (RuntimeDirectory=, StateDirectory=); only tests and hand-made set-ups
 // name others, and a browser's host looks only at the default socket.
 struct GuardPaths {
     QString runtimeDir = QString::fromLatin1(kGuardRuntimeDir);
     QString stateDir = QStringLiteral("/var/lib/winwarden");
-    QString config = QStringLiteral("/etc/winwarden/guard.conf");
+    QString config = DefaultGuardConfig();
 
     QString BridgeSocket() const { return runtimeDir + QStringLiteral("/bridge"); }
     // Every user's window; the window itself looks only at the default (kGuardControlSocket).

@@ -1,11 +1,40 @@
 #include "guard/guardoptions.h"
 
+#include "guard/installdirs.h"
+
+#include <QDir>
 #include <QFileInfo>
 #include <map>
 
 using namespace Qt::StringLiterals;
 
 namespace winwarden {
+
+QString InstalledConfigFolder(const QString& program) {
+    const QString sysconf = QString::fromUtf8(installed::kSysconfDir);
+    if (QDir::isAbsolutePath(sysconf)) {
+        return sysconf + u"/winwarden"_s;
+    }
+    const QString folder = QFileInfo(program).path();
+    const QString sbin = u"/"_s + QString::fromUtf8(installed::kSbinDir);
+    if (!folder.endsWith(sbin)) {
+        return QString::fromUtf8(installed::kConfiguredSysconfDir) + u"/winwarden"_s;
+    }
+    const QString prefix = folder.chopped(sbin.size());
+    if (prefix.isEmpty() || prefix == "/usr"_L1) {
+        return u"/"_s + sysconf + u"/winwarden"_s;
+    }
+    if (prefix.startsWith("/opt/"_L1)) {
+        return u"/"_s + sysconf + prefix + u"/winwarden"_s;
+    }
+    return prefix + u"/"_s + sysconf + u"/winwarden"_s;
+}
+
+QString DefaultGuardConfig() {
+    // The kernel's word for where the program lies, links resolved (/sbin is /usr/sbin).
+    return InstalledConfigFolder(QFileInfo(u"/proc/self/exe"_s).canonicalFilePath()) +
+           u"/guard.conf"_s;
+}
 
 bool ParseGuardOptions(const QStringList& arguments, GuardOptions& options) {
     const std::map<QString, QString*> folders{{u"--runtime-dir"_s, &options.paths.runtimeDir},
@@ -41,7 +70,7 @@ QString GuardHelp() {
 每个用户打开的浏览哨兵窗口都经 /run/winwarden/control 连到守护程序，成为守护程序的窗口：
 各人只看到自己浏览器的页面，管理员（root 和 winwarden 组的成员）看到所有用户的；
 人人都能查看规则，只有管理员能修改，由守护程序按内核给出的连接者身份把关。
-规则在 /var/lib/winwarden/winwarden.mdb（首次启动时创建），或 /etc/winwarden/guard.conf
+规则在 /var/lib/winwarden/winwarden.mdb（首次启动时创建），或 %1
 中 database = 指定的数据库（文件的绝对路径，或 postgresql:// 地址）。
 
 能防住的（被保护的用户不是管理员时）：
@@ -61,9 +90,9 @@ QString GuardHelp() {
   --check              检查服务、套接字、规则库和浏览器策略是否就绪（有问题时退出状态为 1）
   --runtime-dir 文件夹  套接字所在的文件夹（默认 /run/winwarden；浏览器的主机程序只找默认位置）
   --state-dir 文件夹    默认规则文件所在的文件夹（默认 /var/lib/winwarden）
-  --config 文件         配置文件（默认 /etc/winwarden/guard.conf）
+  --config 文件         配置文件（默认 %1）
   --version            显示版本
-)"_s;
+)"_s.arg(DefaultGuardConfig());
 }
 
 } // namespace winwarden

@@ -2,7 +2,9 @@
 # The Debian package on a throwaway system, for tests/package/test_package.cpp. One script, three
 # stages: `outside` makes the packages and runs lintian, `namespace` (in new mount and PID
 # namespaces) builds the throwaway system (an overlay over this machine's root with a private
-# upper layer) and afterwards lists what is left in that layer, `system` (chrooted into it)
+# upper layer, and beneath it what `sudo cmake --install build` writes, under /usr/local and
+# /usr, as a machine that had one installed from source would have) and afterwards lists what
+# is left in that layer, `system` (chrooted into it)
 # installs, runs, upgrades, removes and purges. Each finding is one line on standard output;
 # logs go to standard error.
 set -uo pipefail
@@ -24,16 +26,39 @@ outside) # $2 this tree, $3 the build, $4 a private folder
         dpkg-deb -Zgzip -z1 -b "$tmp/older" "$tmp/older.deb" >/dev/null || exit 1
     rm -rf "$tmp/older"
     mv "$deb" "$tmp/new.deb"
-    exec unshare -m -p -f --mount-proc --propagation private bash "$0" namespace "$tmp"
+    exec unshare -m -p -f --mount-proc --propagation private bash "$0" namespace "$tmp" "$3"
     ;;
-namespace) # $2 the private folder
-    tmp=$2 root=$2/root
-    # The upper layer lives in memory: an upper layer cannot be on an overlay, which the root
-    # of a container often is.
+namespace) # $2 the private folder, $3 the build
+    tmp=$2 root=$2/root upper=$2/layers/upper source=$2/layers/source
+    # The layers live in memory: an upper layer cannot be on an overlay, which the root of a
+    # container often is.
     mkdir "$tmp/layers" "$root" && mount -t tmpfs -o mode=0755 layers "$tmp/layers" &&
-        mkdir "$tmp/layers/upper" "$tmp/layers/work" &&
-        mount -t overlay overlay \
-            -o "lowerdir=/,upperdir=$tmp/layers/upper,workdir=$tmp/layers/work" "$root" &&
+        mkdir "$upper" "$tmp/layers/work" "$source" || exit 1
+    for prefix in /usr/local /usr; do
+        DESTDIR=$source cmake --install "$3" --prefix "$prefix" >/dev/null || exit 1
+    done
+    # What a source install left is not the package's: the throwaway system starts without
+    # anything of winwarden's in the layers beneath (the source install's, this machine's),
+    # each hidden by a whiteout (a character device 0:0) in the upper layer. Its folders in the
+    # upper layer get their modes and owners from beneath.
+    for layer in "$source" ""; do
+        (cd "$layer/" && find etc usr var/lib -xdev -path var/lib/dpkg -prune -o \
+            -name 'winwarden*' -print -prune 2>/dev/null)
+    done | sort -u >"$tmp/hidden"
+    while read -r path; do
+        folder=
+        for part in $(dirname "$path" | tr / ' '); do
+            folder=${folder:+$folder/}$part
+            [ -d "$upper/$folder" ] && continue
+            beneath=/$folder
+            [ -d "$beneath" ] || beneath=$source/$folder
+            mkdir "$upper/$folder" && chmod --reference="$beneath" "$upper/$folder" &&
+                chown --reference="$beneath" "$upper/$folder" || exit 1
+        done
+        mknod "$upper/$path" c 0 0 || exit 1
+    done <"$tmp/hidden"
+    mount -t overlay overlay \
+        -o "lowerdir=$source:/,upperdir=$upper,workdir=$tmp/layers/work" "$root" &&
         mount --rbind /dev "$root/dev" && mount -t tmpfs shm "$root/dev/shm" &&
         mount -t proc proc "$root/proc" && mount -t tmpfs -o mode=0755 run "$root/run" &&
         mount -t tmpfs -o mode=1777 tmp "$root/tmp" || exit 1
@@ -43,9 +68,18 @@ namespace) # $2 the private folder
         bash "/tmp/$(basename "$0")" system
     # What the package made and left: anything in the upper layer but this system's own
     # records (dpkg's database and logs, caches its triggers refresh, the accounts: Debian
-    # keeps a package's system user) and the user's home, which stays theirs.
+    # keeps a package's system user), the user's home, which stays theirs, and what is still
+    # hidden from beneath.
     umount -R "$root"
-    left=$(cd "$tmp/layers/upper" && find . -mindepth 1 -printf '%y %P\n' | sort |
+    under_hidden() {
+        local folder=$1
+        while [ "$folder" != "${folder%/*}" ]; do
+            folder=${folder%/*}
+            grep -qxF "$folder" "$tmp/hidden" && return 0
+        done
+        return 1
+    }
+    left=$(cd "$upper" && find . -mindepth 1 -printf '%y %P\n' | sort |
         while read -r type path; do
             case "$path" in
             var/lib/dpkg/info/winwarden.*) ;;
@@ -54,9 +88,15 @@ namespace) # $2 the private folder
             etc/passwd- | etc/group- | etc/shadow- | etc/gshadow-) continue ;;
             home/child | home/child/*) continue ;;
             esac
-            # A folder of this system, or a file as it was, copied up.
-            [ "$type" = d ] && [ -d "/$path" ] && continue
-            [ "$type" = f ] && cmp -s "$path" "/$path" && continue
+            if grep -qxF "$path" "$tmp/hidden"; then
+                [ "$type" = c ] && continue
+            elif ! under_hidden "$path"; then
+                # A folder of this system, or a file as it was, copied up.
+                beneath=/$path
+                [ -e "$beneath" ] || beneath=$source/$path
+                [ "$type" = d ] && [ -d "$beneath" ] && continue
+                [ "$type" = f ] && cmp -s "$path" "$beneath" && continue
+            fi
             printf '%s /%s|' "$type" "$path"
         done)
     echo "left behind: ${left:-nothing}"
@@ -127,6 +167,7 @@ SYSTEMCTL
     echo "installed: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
     echo "under /usr/local: $(dpkg -L winwarden | grep -c '^/usr/local')"
     echo "conffiles: $(dpkg-query -W -f '${Conffiles}' winwarden | awk 'NF {print $1}' | paste -sd ' ')"
+    echo "the guard reads: $(winwarden-guard --help | sed -n 's/.*配置文件（默认 \(.*\)）$/\1/p')"
     echo "unit: $(key ExecStart);" \
         "registered: $(present /var/lib/systemd/deb-systemd-helper-enabled/winwarden-guard.service.dsh-also);" \
         "enabled: $(present /etc/systemd/system/multi-user.target.wants/winwarden-guard.service)"

@@ -3,7 +3,7 @@
 // upper layer, chrooted into, in private mount and PID namespaces) it installs with the
 // dependencies this machine has, starts the window and the guard, asks systemd to start the
 // guard only on an upgrade of one that runs, upgrades from an older version keeping every rule,
-// and leaves nothing of its own behind when purged.
+// and leaves nothing of its own behind when purged, also where a source install was there before.
 #include "res/version.h"
 
 #include <QDir>
@@ -45,6 +45,7 @@ private Q_SLOTS:
                          u"installed: %1~older; systemd asked: daemon-reload"_s.arg(version),
                          u"under /usr/local: 0"_s,
                          u"conffiles: /etc/winwarden/guard.conf"_s,
+                         u"the guard reads: /etc/winwarden/guard.conf"_s,
                          u"unit: /usr/sbin/winwarden-guard; registered: "
                          u"/var/lib/systemd/deb-systemd-helper-enabled/"
                          u"winwarden-guard.service.dsh-also; enabled: none"_s,
