@@ -3,13 +3,13 @@
 #include "app/singleinstance.h"
 #include "app/winwardenapp.h"
 #include "control/controlprotocol.h"
+#include "platform/programlog.h"
 #include "res/version.h"
 #include "store/databasename.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
     // Answered before any display is needed.
@@ -32,8 +32,8 @@ int main(int argc, char* argv[]) {
     case winwarden::SingleInstance::Claim::HandedOver:
         return 0;
     case winwarden::SingleInstance::Claim::Unanswered:
-        std::fprintf(stderr, "winwarden: another copy holds %s but does not answer\n",
-                     qUtf8Printable(instance.SocketPath()));
+        winwarden::LogLine(
+            QStringLiteral("另一个浏览哨兵占用着 %1，但没有应答").arg(instance.SocketPath()));
         return 1;
     case winwarden::SingleInstance::Claim::First:
         break;

@@ -1,5 +1,6 @@
 #include "app/singleinstance.h"
 
+#include "platform/programlog.h"
 #include "platform/runtimedir.h"
 
 #include <QCryptographicHash>
@@ -7,7 +8,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <cstdio>
 
 namespace winwarden {
 
@@ -44,8 +44,8 @@ SingleInstance::~SingleInstance() = default;
 
 SingleInstance::Claim SingleInstance::ClaimDatabase() {
     if (m_socketPath.isEmpty()) {
-        std::fprintf(stderr,
-                     "winwarden: no private runtime folder; a second copy is not detected\n");
+        LogLine(QStringLiteral(
+            "没有私有的运行时文件夹（XDG_RUNTIME_DIR），无法发现同时运行的另一个浏览哨兵"));
         return Claim::First;
     }
     // Two copies started at once must not both find the socket dead and both take it.
@@ -60,8 +60,7 @@ SingleInstance::Claim SingleInstance::ClaimDatabase() {
     QLocalServer::removeServer(m_socketPath);
     m_server = new QLocalServer(this);
     if (!m_server->listen(m_socketPath)) {
-        std::fprintf(stderr, "winwarden: %s: %s\n", qUtf8Printable(m_socketPath),
-                     qUtf8Printable(m_server->errorString()));
+        LogLine(QStringLiteral("无法在 %1 上监听：%2").arg(m_socketPath, m_server->errorString()));
         return Claim::First;
     }
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::Answer);

@@ -8,6 +8,7 @@
 #include "control/guardmonitor.h"
 #include "engine/monitorengine.h"
 #include "monitor/messagebox.h"
+#include "platform/programlog.h"
 #include "res/commandids.h"
 #include "res/strings.h"
 #include "res/texts.h"
@@ -20,7 +21,6 @@
 #include <QFileDialog>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <cstdio>
 
 namespace winwarden {
 
@@ -70,8 +70,7 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
         path.isEmpty() ? m_pDocument->OnNewDocument() : m_pDocument->OnOpenDocument(path);
     if (!ready) {
         if (!path.isEmpty()) {
-            std::fprintf(stderr, "%s: %s\n", qUtf8Printable(res::kFailedToOpenDoc),
-                         qUtf8Printable(path));
+            LogLine(QStringLiteral("打开文档失败：%1").arg(path));
         }
         m_pMainWnd.reset();
         return false;
@@ -103,10 +102,8 @@ bool CWinwardenApp::OpenRuleStore(MonitorEngine& engine) {
         const QString path = ParseDatabaseName(name).engine == DatabaseLocation::Engine::Sqlite
                                  ? QDir::current().absoluteFilePath(name)
                                  : DatabaseDisplayName(name);
-        std::fprintf(stderr,
-                     "winwarden: 无法打开规则数据库 %s：%s\n"
-                     "winwarden: 创建一个新的规则数据库：winwarden-db create '%s'\n",
-                     qUtf8Printable(path), qUtf8Printable(error.message()), qUtf8Printable(path));
+        LogLine(QStringLiteral("无法打开规则数据库 %1：%2").arg(path, error.message()));
+        LogLine(QStringLiteral("创建一个新的规则数据库：winwarden-db create '%1'").arg(path));
         RunMessageBox(nullptr, QMessageBox::Critical, text::kAppName, text::kOpenDbFailed,
                       QMessageBox::Ok, "openDbFailedBox");
         return false;

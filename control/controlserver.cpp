@@ -2,15 +2,21 @@
 
 #include "platform/localserver.h"
 #include "platform/peercred.h"
+#include "platform/programlog.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
 
 #include <QLocalSocket>
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
 namespace winwarden {
+
+namespace {
+
+const QString kMalformed = u"控制套接字上的一个连接发来了窗口不会发的数据，已断开"_s;
+
+} // namespace
 
 ControlServer::ControlServer(Monitor& monitor, std::optional<gid_t> administrators,
                              qint64 backlogCap, QObject* parent)
@@ -86,7 +92,8 @@ void ControlServer::Read(quint64 number) {
     Client& client = found->second;
     const std::vector<QJsonObject> messages = client.reader.Feed(client.socket->readAll());
     if (!client.fault.isEmpty()) {
-        CutOff(client, client.fault.constData()); // nothing it sent along is answered
+        // Nothing it sent along is answered.
+        CutOff(client, kMalformed, QString::fromUtf8(client.fault));
         return;
     }
     for (const QJsonObject& message : messages) {
@@ -99,7 +106,7 @@ void ControlServer::Read(quint64 number) {
         } else if (const auto* call = std::get_if<ControlCall>(&request)) {
             Answer(client, *call);
         } else {
-            CutOff(client, "a message no window sends");
+            CutOff(client, kMalformed);
         }
     }
 }
@@ -163,7 +170,7 @@ bool ControlServer::Send(Client& client, const QJsonObject& message) {
     }
     // What the client has not read stays here; past the cap it never will.
     if (client.socket->bytesToWrite() > m_backlogCap) {
-        CutOff(client, "it leaves what the guard sends unread");
+        CutOff(client, u"控制套接字上的一个连接不读取守护程序发给它的消息，已断开"_s);
         return false;
     }
     if (const std::optional<QByteArray> frame = EncodeFrame(message, kControlFrameCap)) {
@@ -172,9 +179,10 @@ bool ControlServer::Send(Client& client, const QJsonObject& message) {
     return true;
 }
 
-void ControlServer::CutOff(Client& client, const char* why) {
-    std::fprintf(stderr, "winwarden-guard: control connection of user %u cut off: %s\n",
-                 unsigned(client.peer.uid), why);
+void ControlServer::CutOff(Client& client, const QString& notice, const QString& detail) {
+    // As the bridge's clients cut off are told.
+    LogLine(u"用户 "_s + UserLabel(client.peer.uid) + u"："_s + notice +
+            (detail.isEmpty() ? QString() : u"（"_s + detail + u"）"_s));
     client.socket->disconnect(this);
     client.socket->abort();
     client.gone = true;

@@ -57,7 +57,7 @@ private:
     QJsonValue Apply(const ControlCall& call);
     // Queues a message for the client; false, and the client cut off, when it does not read.
     bool Send(Client& client, const QJsonObject& message);
-    void CutOff(Client& client, const char* why);
+    void CutOff(Client& client, const QString& notice, const QString& detail = {});
     // Forgets, soon, the clients that went.
     void Sweep();
     bool Sees(const Client& client, qint64 uid) const;

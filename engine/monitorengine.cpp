@@ -1,6 +1,7 @@
 #include "engine/monitorengine.h"
 
 #include "match/normalize.h"
+#include "platform/programlog.h"
 #include "res/texts.h"
 #include "store/flag.h"
 #include "store/storeerror.h"
@@ -270,7 +271,7 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
             throw StoreError(QStringLiteral("missing"),
                              QStringLiteral("规则数据库文件不存在：%1").arg(m_store.Path()));
         case RuleStore::FileState::Replaced:
-            qInfo().noquote() << "winwarden: opened the rule database again";
+            LogLine(QStringLiteral("已重新打开规则数据库"));
             break;
         case RuleStore::FileState::Same:
             break;
@@ -462,7 +463,7 @@ void MonitorEngine::ReportStoreFailure(const QString& what, const QString& messa
     status.storeFailure = text;
     SetStatus(status);
     if (news) {
-        qWarning().noquote() << text;
+        LogLine(text);
         Q_EMIT storeFailed(text);
     }
 }

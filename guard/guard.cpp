@@ -1,6 +1,7 @@
 #include "guard/guard.h"
 
 #include "engine/monitorengine.h"
+#include "platform/programlog.h"
 #include "sources/bridge/bridgesource.h"
 #include "store/databasename.h"
 #include "store/schema.h"
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,10 +20,6 @@ using namespace Qt::StringLiterals;
 namespace winwarden {
 
 namespace {
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "winwarden-guard: %s\n", qUtf8Printable(line));
-}
 
 QString SystemError(const QString& what, int error) {
     return what + u"："_s + QString::fromLocal8Bit(std::strerror(error));
@@ -124,13 +120,13 @@ bool Guard::Start() {
     const std::optional<QString> database = GuardDatabase(m_paths, &error);
     if (!database || !PrepareGuardFolder(m_paths.runtimeDir, kRuntimeDirMode, &error) ||
         !PrepareGuardFolder(m_paths.stateDir, kStateDirMode, &error)) {
-        Say(error);
+        LogLine(error);
         return false;
     }
     QLocalSocket other;
     other.connectToServer(m_paths.BridgeSocket());
     if (other.waitForConnected(500)) {
-        Say(u"另一个守护程序已在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
+        LogLine(u"另一个守护程序已在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
         return false;
     }
     PrepareRules(*database);
@@ -143,18 +139,19 @@ bool Guard::Start() {
     m_engine = std::make_unique<MonitorEngine>(
         MakeSystemBridgeSource(m_paths.BridgeSocket(), std::move(watch)));
     if (!QFileInfo::exists(m_paths.BridgeSocket())) {
-        Say(u"无法在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
+        LogLine(u"无法在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
         return false;
     }
     try {
         m_engine->OpenStore(*database);
     } catch (const StoreError& failure) {
         // Monitoring goes on: each cycle tries the rules again and says when they fail.
-        Say(u"无法打开规则数据库 %1：%2"_s.arg(DatabaseDisplayName(*database), failure.message()));
+        LogLine(
+            u"无法打开规则数据库 %1：%2"_s.arg(DatabaseDisplayName(*database), failure.message()));
     }
     m_engine->Start();
-    Say(u"正在监视每个用户的浏览器；规则：%1；套接字：%2"_s.arg(DatabaseDisplayName(*database),
-                                                                m_paths.BridgeSocket()));
+    LogLine(u"正在监视每个用户的浏览器；规则：%1；套接字：%2"_s.arg(DatabaseDisplayName(*database),
+                                                                    m_paths.BridgeSocket()));
     return true;
 }
 
@@ -165,16 +162,16 @@ void Guard::PrepareRules(const QString& database) {
     if (database == m_paths.DefaultDatabase() && !QFileInfo::exists(database)) {
         try {
             CreateRuleDatabase(database);
-            Say(u"已创建规则数据库 "_s + database);
+            LogLine(u"已创建规则数据库 "_s + database);
         } catch (const StoreError& failure) {
-            Say(u"无法创建规则数据库 %1：%2"_s.arg(database, failure.message()));
+            LogLine(u"无法创建规则数据库 %1：%2"_s.arg(database, failure.message()));
         }
     }
     const QByteArray native = QFile::encodeName(database);
     struct stat info {};
     QString error;
     if (::stat(native.constData(), &info) == 0 && !MendMode(native, info, kRuleFileMode, &error)) {
-        Say(error);
+        LogLine(error);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "guard/guard.h"
 #include "guard/guardcheck.h"
 #include "guard/guardoptions.h"
+#include "platform/programlog.h"
 #include "res/version.h"
 
 #include <QCoreApplication>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     winwarden::ControlServer control(guard.Engine(), winwarden::AdministratorsGroup());
     QString error;
     if (!control.Listen(options.paths.ControlSocket(), &error)) {
-        std::fprintf(stderr, "winwarden-guard: %s\n", qUtf8Printable(error));
+        winwarden::LogLine(error);
         return 1;
     }
     return QCoreApplication::exec();

@@ -82,14 +82,14 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
             !ReadString(message, "version"_L1, &hello.version) ||
             !ReadString(message, "caller"_L1, &hello.caller) ||
             !ReadString(message, "install"_L1, &hello.install)) {
-            return Unknown(why, u"hello with a field that is not a string"_s);
+            return Unknown(why, u"hello 消息的某个字段不是文本"_s);
         }
         return hello;
     }
     if (type == "tabs"_L1) {
         const QJsonValue list = message.value("tabs"_L1);
         if (!list.isArray()) {
-            return Unknown(why, u"tabs without a list"_s);
+            return Unknown(why, u"tabs 消息没有标签页列表"_s);
         }
         BridgeTabs tabs;
         const QJsonArray array = list.toArray();
@@ -102,7 +102,7 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
                 !ReadString(object, "title"_L1, &tab.title) ||
                 !ReadString(object, "url"_L1, &tab.url) ||
                 !(incognito.isUndefined() || incognito.isBool())) {
-                return Unknown(why, u"tabs with a malformed tab"_s);
+                return Unknown(why, u"tabs 消息中有格式不对的标签页"_s);
             }
             tab.incognito = incognito.toBool();
             tabs.tabs.push_back(std::move(tab));
@@ -112,13 +112,13 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
     if (type == "close"_L1) {
         const QJsonValue list = message.value("tabs"_L1);
         if (!list.isArray()) {
-            return Unknown(why, u"close without a list"_s);
+            return Unknown(why, u"close 消息没有列表"_s);
         }
         BridgeClose close;
         for (const QJsonValue& entry : list.toArray()) {
             qint64 id = 0;
             if (!ReadId(entry, &id)) {
-                return Unknown(why, u"close with a tab id that is not a whole number"_s);
+                return Unknown(why, u"close 消息中的标签页编号不是整数"_s);
             }
             close.tabs.push_back(id);
         }
@@ -127,7 +127,7 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
     if (type == "alive"_L1) {
         const QJsonValue guard = message.value("guard"_L1);
         if (!guard.isUndefined() && !guard.isBool()) {
-            return Unknown(why, u"alive with a guard that is not true or false"_s);
+            return Unknown(why, u"alive 消息的 guard 既不是 true 也不是 false"_s);
         }
         return BridgeAlive{guard.isBool() ? std::optional(guard.toBool()) : std::nullopt};
     }
@@ -137,12 +137,12 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         if (!ReadStrings(message.value("block"_L1), &sites.block) ||
             !ReadStrings(message.value("allow"_L1), &sites.allow) ||
             !(more.isUndefined() || more.isBool())) {
-            return Unknown(why, u"sites without two lists of host names"_s);
+            return Unknown(why, u"sites 消息没有两个主机名列表"_s);
         }
         sites.more = more.toBool();
         return sites;
     }
-    return Unknown(why, u"unknown message type"_s);
+    return Unknown(why, u"未知的消息类型"_s);
 }
 
 QJsonObject EncodeBridgeMessage(const BridgeHello& hello) {

@@ -13,13 +13,13 @@ bool ListenOnce(QLocalServer& server, const QString& path, QString* error) {
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(500)) {
-            *error = u"another program listens at "_s + path;
+            *error = u"另一个程序已在 %1 上监听"_s.arg(path);
             return false;
         }
         QLocalServer::removeServer(path);
     }
     if (!server.listen(path)) {
-        *error = u"cannot listen at "_s + path + u": "_s + server.errorString();
+        *error = u"无法在 %1 上监听：%2"_s.arg(path, server.errorString());
         return false;
     }
     return true;

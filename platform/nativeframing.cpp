@@ -1,8 +1,9 @@
 #include "platform/nativeframing.h"
 
+#include "platform/programlog.h"
+
 #include <QJsonDocument>
 #include <QStringDecoder>
-#include <cstdio>
 #include <cstring>
 
 namespace winwarden {
@@ -36,7 +37,7 @@ void FrameReader::Drop(const QByteArray& why) const {
     if (m_onDrop) {
         m_onDrop(why);
     } else {
-        std::fprintf(stderr, "winwarden: native message dropped: %s\n", why.constData());
+        LogLine(QStringLiteral("丢弃了一条消息：%1").arg(QString::fromUtf8(why)));
     }
 }
 
@@ -65,8 +66,8 @@ std::vector<QJsonObject> FrameReader::Feed(QByteArrayView bytes) {
         quint32 length = 0;
         std::memcpy(&length, m_buffer.constData(), kLengthSize);
         if (length > m_cap) {
-            Drop("frame of " + QByteArray::number(length) + " bytes is over the limit of " +
-                 QByteArray::number(m_cap));
+            Drop("消息长 " + QByteArray::number(length) + " 字节，超过上限 " +
+                 QByteArray::number(m_cap) + " 字节");
             m_skip = length - (m_buffer.size() - kLengthSize);
             m_buffer.clear();
             continue;
@@ -76,16 +77,16 @@ std::vector<QJsonObject> FrameReader::Feed(QByteArrayView bytes) {
         }
         const QByteArrayView body = QByteArrayView(m_buffer).sliced(kLengthSize);
         if (length == 0) {
-            Drop("empty frame");
+            Drop("空消息");
         } else if (!IsUtf8(body)) {
-            Drop("frame is not UTF-8");
+            Drop("消息不是 UTF-8 文本");
         } else {
             QJsonParseError error{};
             const QJsonDocument document = QJsonDocument::fromJson(body.toByteArray(), &error);
             if (error.error != QJsonParseError::NoError) {
-                Drop("frame is not JSON: " + error.errorString().toUtf8());
+                Drop("消息不是 JSON：" + error.errorString().toUtf8());
             } else if (!document.isObject()) {
-                Drop("frame is not a JSON object");
+                Drop("消息不是 JSON 对象");
             } else {
                 messages.push_back(document.object());
             }

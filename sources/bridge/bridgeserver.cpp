@@ -2,10 +2,10 @@
 
 #include "platform/browserprocesses.h"
 #include "platform/localserver.h"
+#include "platform/programlog.h"
 #include "survey/pagetitle.h"
 
 #include <QUrl>
-#include <cstdio>
 #include <set>
 #include <unistd.h>
 
@@ -14,10 +14,6 @@ using namespace Qt::StringLiterals;
 namespace winwarden {
 
 namespace {
-
-void Say(const QString& line) {
-    std::fprintf(stderr, "winwarden: %s\n", qPrintable(line));
-}
 
 // A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
 // endpoint does, Firefox without the scheme ("/tmp/a.html", "h.test/p?q=测"), and a blank page
@@ -57,7 +53,7 @@ BridgeServer::BridgeServer(BridgeWatch watch, const QString& systemPath)
     : BridgeServer(std::move(watch), std::optional(systemPath)) {}
 
 BridgeServer::BridgeServer(BridgeWatch watch, std::optional<QString> systemPath)
-    : m_system(systemPath.has_value()), m_log(watch.say ? watch.say : Say),
+    : m_system(systemPath.has_value()), m_log(watch.say ? watch.say : LogLine),
       m_watch(std::move(watch)) {
     // The user's socket is the user's only; the guard's is everyone's, behind its folder.
     m_server.setSocketOptions(m_system ? QLocalServer::WorldAccessOption
@@ -65,8 +61,7 @@ BridgeServer::BridgeServer(BridgeWatch watch, std::optional<QString> systemPath)
     QObject::connect(&m_server, &QLocalServer::newConnection, &m_context, [this] { Accept(); });
     const QString path = m_system ? *systemPath : BridgeSocketPath();
     if (path.isEmpty()) {
-        Say(u"no private runtime folder for the browser bridge; the companion extension is "
-            u"not watched"_s);
+        LogLine(u"没有私有的运行时文件夹（XDG_RUNTIME_DIR），浏览器桥无法监听，配套扩展不受监视"_s);
         return;
     }
     Listen(path);
@@ -87,7 +82,7 @@ bool BridgeServer::Listen(const QString& path) {
     // over.
     QString error;
     if (!ListenOnce(m_server, path, &error)) {
-        Say(error);
+        LogLine(error);
         return false;
     }
     return true;
@@ -283,8 +278,8 @@ void BridgeServer::SetSiteRules(const SiteRules& rules) {
         }
     }
     if (!left.isEmpty()) {
-        Say(u"%1 网站 rules are too long to send to the browsers: %2"_s.arg(left.size())
-                .arg(left.join(u' ').left(200)));
+        LogLine(u"%1 条网站规则太长，无法发给浏览器：%2"_s.arg(left.size())
+                    .arg(left.join(u' ').left(200)));
     }
     QMetaObject::invokeMethod(
         &m_context,

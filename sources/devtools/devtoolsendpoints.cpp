@@ -1,11 +1,12 @@
 #include "sources/devtools/devtoolsendpoints.h"
 
+#include "platform/programlog.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -76,23 +77,23 @@ void ParseEntry(const QString& entry, DevToolsEndpoints& result) {
     if (const auto hostPort = SplitHostPort(entry)) {
         const auto& [host, portText] = *hostPort;
         if (!ParsePort(portText)) {
-            refuse(u"not a port number: "_s + portText);
+            refuse(u"不是端口号："_s + portText);
         } else if (!IsLoopbackHost(host)) {
-            refuse(u"not a loopback host (only 127.0.0.0/8, ::1 and localhost are watched)"_s);
+            refuse(u"不是本机回环地址（只监视 127.0.0.0/8、::1 和 localhost）"_s);
         } else {
             add(host + u':' + portText);
         }
         return;
     }
     if (entry.contains(u':') && !entry.contains(u'/')) {
-        refuse(u"neither host:port nor the path of a DevToolsActivePort file"_s);
+        refuse(u"既不是 主机:端口，也不是 DevToolsActivePort 文件的路径"_s);
         return;
     }
     // A FIFO or a device there would block the open or the read for as long as it likes:
     // only a regular file is read, and the open itself never waits.
     const int fd = ::open(QFile::encodeName(entry).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        refuse(u"cannot read this DevToolsActivePort file: "_s +
+        refuse(u"无法读取这个 DevToolsActivePort 文件："_s +
                QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
@@ -104,14 +105,14 @@ void ParseEntry(const QString& entry, DevToolsEndpoints& result) {
     }
     ::close(fd);
     if (!S_ISREG(info.st_mode)) {
-        refuse(u"not a regular file"_s);
+        refuse(u"不是普通文件"_s);
         return;
     }
     const QByteArray text(head, std::max<ssize_t>(length, 0));
     const QString firstLine = QString::fromUtf8(text.split('\n').value(0)).trimmed();
     const auto port = ParsePort(firstLine);
     if (!port) {
-        refuse(u"the first line of this file is not a port number"_s);
+        refuse(u"这个文件的第一行不是端口号"_s);
         return;
     }
     add(kFileHost + u':' + QString::number(*port));
@@ -143,10 +144,7 @@ QStringList WatchedDevToolsEndpoints() {
     for (const RefusedEndpoint& refused : parsed.refused) {
         if (!reported.contains(refused.entry)) {
             reported.insert(refused.entry);
-            const QByteArray line = u"winwarden: ignoring WINWARDEN_DEVTOOLS entry \"%1\": %2\n"_s
-                                        .arg(refused.entry, refused.reason)
-                                        .toUtf8();
-            std::fputs(line.constData(), stderr);
+            LogLine(u"忽略 WINWARDEN_DEVTOOLS 中的“%1”：%2"_s.arg(refused.entry, refused.reason));
         }
     }
     return parsed.endpoints;

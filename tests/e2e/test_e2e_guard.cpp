@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -337,6 +338,16 @@ private Q_SLOTS:
         const Run check = RunAs(0, {kGuardProgram, u"--check"_s});
         QVERIFY2(check.status == 0 && check.output.contains(u"用户 winwarden（4240）"_s),
                  qPrintable(check.output));
+    }
+
+    // Everything the guard said in these runs (its journal under systemd) is in one voice: its
+    // own name first, then Chinese.
+    void theGuardsLogSpeaksOneLanguage() {
+        const QStringList lines = m_guard.Said().split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        static const QRegularExpression voice(u"^winwarden-guard: .*\\p{Han}"_s);
+        for (const QString& line : lines)
+            QVERIFY2(voice.match(line).hasMatch(), qPrintable(line));
     }
 };
 
