@@ -11,6 +11,7 @@ packages=(
     libqt6sql6-psql postgresql postgresql-client
     systemd # systemd-analyze verify for the guard's unit (only the tools: nothing starts it)
     debhelper lintian # the Debian package (tools/package.sh) and its check
+    man-db groff-base # the manual pages, checked with man --warnings
 )
 missing=()
 for p in "${packages[@]}"; do

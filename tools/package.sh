@@ -20,7 +20,7 @@ if [ "$built" = 0 ]; then
     bash "$root/tools/install-deps.sh"
     # What the package holds, not the tests.
     BUILD_TARGETS="winwarden winwarden-db winwarden-host winwarden-browser winwarden-guard \
-winwarden-packed" bash "$root/tools/build.sh"
+winwarden-packed winwarden-man" bash "$root/tools/build.sh"
 fi
 build=$(cd "$build" && pwd)
 mkdir -p "$out"

@@ -19,6 +19,8 @@ outside) # $2 this tree, $3 the build, $4 a private folder
         echo "lintian: errors"
     fi
     sed 's/^/lintian: /' "$tmp/lintian.log" >&2
+    missing=$(grep -o 'no-manual-page .*' "$tmp/lintian.log" | sed 's/.*\///' | paste -sd ' ')
+    echo "lintian finds no manual page for: ${missing:-none}"
     # The upgrade starts from the same package with a lower version: what an upgrade can lose
     # is decided by the maintainer scripts and dpkg's handling of conffiles and folders.
     dpkg-deb -R "$deb" "$tmp/older" &&
@@ -84,6 +86,7 @@ namespace) # $2 the private folder, $3 the build
             case "$path" in
             var/lib/dpkg/info/winwarden.*) ;;
             var/lib/dpkg/* | var/log/dpkg.log | usr/share/icons/hicolor/icon-theme.cache) continue ;;
+            var/cache/man | var/cache/man/*) continue ;;
             etc/passwd | etc/group | etc/shadow | etc/gshadow | etc/.pwd.lock) continue ;;
             etc/passwd- | etc/group- | etc/shadow- | etc/gshadow-) continue ;;
             home/child | home/child/*) continue ;;
@@ -167,6 +170,10 @@ SYSTEMCTL
     echo "installed: $(dpkg-query -W -f '${Version}' winwarden); systemd asked: $(asked)"
     echo "under /usr/local: $(dpkg -L winwarden | grep -c '^/usr/local')"
     echo "conffiles: $(dpkg-query -W -f '${Conffiles}' winwarden | awk 'NF {print $1}' | paste -sd ' ')"
+    missing=$(dpkg -L winwarden | grep -E '^/usr/s?bin/' | while read -r program; do
+        man -w "$(basename "$program")" >/dev/null 2>&1 || basename "$program"
+    done | paste -sd ' ')
+    echo "programs without a manual page: ${missing:-none}"
     echo "the guard reads: $(winwarden-guard --help | sed -n 's/.*配置文件（默认 \(.*\)）$/\1/p')"
     echo "unit: $(key ExecStart);" \
         "registered: $(present /var/lib/systemd/deb-systemd-helper-enabled/winwarden-guard.service.dsh-also);" \

@@ -1,6 +1,7 @@
 // `cmake --install` into a prefix of an ordinary user's own: it succeeds, everything it writes
-// is under the prefix (guard.conf in the prefix's etc/, not /etc), and the guard installed
-// there reads its configuration from there, as its unit names its password file there.
+// is under the prefix (guard.conf in the prefix's etc/, not /etc), the guard installed there
+// reads its configuration from there, as its unit names its password file there, and each
+// program comes with its manual page.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,31 @@ private Q_SLOTS:
                  "the installed guard looks for its configuration elsewhere");
         QVERIFY(Read(prefix + u"/lib/systemd/system/winwarden-guard.service"_s)
                     .contains(u"PGPASSFILE=%1/etc/winwarden/pgpass\n"_s.arg(prefix)));
+
+        // Every program has its manual page, and so has guard.conf; each renders without a
+        // warning from man or groff.
+        QStringList pages{prefix + u"/share/man/man5/guard.conf.5"_s};
+        for (const auto& [bin, section] : {std::pair{u"bin"_s, u"1"_s}, {u"sbin"_s, u"8"_s}}) {
+            for (const QString& program : QDir(prefix + u'/' + bin).entryList(QDir::Files)) {
+                const QString page = u"%1/share/man/man%2/%3.%2"_s.arg(prefix, section, program);
+                const QString other = u"%1/share/man/man%2/%3.%2"_s.arg(
+                    prefix, section == u"1"_s ? u"8"_s : u"1"_s, program);
+                QVERIFY2(QFile::exists(page) || QFile::exists(other), qPrintable(program));
+                pages.append(QFile::exists(page) ? page : other);
+            }
+        }
+        for (const QString& page : pages) {
+            QProcess man;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(u"LANG"_s, u"C.UTF-8"_s);
+            environment.remove(u"LC_ALL"_s);
+            man.setProcessEnvironment(environment);
+            man.start(u"man"_s, {u"--warnings"_s, u"-l"_s, page});
+            QVERIFY(man.waitForFinished(20000));
+            const QByteArray warnings = man.readAllStandardError();
+            QVERIFY2(man.exitCode() == 0 && warnings.isEmpty() && !man.readAll().isEmpty(),
+                     qPrintable(page + u": "_s + QString::fromUtf8(warnings)));
+        }
     }
 };
 

@@ -42,9 +42,11 @@ private Q_SLOTS:
                  QStringList(
                      {
                          u"lintian: no errors"_s,
+                         u"lintian finds no manual page for: none"_s,
                          u"installed: %1~older; systemd asked: daemon-reload"_s.arg(version),
                          u"under /usr/local: 0"_s,
                          u"conffiles: /etc/winwarden/guard.conf"_s,
+                         u"programs without a manual page: none"_s,
                          u"the guard reads: /etc/winwarden/guard.conf"_s,
                          u"unit: /usr/sbin/winwarden-guard; registered: "
                          u"/var/lib/systemd/deb-systemd-helper-enabled/"
