@@ -1,15 +1,19 @@
 #include "host/hostrelay.h"
 
 #include "platform/peercred.h"
+#include "platform/programlog.h"
 
 #include <QCoreApplication>
 #include <cerrno>
-#include <cstdio>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace winwarden {
 
 namespace {
+
+const QString kNotRunning = u"浏览哨兵没有运行，等待它启动"_s;
 
 // How soon to try again while winwarden is not there: soon enough that a restarted winwarden
 // sees the browser at once, rare enough to cost nothing.
@@ -54,7 +58,7 @@ void HostRelay::ReadBrowser() {
     if (got <= 0) {
         // The browser closed the port or went away: nothing more to relay.
         if (m_fromBrowser.InFrame()) {
-            std::fputs("winwarden-host: the browser's last message was cut short\n", stderr);
+            LogLine(u"浏览器的最后一条消息不完整"_s);
         }
         m_stdin.setEnabled(false);
         m_retry.stop();
@@ -86,8 +90,8 @@ void HostRelay::OnBrowserMessage(const QJsonObject& message) {
         SendToWinwarden(EncodeBridgeMessage(*tabs));
     } else {
         // Only hellos and tab lists come from the browser.
-        std::fprintf(stderr, "winwarden-host: browser message ignored: %s\n",
-                     why.isEmpty() ? "not a hello or a tab list" : qPrintable(why));
+        LogLine(u"忽略了浏览器的一条消息：%1"_s.arg(
+            why.isEmpty() ? u"既不是 hello 也不是标签页列表"_s : why));
     }
 }
 
@@ -131,8 +135,9 @@ void HostRelay::OnAttemptConnected() {
         // Someone else's socket in the guard's place: a browser's pages are not theirs to see.
         if (!m_saidNotGuard) {
             const auto peer = PeerOf(socket->socketDescriptor());
-            std::fprintf(stderr, "winwarden-host: %s is not the guard's (uid %lld); not used\n",
-                         kSystemBridgeSocket, peer ? static_cast<long long>(peer->uid) : -1LL);
+            LogLine(u"%1 不属于守护程序（uid %2），不使用"_s.arg(
+                QLatin1StringView(kSystemBridgeSocket),
+                peer ? QString::number(peer->uid) : u"未知"_s));
             m_saidNotGuard = true;
         }
         OnAttemptFailed();
@@ -161,7 +166,7 @@ void HostRelay::OnAttemptFailed() {
         Attempt(BridgeSocketPath(), false);
     } else {
         if (!m_saidWaiting) {
-            std::fputs("winwarden-host: winwarden is not running; waiting for it\n", stderr);
+            LogLine(kNotRunning);
             m_saidWaiting = true;
         }
         WaitAndRetry(kRetryMs);
@@ -198,7 +203,7 @@ void HostRelay::OnLinkLost() {
         return;
     }
     if (!m_saidWaiting) {
-        std::fputs("winwarden-host: winwarden is not running; waiting for it\n", stderr);
+        LogLine(kNotRunning);
         m_saidWaiting = true;
     }
     m_retry.stop();
@@ -229,8 +234,8 @@ void HostRelay::ReadWinwarden() {
         }
         const auto* close = std::get_if<BridgeClose>(&decoded);
         if (close == nullptr) {
-            std::fprintf(stderr, "winwarden-host: winwarden message ignored: %s\n",
-                         why.isEmpty() ? "not for the browser" : qPrintable(why));
+            LogLine(
+                u"忽略了浏览哨兵的一条消息：%1"_s.arg(why.isEmpty() ? u"不是给浏览器的"_s : why));
             continue;
         }
         std::vector<qint64> tabs;
@@ -249,7 +254,7 @@ void HostRelay::SendToWinwarden(const QJsonObject& message) {
     }
     const auto frame = EncodeFrame(message, kFromBrowserFrameCap);
     if (!frame) {
-        std::fputs("winwarden-host: a message for winwarden is over the limit\n", stderr);
+        LogLine(u"发给浏览哨兵的一条消息超过了上限"_s);
         return;
     }
     m_link->write(*frame);

@@ -2,11 +2,11 @@
 // extension. It relays the browser's tab lists to the running winwarden and winwarden's close
 // requests back, and ends when the browser closes its input.
 #include "host/hostrelay.h"
+#include "platform/programlog.h"
 #include "res/version.h"
 
 #include <QCoreApplication>
 #include <csignal>
-#include <cstdio>
 
 int main(int argc, char** argv) {
     if (winwarden::res::PrintVersionIfAsked(argc, argv, "winwarden-host")) {
@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     const QStringList arguments = app.arguments().mid(1);
     const QString caller = winwarden::AllowedBridgeCaller(arguments);
     if (caller.isEmpty()) {
-        std::fprintf(stderr, "winwarden-host: caller not allowed: %s\n",
-                     qPrintable(arguments.join(u' ').left(200)));
+        winwarden::LogLine(
+            QStringLiteral("不接受的调用者：%1").arg(arguments.join(u' ').left(200)));
         return 1;
     }
     winwarden::HostRelay relay(caller);

@@ -234,7 +234,7 @@ private Q_SLOTS:
         host.Send(EncodeBridgeMessage(BridgeTabs{{{1, u"主机页"_s, u"http://h.test/"_s, false}}}));
         QVERIFY(own.WaitForMessages(3));
         QVERIFY(impostor->Messages().empty());
-        QVERIFY(host.Process().readAllStandardError().contains("is not the guard's (uid 4242)"));
+        QVERIFY(host.Process().readAllStandardError().contains("不属于守护程序（uid 4242）"));
         const Run refused = RunAs(kGuardUid, {kGuardProgram});
         QVERIFY2(refused.status == 1 && refused.output.contains(u"属于另一个用户（uid 4242）"_s),
                  qPrintable(refused.output));
