@@ -1,0 +1,54 @@
+#include "enforce/enforcedecision.h"
+
+#include "platform/browserprocesses.h"
+#include "platform/peercred.h"
+
+#include <set>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden {
+
+std::vector<ScannedBrowser> EnforceDecision::Decide(const ProcessScan& scan,
+                                                    const std::vector<pid_t>& hosts,
+                                                    Clock::time_point now) {
+    std::set<ProcessIdentity> connected;
+    for (const pid_t host : hosts) {
+        if (const ScannedBrowser* browser = scan.BrowserOf(host)) {
+            connected.insert(browser->main);
+        }
+    }
+    std::vector<ScannedBrowser> due;
+    std::map<ProcessIdentity, State> states;
+    for (const ScannedBrowser& browser : scan.browsers) {
+        const auto known = m_states.find(browser.main);
+        State state = known != m_states.end() ? known->second : State{now};
+        if (connected.contains(browser.main)) {
+            state.since = now;
+        } else if (!state.judged && now - state.since >= m_rules.grace &&
+                   m_rules.protects(browser.uid) && !m_rules.allowed(browser)) {
+            state.judged = true;
+            due.push_back(browser);
+        }
+        states.emplace(browser.main, state);
+    }
+    // What no longer runs is forgotten: its pid may come back as another process.
+    m_states = std::move(states);
+    return due;
+}
+
+QString EndedNotice(const ScannedBrowser& browser) {
+    QString shown = BrowserFamilyName(
+        BrowserFamilyOfProgram(browser.executable.isEmpty() ? browser.name : browser.executable));
+    if (shown.isEmpty()) {
+        static const std::map<BrowserEngine, QString> engines{
+            {BrowserEngine::Chromium, u"Chromium"_s},
+            {BrowserEngine::Gecko, u"Gecko"_s},
+            {BrowserEngine::WebKit, u"WebKit"_s}};
+        // A renamed or unknown program: its own name, and what it is built on.
+        shown = u"%1（%2 内核）"_s.arg(browser.name, engines.at(browser.engine));
+    }
+    return u"用户 %1：%2 没有连上浏览哨兵扩展，已被关闭"_s.arg(UserLabel(browser.uid), shown);
+}
+
+} // namespace winwarden
