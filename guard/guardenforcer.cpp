@@ -64,7 +64,7 @@ std::optional<EnforceSettings> ReadEnforceSettings(const QString& config, QStrin
 
 GuardEnforcer::GuardEnforcer(const EnforceSettings& settings, std::shared_ptr<BridgeLink> link,
                              QString procRoot)
-    : m_link(std::move(link)), m_procRoot(std::move(procRoot)),
+    : m_link(std::move(link)), m_procRoot(std::move(procRoot)), m_scanner(m_procRoot),
       m_decision(EnforceRules{
           settings.grace,
           [users = ProtectedUsers(settings.protect, QString::fromLatin1(kAdministratorsGroup))](
@@ -84,7 +84,7 @@ void GuardEnforcer::Start(std::chrono::milliseconds interval) {
 }
 
 void GuardEnforcer::Cycle() {
-    const ProcessScan scan = ScanProcesses(m_procRoot);
+    const ProcessScan scan = m_scanner.Scan();
     for (const ScannedBrowser& browser :
          m_decision.Decide(scan, m_link->Hosts(), EnforceDecision::Clock::now())) {
         End(browser);

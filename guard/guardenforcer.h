@@ -47,6 +47,7 @@ private:
 
     std::shared_ptr<BridgeLink> m_link;
     QString m_procRoot;
+    ProcessScanner m_scanner;
     EnforceDecision m_decision;
 };
 

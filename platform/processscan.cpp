@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -17,26 +18,35 @@ namespace {
 // helper puts its type that far back.
 constexpr size_t kCommandLineCap = 4 << 20;
 
-// Reads all of `path` under `dirFd` into `text` (up to `cap` bytes); false when it is gone.
+// Reads all of `path` under `dirFd` into `text` (up to `cap` bytes); false when it is gone. A
+// read that returns less than was asked for is the end: /proc gives a file in one read.
 bool ReadAt(int dirFd, const char* path, std::string& text, size_t cap) {
     const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    text.clear();
+    size_t used = 0;
     size_t chunk = 4096;
-    while (text.size() < cap) {
-        const size_t used = text.size();
-        text.resize(std::min(used + chunk, cap));
-        const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+    if (text.size() < chunk) {
+        text.resize(chunk);
+    }
+    while (used < cap) {
+        const size_t want = std::min(chunk, cap - used);
+        if (text.size() < used + want) {
+            text.resize(used + want);
+        }
+        const ssize_t got = ::read(fd, text.data() + used, want);
         if (got <= 0) {
-            text.resize(used);
             break;
         }
-        text.resize(used + size_t(got));
+        used += size_t(got);
+        if (size_t(got) < want) {
+            break;
+        }
         chunk = std::min<size_t>(chunk * 4, 1 << 20);
     }
     ::close(fd);
+    text.resize(used);
     return true;
 }
 
@@ -87,7 +97,8 @@ std::optional<StatLine> ParseStat(std::string_view text) {
     return stat;
 }
 
-enum class Helper { None, Chromium, Gecko, WebKit };
+using Helper = ProcessScanner::Helper;
+using Seen = ProcessScanner::Seen;
 
 bool IsMarker(std::string_view token, Helper* kind) {
     // A crash reporter daemonises: its parent is no browser.
@@ -131,12 +142,6 @@ Helper HelperOf(std::string_view commandLine, std::string_view kernelName) {
     }
     return Helper::None;
 }
-
-struct Seen {
-    pid_t parent = 0;
-    quint64 startTime = 0;
-    Helper helper = Helper::None;
-};
 
 BrowserEngine EngineOf(Helper helper) {
     switch (helper) {
@@ -188,6 +193,18 @@ private:
     DIR* m_dir;
 };
 
+// Seconds since boot: as the proc folder tells where it has the file (a test's), else the
+// kernel's boot-time clock, which start times count in (the guard's /proc shows processes
+// only).
+double Uptime(int procFd, std::string& text) {
+    if (ReadAt(procFd, "uptime", text, 256) && !text.empty()) {
+        return std::strtod(text.c_str(), nullptr);
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
 } // namespace
 
 const ScannedBrowser* ProcessScan::BrowserOf(pid_t pid) const {
@@ -208,21 +225,34 @@ const ScannedBrowser* ProcessScan::BrowserOf(pid_t pid) const {
     return nullptr;
 }
 
-ProcessScan ScanProcesses(const QString& procRoot) {
+ProcessScanner::ProcessScanner(QString procRoot) : m_procRoot(std::move(procRoot)) {}
+
+ProcessScan ProcessScanner::Scan() {
     ProcessScan scan;
-    const Folder proc(procRoot);
+    const Folder proc(m_procRoot);
     if (proc.Dir() == nullptr) {
         return scan;
     }
     std::unordered_map<pid_t, Seen> seen;
+    std::unordered_map<pid_t, Known> known;
     std::string text;
     std::string commandLine;
     char path[64];
+    const double uptime = Uptime(proc.Fd(), text);
+    static const double ticks = double(::sysconf(_SC_CLK_TCK));
     while (const dirent* entry = ::readdir(proc.Dir())) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
             continue; // not a process
         }
         const pid_t pid = pid_t(std::atol(entry->d_name));
+        // The kernel gives a reused pid a new folder, with a new inode number.
+        if (const auto cached = m_known.find(pid);
+            cached != m_known.end() && cached->second.inode == entry->d_ino) {
+            seen[pid] = cached->second.seen;
+            known.insert(*cached);
+            scan.parents[pid] = cached->second.seen.parent;
+            continue;
+        }
         std::snprintf(path, sizeof path, "%d/stat", pid);
         if (!ReadAt(proc.Fd(), path, text, 4096)) {
             continue; // it ended
@@ -232,9 +262,17 @@ ProcessScan ScanProcesses(const QString& procRoot) {
         if (!stat || !ReadAt(proc.Fd(), path, commandLine, kCommandLineCap)) {
             continue;
         }
-        seen[pid] = Seen{stat->parent, stat->startTime, HelperOf(commandLine, stat->name)};
+        const Seen process{stat->parent, stat->startTime, HelperOf(commandLine, stat->name)};
+        seen[pid] = process;
         scan.parents[pid] = stat->parent;
+        // What a process showed when it was young may change as it starts (a fork that has not
+        // exec'd its helper yet): only what it shows later is kept. Its parent changes only
+        // when the parent ends, which the start times tell below.
+        if (uptime - double(stat->startTime) / ticks >= kSettledSeconds) {
+            known[pid] = Known{entry->d_ino, process};
+        }
     }
+    m_known = std::move(known);
 
     // Each helper's browser: the nearest ancestor that is no helper. Never the system's first
     // process, which adopts helpers whose browser has gone.
@@ -244,15 +282,20 @@ ProcessScan ScanProcesses(const QString& procRoot) {
             continue;
         }
         pid_t up = process.parent;
+        quint64 below = process.startTime;
         for (int depth = 0; depth < 64; ++depth) {
             const auto parent = seen.find(up);
-            if (parent == seen.end() || parent->second.helper == Helper::None) {
+            if (parent == seen.end() || parent->second.helper == Helper::None ||
+                parent->second.startTime > below) {
                 break;
             }
+            below = parent->second.startTime;
             up = parent->second.parent;
         }
+        // A parent started after its child is another process that took a gone parent's pid.
         const auto main = seen.find(up);
-        if (up > 1 && main != seen.end() && main->second.helper == Helper::None) {
+        if (up > 1 && main != seen.end() && main->second.helper == Helper::None &&
+            main->second.startTime <= below) {
             mains.try_emplace(up, process.helper);
         }
     }
@@ -262,7 +305,10 @@ ProcessScan ScanProcesses(const QString& procRoot) {
 
     std::unordered_map<pid_t, std::vector<pid_t>> children;
     for (const auto& [pid, process] : seen) {
-        children[process.parent].push_back(pid);
+        const auto parent = seen.find(process.parent);
+        if (parent != seen.end() && parent->second.startTime <= process.startTime) {
+            children[process.parent].push_back(pid);
+        }
     }
     for (const auto& [pid, helper] : mains) {
         const std::optional<std::vector<uid_t>> uids = ReadUids(proc.Fd(), pid, text);
@@ -298,6 +344,10 @@ ProcessScan ScanProcesses(const QString& procRoot) {
     std::sort(scan.browsers.begin(), scan.browsers.end(),
               [](const ScannedBrowser& a, const ScannedBrowser& b) { return a.main < b.main; });
     return scan;
+}
+
+ProcessScan ScanProcesses(const QString& procRoot) {
+    return ProcessScanner(procRoot).Scan();
 }
 
 std::optional<quint64> ProcessStartTime(const QString& procRoot, pid_t pid) {

@@ -49,11 +49,39 @@ struct ProcessScan {
     const ScannedBrowser* BrowserOf(pid_t pid) const;
 };
 
-// Finds the running browsers under `procRoot` by what their processes do, not by their file
-// names: a renamed or copied browser is found as well. Reads each process's stat and command
-// line (both open to anyone), and the status and exe link of the browsers' main processes only;
-// a process that ends mid-read is skipped, a command line of any size or without NULs is read
-// safely. Costs well under 5 ms for 2,000 processes.
+// Finds the running browsers under a proc folder, scan after scan. What a process showed once
+// it had run for kSettledSeconds is kept for as long as its folder is the same (a pid that is
+// reused gets a new one), so that a scan reads only the processes that are new: the guard scans
+// every cycle, all day.
+class ProcessScanner final {
+public:
+    static constexpr double kSettledSeconds = 5;
+
+    explicit ProcessScanner(QString procRoot = QStringLiteral("/proc"));
+    ProcessScan Scan();
+
+    // What the scanner keeps of a process.
+    enum class Helper { None, Chromium, Gecko, WebKit };
+    struct Seen {
+        pid_t parent = 0;
+        quint64 startTime = 0;
+        Helper helper = Helper::None;
+    };
+
+private:
+    struct Known {
+        ino_t inode = 0;
+        Seen seen;
+    };
+    QString m_procRoot;
+    std::unordered_map<pid_t, Known> m_known;
+};
+
+// One scan with nothing known before: finds the running browsers under `procRoot` by what their
+// processes do, not by their file names: a renamed or copied browser is found as well. Reads each
+// process's stat and command line (both open to anyone), and the status and exe link of the
+// browsers' main processes only; a process that ends mid-read is skipped, a command line of any
+// size or without NULs is read safely.
 ProcessScan ScanProcesses(const QString& procRoot = QStringLiteral("/proc"));
 
 // The start time of `pid` under `procRoot`, nothing when it is gone.

@@ -9,6 +9,7 @@
 #include "tests/support/fakeproc.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -144,6 +145,9 @@ private Q_SLOTS:
         write(1100, 100, Arguments({"torn"}));
         QVERIFY(QFile(root + u"/1100/stat"_s).resize(12));
         write(1101, 1100, Arguments({"x", "--type=utility"}));
+        // A helper whose parent's pid now belongs to a process that started after it.
+        write(1301, 100, Arguments({"/usr/bin/bash"}));
+        QVERIFY(WriteFakeProcess(root, 1302, 1301, 10, Arguments({"x", "--type=renderer"})));
         write(1200, 100, Arguments({"ends"}));
         write(1201, 1200, Arguments({"x", "-contentproc"}));
         QVERIFY(QFile::remove(root + u"/1200/status"_s));
@@ -158,6 +162,18 @@ private Q_SLOTS:
         QCOMPARE(scan.BrowserOf(202)->main, (ProcessIdentity{200, 2000}));
         QVERIFY(scan.BrowserOf(100) == nullptr);
         QVERIFY(ScanProcesses(root + u"/none"_s).browsers.empty());
+
+        // Scan after scan, a settled process is not read again unless its pid is another
+        // process's, which /proc shows as a new folder.
+        QFile uptime(root + u"/uptime"_s);
+        QVERIFY(uptime.open(QIODevice::WriteOnly) && uptime.write("100000.00 1.00\n") > 0);
+        uptime.close();
+        ProcessScanner scanner(root);
+        QCOMPARE(Found(scanner.Scan()), Found(scan));
+        QVERIFY(QDir(root).rename(u"202"_s, u"old202"_s));
+        write(202, 100, Arguments({"cat"}));
+        QVERIFY(QDir(root + u"/old202"_s).removeRecursively());
+        QCOMPARE(Found(scanner.Scan()).first(), u"200:0:4242:notes [200 201 203]"_s);
     }
 
     void aBrowserIsEndedOnlyWhenItHadNoConnectionForTheGrace() {
