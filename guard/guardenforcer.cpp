@@ -100,6 +100,12 @@ void GuardEnforcer::End(const ScannedBrowser& browser) {
             return; // gone, or its pid is another process's by now
         }
     }
+    if (held->empty() || !held->front().Signal(SIGTERM)) {
+        // Without CAP_KILL (a guard started by hand as its user): said, never claimed as done.
+        m_link->Report(u"unended %1"_s.arg(browser.uid),
+                       EndedNotice(browser).replace(u"已被关闭"_s, u"但守护程序无权关闭它"_s));
+        return;
+    }
     for (const HeldProcess& process : *held) {
         process.Signal(SIGTERM);
     }

@@ -3,6 +3,7 @@
 // ending itself on real processes (another uid, a pid that is no longer the one scanned).
 #include "enforce/enforcedecision.h"
 #include "enforce/protection.h"
+#include "guard/enforcecheck.h"
 #include "guard/guardenforcer.h"
 #include "platform/processend.h"
 #include "platform/processscan.h"
@@ -280,6 +281,51 @@ private Q_SLOTS:
         QVERIFY(mode(folder.path() + u"/bin"_s, 0755));
         QVERIFY(::chown(QFile::encodeName(folder.path()).constData(), kChild, 0) == 0);
         QVERIFY(!IsTrustedProgram(program, {program}, protects));
+    }
+
+    // guard.conf's lines about ending browsers, beside the database line the guard reads
+    // elsewhere, and what --check says of them.
+    void theSettingsAreReadStrictlyAndChecked() {
+        QTemporaryDir folder;
+        GuardPaths paths;
+        paths.config = folder.filePath(u"guard.conf"_s);
+        const auto settings = [&](const QByteArray& text) {
+            QFile file(paths.config);
+            QString error;
+            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            file.write(text);
+            file.close();
+            return ReadEnforceSettings(paths.config, &error);
+        };
+        QCOMPARE(settings("")->enforce, true);
+        QCOMPARE(settings("")->grace, 10s);
+        const auto read = settings("database = /x.mdb\n# allow = /no\nenforce = off\n"
+                                   "protect = alice, kids  bob\nallow = /opt/my editor/ed\n"
+                                   "allow=/usr/bin/code\ngrace = 30\n");
+        QVERIFY(read);
+        QCOMPARE(read->enforce, false);
+        QCOMPARE(read->protect, QStringList({u"alice"_s, u"kids"_s, u"bob"_s}));
+        QCOMPARE(read->allow, QStringList({u"/opt/my editor/ed"_s, u"/usr/bin/code"_s}));
+        QCOMPARE(read->grace, 30s);
+        for (const char* bad :
+             {"enforce = yes", "protect =", "allow = code", "grace = 1", "grace = ten"}) {
+            QVERIFY2(!settings(bad), bad);
+        }
+        QString error;
+        QVERIFY2(GuardDatabase(paths, &error), qPrintable(error)); // its reader skips them
+
+        settings("enforce = off\nprotect = bin nobody-here\nallow = /nonexistent/x\n"
+                 "allow = /tmp\n");
+        QStringList problems, notes;
+        for (const EnforceCheckLine& line : CheckEnforcement(paths)) {
+            (line.kind == EnforceCheckLine::Kind::Problem ? problems : notes).append(line.text);
+        }
+        QCOMPARE(problems,
+                 QStringList({u"protect = nobody-here：没有这个用户或组"_s,
+                              u"allow = /nonexistent/x：文件不存在"_s,
+                              u"allow = /tmp：受保护的用户能改写它或它所在的文件夹，不予信任"_s}));
+        QVERIFY(notes.first().startsWith(u"enforce = off"_s));
+        QVERIFY(notes.filter(u"/tmp "_s).size() == 1 && notes.filter(u"/dev/shm "_s).size() == 1);
     }
 
     void aHeldProcessIsTheOneScanned() {
