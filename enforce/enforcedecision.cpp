@@ -3,6 +3,7 @@
 #include "platform/browserprocesses.h"
 #include "platform/peercred.h"
 
+#include <QFileInfo>
 #include <set>
 
 using namespace Qt::StringLiterals;
@@ -38,6 +39,9 @@ std::vector<ScannedBrowser> EnforceDecision::Decide(const ProcessScan& scan,
 }
 
 QString EndedNotice(const ScannedBrowser& browser) {
+    QString program = browser.executable;
+    program = program.endsWith(" (deleted)"_L1) ? program.chopped(10) : program;
+    program = program.isEmpty() ? browser.name : QFileInfo(program).fileName();
     QString shown = BrowserFamilyName(
         BrowserFamilyOfProgram(browser.executable.isEmpty() ? browser.name : browser.executable));
     if (shown.isEmpty()) {
@@ -46,7 +50,7 @@ QString EndedNotice(const ScannedBrowser& browser) {
             {BrowserEngine::Gecko, u"Gecko"_s},
             {BrowserEngine::WebKit, u"WebKit"_s}};
         // A renamed or unknown program: its own name, and what it is built on.
-        shown = u"%1（%2 内核）"_s.arg(browser.name, engines.at(browser.engine));
+        shown = u"%1（%2 内核）"_s.arg(program, engines.at(browser.engine));
     }
     return u"用户 %1：%2 没有连上浏览哨兵扩展，已被关闭"_s.arg(UserLabel(browser.uid), shown);
 }

@@ -320,16 +320,17 @@ ProcessScan ProcessScanner::Scan() {
         browser.main = {pid, seen[pid].startTime};
         browser.uid = uids->front();
         browser.engine = EngineOf(helper);
+        const std::string_view first(commandLine.c_str(),
+                                     ::strnlen(commandLine.c_str(), commandLine.size()));
+        const std::string_view program = first.substr(0, first.find(' '));
+        browser.name = QString::fromUtf8(program.substr(program.rfind('/') + 1));
+        // The kernel's word, never the command line's, which `exec -a` sets.
         std::snprintf(path, sizeof path, "%d/exe", pid);
         char link[4096];
         const ssize_t size = ::readlinkat(proc.Fd(), path, link, sizeof link);
         if (size > 0) {
             browser.executable = QString::fromUtf8(link, size);
         }
-        const std::string_view first(commandLine.c_str(),
-                                     ::strnlen(commandLine.c_str(), commandLine.size()));
-        const std::string_view program = first.substr(0, first.find(' '));
-        browser.name = QString::fromUtf8(program.substr(program.rfind('/') + 1));
         std::vector<pid_t> pending{pid};
         while (!pending.empty() && browser.tree.size() < seen.size()) {
             const pid_t next = pending.back();

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +130,9 @@ private Q_SLOTS:
         write(401, 400, Arguments({"/usr/lib/WebKitWebProcess", "7", "35"}), kOther,
               "WebKitWebProces");
         // An Electron program's GPU process whose --type= comes after 1 MB of arguments.
+        // A chat program's renderer as its only helper, its title set by itself.
+        write(450, 100, Arguments({"/opt/chat/chat"}), 1000, "chat");
+        write(451, 450, "/opt/chat/chat --type=renderer" + QByteArray(9, '\0'));
         write(500, 100, Arguments({"/opt/editor/editor"}), 1000, "editor");
         write(501, 500, QByteArray(1 << 20, 'a') + '\0' + Arguments({"--type=gpu-process"}));
         // No browser: a crash reporter that left its browser for init, a helper whose parent
@@ -154,10 +158,10 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(root + u"/1200/status"_s));
 
         const ProcessScan scan = ScanProcesses(root);
-        QCOMPARE(
-            Found(scan),
-            QStringList({u"200:0:4242:notes [200 201 202 203]"_s, u"300:1:4242:firefox [300 301]"_s,
-                         u"400:2:4343:epiphany [400 401]"_s, u"500:0:1000:editor [500 501]"_s}));
+        QCOMPARE(Found(scan),
+                 QStringList({u"200:0:4242:notes [200 201 202 203]"_s,
+                              u"300:1:4242:firefox [300 301]"_s, u"400:2:4343:epiphany [400 401]"_s,
+                              u"450:0:1000:chat [450 451]"_s, u"500:0:1000:editor [500 501]"_s}));
         // The host belongs to its browser; the shell above all of them to none.
         QCOMPARE(scan.BrowserOf(203)->main.pid, 200);
         QCOMPARE(scan.BrowserOf(202)->main, (ProcessIdentity{200, 2000}));
@@ -350,9 +354,15 @@ private Q_SLOTS:
     void theGuardEndsTheWholeTreeAndSparesAConnectedOne() {
         // Two "browsers" of another user, each a shell with a helper: one that ignores SIGTERM,
         // its helper too (SIGKILL must follow), and one whose host is connected.
-        QProcess stubborn, connected;
+        // A third, on the allow list, is spared; the stubborn one passes for it by its name.
+        QProcess stubborn, connected, allowed;
         const QString helper = u"(exec -a 'x --type=renderer' sleep 60) & "_s;
-        QVERIFY(StartAs(stubborn, kChild, u"trap '' TERM; "_s + helper + u"wait"_s));
+        const QString python = QFileInfo(u"/usr/bin/python3"_s).canonicalFilePath();
+        QVERIFY(StartAs(stubborn, kChild,
+                        u"exec -a %1 bash -c \"trap '' TERM; %2 wait\""_s.arg(python, helper)));
+        QVERIFY(StartAs(allowed, kChild,
+                        u"exec python3 -c \"import os\nif os.fork() == 0: "
+                        u"os.execv('/usr/bin/sleep', ['x --type=renderer', '60'])\nos.wait()\""_s));
         QVERIFY(StartAs(connected, kChild, helper + u"(exec -a winwarden-host sleep 60) & wait"_s));
         std::vector<ProcessIdentity> ended;
         auto link = std::make_shared<BridgeLink>();
@@ -376,6 +386,7 @@ private Q_SLOTS:
             5000));
         EnforceSettings settings;
         settings.grace = 2s;
+        settings.allow = {u"/usr/bin/python3"_s};
         GuardEnforcer enforcer(settings, link);
         enforcer.Start(500ms);
         // The timers need the event loop, which waitForFinished does not run.
@@ -393,8 +404,11 @@ private Q_SLOTS:
         QCOMPARE(said,
                  QStringList(u"用户 4242：bash（Chromium 内核） 没有连上浏览哨兵扩展，已被关闭"_s));
         QCOMPARE(connected.state(), QProcess::Running);
-        connected.kill();
-        connected.waitForFinished();
+        QCOMPARE(allowed.state(), QProcess::Running);
+        for (QProcess* process : {&connected, &allowed}) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
 };
 
