@@ -21,13 +21,18 @@ std::vector<ScannedBrowser> EnforceDecision::Decide(const ProcessScan& scan,
     }
     std::vector<ScannedBrowser> due;
     std::map<ProcessIdentity, State> states;
+    const Clock::time_point began = m_began.value_or(now);
+    m_began = began;
     for (const ScannedBrowser& browser : scan.browsers) {
         const auto known = m_states.find(browser.main);
-        State state = known != m_states.end() ? known->second : State{now};
+        State state = known != m_states.end()
+                          ? known->second
+                          : State{now, std::max(now - browser.age, began), false};
         if (connected.contains(browser.main)) {
             state.since = now;
-        } else if (!state.judged && now - state.since >= m_rules.grace &&
-                   m_rules.protects(browser.uid) && !m_rules.allowed(browser)) {
+        } else if (!state.judged && now - state.seen >= m_rules.settle &&
+                   now - state.since >= m_rules.grace && m_rules.protects(browser.uid) &&
+                   !m_rules.allowed(browser)) {
             state.judged = true;
             due.push_back(browser);
         }

@@ -7,16 +7,19 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace winwarden {
 
 // What decides which browsers are ended.
 struct EnforceRules {
-    // How long a browser may run without a connection through the guard's bridge: after it is
-    // first seen (within one cycle of its start, or of the guard's own start), or after its last
-    // connection went.
+    // How long a browser may run without a connection through the guard's bridge: after it
+    // started (or the guard's first look, for a browser that ran before), or after its last
+    // connection went. A browser is judged only once it was seen in two looks `settle` apart:
+    // helpers whose browser has just gone may for a moment make their new parent look like one.
     std::chrono::milliseconds grace{10000};
+    std::chrono::milliseconds settle{1000};
     // Whose browsers are ended at all: never root's or an administrator's.
     std::function<bool(uid_t)> protects;
     // The programs built on a browser engine that an administrator trusts.
@@ -42,10 +45,12 @@ public:
 
 private:
     struct State {
-        Clock::time_point since; // first seen, or last seen connected
+        Clock::time_point seen;  // first seen
+        Clock::time_point since; // started, or last seen connected
         bool judged = false;
     };
     EnforceRules m_rules;
+    std::optional<Clock::time_point> m_began; // the first look
     std::map<ProcessIdentity, State> m_states;
 };
 

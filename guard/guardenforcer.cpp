@@ -66,7 +66,7 @@ GuardEnforcer::GuardEnforcer(const EnforceSettings& settings, std::shared_ptr<Br
                              QString procRoot)
     : m_link(std::move(link)), m_procRoot(std::move(procRoot)), m_scanner(m_procRoot),
       m_decision(EnforceRules{
-          settings.grace,
+          settings.grace, std::chrono::seconds(1),
           [users = ProtectedUsers(settings.protect, QString::fromLatin1(kAdministratorsGroup))](
               uid_t uid) { return users.Protects(uid); },
           [allow = settings.allow,

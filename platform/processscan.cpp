@@ -318,6 +318,8 @@ ProcessScan ProcessScanner::Scan() {
         }
         ScannedBrowser browser;
         browser.main = {pid, seen[pid].startTime};
+        browser.age = std::chrono::milliseconds(
+            qint64(std::max(0.0, uptime - double(browser.main.startTime) / ticks) * 1000));
         browser.uid = uids->front();
         browser.engine = EngineOf(helper);
         const std::string_view first(commandLine.c_str(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 #include <sys/types.h>
 #include <unordered_map>
@@ -37,6 +38,8 @@ struct ScannedBrowser {
     QString name;
     // The main process first, then every descendant.
     std::vector<ProcessIdentity> tree;
+    // How long the main process has run (nothing where the proc folder does not tell).
+    std::chrono::milliseconds age{0};
 };
 
 // One look at every process under a proc folder.

@@ -184,7 +184,7 @@ private Q_SLOTS:
     void aBrowserIsEndedOnlyWhenItHadNoConnectionForTheGrace() {
         constexpr uid_t kAdmin = 1500;
         const auto start = EnforceDecision::Clock::time_point(1h);
-        EnforceDecision decision({10s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
+        EnforceDecision decision({10s, 1s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
                                   [](const ScannedBrowser& browser) {
                                       return browser.name == "editor"_L1;
                                   }});
@@ -192,8 +192,11 @@ private Q_SLOTS:
         editor.name = u"editor"_s;
         // A connected Chromium with its host, a second one beside it without, root's, an
         // administrator's and an allowed program: only the second Chromium is ever due.
-        const ProcessScan scan = Scan({Browser(10, kChild, {11}), Browser(20, kChild),
-                                       Browser(30, 0), Browser(40, kAdmin), editor});
+        // The second ran before the guard's first look: its grace starts with that look.
+        ScannedBrowser before = Browser(20, kChild);
+        before.age = 1h;
+        const ProcessScan scan =
+            Scan({Browser(10, kChild, {11}), before, Browser(30, 0), Browser(40, kAdmin), editor});
         const std::vector<pid_t> hosts{11};
         QCOMPARE(Pids(decision.Decide(scan, hosts, start)), QList<pid_t>());
         QCOMPARE(Pids(decision.Decide(scan, hosts, start + 9999ms)), QList<pid_t>());
@@ -206,8 +209,16 @@ private Q_SLOTS:
         QCOMPARE(Pids(decision.Decide(scan, {}, start + 21s)), QList<pid_t>());
         QCOMPARE(Pids(decision.Decide(scan, {}, start + 22s)), QList<pid_t>({10}));
 
+        // One first seen 9 s after it started (its helpers came late) has a second left, and is
+        // judged only once it was seen twice.
+        ScannedBrowser late = Browser(90, kChild);
+        late.age = 9s;
+        QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 30s)), QList<pid_t>());
+        QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 30500ms)), QList<pid_t>());
+        QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 31s)), QList<pid_t>({90}));
+
         // A host started from a browser's terminal speaks for the inner browser only.
-        EnforceDecision nested({10s, [](uid_t) { return true; },
+        EnforceDecision nested({10s, 1s, [](uid_t) { return true; },
                                 [](const ScannedBrowser&) {
                                     return false;
                                 }});
@@ -218,7 +229,7 @@ private Q_SLOTS:
 
         // One that ends within its grace is never due, nor the process that takes its pid
         // before that one's own grace.
-        EnforceDecision brief({10s, [](uid_t) { return true; },
+        EnforceDecision brief({10s, 1s, [](uid_t) { return true; },
                                [](const ScannedBrowser&) {
                                    return false;
                                }});

@@ -1,0 +1,220 @@
+// The guard ends the browsers it cannot watch, installed with `cmake --install` in private
+// namespaces and run as its unit runs it (its user, CAP_KILL and CAP_SYS_PTRACE): real
+// Chromium and Firefox ESR, started by a child (a uid outside the group winwarden) in each of
+// the ways around the extension, are ended; the child's normal Chromium, an administrator's
+// browser and a program on the allow list are not.
+#include "platform/processscan.h"
+#include "tests/support/bridgebrowser.h"
+#include "tests/support/guardrun.h"
+#include "tests/support/privatesystem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <map>
+#include <unistd.h>
+
+using namespace winwarden;
+using namespace winwarden::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr uid_t kGuardUid = 4240;
+constexpr uid_t kChild = 4242;
+constexpr uid_t kParent = 4244; // in the group winwarden
+const QString kRun = u"/run/winwarden"_s;
+const QString kState = u"/var/lib/winwarden"_s;
+const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
+const QString kChromium = u"/usr/lib/chromium"_s;
+const QString kFirefox = u"/usr/lib/firefox-esr"_s;
+
+bool Append(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(text) == text.size();
+}
+
+// A copy of Chromium's folder at `folder`, its program named `name`: the program a hard link
+// (no 300 MB to copy), everything beside it a symbolic link. The folder is `owner`'s.
+bool CopyChromium(const QString& folder, const QString& name, uid_t owner) {
+    if (!QDir().mkpath(folder) ||
+        RunAs(0, {u"chown"_s, u"%1:%1"_s.arg(owner), folder}).status != 0) {
+        return false;
+    }
+    for (const QString& entry :
+         QDir(kChromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        const QString from = kChromium + u'/' + entry;
+        const bool made = entry == "chromium"_L1
+                              ? ::link(QFile::encodeName(from).constData(),
+                                       QFile::encodeName(folder + u'/' + name).constData()) == 0
+                              : QFile::link(from, folder + u'/' + entry);
+        if (!made) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A browser of `uid`'s with a home and a runtime folder of its own in its temporary folder.
+bool StartAs(BrowserProcess& browser, uid_t uid, const QString& program,
+             const QStringList& arguments, const QStringList& environment = {}) {
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(u"HOME"_s, browser.Path(u"home"_s));
+    variables.insert(u"XDG_RUNTIME_DIR"_s, browser.Path(u"run"_s));
+    variables.remove(u"XDG_CONFIG_HOME"_s);
+    for (const QString& variable : environment) {
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    }
+    return QDir().mkpath(browser.Path(u"home"_s)) && QDir().mkpath(browser.Path(u"run"_s)) &&
+           RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), browser.Path(u"."_s)}).status == 0 &&
+           browser.Start(u"setpriv"_s, As(uid) << program << arguments, variables);
+}
+
+QStringList Firefox(const BrowserProcess& firefox) {
+    return {u"-headless"_s, u"-no-remote"_s, u"-profile"_s, firefox.Path(u"home"_s),
+            u"about:blank"_s};
+}
+
+// The browsers of `uid` that run now, by their main processes.
+std::vector<pid_t> BrowsersOf(uid_t uid) {
+    std::vector<pid_t> mains;
+    for (const ScannedBrowser& browser : ScanProcesses().browsers) {
+        if (browser.uid == uid) {
+            mains.push_back(browser.main.pid);
+        }
+    }
+    return mains;
+}
+
+} // namespace
+
+class TestE2eEnforce final : public QObject {
+    Q_OBJECT
+
+    GuardProcess m_guard;
+    PageServer m_pages;
+    QTemporaryDir m_programs{QCoreApplication::applicationDirPath() + u"/programs-XXXXXX"_s};
+
+private Q_SLOTS:
+    // Installed as an administrator would, with an Electron-like program on the allow list: a
+    // copy of Chromium in a folder of root's (under the build folder, whose folders are root's
+    // and nobody else's to write).
+    void initTestCase() {
+        QVERIFY(Append(u"/etc/passwd"_s,
+                       "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n"
+                       "child:x:4242:4242::/nonexistent:/bin/sh\n"
+                       "parent:x:4244:4244::/nonexistent:/bin/sh\n"));
+        QVERIFY(
+            Append(u"/etc/group"_s, "winwarden:x:4240:parent\nchild:x:4242:\nparent:x:4244:\n"));
+        const QString build = QCoreApplication::applicationDirPath() + u"/.."_s;
+        const Run install =
+            RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s});
+        QVERIFY2(install.status == 0, qPrintable(install.output));
+        const Run policies = RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
+                                       u"--system"_s, u"--fail-closed"_s});
+        QVERIFY2(policies.status == 0, qPrintable(policies.output));
+        QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status, 0);
+        QVERIFY(QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                             QFile::ExeOwner | QFile::ReadOther |
+                                                             QFile::ExeOther | QFile::ReadGroup |
+                                                             QFile::ExeGroup));
+        QVERIFY(CopyChromium(m_programs.filePath(u"editor"_s), u"editor"_s, 0));
+        QVERIFY(Append(u"/etc/winwarden/guard.conf"_s,
+                       "allow = " + m_programs.filePath(u"editor/editor"_s).toUtf8() + '\n'));
+        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, u"kill,sys_ptrace"_s));
+        const Run check = RunAs(0, {kGuardProgram, u"--check"_s});
+        const QString protects = check.output.section(u"受保护的用户："_s, 1).section(u'\n', 0, 0);
+        QVERIFY2(check.output.contains(u"正常：没有连上浏览哨兵扩展的浏览器在 10 秒后会被关闭"_s) &&
+                     protects.contains(u"child"_s) && !protects.contains(u"parent"_s) &&
+                     check.output.contains(u"editor/editor：可信"_s),
+                 qPrintable(check.output));
+    }
+
+    // Every way around the extension at once, while the child's normal Chromium with its
+    // extension stays open beside them: each is ended within 20 s of its start, with a notice.
+    // The normal one, an administrator's Chromium without the extension and the allowed program
+    // stay; a copy of the allowed program in the child's home does not.
+    void browsersTheGuardCannotWatchAreEnded() {
+        BrowserProcess normal;
+        QVERIFY(WritePages(normal));
+        QVERIFY(StartChildsChromium(normal, kChild, m_pages));
+        QTest::qWait(3000); // its extension connects
+
+        const QString home = m_programs.filePath(u"home"_s);
+        QVERIFY(CopyChromium(home + u"/notes"_s, u"notes"_s, kChild));
+        QVERIFY(CopyChromium(home + u"/editor"_s, u"editor"_s, kChild));
+        QVERIFY(RunAs(0, {u"cp"_s, u"-al"_s, kFirefox, home + u"/ff"_s}).status == 0 &&
+                QFile::remove(home + u"/ff/distribution"_s));
+        QCOMPARE(RunAs(0, {u"chown"_s, u"4242:4242"_s, home, home + u"/ff"_s}).status, 0);
+
+        std::map<QString, BrowserProcess> ended, spared;
+        const QStringList off{u"--disable-extensions"_s};
+        QVERIFY(StartChildsChromium(ended[u"--disable-extensions"_s], kChild, m_pages, off));
+        QVERIFY(
+            StartChildsChromium(ended[u"notes"_s], kChild, m_pages, off, home + u"/notes/notes"_s));
+        QVERIFY(StartChildsChromium(ended[u"the allowed program's copy"_s], kChild, m_pages, off,
+                                    home + u"/editor/editor"_s));
+        BrowserProcess& safe = ended[u"Firefox in troubleshoot mode"_s];
+        QVERIFY(StartAs(safe, kChild, u"/usr/bin/firefox-esr"_s, Firefox(safe) << u"-safe-mode"_s,
+                        {u"MOZ_SAFE_MODE_RESTART=1"_s}));
+        BrowserProcess& copy = ended[u"a copy of Firefox"_s];
+        QVERIFY(StartAs(copy, kChild, home + u"/ff/firefox-esr"_s, Firefox(copy)));
+        QVERIFY(StartChildsChromium(spared[u"the allowed program"_s], kChild, m_pages, off,
+                                    m_programs.filePath(u"editor/editor"_s)));
+        QVERIFY(StartChildsChromium(spared[u"an administrator's"_s], kParent, m_pages, off));
+        QElapsedTimer started;
+        started.start();
+
+        std::map<QString, qint64> at;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (auto& [what, browser] : ended) {
+                    if (!browser.Running() && !at.contains(what)) {
+                        at[what] = started.elapsed();
+                    }
+                }
+                return at.size() == ended.size();
+            },
+            20000);
+        for (auto& [what, browser] : ended) {
+            QVERIFY2(at.contains(what), qPrintable(what + u" still runs after 20 s"_s));
+        }
+        QVERIFY2(normal.Running(), qPrintable(m_guard.Said()));
+        for (auto& [what, browser] : spared) {
+            QVERIFY2(browser.Running(), qPrintable(what + u" was ended"_s));
+        }
+        const QString child = u"用户 child（4242）："_s;
+        const QString notice = u" 没有连上浏览哨兵扩展，已被关闭"_s;
+        // Said with the engine's next pass.
+        const auto allSaid = [&] {
+            const QString said = m_guard.Said();
+            for (const auto& [shown, count] :
+                 {std::pair{u"Chromium"_s, 1}, std::pair{u"Firefox"_s, 2},
+                  std::pair{u"notes（Chromium 内核）"_s, 1},
+                  std::pair{u"editor（Chromium 内核）"_s, 1}}) {
+                if (said.count(child + shown + notice) != count)
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY2(QTest::qWaitFor(allSaid, 5000), qPrintable(m_guard.Said()));
+        const QString said = m_guard.Said();
+        QVERIFY2(!said.contains(u"用户 parent（4244）：Chromium"_s + notice), qPrintable(said));
+        // Nothing of theirs is left: the child's only browsers are the two that stay.
+        QTest::qWait(int(4000)); // the SIGKILL after SIGTERM, for a tree that lingers
+        QCOMPARE(BrowsersOf(kChild).size(), size_t(2));
+    }
+};
+
+int main(int argc, char** argv) {
+    return RunWithPrivateSystemFolders(argc, argv, [&] {
+        QCoreApplication app(argc, argv);
+        TestE2eEnforce test;
+        return QTest::qExec(&test, argc, argv);
+    });
+}
+
+#include "test_e2e_enforce.moc"

@@ -1,0 +1,66 @@
+#include "tests/support/guardrun.h"
+
+#include "platform/bridgeprotocol.h"
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace winwarden::test {
+
+QStringList As(uid_t uid) {
+    return {u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid), u"--clear-groups"_s};
+}
+
+Run RunAs(uid_t uid, const QStringList& command) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (uid == 0)
+        process.start(command.front(), command.mid(1));
+    else
+        process.start(u"setpriv"_s, As(uid) + command);
+    const bool ran = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {ran ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+}
+
+bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capabilities) {
+    QStringList setpriv = As(uid);
+    if (!capabilities.isEmpty()) {
+        // As AmbientCapabilities= gives them to a service of another user.
+        const QString added = u"+"_s + capabilities.split(u',').join(u",+"_s);
+        setpriv << u"--inh-caps=%1"_s.arg(added) << u"--ambient-caps=%1"_s.arg(added);
+    }
+    m_process.start(u"unshare"_s,
+                    {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
+                     u"mount -t proc -o subset=pid proc /proc && exec setpriv %1 %2"_s.arg(
+                         setpriv.join(u' '), program)});
+    QLocalSocket probe;
+    return m_process.waitForStarted() &&
+           QTest::qWaitFor(
+               [&] {
+                   probe.connectToServer(QLatin1StringView(kSystemBridgeSocket));
+                   return probe.waitForConnected(100);
+               },
+               10000);
+}
+
+bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& pages,
+                         const QStringList& flags, const QString& program) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, chromium.Path(u"home"_s));
+    environment.insert(u"XDG_RUNTIME_DIR"_s, chromium.Path(u"run"_s));
+    environment.remove(u"XDG_CONFIG_HOME"_s);
+    QStringList all = HeadlessChromiumFlags(chromium);
+    all.removeAll(u"--disable-background-networking"_s); // it would fetch no forced extension
+    all << u"--remote-debugging-port=0"_s << u"--proxy-server=http://"_s + pages.Proxy()
+        << u"--disable-features=HttpsUpgrades"_s << u"--incognito"_s << flags
+        << chromium.Url(u"pages/opener.html"_s);
+    return QDir().mkpath(chromium.Path(u"home"_s)) && QDir().mkpath(chromium.Path(u"run"_s)) &&
+           RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), chromium.Path(u"."_s)}).status ==
+               0 &&
+           chromium.Start(u"setpriv"_s, As(uid) << program << all, environment);
+}
+
+} // namespace winwarden::test
