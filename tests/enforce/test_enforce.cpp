@@ -209,10 +209,10 @@ private Q_SLOTS:
         QCOMPARE(Pids(decision.Decide(scan, {}, start + 21s)), QList<pid_t>());
         QCOMPARE(Pids(decision.Decide(scan, {}, start + 22s)), QList<pid_t>({10}));
 
-        // One first seen 9 s after it started (its helpers came late) has a second left, and is
-        // judged only once it was seen twice.
+        // One first seen 12 s after it started (its helpers came late) is past its grace, but is
+        // judged only once it was seen twice, a second apart.
         ScannedBrowser late = Browser(90, kChild);
-        late.age = 9s;
+        late.age = 12s;
         QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 30s)), QList<pid_t>());
         QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 30500ms)), QList<pid_t>());
         QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 31s)), QList<pid_t>({90}));
