@@ -22,19 +22,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr uid_t kGuardUid = 4240;
 constexpr uid_t kChild = 4242;
 constexpr uid_t kParent = 4244; // in the group winwarden
-const QString kRun = u"/run/winwarden"_s;
-const QString kState = u"/var/lib/winwarden"_s;
-const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kChromium = u"/usr/lib/chromium"_s;
 const QString kFirefox = u"/usr/lib/firefox-esr"_s;
-
-bool Append(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write(text) == text.size();
-}
 
 // A copy of Chromium's folder at `folder`, its program named `name`: the program a hard link
 // (no 300 MB to copy), everything beside it a symbolic link. The folder is `owner`'s.

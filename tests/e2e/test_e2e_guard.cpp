@@ -28,14 +28,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr uid_t kGuardUid = 4240;
 constexpr uid_t kChild1 = 4242;
 constexpr uid_t kChild2 = 4243;
 constexpr uid_t kParent = 4244; // in the group winwarden (gid 4240)
-const QString kRun = u"/run/winwarden"_s;
-const QString kState = u"/var/lib/winwarden"_s;
 const QString kRules = kState + u"/winwarden.mdb"_s;
-const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s;
 // The extension's pages for a web page while no guard answers, and for a site a rule blocks.
 const QString kShut = u"浏览哨兵未运行，暂时不能打开网页"_s;
@@ -44,11 +40,6 @@ const QString kSiteBlocked = u"此网站已被浏览哨兵禁止："_s;
 QStringList Titles() {
     return RunAs(0, {u"sqlite3"_s, u"-readonly"_s, kRules, u"SELECT 窗口名称 FROM 窗口名表"_s})
         .output.split(u'\n', Qt::SkipEmptyParts);
-}
-
-bool Append(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write(text) == text.size();
 }
 
 QString Endpoint(const BrowserProcess& chromium) {

@@ -3,12 +3,18 @@
 #include "platform/bridgeprotocol.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
 namespace winwarden::test {
+
+bool Append(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write(text) == text.size();
+}
 
 QStringList As(uid_t uid) {
     return {u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid), u"--clear-groups"_s};

@@ -9,6 +9,16 @@
 
 namespace winwarden::test {
 
+// Where the guard installed by `cmake --install --prefix /usr/local` lives and keeps its
+// things, and its user's uid in the tests' /etc/passwd.
+inline constexpr uid_t kGuardUid = 4240;
+inline const QString kRun = QStringLiteral("/run/winwarden");
+inline const QString kState = QStringLiteral("/var/lib/winwarden");
+inline const QString kGuardProgram = QStringLiteral("/usr/local/sbin/winwarden-guard");
+
+// Adds `text` at the end of the file (the tests' users to /etc/passwd).
+bool Append(const QString& path, const QByteArray& text);
+
 struct Run {
     int status = -1;
     QString output;
