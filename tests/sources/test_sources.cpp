@@ -263,8 +263,7 @@ private Q_SLOTS:
             BridgeClient host;
             QVERIFY(host.Connect(path));
             QTest::qWait(200);
-            source->TakePass();
-            QVERIFY(watch.link->Hosts().empty());
+            QVERIFY(watch.link->Hosts().empty()); // not before it says hello
             host.Send(EncodeBridgeMessage(BridgeHello{u"chromium"_s, u"1"_s, {}, {}}));
             QVERIFY(QTest::qWaitFor([&] { return !watch.link->Hosts().empty(); }, 5000));
             QCOMPARE(watch.link->Hosts(), std::vector<pid_t>{::getpid()});
@@ -272,10 +271,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return watch.link->Hosts().empty(); }, 5000));
         const QString ended = u"用户 4242：Chromium 没有连上浏览哨兵扩展，已被关闭"_s;
         watch.link->Report(u"ended 7 70"_s, ended);
-        for (int pass = 0; pass < 2; ++pass) {
-            const std::vector<QString> notices = source->TakePass().notices;
-            QVERIFY(std::find(notices.begin(), notices.end(), ended) != notices.end());
-        }
+        const std::vector<QString> notices = source->TakePass().notices;
+        QVERIFY(std::find(notices.begin(), notices.end(), ended) != notices.end());
         QCOMPARE(said.filter(u"已被关闭"_s), QStringList{ended});
     }
 };

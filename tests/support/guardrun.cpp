@@ -52,21 +52,27 @@ bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capab
                10000);
 }
 
+bool StartAsUser(BrowserProcess& browser, uid_t uid, const QString& program,
+                 const QStringList& arguments, const QStringList& environment) {
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(u"HOME"_s, browser.Path(u"home"_s));
+    variables.insert(u"XDG_RUNTIME_DIR"_s, browser.Path(u"run"_s));
+    variables.remove(u"XDG_CONFIG_HOME"_s);
+    for (const QString& variable : environment)
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    return QDir().mkpath(browser.Path(u"home"_s)) && QDir().mkpath(browser.Path(u"run"_s)) &&
+           RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), browser.Path(u"."_s)}).status == 0 &&
+           browser.Start(u"setpriv"_s, As(uid) << program << arguments, variables);
+}
+
 bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& pages,
                          const QStringList& flags, const QString& program) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"HOME"_s, chromium.Path(u"home"_s));
-    environment.insert(u"XDG_RUNTIME_DIR"_s, chromium.Path(u"run"_s));
-    environment.remove(u"XDG_CONFIG_HOME"_s);
     QStringList all = HeadlessChromiumFlags(chromium);
     all.removeAll(u"--disable-background-networking"_s); // it would fetch no forced extension
     all << u"--remote-debugging-port=0"_s << u"--proxy-server=http://"_s + pages.Proxy()
         << u"--disable-features=HttpsUpgrades"_s << u"--incognito"_s << flags
         << chromium.Url(u"pages/opener.html"_s);
-    return QDir().mkpath(chromium.Path(u"home"_s)) && QDir().mkpath(chromium.Path(u"run"_s)) &&
-           RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), chromium.Path(u"."_s)}).status ==
-               0 &&
-           chromium.Start(u"setpriv"_s, As(uid) << program << all, environment);
+    return StartAsUser(chromium, uid, program, all);
 }
 
 } // namespace winwarden::test

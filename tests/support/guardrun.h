@@ -54,6 +54,11 @@ private:
     QString m_said;
 };
 
+// `program` with `arguments` as `uid`, with a home and a runtime folder of its own in the
+// browser's folder, and `environment` ("NAME=value") besides.
+bool StartAsUser(BrowserProcess& browser, uid_t uid, const QString& program,
+                 const QStringList& arguments, const QStringList& environment = {});
+
 // A child's headless Chromium (`program`, /usr/bin/chromium unless named) on a home and a
 // runtime folder of its own, with the policies' extension, web pages from `pages`, `flags`
 // besides, and a DevTools port through which the test (only) sees and opens its tabs. Asked for
