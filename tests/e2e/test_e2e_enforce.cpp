@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
@@ -86,8 +87,13 @@ private Q_SLOTS:
                                                              QFile::ExeOther | QFile::ReadGroup |
                                                              QFile::ExeGroup));
         QVERIFY(CopyChromium(m_programs.filePath(u"editor"_s), u"editor"_s, 0));
-        QVERIFY(Append(u"/etc/winwarden/guard.conf"_s,
-                       "allow = " + m_programs.filePath(u"editor/editor"_s).toUtf8() + '\n'));
+        // guard.conf where this install put it, as the install says.
+        const QString config = QRegularExpression(u"(/\\S*/winwarden/guard\\.conf)"_s)
+                                   .match(install.output)
+                                   .captured(1);
+        QVERIFY2(!config.isEmpty(), qPrintable(install.output));
+        QVERIFY(
+            Append(config, "allow = " + m_programs.filePath(u"editor/editor"_s).toUtf8() + '\n'));
         QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, u"kill,sys_ptrace"_s));
     }
 
