@@ -1,6 +1,7 @@
 #include "guard/guard.h"
 
 #include "engine/monitorengine.h"
+#include "guard/guardenforcer.h"
 #include "platform/programlog.h"
 #include "sources/bridge/bridgesource.h"
 #include "store/databasename.h"
@@ -20,6 +21,9 @@ using namespace Qt::StringLiterals;
 namespace winwarden {
 
 namespace {
+
+// How often the guard looks for browsers it cannot watch: as often as the engine's cycle.
+constexpr std::chrono::milliseconds kEnforceInterval{MonitorEngine::kMonitorPeriodMs};
 
 QString SystemError(const QString& what, int error) {
     return what + u"："_s + QString::fromLocal8Bit(std::strerror(error));
@@ -66,6 +70,9 @@ std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error) {
         const qsizetype equals = line.indexOf(u'=');
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
+        if (equals >= 0 && IsEnforceKey(key)) {
+            continue; // ReadEnforceSettings's
+        }
         if (equals < 0 || key != "database"_L1 || value.isEmpty()) {
             *error = u"%1 第 %2 行看不懂：%3"_s.arg(paths.config, QString::number(number), line);
             return std::nullopt;
@@ -118,7 +125,8 @@ Guard::~Guard() = default;
 bool Guard::Start() {
     QString error;
     const std::optional<QString> database = GuardDatabase(m_paths, &error);
-    if (!database || !PrepareGuardFolder(m_paths.runtimeDir, kRuntimeDirMode, &error) ||
+    const std::optional<EnforceSettings> enforce = ReadEnforceSettings(m_paths.config, &error);
+    if (!database || !enforce || !PrepareGuardFolder(m_paths.runtimeDir, kRuntimeDirMode, &error) ||
         !PrepareGuardFolder(m_paths.stateDir, kStateDirMode, &error)) {
         LogLine(error);
         return false;
@@ -136,6 +144,8 @@ bool Guard::Start() {
     watch.running = [] {
         return RunningBrowsers(std::nullopt);
     };
+    watch.link = std::make_shared<BridgeLink>();
+    const std::shared_ptr<BridgeLink> link = watch.link;
     m_engine = std::make_unique<MonitorEngine>(
         MakeSystemBridgeSource(m_paths.BridgeSocket(), std::move(watch)));
     if (!QFileInfo::exists(m_paths.BridgeSocket())) {
@@ -150,8 +160,13 @@ bool Guard::Start() {
             u"无法打开规则数据库 %1：%2"_s.arg(DatabaseDisplayName(*database), failure.message()));
     }
     m_engine->Start();
-    LogLine(u"正在监视每个用户的浏览器；规则：%1；套接字：%2"_s.arg(DatabaseDisplayName(*database),
-                                                                    m_paths.BridgeSocket()));
+    if (enforce->enforce) {
+        m_enforcer = std::make_unique<GuardEnforcer>(*enforce, link);
+        m_enforcer->Start(kEnforceInterval);
+    }
+    LogLine(u"正在监视每个用户的浏览器；规则：%1；套接字：%2；%3"_s.arg(
+        DatabaseDisplayName(*database), m_paths.BridgeSocket(),
+        enforce->enforce ? u"没有连上扩展的浏览器会被关闭"_s : u"enforce = off：不关闭浏览器"_s));
     return true;
 }
 

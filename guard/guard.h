@@ -9,6 +9,7 @@
 
 namespace winwarden {
 
+class GuardEnforcer;
 class MonitorEngine;
 
 // The configuration folder under the prefix that the guard's program at `program` was installed
@@ -53,7 +54,8 @@ std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error);
 bool PrepareGuardFolder(const QString& path, mode_t mode, QString* error);
 
 // The system guard: the monitor engine over every user's browsers (the system bridge) and the
-// rules, monitoring from the start and for as long as it runs.
+// rules, monitoring from the start and for as long as it runs; and, unless the configuration
+// says enforce = off, the ending of the browsers it cannot watch (GuardEnforcer).
 class Guard final {
 public:
     explicit Guard(GuardPaths paths);
@@ -74,6 +76,7 @@ private:
 
     GuardPaths m_paths;
     std::unique_ptr<MonitorEngine> m_engine;
+    std::unique_ptr<GuardEnforcer> m_enforcer; // none with enforce = off
 };
 
 } // namespace winwarden

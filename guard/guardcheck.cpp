@@ -1,5 +1,6 @@
 #include "guard/guardcheck.h"
 
+#include "guard/enforcecheck.h"
 #include "platform/peercred.h"
 #include "store/databasename.h"
 #include "store/schema.h"
@@ -23,6 +24,7 @@ namespace {
 class Report final {
 public:
     void Fine(const QString& line) { Print(u"正常："_s + line); }
+    void Note(const QString& line) { Print(u"提示："_s + line); }
     void Problem(const QString& line) {
         Print(u"问题："_s + line);
         ++m_problems;
@@ -169,6 +171,19 @@ int RunGuardCheck(const GuardPaths& paths) {
     CheckSockets(paths, report);
     CheckRules(paths, report);
     CheckPolicies(report);
+    for (const EnforceCheckLine& line : CheckEnforcement(paths)) {
+        switch (line.kind) {
+        case EnforceCheckLine::Kind::Fine:
+            report.Fine(line.text);
+            break;
+        case EnforceCheckLine::Kind::Note:
+            report.Note(line.text);
+            break;
+        case EnforceCheckLine::Kind::Problem:
+            report.Problem(line.text);
+            break;
+        }
+    }
     if (report.Problems() > 0) {
         std::fprintf(stdout, "共 %d 个问题\n", report.Problems());
         return 1;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <tuple>
@@ -47,6 +48,15 @@ QString BrowserFamilyOfProgram(const QString& executable) {
         return u"firefox"_s;
     }
     return {};
+}
+
+QString BrowserFamilyName(const QString& family) {
+    static const std::map<QString, QString> names{
+        {u"chromium"_s, u"Chromium"_s}, {u"chrome"_s, u"Chrome"_s},   {u"brave"_s, u"Brave"_s},
+        {u"edge"_s, u"Edge"_s},         {u"vivaldi"_s, u"Vivaldi"_s}, {u"firefox"_s, u"Firefox"_s},
+        {u"opera"_s, u"Opera"_s}};
+    const auto name = names.find(family);
+    return name != names.end() ? name->second : family;
 }
 
 namespace {

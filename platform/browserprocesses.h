@@ -13,6 +13,9 @@ namespace winwarden {
 // extension names its own; empty for any other program.
 QString BrowserFamilyOfProgram(const QString& executable);
 
+// A family as people know the browser ("Chromium", "Firefox"); any other as it is given.
+QString BrowserFamilyName(const QString& family);
+
 // The family of the browser that started process `pid` (its parent): the browser a native
 // host speaks for, whatever the extension inside it calls itself. Empty when the parent is no
 // browser or cannot be read.

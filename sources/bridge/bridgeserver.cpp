@@ -35,14 +35,8 @@ QString Identity(const BridgeHello& hello) {
     return hello.browser + u' ' + hello.caller;
 }
 
-// The family as people know the browser.
 QString Shown(const QString& family) {
-    static const std::map<QString, QString> names{
-        {u"chromium"_s, u"Chromium"_s}, {u"chrome"_s, u"Chrome"_s},   {u"brave"_s, u"Brave"_s},
-        {u"edge"_s, u"Edge"_s},         {u"vivaldi"_s, u"Vivaldi"_s}, {u"firefox"_s, u"Firefox"_s},
-        {u"opera"_s, u"Opera"_s}};
-    const auto name = names.find(family);
-    return name != names.end() ? name->second : family;
+    return BrowserFamilyName(family);
 }
 
 } // namespace
@@ -115,6 +109,7 @@ void BridgeServer::Accept() {
             browser.name = u"bridge:"_s + QString::number(number);
             browser.program = program;
             browser.uid = peer->uid;
+            browser.pid = peer->pid;
         }
         QObject::connect(socket, &QLocalSocket::readyRead, &m_context,
                          [this, number] { Read(number); });
@@ -158,6 +153,9 @@ void BridgeServer::Read(quint64 number) {
             browser.hello = *hello;
             ++m_seen[{browser.uid, Identity(browser.hello)}];
             m_lost.erase({browser.uid, Identity(browser.hello)});
+            if (m_watch.link) {
+                m_watch.link->Connected(number, browser.pid);
+            }
         } else if (auto* tabs = std::get_if<BridgeTabs>(&decoded)) {
             if (!m_budget.Take(browser.uid, tabs->tabs, browser.tabs, now)) {
                 lock.unlock();
@@ -216,6 +214,9 @@ void BridgeServer::Drop(quint64 number) {
     }
     connection->second.socket->deleteLater();
     m_connections.erase(connection);
+    if (m_watch.link) {
+        m_watch.link->Gone(number);
+    }
     std::function<void()> notify;
     {
         const std::lock_guard lock(m_mutex);
@@ -359,6 +360,11 @@ void BridgeServer::AddNotices(BrowserPass& pass, Clock::time_point now) {
         }
     }
     m_log.Hold(notices);
+    if (m_watch.link) {
+        for (const auto& [key, notice] : m_watch.link->TakeReports()) {
+            m_log.Happened(key, notice, {}, now);
+        }
+    }
     notices += m_log.Recent(now);
     pass.notices.assign(notices.begin(), notices.end());
 }

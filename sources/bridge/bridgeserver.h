@@ -39,6 +39,7 @@ private:
         QString name;    // the handle's browser: "bridge:<number>"
         QString program; // the family of the program that started the host, where known
         uid_t uid = 0;   // the user at the other end, as the kernel says
+        pid_t pid = 0;   // the host, as the kernel says
         BridgeHello hello;
         bool listed = false; // a tab list has come
         std::vector<BridgeTab> tabs;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/browserprocesses.h"
+#include "sources/bridge/bridgelink.h"
 #include "survey/browsersource.h"
 
 #include <chrono>
@@ -45,6 +46,9 @@ struct BridgeWatch {
     std::chrono::milliseconds settle{5000};
     // Where tampering is said; empty: standard error, which is the journal under systemd.
     std::function<void(const QString&)> say = {};
+    // The guard's: the hosts connected now go there, and what it reports comes among the
+    // passes' notices (and is said once, as tampering is).
+    std::shared_ptr<BridgeLink> link = {};
 };
 
 // The user's own bridge, on BridgeSocketPath(): only this user's processes are let in.

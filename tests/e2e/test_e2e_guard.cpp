@@ -7,6 +7,7 @@
 #include "sources/devtools/devtoolsendpoints.h"
 #include "sources/devtools/targetlist.h"
 #include "tests/support/bridgebrowser.h"
+#include "tests/support/guardrun.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/peeruser.h"
 #include "tests/support/privatesystem.h"
@@ -28,105 +29,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr uid_t kGuardUid = 4240;
 constexpr uid_t kChild1 = 4242;
 constexpr uid_t kChild2 = 4243;
 constexpr uid_t kParent = 4244; // in the group winwarden (gid 4240)
-const QString kRun = u"/run/winwarden"_s;
-const QString kState = u"/var/lib/winwarden"_s;
 const QString kRules = kState + u"/winwarden.mdb"_s;
-const QString kGuardProgram = u"/usr/local/sbin/winwarden-guard"_s;
 const QString kUnit = u"/usr/local/lib/systemd/system/winwarden-guard.service"_s;
 // The extension's pages for a web page while no guard answers, and for a site a rule blocks.
 const QString kShut = u"浏览哨兵未运行，暂时不能打开网页"_s;
 const QString kSiteBlocked = u"此网站已被浏览哨兵禁止："_s;
 
-struct Run {
-    int status = -1;
-    QString output;
-};
-
-// How setpriv makes a process `uid`'s, with no groups of ours.
-QStringList As(uid_t uid) {
-    return {u"--reuid=%1"_s.arg(uid), u"--regid=%1"_s.arg(uid), u"--clear-groups"_s};
-}
-
-// `command` as `uid` (0: as we are, root), with its standard output and error.
-Run RunAs(uid_t uid, const QStringList& command) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    if (uid == 0)
-        process.start(command.front(), command.mid(1));
-    else
-        process.start(u"setpriv"_s, As(uid) + command);
-    const bool ran = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-    return {ran ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
-}
-
 QStringList Titles() {
     return RunAs(0, {u"sqlite3"_s, u"-readonly"_s, kRules, u"SELECT 窗口名称 FROM 窗口名表"_s})
         .output.split(u'\n', Qt::SkipEmptyParts);
-}
-
-bool Append(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write(text) == text.size();
-}
-
-// The guard as the unit runs it: its own user, and /proc showing processes only
-// (ProcSubset=pid), in a mount namespace of its own.
-class GuardProcess final {
-public:
-    ~GuardProcess() { Stop(); }
-    bool Start() {
-        m_process.start(u"unshare"_s,
-                        {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
-                         u"mount -t proc -o subset=pid proc /proc && exec setpriv %1 %2"_s.arg(
-                             As(kGuardUid).join(u' '), kGuardProgram)});
-        QLocalSocket probe;
-        return m_process.waitForStarted() &&
-               QTest::qWaitFor(
-                   [&] {
-                       probe.connectToServer(QLatin1StringView(kSystemBridgeSocket));
-                       return probe.waitForConnected(100);
-                   },
-                   10000);
-    }
-    void Stop() {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    qint64 Pid() const { return m_process.processId(); }
-    bool Running() const { return m_process.state() == QProcess::Running; }
-    // What it said on standard error (the journal, under systemd) so far.
-    QString Said() {
-        m_said += QString::fromUtf8(m_process.readAllStandardError());
-        return m_said;
-    }
-
-private:
-    QProcess m_process;
-    QString m_said;
-};
-
-// A child's headless Chromium on a home and a runtime folder of its own, with the policies'
-// extension, web pages from `pages`, and a DevTools port through which the test (only) sees
-// and opens its tabs. Asked for an incognito window, where the extension would see nothing, it
-// opens a normal one: the policies forbid incognito.
-bool StartChildsChromium(BrowserProcess& chromium, uid_t uid, const PageServer& pages) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"HOME"_s, chromium.Path(u"home"_s));
-    environment.insert(u"XDG_RUNTIME_DIR"_s, chromium.Path(u"run"_s));
-    environment.remove(u"XDG_CONFIG_HOME"_s);
-    QStringList flags = HeadlessChromiumFlags(chromium);
-    flags.removeAll(u"--disable-background-networking"_s); // it would fetch no forced extension
-    flags << u"--remote-debugging-port=0"_s << u"--proxy-server=http://"_s + pages.Proxy()
-          << u"--disable-features=HttpsUpgrades"_s << u"--incognito"_s
-          << chromium.Url(u"pages/opener.html"_s);
-    return QDir().mkpath(chromium.Path(u"home"_s)) && QDir().mkpath(chromium.Path(u"run"_s)) &&
-           RunAs(0, {u"chown"_s, u"-R"_s, u"%1:%1"_s.arg(uid), chromium.Path(u"."_s)}).status ==
-               0 &&
-           chromium.Start(u"setpriv"_s, As(uid) << u"/usr/bin/chromium"_s << flags, environment);
 }
 
 QString Endpoint(const BrowserProcess& chromium) {
@@ -241,7 +155,7 @@ private Q_SLOTS:
         impostor.reset(); // its socket goes with it
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, kRun}).status, 0);
 
-        QVERIFY(m_guard.Start());
+        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid));
         QVERIFY2(QTest::qWaitFor([] { return Titles() == QStringList{u"主机页"_s}; }, 10000),
                  qPrintable(m_guard.Said()));
         QVERIFY(QTest::qWaitFor([&] { return !host.Alives().empty(); }, 5000));
@@ -303,7 +217,8 @@ private Q_SLOTS:
         const QString endpoint = Endpoint(m_first);
         QCOMPARE(Probe(endpoint, u"before.test"_s), u"页 before.test"_s);
         m_guard.Stop();
-        const auto back = qScopeGuard([&] { (void)(m_guard.Running() || m_guard.Start()); });
+        const auto back = qScopeGuard(
+            [&] { (void)(m_guard.Running() || m_guard.Start(kGuardProgram, kGuardUid)); });
         QElapsedTimer clock;
         clock.start();
         QString refused;
@@ -315,7 +230,7 @@ private Q_SLOTS:
         QVERIFY2(clock.elapsed() < 40000, "web pages still open without a guard");
         QVERIFY(!m_pages.Saw(refused));
 
-        QVERIFY(m_guard.Start());
+        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid));
         bool loaded = false;
         for (int n = 0; !loaded && n < 20; ++n)
             loaded = Probe(endpoint, u"q%1.test"_s.arg(n)) == u"页 q%1.test"_s.arg(n);

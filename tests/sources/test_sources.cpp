@@ -247,6 +247,34 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return noticed(u"用户 4243：Firefox 的扩展连接已断开"_s); },
                                 5000));
     }
+
+    // What the guard's enforcement learns from the bridge: a host counts once it said hello,
+    // until it goes; what the guard did comes among the notices and is said once.
+    void theGuardsBridgeTellsWhichHostsAreConnected() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"bridge"_s);
+        QStringList said;
+        BridgeWatch watch{{}, {}, {}, {}, [&](const QString& line) {
+                              said.append(line);
+                          }};
+        watch.link = std::make_shared<BridgeLink>();
+        const auto source = MakeSystemBridgeSource(path, watch);
+        {
+            BridgeClient host;
+            QVERIFY(host.Connect(path));
+            QTest::qWait(200);
+            QVERIFY(watch.link->Hosts().empty()); // not before it says hello
+            host.Send(EncodeBridgeMessage(BridgeHello{u"chromium"_s, u"1"_s, {}, {}}));
+            QVERIFY(QTest::qWaitFor([&] { return !watch.link->Hosts().empty(); }, 5000));
+            QCOMPARE(watch.link->Hosts(), std::vector<pid_t>{::getpid()});
+        }
+        QVERIFY(QTest::qWaitFor([&] { return watch.link->Hosts().empty(); }, 5000));
+        const QString ended = u"用户 4242：Chromium 没有连上浏览哨兵扩展，已被关闭"_s;
+        watch.link->Report(u"ended 7 70"_s, ended);
+        const std::vector<QString> notices = source->TakePass().notices;
+        QVERIFY(std::find(notices.begin(), notices.end(), ended) != notices.end());
+        QCOMPARE(said.filter(u"已被关闭"_s), QStringList{ended});
+    }
 };
 
 class TestDevToolsSource final : public QObject {
