@@ -264,9 +264,12 @@ void CWinwardenView::InsertColumns() {
         const QString& header;
         int width;
     } columns[] = {
-        {m_matchList ? text::kColumnMatchText : text::kColumnCaption, text::kColumnCaptionWidth},
+        // The match list leaves room for its times: a rule's text is short beside a title.
+        {m_matchList ? text::kColumnMatchText : text::kColumnCaption,
+         text::kColumnCaptionWidth - (m_matchList ? text::kColumnMatchTimesWidth : 0)},
         {text::kColumnFlag, text::kColumnFlagWidth},
-        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl, text::kColumnUrlWidth},
+        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl,
+         m_matchList ? text::kColumnMatchKindWidth : text::kColumnUrlWidth},
         {text::kColumnMatchTimes, text::kColumnMatchTimesWidth}, // the match list's alone
     };
     m_wndList->setColumnCount(static_cast<int>(std::size(columns)) - (m_matchList ? 0 : 1));

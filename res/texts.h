@@ -68,6 +68,7 @@ inline const QString kColumnMatchText = QStringLiteral("内容");
 inline const QString kColumnMatchKind = QStringLiteral("种类");
 inline const QString kColumnMatchTimes = QStringLiteral("时间");
 inline constexpr int kColumnMatchTimesWidth = 220;
+inline constexpr int kColumnMatchKindWidth = 70;
 inline const QString kBlockSiteCommand = QStringLiteral("禁止这个网站");
 inline const QString kBlockSiteNoHost = QStringLiteral("这一行的网址中没有网站。");
 inline const QString kBlockSiteFailed = QStringLiteral("禁止网站失败：");
