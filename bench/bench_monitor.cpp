@@ -1,5 +1,8 @@
 // One monitor cycle at scale: 1000 open pages, 100,000 stored rules, 10,000 listed windows, and
-// in the MatchRules variants 10,000 match rules beside them (goal: under 5 ms).
+// in the MatchRules variants 10,000 match rules beside them (goal: under 5 ms); in the
+// TimedRules variants 1,000 of those hold only at their times, the clock moving 2 s a cycle as
+// it does (the rules that hold change about once a minute), or an hour a cycle, so that every
+// cycle finds others holding and makes the index again.
 // BM_MonitorCycle runs the engine's own cycle on a pass that has been taken, which is all the
 // user-interface thread does, with nothing else writing to the rules (the usual case);
 // BM_MonitorCycleOtherWriter the same while another program changes a rule before every
@@ -17,6 +20,7 @@
 #include "survey/browsersnapshot.h"
 #include "survey/shellwindows.h"
 #include "tests/support/fakeendpoint.h"
+#include "tests/support/manualclock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -30,6 +34,7 @@
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -128,7 +133,9 @@ QList<int> OpenPages() {
 // ten allowing). A few of them decide for open pages: the sites of every fiftieth page and
 // one word of one title; the rest are met by none, which is the most work, since every title
 // is read through and every host looked up to its last label.
-void FillMatchRules(const QString& path) {
+// With `timed`, every tenth rule holds on 周一至周五 for 90 minutes from a time of its own,
+// spread over the day, some spans over midnight.
+void FillMatchRules(const QString& path, bool timed = false) {
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
@@ -136,7 +143,7 @@ void FillMatchRules(const QString& path) {
         Check(db.open() && db.transaction(), "open");
         QSqlQuery query(db);
         Check(query.prepare(
-                  QStringLiteral("INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES(?,?,?)")),
+                  QStringLiteral("INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES(?,?,?,?)")),
               "prepare");
         for (int i = 0; i < kMatchRules; ++i) {
             const bool site = i % 2 == 0;
@@ -146,6 +153,14 @@ void FillMatchRules(const QString& path) {
                                     : (i == 1 ? QStringLiteral("页面 77 -")
                                               : QStringLiteral("关键词%1号").arg(i)));
             query.bindValue(2, i % 10 == 5 ? kFlagPass : kFlagBlock);
+            const int start = i * 7 % (24 * 60);
+            const int end = (start + 90) % (24 * 60);
+            query.bindValue(3, timed && i % 10 == 3 ? QStringLiteral("周一至周五 %1:%2-%3:%4")
+                                                          .arg(start / 60, 2, 10, QLatin1Char('0'))
+                                                          .arg(start % 60, 2, 10, QLatin1Char('0'))
+                                                          .arg(end / 60, 2, 10, QLatin1Char('0'))
+                                                          .arg(end % 60, 2, 10, QLatin1Char('0'))
+                                                    : QVariant(QMetaType::fromType<QString>()));
             Check(query.exec(), "insert");
         }
         Check(db.commit(), "commit");
@@ -159,14 +174,20 @@ void FillMatchRules(const QString& path) {
 // matched afresh.
 enum class OtherWriter { None, TitleRule, MatchRule };
 
-void RunMonitorCycles(benchmark::State& state, OtherWriter otherWriter, bool matchRules = false) {
+// How far the clock moves between cycles of the TimedRules variants; 0: not set.
+void RunMonitorCycles(benchmark::State& state, OtherWriter otherWriter, bool matchRules = false,
+                      qint64 clockStepMs = 0) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("winwarden.mdb"));
     FillRules(path, true);
     if (matchRules)
-        FillMatchRules(path);
+        FillMatchRules(path, clockStepMs > 0);
     auto* pages = new Pages;
     MonitorEngine engine{std::unique_ptr<BrowserSource>(pages)};
+    // A Monday morning in Berlin.
+    const auto clock = std::make_shared<test::ManualClock>(
+        QDateTime(QDate(2026, 12, 7), QTime(8, 0), QTimeZone("Europe/Berlin")));
+    engine.SetClock(clock);
     engine.OpenStore(path);
     CWinwardenView view(engine);
     view.OnStart();
@@ -200,6 +221,7 @@ void RunMonitorCycles(benchmark::State& state, OtherWriter otherWriter, bool mat
             Check(touch.exec(), "touch");
             state.ResumeTiming();
         }
+        clock->Advance(clockStepMs);
         engine.RunCycle(pass);
     }
     engine.WaitForCloseRequests();
@@ -227,6 +249,14 @@ void BM_MonitorCycleMatchRules(benchmark::State& state) {
 
 void BM_MonitorCycleMatchRulesOtherWriter(benchmark::State& state) {
     RunMonitorCycles(state, OtherWriter::TitleRule, true);
+}
+
+void BM_MonitorCycleTimedRules(benchmark::State& state) {
+    RunMonitorCycles(state, OtherWriter::None, true, MonitorEngine::kMonitorPeriodMs);
+}
+
+void BM_MonitorCycleTimedRulesEveryCycleNew(benchmark::State& state) {
+    RunMonitorCycles(state, OtherWriter::None, true, 60 * 60 * 1000);
 }
 
 void BM_MonitorCycleMatchRuleChanged(benchmark::State& state) {
@@ -417,6 +447,8 @@ BENCHMARK(BM_MonitorCycleOtherWriter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleMatchRules)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleMatchRulesOtherWriter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleMatchRuleChanged)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MonitorCycleTimedRules)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MonitorCycleTimedRulesEveryCycleNew)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleNaive)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MatchRuleList)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_EventLoopStall1000Windows)->Unit(benchmark::kMillisecond)->Iterations(10);

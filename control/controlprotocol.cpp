@@ -34,6 +34,8 @@ constexpr std::array kCommands{
         ControlCommand::AddMatchRule, "addMatchRule"_L1, true, {"kind"_L1, "text"_L1, "flag"_L1}},
     CommandSpec{ControlCommand::SetMatchRuleFlag, "setMatchRuleFlag"_L1, true, {"flag"_L1}, true},
     CommandSpec{ControlCommand::DeleteMatchRule, "deleteMatchRule"_L1, true, {}, true},
+    CommandSpec{
+        ControlCommand::SetMatchRuleTimes, "setMatchRuleTimes"_L1, true, {"times"_L1}, true},
 };
 
 const CommandSpec& Spec(ControlCommand command) {
@@ -302,7 +304,8 @@ QJsonValue EncodeMatchRule(const std::optional<MatchRuleRow>& rule) {
     return QJsonObject{{"id"_L1, double(rule->id)},
                        {"kind"_L1, Nullable(rule->kind)},
                        {"text"_L1, Nullable(rule->text)},
-                       {"flag"_L1, Nullable(rule->flag)}};
+                       {"flag"_L1, Nullable(rule->flag)},
+                       {"times"_L1, Nullable(rule->times)}};
 }
 
 QJsonArray EncodeMatchRules(const std::vector<MatchRuleRow>& rules) {
@@ -419,17 +422,19 @@ std::optional<std::optional<MatchRuleRow>> DecodeMatchRule(const QJsonValue& val
         return std::optional<MatchRuleRow>();
     }
     const QJsonObject fields = value.toObject();
-    if (!value.isObject() || !HasExactly(fields, {u"id"_s, u"kind"_s, u"text"_s, u"flag"_s})) {
+    if (!value.isObject() ||
+        !HasExactly(fields, {u"id"_s, u"kind"_s, u"text"_s, u"flag"_s, u"times"_s})) {
         return std::nullopt;
     }
     const std::optional<qint64> id = WholeNumber(fields.value("id"_L1));
     const auto kind = NullableString(fields.value("kind"_L1));
     const auto text = NullableString(fields.value("text"_L1));
     const auto flag = NullableString(fields.value("flag"_L1));
-    if (!id || !kind || !text || !flag) {
+    const auto times = NullableString(fields.value("times"_L1));
+    if (!id || !kind || !text || !flag || !times) {
         return std::nullopt;
     }
-    return std::optional(MatchRuleRow{*id, *kind, *text, *flag});
+    return std::optional(MatchRuleRow{*id, *kind, *text, *flag, *times});
 }
 
 std::optional<std::vector<MatchRuleRow>> DecodeMatchRules(const QJsonValue& value) {

@@ -57,6 +57,7 @@ enum class ControlCommand {
     AddMatchRule,
     SetMatchRuleFlag,
     DeleteMatchRule,
+    SetMatchRuleTimes,
 };
 
 struct ControlCall {

@@ -160,6 +160,8 @@ QJsonValue ControlServer::Apply(const ControlCall& call) {
         return m_monitor.SetMatchRuleFlag(call.rule, a[0]);
     case ControlCommand::DeleteMatchRule:
         return m_monitor.DeleteMatchRule(call.rule);
+    case ControlCommand::SetMatchRuleTimes:
+        return m_monitor.SetMatchRuleTimes(call.rule, a[0]);
     }
     Q_UNREACHABLE();
 }

@@ -102,6 +102,10 @@ int GuardMonitor::SetMatchRuleFlag(qint64 id, const QString& flag) {
     return Expect(DecodeCount(Call(ControlCommand::SetMatchRuleFlag, {flag}, id)));
 }
 
+int GuardMonitor::SetMatchRuleTimes(qint64 id, const QString& times) {
+    return Expect(DecodeCount(Call(ControlCommand::SetMatchRuleTimes, {times}, id)));
+}
+
 int GuardMonitor::DeleteMatchRule(qint64 id) {
     return Expect(DecodeCount(Call(ControlCommand::DeleteMatchRule, {}, id)));
 }

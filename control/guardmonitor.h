@@ -47,6 +47,7 @@ public:
     std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) override;
     bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
     int SetMatchRuleFlag(qint64 id, const QString& flag) override;
+    int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
     // As the guard decided for this connection.
     bool MayChangeRules() const override { return m_admin; }

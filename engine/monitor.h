@@ -100,6 +100,9 @@ public:
     virtual bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) = 0;
     // The number of match rules changed or deleted: that one rule, or none.
     virtual int SetMatchRuleFlag(qint64 id, const QString& flag) = 0;
+    // Sets when a match rule holds (match/schedule.h; empty: always); the number changed. Times
+    // that are no schedule are refused whole with a StoreError that says why in Chinese.
+    virtual int SetMatchRuleTimes(qint64 id, const QString& times) = 0;
     virtual int DeleteMatchRule(qint64 id) = 0;
 
 Q_SIGNALS:

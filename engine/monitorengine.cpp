@@ -214,6 +214,21 @@ int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
     return changed;
 }
 
+int MonitorEngine::SetMatchRuleTimes(qint64 id, const QString& times) {
+    QString kept;
+    if (!times.trimmed().isEmpty()) {
+        QString why;
+        const std::optional<Schedule> schedule = ParseSchedule(times, &why);
+        if (!schedule) {
+            throw StoreError(QStringLiteral("times"), QStringLiteral("时间设置无效：") + why);
+        }
+        kept = ScheduleText(*schedule);
+    }
+    const int changed = CommandMatches().SetTimes(id, kept);
+    CycleNow();
+    return changed;
+}
+
 int MonitorEngine::DeleteMatchRule(qint64 id) {
     const int deleted = CommandMatches().Delete(id);
     CycleNow();
@@ -357,21 +372,35 @@ void MonitorEngine::RestoreBusyTimeout() {
 
 void MonitorEngine::RefreshMatchRules() {
     std::optional<std::vector<MatchRuleRow>> rows = m_matches.ListIfChanged();
-    if (!rows) {
+    if (rows) {
+        std::vector<TimedRule> rules;
+        rules.reserve(rows->size());
+        for (const MatchRuleRow& row : *rows) {
+            // A kind this program does not know, or a rule without text, decides nothing.
+            if (!row.kind || !row.text || (*row.kind != kKindSite && *row.kind != kKindTitleWord)) {
+                continue;
+            }
+            // Times that are no schedule (written by hand into the table) make the rule hold
+            // never rather than always: it was meant to hold less, not more.
+            std::optional<Schedule> schedule;
+            if (row.times && !row.times->trimmed().isEmpty()) {
+                schedule = ParseSchedule(*row.times, nullptr).value_or(Schedule{});
+            }
+            rules.push_back(
+                {{row.id,
+                  *row.kind == kKindSite ? MatchRule::Kind::Site : MatchRule::Kind::TitleWord,
+                  *row.text, row.flag && IsBlockingFlag(*row.flag)},
+                 std::move(schedule)});
+        }
+        m_timedRules = TimedRules(std::move(rules));
+    }
+    // The rules that hold are asked again only when the wall time has left the stretch of the
+    // week in which they stay the same (or went back before it).
+    const int minute = MinuteOfWeek(m_clock->Now());
+    if (!rows && !m_timedRules.Due(minute)) {
         return;
     }
-    std::vector<MatchRule> rules;
-    rules.reserve(rows->size());
-    for (const MatchRuleRow& row : *rows) {
-        // A kind this program does not know, or a rule without text, decides nothing.
-        if (!row.kind || !row.text || (*row.kind != kKindSite && *row.kind != kKindTitleWord)) {
-            continue;
-        }
-        rules.push_back(
-            {row.id, *row.kind == kKindSite ? MatchRule::Kind::Site : MatchRule::Kind::TitleWord,
-             *row.text, row.flag && IsBlockingFlag(*row.flag)});
-    }
-    m_match = MatchIndex(std::move(rules));
+    m_match = MatchIndex(m_timedRules.HoldingAt(minute));
     m_pageMatches.clear();
     const SiteRules sites{m_match.SitesBlocked(), m_match.SitesAllowed()};
     if (sites == m_siteRulesGiven) {

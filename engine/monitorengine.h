@@ -70,6 +70,7 @@ public:
     std::optional<MatchRuleRow> FindMatchRule(const QString& kind, const QString& text) override;
     bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
     int SetMatchRuleFlag(qint64 id, const QString& flag) override;
+    int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
     // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
     void RequestEarlyCycle();
@@ -111,7 +112,8 @@ private:
 
     RuleStore m_store;
     MatchStore m_matches{m_store};
-    MatchIndex m_match;
+    TimedRules m_timedRules;                   // every match rule with its times
+    MatchIndex m_match;                        // those of them that hold now
     std::optional<SiteRules> m_siteRulesGiven; // what the source was last told
     // What the rules in m_match answered for a page title: its words, and the site of the
     // address it was last seen with.

@@ -165,6 +165,52 @@ Verdict MatchIndex::Decide(bool titleRuleBlocks, QStringView title, QStringView 
                              [&] { return WordIn(NormalizeTitle(title)); });
 }
 
+TimedRules::TimedRules(std::vector<TimedRule> rules) : m_rules(std::move(rules)) {
+    for (const TimedRule& rule : m_rules) {
+        if (rule.schedule) {
+            const std::vector<int> changes = ScheduleChanges(*rule.schedule);
+            m_changes.insert(m_changes.end(), changes.begin(), changes.end());
+        }
+    }
+    std::sort(m_changes.begin(), m_changes.end());
+    m_changes.erase(std::unique(m_changes.begin(), m_changes.end()), m_changes.end());
+}
+
+bool TimedRules::Due(int minuteOfWeek) const {
+    if (m_from < 0) {
+        return true;
+    }
+    const bool inside = m_from < m_to ? minuteOfWeek >= m_from && minuteOfWeek < m_to
+                                      : minuteOfWeek >= m_from || minuteOfWeek < m_to;
+    return !inside;
+}
+
+std::optional<int> TimedRules::NextChange(int minuteOfWeek) const {
+    if (m_changes.empty()) {
+        return std::nullopt;
+    }
+    const auto next = std::upper_bound(m_changes.begin(), m_changes.end(), minuteOfWeek);
+    return next == m_changes.end() ? m_changes.front() : *next;
+}
+
+std::vector<MatchRule> TimedRules::HoldingAt(int minuteOfWeek) {
+    if (m_changes.empty()) {
+        m_from = m_to = 0; // one stretch, the whole week
+    } else {
+        const auto next = std::upper_bound(m_changes.begin(), m_changes.end(), minuteOfWeek);
+        m_to = next == m_changes.end() ? m_changes.front() : *next;
+        m_from = next == m_changes.begin() ? m_changes.back() : *(next - 1);
+    }
+    std::vector<MatchRule> holding;
+    holding.reserve(m_rules.size());
+    for (const TimedRule& timed : m_rules) {
+        if (!timed.schedule || ScheduleHolds(*timed.schedule, minuteOfWeek)) {
+            holding.push_back(timed.rule);
+        }
+    }
+    return holding;
+}
+
 QStringList MatchIndex::Sites(bool blocking) const {
     QStringList hosts;
     for (auto site = m_sites.cbegin(); site != m_sites.cend(); ++site) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "match/schedule.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -15,6 +17,35 @@ struct MatchRule {
     Kind kind = Kind::Site;
     QString text; // 内容 as stored: a host (or a pasted address), or the words
     bool blocks = false;
+};
+
+// A match rule with its times; none: it holds always.
+struct TimedRule {
+    MatchRule rule;
+    std::optional<Schedule> schedule;
+};
+
+// The match rules with their times: which of them hold at a minute of the week, and whether
+// a later minute may find others holding. The times of all rules together cut the week into
+// stretches in which the same rules hold, so that the index is made again only when a minute
+// leaves the stretch the last answer was for (or the wall time jumped), not as time passes.
+class TimedRules final {
+public:
+    TimedRules() = default;
+    explicit TimedRules(std::vector<TimedRule> rules);
+
+    // True until HoldingAt has answered for a minute of the same stretch.
+    bool Due(int minuteOfWeek) const;
+    // The rules that hold at the minute: those without times, and those whose times say so.
+    std::vector<MatchRule> HoldingAt(int minuteOfWeek);
+    // The next minute of the week at which the rules that hold change; none when they never do.
+    std::optional<int> NextChange(int minuteOfWeek) const;
+
+private:
+    std::vector<TimedRule> m_rules;
+    std::vector<int> m_changes; // every rule's changes, ascending, each once
+    int m_from = -1;            // the stretch last answered for: [m_from, m_to), round the week
+    int m_to = -1;
 };
 
 // Which rule decided for a page.

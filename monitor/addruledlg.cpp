@@ -1,6 +1,7 @@
 #include "monitor/addruledlg.h"
 
 #include "match/normalize.h"
+#include "monitor/scheduleedit.h"
 #include "res/texts.h"
 #include "store/flag.h"
 
@@ -71,6 +72,7 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
     m_hostTaken->setTextFormat(Qt::PlainText);
     connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
+    m_schedule = new CScheduleEdit(this);
 
     m_form = new QFormLayout(this);
     m_form->addRow(text::kAddRuleKindLabel, kinds);
@@ -78,6 +80,7 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_form->addRow(QString(), m_hostTaken);
     m_form->addRow(text::kAddRuleUrlLabel, m_editUrl);
     m_form->addRow(text::kAddRuleFlagLabel, flags);
+    m_form->addRow(m_schedule);
     m_form->addRow(buttons);
     m_form->setSizeConstraint(QLayout::SetFixedSize);
     OnKindOrTextChanged();
@@ -96,6 +99,7 @@ void CAddRuleDlg::OnKindOrTextChanged() {
                                                 : text::kAddRuleNameLabel);
     }
     m_editUrl->setEnabled(kind == kKindTitle);
+    m_schedule->setEnabled(kind != kKindTitle);
     QString taken;
     if (kind == kKindSite && !m_editName->text().trimmed().isEmpty()) {
         const std::optional<QString> host = CanonicalHost(m_editName->text());
@@ -117,6 +121,17 @@ QString CAddRuleDlg::WindowName() const {
 
 QString CAddRuleDlg::Url() const {
     return m_editUrl->text().trimmed();
+}
+
+QString CAddRuleDlg::Times() const {
+    return Kind() == kKindTitle ? QString() : m_schedule->Times();
+}
+
+void CAddRuleDlg::accept() {
+    if (Kind() != kKindTitle && !m_schedule->Check(this)) {
+        return;
+    }
+    QDialog::accept();
 }
 
 QString CAddRuleDlg::Flag() const {

@@ -10,10 +10,13 @@ class QRadioButton;
 
 namespace winwarden {
 
+class CScheduleEdit;
+
 // The dialog in which the user types a rule for a page not visited yet: its kind (a page title,
 // a whole site, words in the title), the text (the title, the host or a pasted address, the
 // words), for a title an optional URL, and the flag. For a site it shows the host it takes
-// from the text. It stores nothing; the view checks the text and stores the rule after OK.
+// from the text. A site or words may hold at chosen times only; OK is refused while those
+// are no schedule. It stores nothing; the view checks the text and stores the rule after OK.
 class CAddRuleDlg final : public QDialog {
     Q_OBJECT
 public:
@@ -25,6 +28,10 @@ public:
     QString WindowName() const;
     QString Url() const;
     QString Flag() const;
+    // When a site or words rule holds (match/schedule.h); empty: always, and for a title.
+    QString Times() const;
+
+    void accept() override;
 
 private:
     void OnKindOrTextChanged();
@@ -38,6 +45,7 @@ private:
     QLineEdit* m_editUrl = nullptr;
     QRadioButton* m_radioPass = nullptr;
     QRadioButton* m_radioBlock = nullptr;
+    CScheduleEdit* m_schedule = nullptr;
 };
 
 } // namespace winwarden

@@ -1,6 +1,7 @@
 // The user's commands on the list: rule lists, flag changes, deletes, status.
 #include "engine/monitor.h"
 #include "match/normalize.h"
+#include "match/schedule.h"
 #include "monitor/addruledlg.h"
 #include "monitor/messagebox.h"
 #include "monitor/windowflagdlg.h"
@@ -22,6 +23,12 @@
 
 namespace winwarden {
 namespace {
+
+// Times as the store keeps them, from times the dialog has checked.
+QString ScheduleShown(const QString& times) {
+    const std::optional<Schedule> schedule = ParseSchedule(times, nullptr);
+    return schedule ? ScheduleText(*schedule) : QString();
+}
 
 // Grid lines, whole-row selection and the list's own light lavender behind rows and text.
 void ApplyListStyle(QTableWidget& list) {
@@ -194,11 +201,12 @@ void CWinwardenView::OnAddRule() {
     const QString name = dialog->WindowName();
     const QString url = dialog->Url();
     const QString flag = dialog->Flag();
+    const QString times = dialog->Times();
     delete dialog.data();
     if (!self || result != QDialog::Accepted)
         return;
     if (kind != kKindTitle) {
-        AddMatchRule(kind, name, flag);
+        AddMatchRule(kind, name, flag, times);
         return;
     }
     if (name.isEmpty()) {
@@ -270,6 +278,7 @@ void CWinwardenView::LoadMatchRuleList() {
         m_wndList->item(row, 0)->setData(kRuleIdRole, rule.id);
         SetCellText(row, 1, rule.flag.value_or(QString()));
         SetCellText(row, 2, rule.kind.value_or(QString()));
+        SetCellText(row, 3, rule.times.value_or(QString()));
         ApplyFilter(row);
     }
 }
@@ -291,24 +300,34 @@ void CWinwardenView::OnMatchRuleDblClk(int row) {
     QPointer<CWindowFlagDlg> dialog = new CWindowFlagDlg(window());
     dialog->m_strWindowName = CellText(row, 2) + u' ' + CellText(row, 0);
     dialog->m_strFlag = RowFlag(row);
+    const QString heldTimes = CellText(row, 3);
+    dialog->ShowTimes(heldTimes);
     const int result = dialog->exec();
     if (!dialog)
         return;
     const QString flag = dialog->m_strFlag;
+    const QString times = dialog->Times();
     delete dialog.data();
     if (!self || result != CWindowFlagDlg::kResultOk)
         return;
+    QString stored = heldTimes;
     try {
         if (m_monitor.SetMatchRuleFlag(id, flag) == 0) {
             ReportCommandFailure(this, text::kSetFlagFailed, text::kNoRuleForWindow);
             return;
         }
+        if (times != heldTimes) {
+            m_monitor.SetMatchRuleTimes(id, times);
+            stored = ScheduleShown(times);
+        }
     } catch (const StoreError& error) {
         ReportCommandFailure(this, text::kSetFlagFailed, error.message());
         return;
     }
-    if (m_matchList && row < m_wndList->rowCount() && RowRuleId(row) == id)
+    if (m_matchList && row < m_wndList->rowCount() && RowRuleId(row) == id) {
         SetCellText(row, 1, flag);
+        SetCellText(row, 3, stored);
+    }
 }
 
 void CWinwardenView::OnDeleteMatchRule(int row) {
@@ -343,7 +362,8 @@ bool CWinwardenView::EnsureMatchTable() {
     return true;
 }
 
-void CWinwardenView::AddMatchRule(const QString& kind, const QString& text, const QString& flag) {
+void CWinwardenView::AddMatchRule(const QString& kind, const QString& text, const QString& flag,
+                                  const QString& times) {
     // Text that means nothing is refused before anything is asked or changed.
     QString refusal;
     if (text.trimmed().isEmpty())
@@ -356,14 +376,15 @@ void CWinwardenView::AddMatchRule(const QString& kind, const QString& text, cons
         RunBox(this, QMessageBox::Information, refusal, QMessageBox::Ok, "badRuleTextBox");
         return;
     }
-    PutMatchRule(kind, text, flag, true, text::kAddRuleFailed);
+    PutMatchRule(kind, text, flag, true, text::kAddRuleFailed, times);
 }
 
 // One meaning, one rule: `flag` goes to the match rule of this kind and meaning, which is added
 // where there is none. An existing rule's flag changes once the user agrees (`ask`), or at
 // once where it does not block as `flag` does. A failure is reported as `what` failed.
 void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, const QString& flag,
-                                  bool ask, const QString& what) {
+                                  bool ask, const QString& what,
+                                  const std::optional<QString>& times) {
     QPointer<CWinwardenView> self(this);
     try {
         if (!EnsureMatchTable() || !self)
@@ -383,6 +404,10 @@ void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, cons
             m_monitor.SetMatchRuleFlag(rule->id, flag);
         } else {
             m_monitor.AddMatchRule(kind, text, flag);
+        }
+        if (times) {
+            if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kind, text))
+                m_monitor.SetMatchRuleTimes(rule->id, *times);
         }
     } catch (const StoreError& error) {
         ReportCommandFailure(this, what, error.message());

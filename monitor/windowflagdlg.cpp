@@ -3,6 +3,7 @@
 #include "monitor/windowflagdlg.h"
 
 #include "monitor/messagebox.h"
+#include "monitor/scheduleedit.h"
 #include "res/texts.h"
 #include "store/flag.h"
 
@@ -212,9 +213,28 @@ void CWindowFlagDlg::OnOpenWindow() {
 }
 
 void CWindowFlagDlg::OnOK() {
+    if (m_schedule && !m_schedule->Check(this)) {
+        return;
+    }
     // The fields are read-only and show the strings whole, so the strings already hold what
     // the user saw; reading the fields back could only lose text.
     done(kResultOk);
+}
+
+void CWindowFlagDlg::ShowTimes(const QString& times) {
+    if (!m_schedule) {
+        const DialogUnits units(font());
+        const QRect below = units.ToPixels(7, 142, 502, 0);
+        m_schedule = new CScheduleEdit(this);
+        m_schedule->setGeometry(below.x(), below.y(), below.width(),
+                                m_schedule->sizeHint().height());
+        setFixedSize(width(), m_schedule->geometry().bottom() + below.x());
+    }
+    m_schedule->SetTimes(times);
+}
+
+QString CWindowFlagDlg::Times() const {
+    return m_schedule ? m_schedule->Times() : QString();
 }
 
 void CWindowFlagDlg::OnCancel() {

@@ -9,6 +9,8 @@ class QRadioButton;
 
 namespace winwarden {
 
+class CScheduleEdit;
+
 // The modal dialog in which the user changes the flag of one window rule. The caller fills
 // the three strings, runs exec() and, after 1 (OK), reads m_strFlag. exec() returns 1 for
 // "确定" and "打开窗口", 2 for "取消", Escape and the close box. "打开窗口" also opens m_strUrl
@@ -31,6 +33,12 @@ public:
     void accept() override;
     void reject() override;
 
+    // For a match rule: the dialog grows a part below in which its times are edited, filled
+    // with `times`; OK is refused while they are no schedule.
+    void ShowTimes(const QString& times);
+    // The times edited there; empty (always) when the part is not shown.
+    QString Times() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -51,6 +59,7 @@ private:
     QRadioButton* m_radioPass = nullptr;
     QRadioButton* m_radioBlock = nullptr;
     QPushButton* m_btnCancel = nullptr;
+    CScheduleEdit* m_schedule = nullptr;
 };
 
 } // namespace winwarden

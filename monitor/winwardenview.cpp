@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <memory>
+#include <span>
 
 namespace winwarden {
 
@@ -263,13 +264,17 @@ void CWinwardenView::InsertColumns() {
         const QString& header;
         int width;
     } columns[] = {
-        {m_matchList ? text::kColumnMatchText : text::kColumnCaption, text::kColumnCaptionWidth},
+        // The match list leaves room for its times: a rule's text is short beside a title.
+        {m_matchList ? text::kColumnMatchText : text::kColumnCaption,
+         text::kColumnCaptionWidth - (m_matchList ? text::kColumnMatchTimesWidth : 0)},
         {text::kColumnFlag, text::kColumnFlagWidth},
-        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl, text::kColumnUrlWidth},
+        {m_matchList ? text::kColumnMatchKind : text::kColumnUrl,
+         m_matchList ? text::kColumnMatchKindWidth : text::kColumnUrlWidth},
+        {text::kColumnMatchTimes, text::kColumnMatchTimesWidth}, // the match list's alone
     };
-    m_wndList->setColumnCount(static_cast<int>(std::size(columns)));
+    m_wndList->setColumnCount(static_cast<int>(std::size(columns)) - (m_matchList ? 0 : 1));
     int index = 0;
-    for (const auto& column : columns) {
+    for (const auto& column : std::span(columns).first(size_t(m_wndList->columnCount()))) {
         auto* header = new QTableWidgetItem(column.header);
         header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         m_wndList->setHorizontalHeaderItem(index, header);

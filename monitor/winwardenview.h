@@ -95,9 +95,11 @@ private:
     void OnMatchRuleDblClk(int row);
     void OnDeleteMatchRule(int row);
     bool EnsureMatchTable();
-    void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
+    void AddMatchRule(const QString& kind, const QString& text, const QString& flag,
+                      const QString& times);
+    // `times`, when given, become the rule's (empty: always); otherwise they stay as they are.
     void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
-                      const QString& what);
+                      const QString& what, const std::optional<QString>& times = std::nullopt);
     void LayOut();
     void FitCaptionColumn();
     void ApplyFilter(int row); // hides the row unless it matches the filter

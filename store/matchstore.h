@@ -16,6 +16,9 @@ struct MatchRuleRow {
     std::optional<QString> kind; // 种类: 网站 or 标题包含
     std::optional<QString> text; // 内容: the host, or the words
     std::optional<QString> flag; // 是否禁止
+    // 时间: when the rule holds (match/schedule.h), NULL or empty for always. A column that
+    // tables made before rules had times lack: it is added with the first rule's times.
+    std::optional<QString> times;
     bool operator==(const MatchRuleRow&) const = default;
 };
 
@@ -51,11 +54,16 @@ public:
     std::optional<MatchRuleRow> Find(const QString& kind, const QString& text);
     // The number of rules changed or deleted.
     int SetFlag(qint64 id, const QString& flag);
+    // Sets the rule's times as given (empty: always, stored as NULL); the caller has checked
+    // them. Adds the column 时间 when the table lacks it.
+    int SetTimes(qint64 id, const QString& times);
     int Delete(qint64 id);
 
 private:
     enum class Tables { Unknown, None, Uncounted, Counted };
     Tables LookUpTables();
+    bool HasTimesColumn();
+    QString SelectAll();
     QSqlQuery Run(const QString& sql, const QVariantList& values = {});
     bool Postgres() const;
     std::vector<MatchRuleRow> ReadRows(const QString& sql, const QVariantList& values = {});
@@ -66,6 +74,7 @@ private:
     QSqlDatabase m_db;
     quint64 m_generation = 0;
     Tables m_tables = Tables::Unknown;
+    std::optional<bool> m_timesColumn;   // known while m_tables is
     std::optional<qint64> m_dataVersion; // SQLite's, as of the last check
     // What the last answer was read under: the tables, the counter; and whether this store
     // has changed a rule since (a SQLite connection does not see its own commits).

@@ -152,14 +152,25 @@ void ImportMatchRules(Connection& connection, const std::vector<MatchRuleRow>& m
     for (const MatchRuleRow& match : matches) {
         const QString kind = match.kind.value_or(QString());
         const QString text = match.text.value_or(QString());
+        // A rule's times go with it: an imported rule without them holds always.
+        const QString times = match.times.value_or(QString());
         if (const std::optional<MatchRuleRow> held = store.Find(kind, text)) {
-            if (held->flag == match.flag) {
+            const bool sameTimes = held->times.value_or(QString()) == times;
+            if (held->flag == match.flag && sameTimes) {
                 ++counts.skipped;
-            } else {
-                store.SetFlag(held->id, match.flag.value_or(QString()));
-                ++counts.changed;
+                continue;
             }
+            if (held->flag != match.flag) {
+                store.SetFlag(held->id, match.flag.value_or(QString()));
+            }
+            if (!sameTimes) {
+                store.SetTimes(held->id, times);
+            }
+            ++counts.changed;
         } else if (store.Add(kind, text, match.flag.value_or(QString()))) {
+            if (!times.isEmpty()) {
+                store.SetTimes(store.Find(kind, text)->id, times);
+            }
             ++counts.added;
         } else {
             ++counts.skipped; // another writer added it meanwhile
@@ -312,6 +323,10 @@ int CopyRules(const QString& from, const QString& to) {
             insert.bindValue(2, Value(TextOf(match.flag)));
             if (!insert.exec()) {
                 throw ErrorFrom(insert.lastError());
+            }
+            if (match.times && !match.times->isEmpty()) {
+                store.SetTimes(store.Find(TextOf(match.kind), TextOf(match.text))->id,
+                               *match.times);
             }
         }
         connection.Commit();

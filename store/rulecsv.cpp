@@ -1,16 +1,19 @@
 #include "store/rulecsv.h"
 
+#include "match/schedule.h"
 #include "store/flag.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 
 namespace winwarden {
 
 namespace {
 
-const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址", "种类"};
+const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址", "种类", "时间"};
 constexpr qsizetype kTitleColumns = 3;
+constexpr qsizetype kKindColumns = 4;
 
 void AppendField(QByteArray& out, const std::optional<QString>& field) {
     if (!field) {
@@ -37,9 +40,18 @@ struct Field {
 
 QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<MatchRuleRow>& matches) {
     const bool kinds = !matches.empty();
-    QByteArray out = kHeader.first(kinds ? kHeader.size() : kTitleColumns).join(',') + "\r\n";
+    // The column of times only where a rule has some: other files stay as they were.
+    const bool times = std::any_of(matches.begin(), matches.end(), [](const MatchRuleRow& match) {
+        return match.times && !match.times->isEmpty();
+    });
+    QByteArray out = kHeader.first(times   ? kHeader.size()
+                                   : kinds ? kKindColumns
+                                           : kTitleColumns)
+                         .join(',') +
+                     "\r\n";
     const auto line = [&](const std::optional<QString>& first, const std::optional<QString>& flag,
-                          const std::optional<QString>& url, const QString* kind) {
+                          const std::optional<QString>& url, const QString* kind,
+                          const std::optional<QString>& when = std::nullopt) {
         AppendField(out, first);
         out.append(',');
         AppendField(out, flag);
@@ -49,6 +61,10 @@ QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<Match
             out.append(',');
             AppendField(out, *kind);
         }
+        if (times) {
+            out.append(',');
+            AppendField(out, when);
+        }
         out.append("\r\n");
     };
     for (const Rule& rule : rules) {
@@ -57,7 +73,7 @@ QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<Match
     for (const MatchRuleRow& match : matches) {
         // A kind of NULL would read back as a title rule: it goes as the empty text.
         const QString kind = match.kind.value_or(QStringLiteral(""));
-        line(match.text, match.flag, std::nullopt, &kind);
+        line(match.text, match.flag, std::nullopt, &kind, match.times);
     }
     return out;
 }
@@ -144,9 +160,11 @@ std::optional<CsvRules> ReadRulesCsv(const QByteArray& input, QString* error) {
         }
         return true;
     };
-    if (records.empty() || (!headerIs(kTitleColumns) && !headerIs(kHeader.size()))) {
+    if (records.empty() ||
+        (!headerIs(kTitleColumns) && !headerIs(kKindColumns) && !headerIs(kHeader.size()))) {
         return fail(
-            at(1, QStringLiteral("应为 窗口名称,是否禁止,网址 或 窗口名称,是否禁止,网址,种类")));
+            at(1, QStringLiteral("应为 窗口名称,是否禁止,网址 或 窗口名称,是否禁止,网址,种类 "
+                                 "或 窗口名称,是否禁止,网址,种类,时间")));
     }
     const size_t columns = records.front().size();
     CsvRules rules;
@@ -159,7 +177,7 @@ std::optional<CsvRules> ReadRulesCsv(const QByteArray& input, QString* error) {
                             .arg(columns)
                             .arg(fields.size()));
         }
-        std::array<std::optional<QString>, 4> values;
+        std::array<std::optional<QString>, 5> values;
         for (size_t f = 0; f < columns; ++f) {
             if (!fields[f].quoted && fields[f].text.isEmpty()) {
                 continue; // NULL
@@ -172,13 +190,26 @@ std::optional<CsvRules> ReadRulesCsv(const QByteArray& input, QString* error) {
             values[f] = value;
         }
         if (!values[3] || *values[3] == kKindTitle) {
+            if (values[4] && !values[4]->isEmpty()) {
+                return fail(QStringLiteral("第 %1 条规则：窗口名称规则没有时间").arg(r));
+            }
             rules.titles.push_back(Rule{values[0], values[1], values[2]});
             continue;
         }
         if (values[2] && !values[2]->isEmpty()) {
             return fail(QStringLiteral("第 %1 条规则：%2 规则没有网址").arg(r).arg(*values[3]));
         }
-        rules.matches.push_back(MatchRuleRow{0, values[3], values[0], values[1]});
+        if (values[4] && !values[4]->trimmed().isEmpty()) {
+            QString why;
+            const std::optional<Schedule> schedule = ParseSchedule(*values[4], &why);
+            if (!schedule) {
+                return fail(QStringLiteral("第 %1 条规则：%2").arg(r).arg(why));
+            }
+            values[4] = ScheduleText(*schedule);
+        } else {
+            values[4].reset();
+        }
+        rules.matches.push_back(MatchRuleRow{0, values[3], values[0], values[1], values[4]});
     }
     return rules;
 }

@@ -18,7 +18,9 @@ namespace winwarden {
 // With match rules the header gains a fourth column, 种类, which tells the lines apart: a
 // title rule (table 窗口名表) says 窗口名称 there (or nothing); any other text is the kind of a
 // match rule (table 匹配规则: 网站, 标题包含), whose 内容 stands in the first column and which
-// has no 网址. Without match rules the file has the three columns alone, as before.
+// has no 网址. Without match rules the file has the three columns alone, as before. Where a
+// match rule has times (match/schedule.h) a fifth column, 时间, holds them; a file whose times
+// are not all valid is refused whole.
 struct CsvRules {
     std::vector<Rule> titles;
     std::vector<MatchRuleRow> matches; // their keys are not carried: 0

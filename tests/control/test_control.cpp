@@ -233,6 +233,14 @@ private Q_SLOTS:
         QCOMPARE(child->FindMatchRule(u"网站"_s, u"OTHER.test."_s), matches.front());
         const qint64 id = matches.front().id;
         QCOMPARE(parent->SetMatchRuleFlag(id, u"通过"_s), 1);
+        // Times are checked by the guard, whatever the client checked or did not.
+        QCOMPARE(parent->SetMatchRuleTimes(id, u"周六日 9:00-10:00"_s), 1);
+        QVERIFY(Refusal(*parent, [id](GuardMonitor& m) {
+                    m.SetMatchRuleTimes(id, u"周一 25:00-07:00"_s);
+                }).contains(u"不存在的时刻"_s));
+        QVERIFY(
+            !Refusal(*child, [id](GuardMonitor& m) { m.SetMatchRuleTimes(id, u""_s); }).isEmpty());
+        QCOMPARE(child->ListMatchRules().front().times, std::optional(u"周六日 09:00-10:00"_s));
         QCOMPARE(root->DeleteMatchRule(id), 1);
         QVERIFY(child->ListMatchRules().empty());
     }

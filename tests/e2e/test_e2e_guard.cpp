@@ -237,6 +237,61 @@ private Q_SLOTS:
         QVERIFY2(loaded, "web pages stayed refused with the guard back");
     }
 
+    // A 网站 rule whose time begins while a page of its site is open (the guard's wall clock set
+    // to just before it): the page closes, and the next navigation to the site is refused.
+    void aScheduleThatBeginsClosesItsSite() {
+        // 21:00 on the guard's clock comes 40 s after this.
+        QElapsedTimer clock;
+        clock.start();
+        const QDateTime now = QDateTime::currentDateTime();
+        const qint64 offset = now.secsTo(QDateTime(now.date(), QTime(20, 59, 20)));
+        m_guard.Stop();
+        const auto plain = qScopeGuard([&] {
+            m_guard.Stop();
+            (void)m_guard.Start(kGuardProgram, kGuardUid);
+        });
+        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, {}, QString::number(offset)));
+        GuardMonitor parent(QString::fromLatin1(kGuardControlSocket));
+        QVERIFY(QTest::qWaitFor([&] { return ConnectAsParent(parent); }, 10000));
+        QVERIFY(parent.AddMatchRule(u"网站"_s, u"late.test"_s, u"禁止"_s));
+        QCOMPARE(parent.SetMatchRuleTimes(parent.FindMatchRule(u"网站"_s, u"late.test"_s)->id,
+                                          u"每天 21:00-22:00"_s),
+                 1);
+        // Before 21:00 on the guard's clock the site loads (once the browser has the guard).
+        const QString endpoint = Endpoint(m_first);
+        QString tab;
+        for (int n = 0; tab.isEmpty() && clock.elapsed() < 32000; ++n) {
+            const QString host = u"p%1.late.test"_s.arg(n);
+            const QString id = OpenTab(endpoint, u"http://"_s + host + u'/');
+            if (QTest::qWaitFor(
+                    [&] {
+                        for (const DevToolsTarget& page : Pages(endpoint))
+                            if (page.id == id && page.title == u"页 "_s + host)
+                                return true;
+                        return false;
+                    },
+                    3000))
+                tab = id;
+            else
+                CloseTarget(endpoint, id);
+        }
+        QVERIFY2(!tab.isEmpty(), "the site did not load before its time");
+        const auto open = [&] {
+            for (const DevToolsTarget& page : Pages(endpoint))
+                if (page.id == tab)
+                    return true;
+            return false;
+        };
+        QVERIFY(open());
+        QVERIFY2(QTest::qWaitFor([&] { return !open(); }, 60000), qPrintable(m_guard.Said()));
+        QVERIFY2(clock.elapsed() > 38500, "closed before its time");
+        // The close and the site rule leave in the same cycle, but the browser puts the rule in
+        // force on its own time: the next navigation is refused from the cycle after.
+        QTest::qWait(2000);
+        QCOMPARE(Probe(endpoint, u"www.late.test"_s), kSiteBlocked + u"www.late.test"_s);
+        QVERIFY(!m_pages.Saw(u"www.late.test"_s));
+    }
+
     // The child can neither end the guard nor touch its rules, which the guard keeps (with their
     // folders) from others; its checks say all is in order.
     void theChildCannotStopTheGuardNorChangeItsRules() {

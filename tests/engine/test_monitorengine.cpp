@@ -3,12 +3,14 @@
 #include "res/texts.h"
 #include "store/flag.h"
 #include "store/storeerror.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/viewrig.h"
 
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 #include <cstdio>
 
 using namespace winwarden;
@@ -140,6 +142,45 @@ private Q_SLOTS:
                                          {kKindTitleWord, u"\u200B "_s}})
             QVERIFY_THROWS_EXCEPTION(StoreError, m->engine.AddMatchRule(kind, text, kFlagBlock));
         QCOMPARE(m->engine.ListMatchRules().size(), size_t(2));
+    }
+
+    // A timed rule is in force in the cycle its time begins: its site's open tab closes, and
+    // the browser source is given the site; when the time ends it is taken back. Times that
+    // are no schedule are refused whole, and the rule keeps the ones it had.
+    void aScheduleBeginsAndEndsWithinOneCycle() {
+        const QTimeZone berlin("Europe/Berlin");
+        const auto clock = std::make_shared<ManualClock>(
+            QDateTime(QDate(2026, 12, 7), QTime(20, 59), berlin)); // a Monday
+        m->engine.SetClock(clock);
+        QVERIFY(m->engine.AddMatchRule(kKindSite, u"youtube.com"_s, kFlagBlock));
+        const qint64 id = m->engine.ListMatchRules().front().id;
+        QCOMPARE(m->engine.SetMatchRuleTimes(id, u"周一至周五  21:00–7:00"_s), 1);
+        for (const QString& bad : {u"周一 21:00-21:00"_s, u"周一 25:00-07:00"_s, u"21:00-07:00"_s})
+            QVERIFY_THROWS_EXCEPTION(StoreError, m->engine.SetMatchRuleTimes(id, bad));
+        QCOMPARE(m->engine.ListMatchRules().front().times,
+                 std::optional(u"周一至周五 21:00-07:00"_s));
+        m->source->SetClosesWindows(false);
+        m->source->SetPages({u"Video"_s, u"https://www.youtube.com/watch"_s});
+        const SiteRules none;
+        const SiteRules tube{{u"youtube.com"_s}, {}};
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"Video"_s), 0);
+        QCOMPARE(m->source->SiteRulesGiven().last(), none);
+        clock->Advance(60 * 1000);
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"Video"_s), 1);
+        QCOMPARE(m->source->SiteRulesGiven().last(), tube);
+        clock->SetWallTime(QDateTime(QDate(2026, 12, 8), QTime(6, 59), berlin));
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"Video"_s), 2);
+        clock->Advance(60 * 1000);
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"Video"_s), 2);
+        QCOMPARE(m->source->SiteRulesGiven(), (QList<SiteRules>{none, tube, none}));
+        // The clock set back into the evening holds the rule again.
+        clock->SetWallTime(QDateTime(QDate(2026, 12, 7), QTime(23, 0), berlin));
+        m->Tick();
+        QCOMPARE(m->source->CloseRequestsFor(u"Video"_s), 3);
     }
 
     // A window that shows no page any more is passed by: its deleted rule stays deleted. However

@@ -105,6 +105,29 @@ private Q_SLOTS:
         QCOMPARE(index.SitesAllowed(), QStringList{u"school.example"_s});
         QVERIFY(!MatchIndex({{1, Kind::TitleWord, u"\u200B"_s, true}}).HasWords());
     }
+
+    // Words found wherever they stand: also when they begin inside a longer word's partial
+    // match, and in plain ASCII titles written in any case.
+    void wordsHiddenInsideOtherWordsOrCase() {
+        using Kind = MatchRule::Kind;
+        const MatchIndex index({
+            {1, Kind::TitleWord, u"cartoon"_s, true},
+            {2, Kind::TitleWord, u"art"_s, true},
+            {3, Kind::TitleWord, u"Poker Night"_s, true},
+        });
+        const QList<std::pair<QString, qint64>> cases{
+            {u"cartography"_s, 2},
+            {u"CARTOONS"_s, 2}, // the word that ends first decides {u"POKER   night live"_s, 3},
+            {u"Free ART lessons"_s, 2},
+            {u"poke her night"_s, 0},
+        };
+        for (const auto& [title, rule] : cases) {
+            const Verdict verdict = index.Decide(false, title, u"https://other.example/"_s);
+            QVERIFY2(verdict.blocked == (rule != 0), qPrintable(title));
+            QCOMPARE(verdict.rule ? verdict.rule->id : 0, rule);
+        }
+        QCOMPARE(NormalizeTitle(u"  Game \t OVER "_s), u"game over"_s);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestMatching)

@@ -9,7 +9,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDesktopServices>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +19,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimeEdit>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -303,6 +306,88 @@ private Q_SLOTS:
                  u"网站 www.game.example 禁止|标题包含 赌场 禁止|网站 news.example 禁止"_s);
         QVERIFY(m->source->CloseRequestsFor(u"News"_s) > 0);
         QCOMPARE(m->Cell(1, 1), u"禁止（网站 news.example）"_s);
+    }
+
+    // A site or words rule limited to times from the add-rule dialog and from the match list's
+    // flag dialog: times that are no schedule are refused with the reason and the dialog stays
+    // open, nothing stored; the list shows each rule's times; unchecked, the rule holds always.
+    void matchRuleTimesFromTheWindow() {
+        // A box the dialog opens on OK runs its own loop: OK is pressed after this step.
+        const auto later = [](QAbstractButton* button) {
+            QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+        };
+        // Days as "12345", then the spans' ends ("21:00 07:00", a second span after them).
+        const auto times = [](const QString& days, const QStringList& ends) {
+            return [=](QWidget* modal) {
+                auto* group = Child<QGroupBox>(modal, "schedule");
+                group->setChecked(!ends.isEmpty());
+                for (int day = 1; day <= 7; ++day)
+                    Child<QCheckBox>(modal, qPrintable(u"day%1"_s.arg(day)))
+                        ->setChecked(days.contains(QString::number(day)));
+                Child<QCheckBox>(modal, "second")->setChecked(ends.size() > 2);
+                const char* fields[] = {"from1", "to1", "from2", "to2"};
+                for (int i = 0; i < ends.size(); ++i)
+                    Child<QTimeEdit>(modal, fields[i])
+                        ->setTime(QTime::fromString(ends[i], u"HH:mm"_s));
+            };
+        };
+        const auto fill = [times, later](const char* kind, const QString& text, const QString& days,
+                                         const QStringList& ends, const char* button) {
+            return [=](QWidget* modal) {
+                Child<QAbstractButton>(modal, kind)->click();
+                Child<QLineEdit>(modal, "ruleName")->setText(text);
+                times(days, ends)(modal);
+                later(Child<QAbstractButton>(modal, button));
+            };
+        };
+        const auto stored = [this] {
+            return m->db.exec(u"SELECT group_concat(内容 || ' ' || ifnull(时间, '-'), '|') FROM "
+                              "匹配规则"_s);
+        };
+        const ModalAnswer::Step cancel = [](QWidget* modal) {
+            Child<QAbstractButton>(modal, "cancel")->click();
+        };
+        for (const auto& [days, ends, why] :
+             {std::tuple{u""_s, QStringList{u"21:00"_s, u"07:00"_s}, u"没有选择星期几"_s},
+              {u"1"_s, QStringList{u"08:00"_s, u"09:00"_s, u"10:00"_s, u"10:00"_s},
+               u"结束与开始相同"_s}}) {
+            QCOMPARE(
+                Run(&CWinwardenView::OnAddRule,
+                    {fill("kindSite", u"youtube.com"_s, days, ends, "ok"), Click(kOk), cancel}),
+                3);
+            QVERIFY2(m_seen.contains(u"|时间设置无效："_s) && m_seen.contains(why),
+                     qPrintable(m_seen));
+            QCOMPARE(stored(), QString());
+        }
+        Run(&CWinwardenView::OnAddRule,
+            {fill("kindSite", u"youtube.com"_s, u"12345"_s, {u"21:00"_s, u"07:00"_s}, "ok")});
+        Run(&CWinwardenView::OnAddRule,
+            {fill("kindWords", u"game"_s, u"67"_s, {u"10:00"_s, u"12:00"_s, u"14:00"_s, u"00:00"_s},
+                  "ok")});
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, {}, {}, "ok")});
+        QCOMPARE(stored(), u"youtube.com 周一至周五 21:00-07:00|game 周六日 10:00-12:00 "
+                           "14:00-00:00|ads -"_s);
+
+        m->view.OnCmdMsg(cmd::kShowMatchRules);
+        QCOMPARE(m->Cell(1, 3), u"周六日 10:00-12:00 14:00-00:00"_s);
+        QCOMPARE(m->Cell(2, 3), QString());
+        // The flag dialog opens on the rule's times; a bad change is refused, then none.
+        List()->selectRow(1);
+        QTime second;
+        Run([this](CWinwardenView&) { QTest::keyClick(List(), Qt::Key_Return); },
+            {[&](QWidget* modal) {
+                 second = Child<QTimeEdit>(modal, "from2")->time();
+                 times(u"67"_s, {u"09:00"_s, u"09:00"_s})(modal);
+                 later(Child<QAbstractButton>(modal, "ok"));
+             },
+             Click(kOk),
+             [&](QWidget* modal) {
+                 times({}, {})(modal);
+                 later(Child<QAbstractButton>(modal, "ok"));
+             }});
+        QCOMPARE(second, QTime(14, 0));
+        QCOMPARE(stored(), u"youtube.com 周一至周五 21:00-07:00|game -|ads -"_s);
+        QCOMPARE(m->Cell(1, 3), QString());
     }
 
     // The filter narrows every list to the rows whose caption or address holds the text, rows

@@ -236,6 +236,26 @@ private Q_SLOTS:
         QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
         QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
     }
+
+    // A table made before rules had times gains the column with the first times set; the
+    // times are read with the rule, and setting none stores NULL.
+    void matchRuleTimesGoWithTheRule() {
+        MatchStore matches(m_store);
+        m_db->exec(u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s);
+        QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
+        const auto times = [&](const std::optional<std::vector<MatchRuleRow>>& rows) {
+            return rows && rows->size() == 1 ? rows->front().times.value_or(u"NULL"_s) : u"-"_s;
+        };
+        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
+        const qint64 id = matches.List().front().id;
+        QCOMPARE(matches.SetTimes(id, u" 周一至周五 21:00-07:00 "_s), 1);
+        QCOMPARE(times(matches.ListIfChanged()), u"周一至周五 21:00-07:00"_s);
+        QCOMPARE(matches.Find(kKindSite, u"game.example"_s)->times,
+                 std::optional(u"周一至周五 21:00-07:00"_s));
+        QCOMPARE(matches.SetTimes(id, u""_s), 1);
+        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
+        QCOMPARE(m_db->exec(u"SELECT count(*) FROM 匹配规则 WHERE 时间 IS NULL"_s), u"1"_s);
+    }
 };
 
 class TestRuleStoreSqlite final : public RuleStoreCases {
@@ -351,8 +371,8 @@ private Q_SLOTS:
             "NULL), (NULL, '禁止', ''), ('x\"\\\\%_{}', NULL, 'NULL'), ('gone', "
             "'', ''), ('😀 ,\t', '禁止访问', 'http://e/?a=1&b=2');"
             "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"
-            "INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站', 'a.example', '禁止'), "
-            "(NULL, 'x', NULL);"_s;
+            "INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', 'a.example', '禁止', "
+            "'周六日 10:00-12:00'), (NULL, 'x', NULL, NULL);"_s;
         QCOMPARE(Run(dir.path(), {u"create"_s, u"from.mdb"_s}).code, 0);
         QCOMPARE(Run(dir.path(), {u"from.mdb"_s, rows}, u"sqlite3"_s).code, 0);
         QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 0);
@@ -362,10 +382,10 @@ private Q_SLOTS:
         const QString before = Run(dir.path(), {u"from.mdb"_s, dump}, u"sqlite3"_s).out;
         QCOMPARE(before.count(u'\n'), 4);
         QCOMPARE(Run(dir.path(), {u"back.mdb"_s, dump}, u"sqlite3"_s).out, before);
-        const QString matches = u"SELECT 编号, ifnull(种类, '-'), 内容, ifnull(是否禁止, '-') "
-                                "FROM 匹配规则 ORDER BY 编号"_s;
+        const QString matches = u"SELECT 编号, ifnull(种类, '-'), 内容, ifnull(是否禁止, '-'), "
+                                "ifnull(时间, '-') FROM 匹配规则 ORDER BY 编号"_s;
         QCOMPARE(Run(dir.path(), {u"back.mdb"_s, matches}, u"sqlite3"_s).out,
-                 u"1|网站|a.example|禁止\n2|-|x|-\n"_s);
+                 u"1|网站|a.example|禁止|周六日 10:00-12:00\n2|-|x|-|-\n"_s);
 
         QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 1); // never over rules
     }
@@ -426,6 +446,48 @@ private Q_SLOTS:
         QCOMPARE(
             Run(dir.path(), {u"old.mdb"_s, u"SELECT 版本 FROM 匹配规则版本"_s}, u"sqlite3"_s).out,
             u"2\n"_s);
+    }
+
+    // A rule's times go out as a fifth column, only when some rule has times, and come back in
+    // their one written form, also into a file made before rules had times; a file with one
+    // bad schedule is refused whole.
+    void timesTravelWithTheRules() {
+        QTemporaryDir dir;
+        QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
+        const QString matches =
+            u"INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', 'youtube.com', "
+            "'禁止', '周一至周五 21:00-07:00'), ('标题包含', 'game', '禁止', NULL)"_s;
+        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, matches}, u"sqlite3"_s).code, 0);
+        QCOMPARE(Run(dir.path(), {u"export"_s, u"timed.csv"_s}).code, 0);
+        QFile timed(dir.filePath(u"timed.csv"_s));
+        QVERIFY(timed.open(QIODevice::ReadOnly));
+        QCOMPARE(timed.readAll(),
+                 QByteArray("窗口名称,是否禁止,网址,种类,时间\r\n"
+                            "\"youtube.com\",\"禁止\",,\"网站\",\"周一至周五 "
+                            "21:00-07:00\"\r\n\"game\",\"禁止\",,\"标题包含\",\r\n"));
+
+        QCOMPARE(Run(dir.path(), {u"create"_s, u"old.mdb"_s}).code, 0);
+        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s},
+                     u"sqlite3"_s)
+                     .code,
+                 0);
+        QCOMPARE(Run(dir.path(), {u"import"_s, u"timed.csv"_s, u"old.mdb"_s}).out,
+                 u"已导入到 old.mdb：新增 2 条，修改 0 条，跳过 0 条\n"_s);
+        const QString dump = u"SELECT 内容, ifnull(时间, '-') FROM 匹配规则 ORDER BY 编号"_s;
+        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
+                 u"youtube.com|周一至周五 21:00-07:00\ngame|-\n"_s);
+
+        // One bad schedule among good lines: the whole file is refused.
+        QFile file(dir.filePath(u"in.csv"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("窗口名称,是否禁止,网址,种类,时间\nnew.example,禁止,,网站,周一 08:00-09:00\n"
+                   "game,禁止,,标题包含,周一 25:00-07:00\n");
+        file.close();
+        const Outcome refused = Run(dir.path(), {u"import"_s, u"in.csv"_s, u"old.mdb"_s});
+        QVERIFY2(refused.code == 1 && refused.err.contains(u"第 2 条规则：时间段"_s),
+                 qPrintable(refused.err));
+        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
+                 u"youtube.com|周一至周五 21:00-07:00\ngame|-\n"_s);
     }
 
     // `before` makes winwarden.mdb; a refusal is one line on standard error and changes nothing.

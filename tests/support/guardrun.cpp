@@ -31,7 +31,12 @@ Run RunAs(uid_t uid, const QStringList& command) {
     return {ran ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
 }
 
-bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capabilities) {
+bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capabilities,
+                         const QString& wallOffset) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!wallOffset.isEmpty())
+        environment.insert(u"WINWARDEN_TEST_WALL_OFFSET"_s, wallOffset);
+    m_process.setProcessEnvironment(environment);
     QStringList setpriv = As(uid);
     if (!capabilities.isEmpty()) {
         // As AmbientCapabilities= gives them to a service of another user.
