@@ -1,6 +1,7 @@
 #include "guard/guard.h"
 
 #include "engine/monitorengine.h"
+#include "signing/guardkey.h"
 #include "sources/bridge/bridgesource.h"
 #include "store/databasename.h"
 #include "store/schema.h"
@@ -140,6 +141,16 @@ bool Guard::Start() {
     watch.running = [] {
         return RunningBrowsers(std::nullopt);
     };
+    // Made at first start (or by `winwarden-browser install --system --fail-closed`, for
+    // this user); without it the browsers told to fail closed stay closed, which is the point.
+    const auto key = GuardKey::LoadOrCreate(m_paths.KeyFile(), {::geteuid(), ::getegid()}, &error);
+    if (key) {
+        watch.sign = [key](QByteArrayView message) {
+            return key->Sign(message);
+        };
+    } else {
+        Say(error + u"；浏览器无法确认守护服务在运行，设了 --fail-closed 的浏览器会一直挡住网页"_s);
+    }
     m_engine = std::make_unique<MonitorEngine>(
         MakeSystemBridgeSource(m_paths.BridgeSocket(), std::move(watch)));
     if (!QFileInfo::exists(m_paths.BridgeSocket())) {

@@ -45,6 +45,10 @@ struct BridgeWatch {
     std::chrono::milliseconds settle{5000};
     // Where tampering is said; empty: standard error, which is the journal under systemd.
     std::function<void(const QString&)> say = {};
+    // The guard's signature of a message (r||s), with which it answers a browser's challenge
+    // at once: a forced-in extension told to fail closed counts only such an answer as the
+    // guard. Empty (a user's own winwarden): challenges go unanswered.
+    std::function<QByteArray(QByteArrayView)> sign = {};
 };
 
 // The user's own bridge, on BridgeSocketPath(): only this user's processes are let in.
