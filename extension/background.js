@@ -313,17 +313,19 @@ function fromBase64(text) {
 
 // Chromium reads the 3rdparty policy against schema.json; Firefox reads it without one, and
 // rejects where no policy names the extension at all.
+let policyReads = 0; // the reads begun: only the latest may put its answer in force
+
 async function readPolicy() {
+  const read = ++policyReads;
   let policy = {};
   try {
     policy = (await api.storage?.managed?.get(["failClosed", "guardKey"])) ?? {};
   } catch (e) {
     // No policy for the extension: it does not fail closed.
   }
-  failClosed = policy.failClosed === true;
   let key = null;
   const der = typeof policy.guardKey === "string" ? fromBase64(policy.guardKey) : null;
-  if (failClosed && der) {
+  if (policy.failClosed === true && der) {
     try {
       key = await crypto.subtle.importKey("spki", der, { name: "ECDSA", namedCurve: "P-256" },
                                           false, ["verify"]);
@@ -331,6 +333,10 @@ async function readPolicy() {
       console.error("winwarden: the guard's key in the policy is not a P-256 public key:", e);
     }
   }
+  if (read !== policyReads) {
+    return; // a later read, begun on a change, knows better
+  }
+  failClosed = policy.failClosed === true;
   guardKey = key; // without one nothing proves the guard: closed it stays
   applyClosed();
   sendChallenge();
@@ -452,7 +458,15 @@ api.storage?.onChanged.addListener((changes, area) => {
     readPolicy();
   }
 });
-setInterval(applyClosed, 1000);
+// Chromium may hand a newly installed extension its policy some seconds after it starts, and
+// does not always say when it comes: until the policy asks to fail closed, it is read again.
+setInterval(() => {
+  if (failClosed === true) {
+    applyClosed();
+  } else if (failClosed === false) {
+    readPolicy();
+  }
+}, 1000);
 setInterval(sendChallenge, CHALLENGE_MS);
 // The waiting page asks whether web pages open again, to load the one it stands for.
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {
