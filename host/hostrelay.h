@@ -19,8 +19,8 @@ namespace winwarden {
 // interprets nothing beyond the messages it relays: it forwards the hello and the tab lists,
 // passes on a close request only for tabs this browser reported, passes on the 网站 rules as
 // they come, each "alive" saying whether it came from the guard, the extension's challenges and
-// the answers to them (which only the extension judges). While no monitor answers
-// it keeps the latest tab list and tries again.
+// the answers to them (which only the extension judges). While no monitor answers it keeps the
+// latest tab list and challenge, and tries again.
 class HostRelay final : public QObject {
 public:
     explicit HostRelay(QString caller);
