@@ -459,11 +459,14 @@ api.storage?.onChanged.addListener((changes, area) => {
   }
 });
 // Chromium may hand a newly installed extension its policy some seconds after it starts, and
-// does not always say when it comes: until the policy asks to fail closed, it is read again.
+// does not always say when it comes: until the policy asks to fail closed, it is read again,
+// every second for the first minute, then every half minute.
+let ticks = 0;
 setInterval(() => {
+  ++ticks;
   if (failClosed === true) {
     applyClosed();
-  } else if (failClosed === false) {
+  } else if (failClosed === false && (ticks <= 60 || ticks % 30 === 0)) {
     readPolicy();
   }
 }, 1000);
