@@ -123,6 +123,25 @@ QString FailsClosedNote(const QJsonValue& policy) {
                                                      : QString();
 }
 
+// A policy that fails closed must name the guard's key: one that names another, or a key the
+// guard cannot use, leaves the browsers closed for good.
+void CheckGuardKey(const QString& root, const QString& file, const QJsonValue& policy,
+                   QStringList& problems) {
+    if (policy[u"failClosed"] != QJsonValue(true)) {
+        return;
+    }
+    QString error;
+    const auto key = GuardKey::Load(root + QLatin1StringView(kGuardKeyFile), &error);
+    if (!key) {
+        problems.append(
+            u"%1 要求没有守护服务时挡住网页，但守护服务的签名密钥不能用：%2"_s.arg(file, error));
+    } else if (policy[u"guardKey"].toString() != QString::fromLatin1(key->PublicKey().toBase64())) {
+        problems.append(u"%1 中的守护服务公钥与 %2 不符，浏览器会一直挡住网页（请重新运行 sudo "
+                        u"winwarden-browser install --system --fail-closed）"_s.arg(
+                            file, QLatin1StringView(kGuardKeyFile)));
+    }
+}
+
 // `object` with `value` at `path` (nested objects made as needed); a null value takes the entry
 // out, and with it the objects it leaves empty.
 QJsonObject With(QJsonObject object, QStringList path, const QJsonValue& value) {
@@ -513,6 +532,10 @@ QStringList SystemInstallProblems(const QString& root, const QString& family) {
             if (entry[u"installation_mode"] != u"force_installed"_s) {
                 problems.append(u"%1 没有强制安装扩展"_s.arg(path));
             }
+            CheckGuardKey(root, path,
+                          ReadObject(root + path)[u"policies"][u"3rdparty"][u"Extensions"]
+                                                 [QLatin1StringView(kBridgeGeckoId)],
+                          problems);
         }
         return problems;
     }
@@ -533,6 +556,9 @@ QStringList SystemInstallProblems(const QString& root, const QString& family) {
         if (policy[u"NativeMessagingUserLevelHosts"] != QJsonValue(false)) {
             problems.append(u"%1 没有禁止用户自己的主机清单"_s.arg(ChromiumPolicy(place)));
         }
+        CheckGuardKey(root, ChromiumPolicy(place),
+                      policy[u"3rdparty"][u"extensions"][QLatin1StringView(kBridgeChromiumId)],
+                      problems);
     }
     return problems;
 }

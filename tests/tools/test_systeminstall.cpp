@@ -3,6 +3,7 @@
 #include "signing/guardkey.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
+#include "tools/systeminstall.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -148,6 +149,19 @@ private Q_SLOTS:
         QCOMPARE(ReadJson(kFirefoxPolicies)[u"policies"][u"3rdparty"][u"Extensions"]
                                            [u"winwarden@winwarden.net"],
                  extensionPolicy);
+        // --check tells a policy naming another key, which would keep the browsers closed.
+        const auto keyProblems = [] {
+            QStringList found;
+            for (const QString& family : {u"chromium"_s, u"firefox"_s})
+                for (const QString& problem : SystemInstallProblems({}, family))
+                    if (problem.contains(u"公钥"_s))
+                        found.append(problem);
+            return found;
+        };
+        QCOMPARE(keyProblems(), QStringList{});
+        QVERIFY(QFile::remove(QLatin1StringView(kGuardKeyFile)) &&
+                GuardKey::LoadOrCreate(QLatin1StringView(kGuardKeyFile), {4240, 4240}, &error));
+        QCOMPARE(keyProblems().size(), esr ? 3 : 2); // Chromium's, /etc/firefox's, ESR's
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         if (!esr)
             return;
