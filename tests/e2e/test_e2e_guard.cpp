@@ -357,7 +357,9 @@ private Q_SLOTS:
         QVERIFY2(
             QTest::qWaitFor([&] { return Title(endpoint, waiting) == u"页 waited.test"_s; }, 2000),
             "the refused page did not load by itself within 2 s of the guard's start");
-        QCOMPARE(Probe(lateEndpoint, u"late2.test"_s), u"页 late2.test"_s);
+        // The other browser's host finds the guard on its own time (within 250 ms).
+        QVERIFY(QTest::qWaitFor(
+            [&] { return Probe(lateEndpoint, u"late2.test"_s) == u"页 late2.test"_s; }, 5000));
         CloseTarget(endpoint, waiting);
     }
 
