@@ -213,29 +213,36 @@ async function applySites() {
   sitesApplying = false;
 }
 
-// Failing closed. winwarden-host relays the guard's "alive" after each of its cycles and says
-// whether it came from the system guard; a user's own winwarden answering is no guard, or a
-// child would start their own and be free. While the policy asks for it and no guard has
-// answered for GUARD_GRACE_MS, rules CLOSED_IDS send every new http(s) page, and every reload
-// of an open one, to the extension's page; the first word of a guard takes them away. Nothing
-// of this is kept in storage a user could clear: the policy is the administrator's, the rules
-// themselves are the browser's, and when a guard last answered is kept in session storage only,
-// so that a stopped and restarted service worker does not begin a new grace.
+// Failing closed. While the administrator's policy asks for it, rules CLOSED_IDS send every new
+// http(s) page, and every reload of an open one, to the extension's page until the guard has
+// proved that it is there, and again once it has not for GUARD_GRACE_MS. Only the guard can
+// prove it: the extension sends a fresh random challenge every CHALLENGE_MS, and counts an
+// answer only when it is signed with the guard's private key (the policy names its public
+// key), names a challenge of the last PROOF_MAX_AGE_MS that no answer has used yet, and bears
+// a time within that challenge's life. Whatever else comes (an "alive", an answer replayed or
+// made up by a host of the user's own) proves nothing. A browser's start proves nothing either:
+// web pages wait from the start until the first answer (which a running guard gives at once).
+// Nothing of this is kept in storage a user could clear: the policy is the administrator's, the
+// rules are the browser's, and when an answer last came is kept in session storage only, so
+// that a stopped and restarted service worker does not start closed again.
 const GUARD_GRACE_MS = 10000;
+const CHALLENGE_MS = 1000;
+const PROOF_MAX_AGE_MS = 10000;
+const CLOCK_SLACK_MS = 1000; // the guard's clock is this machine's, as ours
 const CLOSED_IDS = [1, 2];
 // Above every site rule (whose priorities count labels), so that no allowed site passes.
 const CLOSED_PRIORITY = 1000;
 
 let failClosed = null; // the policy's word, once read
-// When a guard last answered. A start counts as one, so that a guard has the grace to connect;
-// but rules found in force at start stay until a guard answers (set by readClosed).
-let guardSeenAt = Date.now();
-let guardAnswered = false;
+let guardKey = null; // the guard's public key (a CryptoKey) from the policy
+let guardSeenAt = -Infinity; // when the last verified answer came: none yet
+const challenges = new Map(); // nonce -> when it was sent, until answered or too old
 let closedInForce = null; // whether rules CLOSED_IDS are in the browser, once read
 let closedApplying = false;
 
 function closedRules() {
-  const page = api.runtime.getURL("blocked.html") + "?guard";
+  // The waiting page keeps the address asked for, to load it once the guard answers.
+  const page = api.runtime.getURL("blocked.html") + "?guard#\\0";
   const condition = { regexFilter: "^https?://.*$", resourceTypes: FRAMES };
   return [
     {
@@ -285,42 +292,112 @@ async function readClosed() {
   } catch (e) {
     return; // the browser is shutting down
   }
-  if (closedInForce && !guardAnswered) {
-    guardSeenAt = -Infinity; // closed when the browser last ran: no guard has answered since
-  }
   try {
     const seen = (await api.storage?.session?.get("guardSeenAt"))?.guardSeenAt;
-    if (Number.isFinite(seen) && !guardAnswered && !closedInForce) {
+    if (Number.isFinite(seen) && guardSeenAt === -Infinity) {
       guardSeenAt = Math.min(seen, Date.now());
     }
   } catch (e) {
-    // No session storage: the grace counts from this start.
+    // No session storage: the guard answers again within a second.
   }
   readPolicy();
 }
 
+function fromBase64(text) {
+  try {
+    return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+  } catch (e) {
+    return null;
+  }
+}
+
 // Chromium reads the 3rdparty policy against schema.json; Firefox reads it without one, and
 // rejects where no policy names the extension at all.
+let policyReads = 0; // the reads begun: only the latest may put its answer in force
+
 async function readPolicy() {
+  const read = ++policyReads;
   let policy = {};
   try {
-    policy = (await api.storage?.managed?.get("failClosed")) ?? {};
+    policy = (await api.storage?.managed?.get(["failClosed", "guardKey"])) ?? {};
   } catch (e) {
     // No policy for the extension: it does not fail closed.
   }
+  let key = null;
+  const der = typeof policy.guardKey === "string" ? fromBase64(policy.guardKey) : null;
+  if (policy.failClosed === true && der) {
+    try {
+      key = await crypto.subtle.importKey("spki", der, { name: "ECDSA", namedCurve: "P-256" },
+                                          false, ["verify"]);
+    } catch (e) {
+      console.error("winwarden: the guard's key in the policy is not a P-256 public key:", e);
+    }
+  }
+  if (read !== policyReads) {
+    return; // a later read, begun on a change, knows better
+  }
   failClosed = policy.failClosed === true;
+  guardKey = key; // without one nothing proves the guard: closed it stays
   applyClosed();
+  sendChallenge();
+}
+
+function sendChallenge() {
+  if (!port || !failClosed || !guardKey) {
+    return;
+  }
+  const now = Date.now();
+  for (const [nonce, sentAt] of challenges) {
+    if (now - sentAt > PROOF_MAX_AGE_MS) {
+      challenges.delete(nonce);
+    }
+  }
+  const nonce = btoa(String.fromCharCode(...crypto.getRandomValues(new Uint8Array(32))));
+  challenges.set(nonce, now);
+  try {
+    port.postMessage({ type: "challenge", nonce });
+  } catch (e) {
+    // The port closed meanwhile; onDisconnect reconnects.
+  }
+}
+
+// An answer to one of our challenges, signed by the guard: the guard is there.
+async function onProof(message) {
+  const sentAt = typeof message.nonce === "string" ? challenges.get(message.nonce) : undefined;
+  if (sentAt === undefined || !guardKey) {
+    return; // not a challenge of ours, or one already answered: a replay
+  }
+  challenges.delete(message.nonce);
+  const time = message.time;
+  const signature = typeof message.signature === "string" ? fromBase64(message.signature) : null;
+  if (!Number.isInteger(time) || time < sentAt - CLOCK_SLACK_MS ||
+      time > Date.now() + CLOCK_SLACK_MS || Date.now() - sentAt > PROOF_MAX_AGE_MS ||
+      signature?.length !== 64) {
+    return;
+  }
+  const text = new TextEncoder().encode(`winwarden-guard-alive ${message.nonce} ${time}`);
+  let verified = false;
+  try {
+    verified = await crypto.subtle.verify({ name: "ECDSA", hash: "SHA-256" }, guardKey,
+                                          signature, text);
+  } catch (e) {
+    // Not a signature at all.
+  }
+  if (!verified) {
+    return;
+  }
+  guardSeenAt = Date.now();
+  applyClosed();
+  api.storage?.session?.set({ guardSeenAt }).catch(() => {});
 }
 
 function onHostMessage(message) {
-  if (message?.type === "alive") {
-    if (message.guard === true) {
-      guardSeenAt = Date.now();
-      guardAnswered = true;
-      applyClosed();
-      api.storage?.session?.set({ guardSeenAt }).catch(() => {});
-    }
+  if (message?.type === "proof") {
+    onProof(message);
     return;
+  }
+  if (message?.type === "alive") {
+    return; // anyone's host can say that: only a signed answer counts (onProof)
   }
   if (message?.type === "sites" && Array.isArray(message.block) && Array.isArray(message.allow)) {
     onSites(message);
@@ -358,6 +435,7 @@ function connect() {
     scheduleReconnect();
   });
   sendHello();
+  sendChallenge();
   querySend();
   resendTimer = setInterval(querySend, RESEND_MS);
 }
@@ -380,7 +458,25 @@ api.storage?.onChanged.addListener((changes, area) => {
     readPolicy();
   }
 });
-setInterval(applyClosed, 1000);
+// Chromium may hand a newly installed extension its policy some seconds after it starts, and
+// does not always say when it comes: until the policy asks to fail closed, it is read again,
+// every second for the first minute, then every half minute.
+let ticks = 0;
+setInterval(() => {
+  ++ticks;
+  if (failClosed === true) {
+    applyClosed();
+  } else if (failClosed === false && (ticks <= 60 || ticks % 30 === 0)) {
+    readPolicy();
+  }
+}, 1000);
+setInterval(sendChallenge, CHALLENGE_MS);
+// The waiting page asks whether web pages open again, to load the one it stands for.
+api.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (message?.type === "open?" && sender.id === api.runtime.id) {
+    sendResponse(closedInForce === false);
+  }
+});
 readClosed();
 api.tabs.onCreated.addListener(onTab);
 api.tabs.onUpdated.addListener((id, change, tab) => onTab(tab));

@@ -3,6 +3,7 @@
 #include "engine/monitorengine.h"
 #include "guard/guardenforcer.h"
 #include "platform/programlog.h"
+#include "signing/guardkey.h"
 #include "sources/bridge/bridgesource.h"
 #include "store/databasename.h"
 #include "store/schema.h"
@@ -146,6 +147,17 @@ bool Guard::Start() {
     };
     watch.link = std::make_shared<BridgeLink>();
     const std::shared_ptr<BridgeLink> link = watch.link;
+    // Made at first start (or by `winwarden-browser install --system --fail-closed`, for
+    // this user); without it the browsers told to fail closed stay closed, which is the point.
+    const auto key = GuardKey::LoadOrCreate(m_paths.KeyFile(), {::geteuid(), ::getegid()}, &error);
+    if (key) {
+        watch.sign = [key](QByteArrayView message) {
+            return key->Sign(message);
+        };
+    } else {
+        LogLine(error +
+                u"；浏览器无法确认守护服务在运行，设了 --fail-closed 的浏览器会一直挡住网页"_s);
+    }
     m_engine = std::make_unique<MonitorEngine>(
         MakeSystemBridgeSource(m_paths.BridgeSocket(), std::move(watch)));
     if (!QFileInfo::exists(m_paths.BridgeSocket())) {

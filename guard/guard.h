@@ -31,6 +31,8 @@ struct GuardPaths {
     // Every user's window; the window itself looks only at the default (kGuardControlSocket).
     QString ControlSocket() const { return runtimeDir + QStringLiteral("/control"); }
     QString DefaultDatabase() const { return stateDir + QStringLiteral("/winwarden.mdb"); }
+    // The private key with which the guard signs its answers to the browsers (kGuardKeyFile).
+    QString KeyFile() const { return stateDir + QStringLiteral("/guard-key.pem"); }
 };
 
 // The folders' and the rule file's modes: everyone may reach the socket's folder; the rules are

@@ -88,8 +88,12 @@ void HostRelay::OnBrowserMessage(const QJsonObject& message) {
         }
         m_tabs = *tabs;
         SendToWinwarden(EncodeBridgeMessage(*tabs));
+    } else if (const auto* challenge = std::get_if<BridgeChallenge>(&decoded)) {
+        // Only the extension judges the answer; the latest goes again to a monitor that comes.
+        m_challenge = *challenge;
+        SendToWinwarden(EncodeBridgeMessage(*challenge));
     } else {
-        // Only hellos and tab lists come from the browser.
+        // Only hellos, tab lists and challenges come from the browser.
         LogLine(u"忽略了浏览器的一条消息：%1"_s.arg(
             why.isEmpty() ? u"既不是 hello 也不是标签页列表"_s : why));
     }
@@ -185,6 +189,9 @@ void HostRelay::Link(QLocalSocket* socket, bool guard) {
     if (m_tabs) {
         SendToWinwarden(EncodeBridgeMessage(*m_tabs));
     }
+    if (m_challenge) {
+        SendToWinwarden(EncodeBridgeMessage(*m_challenge));
+    }
     if (!guard) {
         WaitAndRetry(kGuardLookMs);
     }
@@ -230,6 +237,11 @@ void HostRelay::ReadWinwarden() {
         }
         if (const auto* sites = std::get_if<BridgeSites>(&decoded)) {
             SendToBrowser(EncodeBridgeMessage(*sites));
+            continue;
+        }
+        // Passed on as it came: whether it proves anything is the extension's to check.
+        if (const auto* proof = std::get_if<BridgeProof>(&decoded)) {
+            SendToBrowser(EncodeBridgeMessage(*proof));
             continue;
         }
         const auto* close = std::get_if<BridgeClose>(&decoded);

@@ -18,8 +18,9 @@ namespace winwarden {
 // the user's own, it keeps looking for the guard and moves to it when one comes up. It
 // interprets nothing beyond the messages it relays: it forwards the hello and the tab lists,
 // passes on a close request only for tabs this browser reported, passes on the 网站 rules as
-// they come, and each "alive" saying whether it came from the guard. While no monitor answers
-// it keeps the latest tab list and tries again.
+// they come, each "alive" saying whether it came from the guard, the extension's challenges and
+// the answers to them (which only the extension judges). While no monitor answers it keeps the
+// latest tab list and challenge, and tries again.
 class HostRelay final : public QObject {
 public:
     explicit HostRelay(QString caller);
@@ -56,7 +57,8 @@ private:
     bool m_saidNotGuard = false;
     BridgeHello m_hello;
     std::optional<BridgeTabs> m_tabs;
-    std::unordered_set<qint64> m_reported; // the tab ids of the latest list
+    std::optional<BridgeChallenge> m_challenge; // the extension's latest
+    std::unordered_set<qint64> m_reported;      // the tab ids of the latest list
 };
 
 } // namespace winwarden

@@ -14,6 +14,9 @@ namespace {
 
 // Browsers' tab ids are whole numbers that JavaScript holds exactly.
 constexpr double kLargestId = 9007199254740991.0;
+// A challenge's random bytes: enough that none repeats, few enough to stay a small message.
+constexpr qsizetype kNonceMin = 16;
+constexpr qsizetype kNonceMax = 64;
 
 bool ReadId(const QJsonValue& value, qint64* id) {
     if (!value.isDouble()) {
@@ -142,7 +145,30 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         sites.more = more.toBool();
         return sites;
     }
+    if (type == "challenge"_L1) {
+        const QJsonValue nonce = message.value("nonce"_L1);
+        const auto bytes = QByteArray::fromBase64Encoding(nonce.toString().toLatin1(),
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        if (!nonce.isString() || !bytes || bytes.decoded.size() < kNonceMin ||
+            bytes.decoded.size() > kNonceMax) {
+            return Unknown(why, u"挑战没有 16 到 64 字节的 base64 随机数"_s);
+        }
+        return BridgeChallenge{nonce.toString()};
+    }
+    if (type == "proof"_L1) {
+        BridgeProof proof;
+        const QJsonValue time = message.value("time"_L1);
+        if (!ReadString(message, "nonce"_L1, &proof.nonce) ||
+            !ReadString(message, "signature"_L1, &proof.signature) || !ReadId(time, &proof.time)) {
+            return Unknown(why, u"应答的字段格式不对"_s);
+        }
+        return proof;
+    }
     return Unknown(why, u"未知的消息类型"_s);
+}
+
+QByteArray BridgeProofText(const QString& nonce, qint64 time) {
+    return "winwarden-guard-alive " + nonce.toLatin1() + ' ' + QByteArray::number(time);
 }
 
 QJsonObject EncodeBridgeMessage(const BridgeHello& hello) {
@@ -188,6 +214,17 @@ QJsonObject EncodeBridgeMessage(const BridgeSites& sites) {
         message.insert("more"_L1, true);
     }
     return message;
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeChallenge& challenge) {
+    return {{"type"_L1, u"challenge"_s}, {"nonce"_L1, challenge.nonce}};
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeProof& proof) {
+    return {{"type"_L1, u"proof"_s},
+            {"nonce"_L1, proof.nonce},
+            {"time"_L1, proof.time},
+            {"signature"_L1, proof.signature}};
 }
 
 std::vector<BridgeSites> SplitBridgeSites(const BridgeSites& sites, qint64 cap, QStringList* left) {

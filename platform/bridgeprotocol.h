@@ -13,6 +13,10 @@ namespace winwarden {
 //   {"type":"hello","browser":"chromium","version":"1.0","install":"admin"}
 //                                         (the host adds "caller")
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
+//   {"type":"challenge","nonce":"<base64>"}
+//                                         fresh random bytes (16 to 64) that the guard is to
+//                                         sign; the host keeps the latest and sends it again
+//                                         on connecting
 // winwarden → winwarden-host → extension:
 //   {"type":"close","tabs":[7,…]}
 //   {"type":"alive"}                      after each monitor cycle, at most one a second; the
@@ -22,6 +26,11 @@ namespace winwarden {
 //                                         the 网站 rules in force, on connecting and on every
 //                                         change; "more":true when the next message continues
 //                                         the set (a set larger than one message allows)
+//   {"type":"proof","nonce":"<base64>","time":<ms since 1970>,"signature":"<base64>"}
+//                                         the guard's answer to a challenge: its ECDSA P-256
+//                                         SHA-256 signature (r||s) of BridgeProofText; only
+//                                         the guard signs, the host and a user's winwarden
+//                                         never do
 // On connecting to winwarden the host sends a hello (browser and version empty until the
 // extension's hello has come) and the latest tab list it holds.
 
@@ -81,9 +90,27 @@ struct BridgeAlive {
     bool operator==(const BridgeAlive&) const = default;
 };
 
+// A browser asks the guard to prove that it is there.
+struct BridgeChallenge {
+    QString nonce; // base64 of 16 to 64 random bytes
+    bool operator==(const BridgeChallenge&) const = default;
+};
+
+// The guard's answer to a challenge.
+struct BridgeProof {
+    QString nonce;
+    qint64 time = 0;   // the guard's clock when it signed, ms since 1970
+    QString signature; // base64 of r||s; its size is the extension's to check
+    bool operator==(const BridgeProof&) const = default;
+};
+
 // What a message says; std::monostate when it is none of the above, with the reason.
-using BridgeMessage =
-    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeSites, BridgeAlive>;
+using BridgeMessage = std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose,
+                                   BridgeSites, BridgeAlive, BridgeChallenge, BridgeProof>;
+
+// What the guard signs for a challenge: a fixed word, the nonce and the time, so that a
+// signature means nothing outside this exchange.
+QByteArray BridgeProofText(const QString& nonce, qint64 time);
 
 // Reads a decoded frame. Strict: a wrong type of any field, a tab id that is not a whole
 // number a browser could use, or an unknown message type makes the whole message unknown.
@@ -94,6 +121,8 @@ QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs);
 QJsonObject EncodeBridgeMessage(const BridgeClose& close);
 QJsonObject EncodeBridgeMessage(const BridgeAlive& alive);
 QJsonObject EncodeBridgeMessage(const BridgeSites& sites);
+QJsonObject EncodeBridgeMessage(const BridgeChallenge& challenge);
+QJsonObject EncodeBridgeMessage(const BridgeProof& proof);
 
 // The set as messages whose JSON stays within `cap` bytes each, every one but the last with
 // `more`; one message when it fits. A host name that cannot fit even alone is left out and

@@ -14,13 +14,14 @@ restore() { [ -n "$file" ] && cp -p "$saved/original" "$top/$file" && touch "$to
 trap 'restore; rm -rf "$saved"' EXIT
 trap 'exit 130' INT TERM
 
-# Builds the test programs matching $1 and the programs and manual pages they run and install.
+# Builds the test programs matching $1, the programs and manual pages they run and install, and
+# the packed extension that the browsers' policies install.
 build() {
     local targets
     targets=$(cd "$build" && ctest -N -R "$1" | sed -n 's/^ *Test *#[0-9]*: \([^.]*\)\.\(.*\)$/\1_\2/p')
     [ -n "$targets" ] || { echo "no test matches $1" >"$saved/log"; return 1; }
     cmake --build "$build" -j2 --target $targets winwarden winwarden-db winwarden-host \
-        winwarden-browser winwarden-guard winwarden-man >"$saved/log" 2>&1 </dev/null
+        winwarden-browser winwarden-guard winwarden-man winwarden-packed >"$saved/log" 2>&1 </dev/null
 }
 # 0: the tests matching $1 pass; 1: one fails; 2: they cannot be built.
 build_and_test() {

@@ -1,6 +1,7 @@
 #include "tools/systeminstall.h"
 
 #include "platform/bridgeprotocol.h"
+#include "signing/guardkey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,9 @@
 #include <QUrl>
 #include <cstdio>
 #include <optional>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -80,20 +84,62 @@ bool EsrPresent(const QString& root) {
            QFileInfo(root + u"/usr/lib/firefox-esr"_s).isDir();
 }
 
-bool FirefoxPresent(const QString& root) {
-    return QFileInfo(root + u"/usr/lib/firefox"_s).isDir() ||
-           QFileInfo(root + u"/etc/firefox"_s).isDir();
+// What the extension reads as its managed storage: to fail closed, and the public key (base64
+// DER) of the guard, whose signed answers alone keep it open.
+QJsonObject ExtensionPolicy(const QString& guardKey) {
+    return QJsonObject{{u"failClosed"_s, true}, {u"guardKey"_s, guardKey}};
 }
 
-// What the extension reads as its managed storage.
-QJsonObject ExtensionPolicy() {
-    return QJsonObject{{u"failClosed"_s, true}};
+// The guard's public key, base64. Where the guard has not run yet, its key is made here, for
+// the guard's user (root's where there is no such user yet, as for a guard run by hand), in
+// the guard's state folder: the policy has to name the key now, and the guard finds it there
+// at its first start. The key is the guard's, not the install's: uninstall leaves it.
+std::optional<QString> GuardPublicKey(const QString& root) {
+    const QString path = root + QLatin1StringView(kGuardKeyFile);
+    const QString folder = QFileInfo(path).path();
+    KeyOwner owner;
+    if (const passwd* user = ::getpwnam(kGuardUser)) {
+        owner = {user->pw_uid, user->pw_gid};
+    }
+    const QByteArray native = QFile::encodeName(folder);
+    if (!QFileInfo(folder).isDir() &&
+        (!QDir().mkpath(QFileInfo(folder).path()) || ::mkdir(native.constData(), 0750) != 0 ||
+         ::chown(native.constData(), owner.uid, owner.gid) != 0)) {
+        Print(stderr, u"无法创建守护服务的文件夹 "_s + folder);
+        return std::nullopt;
+    }
+    QString error;
+    const auto key = GuardKey::LoadOrCreate(path, owner, &error);
+    if (!key) {
+        Print(stderr, error);
+        return std::nullopt;
+    }
+    return QString::fromLatin1(key->PublicKey().toBase64());
 }
 
 // What status says of the extension's own policy.
 QString FailsClosedNote(const QJsonValue& policy) {
     return policy[u"failClosed"] == QJsonValue(true) ? u"（守护服务不应答时挡住网页）"_s
                                                      : QString();
+}
+
+// A policy that fails closed must name the guard's key: one that names another, or a key the
+// guard cannot use, leaves the browsers closed for good.
+void CheckGuardKey(const QString& root, const QString& file, const QJsonValue& policy,
+                   QStringList& problems) {
+    if (policy[u"failClosed"] != QJsonValue(true)) {
+        return;
+    }
+    QString error;
+    const auto key = GuardKey::Load(root + QLatin1StringView(kGuardKeyFile), &error);
+    if (!key) {
+        problems.append(
+            u"%1 要求没有守护服务时挡住网页，但守护服务的签名密钥不能用：%2"_s.arg(file, error));
+    } else if (policy[u"guardKey"].toString() != QString::fromLatin1(key->PublicKey().toBase64())) {
+        problems.append(u"%1 中的守护服务公钥与 %2 不符，浏览器会一直挡住网页（请重新运行 sudo "
+                        u"winwarden-browser install --system --fail-closed）"_s.arg(
+                            file, QLatin1StringView(kGuardKeyFile)));
+    }
 }
 
 // `object` with `value` at `path` (nested objects made as needed); a null value takes the entry
@@ -113,26 +159,33 @@ QJsonObject With(QJsonObject object, QStringList path, const QJsonValue& value) 
     return object;
 }
 
-// Firefox's policies with the extension forced in, private windows included, and told to fail
-// closed when asked.
-QJsonObject WithExtension(QJsonObject policiesFile, const QString& xpi, bool failClosed) {
+// Firefox's policies with the extension forced in, private windows included, troubleshoot mode
+// (which starts without add-ons) off, and told to fail closed when a guard's key is given.
+QJsonObject WithExtension(QJsonObject policiesFile, const QString& xpi, const QString& guardKey) {
     const QString id = QLatin1StringView(kBridgeGeckoId);
     QJsonObject policies = With(policiesFile[u"policies"].toObject(), {u"ExtensionSettings"_s, id},
                                 QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
                                             {u"install_url"_s, QUrl::fromLocalFile(xpi).toString()},
                                             {u"private_browsing"_s, true}});
-    if (failClosed) {
-        policies = With(policies, {u"3rdparty"_s, u"Extensions"_s, id}, ExtensionPolicy());
+    policies[u"DisableSafeMode"_s] = true;
+    if (!guardKey.isEmpty()) {
+        policies = With(policies, {u"3rdparty"_s, u"Extensions"_s, id}, ExtensionPolicy(guardKey));
     }
     policiesFile[u"policies"_s] = policies;
     return policiesFile;
 }
 
-QJsonObject WithoutExtension(QJsonObject policiesFile) {
+// The policies without what WithExtension put in; DisableSafeMode stays where `before` (the
+// file as the install found it) had it.
+QJsonObject WithoutExtension(QJsonObject policiesFile, const QJsonObject& before) {
     const QString id = QLatin1StringView(kBridgeGeckoId);
-    policiesFile[u"policies"_s] =
+    QJsonObject policies =
         With(With(policiesFile[u"policies"].toObject(), {u"ExtensionSettings"_s, id}, {}),
              {u"3rdparty"_s, u"Extensions"_s, id}, {});
+    if (!before[u"policies"].toObject().contains(u"DisableSafeMode"_s)) {
+        policies.remove(u"DisableSafeMode"_s);
+    }
+    policiesFile[u"policies"_s] = policies;
     return policiesFile;
 }
 
@@ -231,7 +284,10 @@ private:
         // Someone changed the policies since: take out only the extension's entry.
         if (now && path.endsWith(u"policies.json"_s)) {
             const QJsonObject policies = QJsonDocument::fromJson(*now).object();
-            return WriteFile(path, QJsonDocument(WithoutExtension(policies)).toJson());
+            return WriteFile(
+                path,
+                QJsonDocument(WithoutExtension(policies, QJsonDocument::fromJson(before).object()))
+                    .toJson());
         }
         Print(stderr, u"%1 在安装后被改过，没有还原"_s.arg(path));
         return false;
@@ -256,6 +312,14 @@ QByteArray UpdateManifest(const QString& crx, const QString& version) {
 }
 
 bool WriteAll(const SystemInstall& install, Changes& changes) {
+    QString guardKey;
+    if (install.failClosed) {
+        const std::optional<QString> key = GuardPublicKey(install.root);
+        if (!key) {
+            return false;
+        }
+        guardKey = *key;
+    }
     const QString folder = SystemFolder();
     const QString crx = folder + u"/winwarden.crx"_s;
     const QString xpi = folder + u"/winwarden.xpi"_s;
@@ -275,13 +339,16 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
     if (install.noIncognito) {
         chromium[u"IncognitoModeAvailability"_s] = 1;
     }
+    // A guest profile, or a person added without the policies' profile, starts without the
+    // extension.
     if (install.noGuest) {
         chromium[u"BrowserGuestModeEnabled"_s] = false;
+        chromium[u"BrowserAddPersonEnabled"_s] = false;
     }
     if (install.failClosed) {
-        chromium[u"3rdparty"_s] =
-            QJsonObject{{u"extensions"_s,
-                         QJsonObject{{QLatin1StringView(kBridgeChromiumId), ExtensionPolicy()}}}};
+        chromium[u"3rdparty"_s] = QJsonObject{
+            {u"extensions"_s,
+             QJsonObject{{QLatin1StringView(kBridgeChromiumId), ExtensionPolicy(guardKey)}}}};
     }
     for (const ChromiumPlace& place : ChromiumPlaces()) {
         if (!changes.Write(ChromiumPolicy(place), QJsonDocument(chromium).toJson()) ||
@@ -290,15 +357,13 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
             return false;
         }
     }
+    // Firefox's files go in whether or not a Firefox is installed: a copied or downloaded one
+    // reads /etc/firefox/policies and the system's host manifests all the same.
     const bool esr = EsrPresent(install.root);
-    const bool firefox = FirefoxPresent(install.root);
-    if (!esr && !firefox) {
-        return true;
-    }
     if (!changes.Write(kMozillaHosts + u'/' + ManifestName(), HostManifest(true, install.host))) {
         return false;
     }
-    QStringList policyFiles;
+    QStringList policyFiles{kFirefoxPolicies};
     if (esr) {
         policyFiles.append(kEsrPolicies);
         // ESR installs an unsigned add-on only with this; release Firefox never does.
@@ -307,9 +372,6 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
                            "pref(\"xpinstall.signatures.required\", false, locked);\n")) {
             return false;
         }
-    }
-    if (firefox) {
-        policyFiles.append(kFirefoxPolicies);
     }
     for (const QString& path : policyFiles) {
         const std::optional<QByteArray> existing = Read(install.root + path);
@@ -320,9 +382,8 @@ bool WriteAll(const SystemInstall& install, Changes& changes) {
             Print(stderr, u"%1 不是有效的策略文件，没有改动它"_s.arg(install.root + path));
             return false;
         }
-        if (!changes.Write(path,
-                           QJsonDocument(WithExtension(document.object(), xpi, install.failClosed))
-                               .toJson())) {
+        if (!changes.Write(
+                path, QJsonDocument(WithExtension(document.object(), xpi, guardKey)).toJson())) {
             return false;
         }
     }
@@ -460,12 +521,10 @@ QStringList SystemInstallProblems(const QString& root, const QString& family) {
     };
     if (family == "firefox"_L1) {
         checkManifest(kMozillaHosts + u'/' + ManifestName());
-        QStringList files;
+        // Every Firefox reads /etc/firefox's, a copy in a home folder too.
+        QStringList files{kFirefoxPolicies};
         if (EsrPresent(root)) {
             files.append(kEsrPolicies);
-        }
-        if (QFileInfo(root + u"/usr/lib/firefox"_s).isDir()) {
-            files.append(kFirefoxPolicies);
         }
         for (const QString& path : std::as_const(files)) {
             const QJsonValue entry = ReadObject(
@@ -473,6 +532,10 @@ QStringList SystemInstallProblems(const QString& root, const QString& family) {
             if (entry[u"installation_mode"] != u"force_installed"_s) {
                 problems.append(u"%1 没有强制安装扩展"_s.arg(path));
             }
+            CheckGuardKey(root, path,
+                          ReadObject(root + path)[u"policies"][u"3rdparty"][u"Extensions"]
+                                                 [QLatin1StringView(kBridgeGeckoId)],
+                          problems);
         }
         return problems;
     }
@@ -493,6 +556,9 @@ QStringList SystemInstallProblems(const QString& root, const QString& family) {
         if (policy[u"NativeMessagingUserLevelHosts"] != QJsonValue(false)) {
             problems.append(u"%1 没有禁止用户自己的主机清单"_s.arg(ChromiumPolicy(place)));
         }
+        CheckGuardKey(root, ChromiumPolicy(place),
+                      policy[u"3rdparty"][u"extensions"][QLatin1StringView(kBridgeChromiumId)],
+                      problems);
     }
     return problems;
 }

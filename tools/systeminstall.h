@@ -43,8 +43,8 @@ bool SystemBrowserInstalled(const QString& root, const QString& family);
 
 // What keeps `family`'s browsers (chromium, chrome, firefox) of every user from reaching the
 // guard with the extension forced in: a missing system host manifest or one whose program is
-// missing, a missing forced-install policy, user-level host manifests left allowed. Empty when
-// everything is in place.
+// missing, a missing forced-install policy, user-level host manifests left allowed, a policy
+// that fails closed naming a key other than the guard's. Empty when everything is in place.
 QStringList SystemInstallProblems(const QString& root, const QString& family);
 
 // How the system covers each family: "系统主机清单 …" and "强制安装策略 …" parts, by family

@@ -217,8 +217,9 @@ int Usage(FILE* stream = stderr) {
           u"[--fail-closed] [--packed 打包文件夹] [--root 根目录]\n"
           u"      winwarden-browser uninstall --system [--root 根目录]\n"
           u"      winwarden-browser pack --extension 扩展文件夹 --key 密钥 --out 输出文件夹\n"
-          u"--no-incognito 关闭无痕模式，--no-guest 关闭访客模式；--fail-closed 让扩展在 10 秒"
-          u"没有守护服务（winwarden-guard）应答时挡住所有新打开的网页，直到它再次应答"_s);
+          u"--no-incognito 关闭无痕模式，--no-guest 关闭访客模式和添加用户；--fail-closed "
+          u"让扩展只认守护服务（winwarden-guard）签名的应答：浏览器启动后直到守护服务应答，"
+          u"以及守护服务 10 秒没有应答时，挡住所有新打开的网页"_s);
     return stream == stderr ? kExitUsage : 0;
 }
 

@@ -15,6 +15,9 @@ namespace winwarden {
 
 namespace {
 
+// Challenges answered per connection and second.
+constexpr int kAnswersPerSecond = 10;
+
 // A tab without a title of its own shows its URL in the tab list: Chromium as its DevTools
 // endpoint does, Firefox without the scheme ("/tmp/a.html", "h.test/p?q=测"), and a blank page
 // as "New Tab" in the browser's language.
@@ -173,8 +176,11 @@ void BridgeServer::Read(quint64 number) {
             for (const BridgeTab& tab : browser.tabs) {
                 browser.reported.insert(tab.id);
             }
+        } else if (const auto* challenge = std::get_if<BridgeChallenge>(&decoded)) {
+            lock.unlock();
+            Answer(connection->second, *challenge, now);
         } else {
-            // Only hellos and tab lists come from a host.
+            // Only hellos, tab lists and challenges come from a host.
             lock.unlock();
             CutOff(number, u"malformed"_s,
                    u"浏览器桥上的一个连接发来了浏览器不会发的数据，已断开"_s,
@@ -256,6 +262,33 @@ void BridgeServer::SendAlive() {
         for (const auto& [number, connection] : m_connections) {
             connection.socket->write(*frame);
         }
+    }
+}
+
+void BridgeServer::Answer(Connection& connection, const BridgeChallenge& challenge,
+                          Clock::time_point now) {
+    if (!m_watch.sign) {
+        return; // a user's own winwarden is no guard, and cannot say it is one
+    }
+    // An extension asks about once a second; a client after signatures by the thousand gets
+    // no more than this a second.
+    if (now - connection.answering >= std::chrono::seconds(1)) {
+        connection.answering = now;
+        connection.answered = 0;
+    }
+    if (++connection.answered > kAnswersPerSecond) {
+        return;
+    }
+    const qint64 time = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    const QByteArray signature = m_watch.sign(BridgeProofText(challenge.nonce, time));
+    if (signature.isEmpty()) {
+        return;
+    }
+    const BridgeProof proof{challenge.nonce, time, QString::fromLatin1(signature.toBase64())};
+    if (const auto frame = EncodeFrame(EncodeBridgeMessage(proof), kToBrowserFrameCap)) {
+        connection.socket->write(*frame);
     }
 }
 

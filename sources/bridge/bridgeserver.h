@@ -34,6 +34,9 @@ private:
         QLocalSocket* socket = nullptr;
         FrameReader reader{kFromBrowserFrameCap};
         QByteArray fault; // why the reader dropped a frame: no host sends such frames
+        // The challenges answered in the second that began at `answering`.
+        BridgeClock::time_point answering;
+        int answered = 0;
     };
     struct Browser {
         QString name;    // the handle's browser: "bridge:<number>"
@@ -73,6 +76,8 @@ private:
     void Drop(quint64 number);
     void Close(quint64 number, qint64 tab);
     void SendAlive();
+    // Answers a challenge with the guard's signature, where this bridge has one.
+    void Answer(Connection& connection, const BridgeChallenge& challenge, Clock::time_point now);
     void SendSites(const Connection& connection) const;
 
     const bool m_system;

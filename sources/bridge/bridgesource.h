@@ -49,6 +49,10 @@ struct BridgeWatch {
     // The guard's: the hosts connected now go there, and what it reports comes among the
     // passes' notices (and is said once, as tampering is).
     std::shared_ptr<BridgeLink> link = {};
+    // The guard's signature of a message (r||s), with which it answers a browser's challenge
+    // at once: a forced-in extension told to fail closed counts only such an answer as the
+    // guard. Empty (a user's own winwarden): challenges go unanswered.
+    std::function<QByteArray(QByteArrayView)> sign = {};
 };
 
 // The user's own bridge, on BridgeSocketPath(): only this user's processes are let in.

@@ -1,9 +1,11 @@
 // The companion add-on in a real Firefox ESR with no debugging port, installed for everyone by
 // policy in a private mount namespace: in a private window it reports its tabs, and, told to
-// fail closed, refuses web pages without a guard, then blocks sites ahead through one.
+// fail closed, blocks sites ahead through a guard, then refuses web pages when only forged
+// answers come.
 // (Chromium's policy install: e2e.test_e2e_guard.)
 #include "engine/monitorengine.h"
 #include "platform/bridgeprotocol.h"
+#include "signing/guardkey.h"
 #include "sources/bridge/bridgesource.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/nativehost.h"
@@ -11,10 +13,16 @@
 #include "tests/support/testdb.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+#include <csignal>
+#include <sys/stat.h>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -149,28 +157,137 @@ void CheckPolicyRun(const BrowserProcess& browser) {
     RecordAndBlock(browser);
 }
 
-// Told by its policy to fail closed, with no guard ever: 10 s on, web pages show the extension's
-// page and never reach the server, though the user's own winwarden answers. A guard (root's
-// socket in its place) answering opens them again, and blocks sites ahead.
-void CheckFailsClosed(PageServer& pages) {
-    const QString shut = u"浏览哨兵未运行，暂时不能打开网页"_s;
-    {
-        const auto own = MakeBridgeSource();
-        const auto shown = [&] {
-            return Find(*own, shut).has_value();
-        };
-        bool refused = false;
-        QString host;
-        for (int n = 0; !refused && n < 40; ++n) {
-            host = u"shut%1.test"_s.arg(n);
-            pages.Open(u"http://"_s + host + u'/');
-            refused = QTest::qWaitFor(shown, 1000);
-        }
-        QVERIFY2(refused, "web pages still open without a guard");
-        QVERIFY(!pages.Saw(host));
+// The guard as the extension knows it: the system bridge, signing with the key that the
+// install made and named in the policies.
+std::unique_ptr<BrowserSource> SigningGuard() {
+    QString error;
+    const auto key = GuardKey::Load(QLatin1StringView(kGuardKeyFile), &error);
+    if (!key)
+        qWarning("%s", qPrintable(error));
+    BridgeWatch watch{.running = {}};
+    watch.sign = [key](QByteArrayView message) {
+        return key ? key->Sign(message) : QByteArray();
+    };
+    return MakeSystemBridgeSource(QLatin1StringView(kSystemBridgeSocket), watch);
+}
+
+// One answer of the guard, as anyone may ask for and keep it.
+std::optional<BridgeProof> ProofFromTheGuard() {
+    const auto guard = SigningGuard();
+    BridgeClient client;
+    if (!client.Connect(QLatin1StringView(kSystemBridgeSocket)))
+        return std::nullopt;
+    client.Send(EncodeBridgeMessage(BridgeChallenge{QString(44, u'A')}));
+    if (!client.WaitForMessages(1))
+        return std::nullopt;
+    const BridgeMessage proof = DecodeBridgeMessage(client.Messages().front());
+    return std::holds_alternative<BridgeProof>(proof) ? std::optional(std::get<BridgeProof>(proof))
+                                                      : std::nullopt;
+}
+
+// The pids of the running winwarden-host programs.
+std::vector<pid_t> HostPids() {
+    std::vector<pid_t> pids;
+    const QString host = QFileInfo(HostProgram()).canonicalFilePath();
+    for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (number && QFileInfo(u"/proc/"_s + entry + u"/exe"_s).symLinkTarget() == host)
+            pids.push_back(pid);
     }
+    return pids;
+}
+
+// Whether a tab the extension reported shows the page for no guard, standing for `url`.
+bool ReportsRefused(const std::vector<QJsonObject>& messages, const QString& url) {
+    for (const QJsonObject& message : messages)
+        for (const QJsonValue& tab : message[u"tabs"].toArray())
+            if (tab[u"title"] == u"浏览哨兵未运行，暂时不能打开网页"_s &&
+                tab[u"url"].toString().endsWith(u"#"_s + url))
+                return true;
+    return false;
+}
+
+// Told by its policy to fail closed: through the guard (root's socket, signing with the key the
+// policy names) it blocks sites ahead. With the guard gone, a host of the user's own (a
+// manifest in ~/.mozilla, which Firefox reads before the system's) says "alive" for the guard
+// every second and answers every challenge with a forgery: an answer of the guard's replayed,
+// a signature of the wrong size, one by another key, one of the right key for a time long past.
+// None counts: 10 s on, web pages show the extension's page and never reach the server.
+void CheckFailsClosed(PageServer& pages, const BrowserProcess& firefox) {
     QVERIFY(QDir().mkpath(QLatin1StringView(kGuardRuntimeDir)));
-    BlockSitesAhead(pages, MakeSystemBridgeSource(QLatin1StringView(kSystemBridgeSocket), {}));
+    const std::optional<BridgeProof> replayed = ProofFromTheGuard();
+    QVERIFY(replayed);
+    BlockSitesAhead(pages, SigningGuard());
+
+    QTemporaryDir forgery;
+    QString error;
+    const auto otherKey = GuardKey::LoadOrCreate(forgery.filePath(u"other.pem"_s),
+                                                 {::geteuid(), ::getegid()}, &error);
+    const auto guardKey = GuardKey::Load(QLatin1StringView(kGuardKeyFile), &error);
+    QVERIFY(otherKey && guardKey);
+    FakeWinwarden forger;
+    QVERIFY(forger.Listen(forgery.filePath(u"forger"_s)));
+    const QString relay = forgery.filePath(u"host"_s);
+    QVERIFY(WriteFile(relay, "#!/usr/bin/python3\n"
+                             "import os, socket, threading\n"
+                             "s = socket.socket(socket.AF_UNIX)\n"
+                             "s.connect('" +
+                                 QFile::encodeName(forgery.filePath(u"forger"_s)) +
+                                 "')\n"
+                                 "def up():\n"
+                                 "    while (b := os.read(0, 65536)): s.sendall(b)\n"
+                                 "    os._exit(0)\n"
+                                 "threading.Thread(target=up, daemon=True).start()\n"
+                                 "while (b := s.recv(65536)): os.write(1, b)\n") &&
+            QFile::setPermissions(relay, QFile::ReadOwner | QFile::ExeOwner) &&
+            ::chmod(QFile::encodeName(forgery.path()).constData(), 0755) == 0);
+    QVERIFY(WriteFile(firefox.Path(u"home/.mozilla/native-messaging-hosts/"_s) +
+                          QLatin1StringView(kBridgeHostName) + u".json"_s,
+                      QJsonDocument(QJsonObject{{u"name"_s, QLatin1StringView(kBridgeHostName)},
+                                                {u"description"_s, u"the child's own"_s},
+                                                {u"path"_s, relay},
+                                                {u"type"_s, u"stdio"_s},
+                                                {u"allowed_extensions"_s,
+                                                 QJsonArray{QLatin1StringView(kBridgeGeckoId)}}})
+                          .toJson()));
+    for (const pid_t pid : HostPids())
+        ::kill(pid, SIGTERM); // the extension reconnects, to the user's own host now
+    QVERIFY2(QTest::qWaitFor([&] { return !forger.Messages().empty(); }, 20000),
+             "the extension never reached the user's own host");
+
+    size_t answered = 0;
+    const auto forge = [&] {
+        forger.Send(QJsonObject{{u"type"_s, u"alive"_s}, {u"guard"_s, true}});
+        for (; answered < forger.Messages().size(); ++answered) {
+            const BridgeMessage message = DecodeBridgeMessage(forger.Messages()[answered]);
+            const auto* challenge = std::get_if<BridgeChallenge>(&message);
+            if (!challenge)
+                continue;
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            const auto forged = [&](const GuardKey& key, qint64 time, qsizetype size) {
+                const QByteArray signature = key.Sign(BridgeProofText(challenge->nonce, time));
+                return BridgeProof{challenge->nonce, time,
+                                   QString::fromLatin1(signature.left(size).toBase64())};
+            };
+            const BridgeProof forgeries[] = {*replayed, forged(*guardKey, now, 63),
+                                             forged(*otherKey, now, 64),
+                                             forged(*guardKey, now - 60000, 64)};
+            forger.Send(EncodeBridgeMessage(forgeries[answered % 4]));
+        }
+    };
+    QString url;
+    bool refused = false;
+    for (int n = 0; !refused && n < 40; ++n) {
+        url = u"http://forged%1.test/"_s.arg(n);
+        pages.Open(url);
+        for (int tick = 0; !refused && tick < 4; ++tick) {
+            forge();
+            refused = QTest::qWaitFor([&] { return ReportsRefused(forger.Messages(), url); }, 250);
+        }
+    }
+    QVERIFY2(refused, "a forged answer kept web pages open without the guard");
+    QVERIFY(!pages.Saw(QUrl(url).host()));
 }
 
 } // namespace
@@ -190,7 +307,7 @@ private Q_SLOTS:
         BrowserProcess firefox;
         QVERIFY(StartFirefox(firefox, pages));
         CheckPolicyRun(firefox);
-        CheckFailsClosed(pages);
+        CheckFailsClosed(pages, firefox);
     }
 };
 

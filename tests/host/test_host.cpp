@@ -112,16 +112,29 @@ private Q_SLOTS:
         host.Send(Hello());
         host.Send(Tabs({1}));
         host.Send(Tabs({1, 2}));
-        QTest::qWait(600); // both lists read before winwarden is there
+        const QJsonObject first = EncodeBridgeMessage(BridgeChallenge{QString(24, u'A')});
+        const QJsonObject latest = EncodeBridgeMessage(BridgeChallenge{QString(24, u'B')});
+        host.Send(first);
+        host.Send(latest);
+        QTest::qWait(600); // both lists and challenges read before winwarden is there
         for (int start = 0; start < 2; ++start) {
             FakeWinwarden winwarden;
             QVERIFY(winwarden.Listen(BridgeSocketPath()));
-            // On each start: the hello and only the latest list.
-            QVERIFY(winwarden.WaitForMessages(2));
+            // On each start: the hello, only the latest list and the latest challenge, so that
+            // a guard that comes up answers at once.
+            QVERIFY(winwarden.WaitForMessages(3));
             QTest::qWait(200);
-            QVERIFY(winwarden.Messages().size() == 2 && winwarden.Messages()[1] == Tabs({1, 2}));
+            QCOMPARE(winwarden.Messages().size(), size_t(3));
+            QCOMPARE(winwarden.Messages()[1], Tabs({1, 2}));
+            QCOMPARE(winwarden.Messages()[2], latest);
+            // An answer goes to the browser as it came, whatever it proves: the extension
+            // judges it, not the host.
+            const QJsonObject proof = EncodeBridgeMessage(
+                BridgeProof{QString(24, u'B'), 1700000000000 + start, u"AAAA"_s});
+            winwarden.Send(proof);
             winwarden.Send(Close({2}));
-            QVERIFY(host.WaitForMessages(size_t(start) + 1));
+            QVERIFY(host.WaitForMessages(2 * size_t(start) + 2));
+            QCOMPARE(host.Messages()[2 * size_t(start)], proof);
             // Whether the monitor is the system guard is the host's to say, not the monitor's.
             winwarden.Send(EncodeBridgeMessage(BridgeAlive{true}));
             QVERIFY(QTest::qWaitFor([&] { return host.Alives().size() == size_t(start) + 1; }));

@@ -1,13 +1,16 @@
 // winwarden-browser for one user (a temporary home) and for everyone (in a private namespace).
 #include "platform/bridgeprotocol.h"
+#include "signing/guardkey.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
+#include "tools/systeminstall.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -16,6 +19,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kEsrPolicies = u"/usr/share/firefox-esr/distribution/policies.json"_s;
+const QString kFirefoxPolicies = u"/etc/firefox/policies/policies.json"_s;
 
 QJsonObject ReadJson(const QString& path) {
     QFile file(path);
@@ -78,10 +82,28 @@ private Q_SLOTS:
             QVERIFY(debian.open(QIODevice::WriteOnly));
             debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
         }
+        // The guard's user, who has never started: the install makes its key, for it.
+        QFile passwd(u"/etc/passwd"_s);
+        QVERIFY(passwd.open(QIODevice::Append) &&
+                passwd.write("winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n") > 0);
+        passwd.close();
         const QByteArray before = Snapshot(SystemFolders());
         QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--no-guest"_s,
                               u"--fail-closed"_s, u"--host"_s, Host()}),
                  0);
+        QString error;
+        const auto key = GuardKey::Load(QLatin1StringView(kGuardKeyFile), &error);
+        QVERIFY2(key, qPrintable(error));
+        for (const auto& [path, mode] : {std::pair{QLatin1StringView(kGuardKeyFile), 0600u},
+                                         std::pair{"/var/lib/winwarden"_L1, 0750u}}) {
+            struct stat info {};
+            QVERIFY(::stat(path.data(), &info) == 0);
+            QCOMPARE(info.st_uid, uid_t(4240));
+            QCOMPARE(info.st_mode & 07777, mode);
+        }
+        const QJsonObject extensionPolicy{
+            {u"failClosed"_s, true},
+            {u"guardKey"_s, QString::fromLatin1(key->PublicKey().toBase64())}};
         // Every value is the one that keeps the extension in: compared whole, so that none is
         // weakened or left out.
         const QString folder = u"/usr/local/share/winwarden/browser"_s;
@@ -91,26 +113,28 @@ private Q_SLOTS:
             {u"NativeMessagingUserLevelHosts"_s, false},
             {u"IncognitoModeAvailability"_s, 1},
             {u"BrowserGuestModeEnabled"_s, false},
+            {u"BrowserAddPersonEnabled"_s, false},
             {u"3rdparty"_s,
-             QJsonObject{{u"extensions"_s, QJsonObject{{QLatin1StringView(kBridgeChromiumId),
-                                                        QJsonObject{{u"failClosed"_s, true}}}}}}}};
+             QJsonObject{{u"extensions"_s,
+                          QJsonObject{{QLatin1StringView(kBridgeChromiumId), extensionPolicy}}}}}};
         for (const QString& base : {u"/etc/chromium"_s, u"/etc/opt/chrome"_s})
             QCOMPARE(ReadJson(base + u"/policies/managed/winwarden.json"_s), forced);
+        const QJsonObject firefoxForced{
+            {u"ExtensionSettings"_s,
+             QJsonObject{
+                 {u"winwarden@winwarden.net"_s,
+                  QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
+                              {u"install_url"_s, u"file://"_s + folder + u"/winwarden.xpi"_s},
+                              {u"private_browsing"_s, true}}}}},
+            {u"DisableSafeMode"_s, true},
+            {u"3rdparty"_s, QJsonObject{{u"Extensions"_s, QJsonObject{{u"winwarden@winwarden.net"_s,
+                                                                       extensionPolicy}}}}}};
+        // Read by every Firefox, a copy in a home folder too, whether or not one is installed.
+        QCOMPARE(ReadJson(kFirefoxPolicies), (QJsonObject{{u"policies"_s, firefoxForced}}));
         if (esr) { // Debian's own policies stay beside the extension's.
-            const QJsonObject policies = ReadJson(kEsrPolicies)[u"policies"].toObject();
-            QCOMPARE(policies,
-                     (QJsonObject{
-                         {u"DisableAppUpdate"_s, true},
-                         {u"ExtensionSettings"_s,
-                          QJsonObject{{u"winwarden@winwarden.net"_s,
-                                       QJsonObject{{u"installation_mode"_s, u"force_installed"_s},
-                                                   {u"install_url"_s,
-                                                    u"file://"_s + folder + u"/winwarden.xpi"_s},
-                                                   {u"private_browsing"_s, true}}}}},
-                         {u"3rdparty"_s,
-                          QJsonObject{{u"Extensions"_s,
-                                       QJsonObject{{u"winwarden@winwarden.net"_s,
-                                                    QJsonObject{{u"failClosed"_s, true}}}}}}}}));
+            QJsonObject policies = firefoxForced;
+            policies[u"DisableAppUpdate"_s] = true;
+            QCOMPARE(ReadJson(kEsrPolicies)[u"policies"].toObject(), policies);
             QFile preferences(u"/etc/firefox-esr/winwarden.js"_s);
             QVERIFY(preferences.open(QIODevice::ReadOnly));
             QVERIFY(preferences.readAll().contains(
@@ -118,6 +142,27 @@ private Q_SLOTS:
         }
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(Snapshot(SystemFolders()), before);
+        QVERIFY(!QFileInfo::exists(kFirefoxPolicies));
+        // The key is the guard's: a second install names the same one.
+        QCOMPARE(
+            BrowserTool({u"install"_s, u"--system"_s, u"--fail-closed"_s, u"--host"_s, Host()}), 0);
+        QCOMPARE(ReadJson(kFirefoxPolicies)[u"policies"][u"3rdparty"][u"Extensions"]
+                                           [u"winwarden@winwarden.net"],
+                 extensionPolicy);
+        // --check tells a policy naming another key, which would keep the browsers closed.
+        const auto keyProblems = [] {
+            QStringList found;
+            for (const QString& family : {u"chromium"_s, u"firefox"_s})
+                for (const QString& problem : SystemInstallProblems({}, family))
+                    if (problem.contains(u"公钥"_s))
+                        found.append(problem);
+            return found;
+        };
+        QCOMPARE(keyProblems(), QStringList{});
+        QVERIFY(QFile::remove(QLatin1StringView(kGuardKeyFile)) &&
+                GuardKey::LoadOrCreate(QLatin1StringView(kGuardKeyFile), {4240, 4240}, &error));
+        QCOMPARE(keyProblems().size(), esr ? 3 : 2); // Chromium's, /etc/firefox's, ESR's
+        QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         if (!esr)
             return;
         // Policies changed by someone since: uninstall takes out only the extension's entries.
