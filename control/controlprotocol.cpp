@@ -34,6 +34,8 @@ constexpr std::array kCommands{
         ControlCommand::AddMatchRule, "addMatchRule"_L1, true, {"kind"_L1, "text"_L1, "flag"_L1}},
     CommandSpec{ControlCommand::SetMatchRuleFlag, "setMatchRuleFlag"_L1, true, {"flag"_L1}, true},
     CommandSpec{ControlCommand::DeleteMatchRule, "deleteMatchRule"_L1, true, {}, true},
+    CommandSpec{
+        ControlCommand::ListVisits, "listVisits"_L1, false, {"user"_L1, "since"_L1, "until"_L1}},
 };
 
 const CommandSpec& Spec(ControlCommand command) {
@@ -162,6 +164,8 @@ bool AnyoneMayAsk(const ControlCall& call) {
     case ControlCommand::HasMatchTable:
     case ControlCommand::FindMatchRule:
         return true; // sites and words, which are nobody's browsing
+    case ControlCommand::ListVisits:
+        return true; // the guard answers anyone but an administrator with their own alone
     default:
         return false;
     }

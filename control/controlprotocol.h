@@ -57,6 +57,7 @@ enum class ControlCommand {
     AddMatchRule,
     SetMatchRuleFlag,
     DeleteMatchRule,
+    ListVisits, // control/visitprotocol.h
 };
 
 struct ControlCall {

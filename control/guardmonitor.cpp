@@ -1,5 +1,6 @@
 #include "control/guardmonitor.h"
 
+#include "control/visitprotocol.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
 
@@ -100,6 +101,10 @@ bool GuardMonitor::AddMatchRule(const QString& kind, const QString& text, const 
 
 int GuardMonitor::SetMatchRuleFlag(qint64 id, const QString& flag) {
     return Expect(DecodeCount(Call(ControlCommand::SetMatchRuleFlag, {flag}, id)));
+}
+
+std::vector<VisitRow> GuardMonitor::ListVisits(const VisitQuery& query) {
+    return Expect(DecodeVisits(Call(ControlCommand::ListVisits, VisitCallArgs(query))));
 }
 
 int GuardMonitor::DeleteMatchRule(qint64 id) {

@@ -48,6 +48,7 @@ public:
     bool AddMatchRule(const QString& kind, const QString& text, const QString& flag) override;
     int SetMatchRuleFlag(qint64 id, const QString& flag) override;
     int DeleteMatchRule(qint64 id) override;
+    std::vector<VisitRow> ListVisits(const VisitQuery& query) override;
     // As the guard decided for this connection.
     bool MayChangeRules() const override { return m_admin; }
 

@@ -3,6 +3,7 @@
 #include "res/texts.h"
 #include "store/matchstore.h"
 #include "store/rulestore.h"
+#include "store/visitstore.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -101,6 +102,10 @@ public:
     // The number of match rules changed or deleted: that one rule, or none.
     virtual int SetMatchRuleFlag(qint64 id, const QString& flag) = 0;
     virtual int DeleteMatchRule(qint64 id) = 0;
+
+    // The visits (table 访问记录) the query asks for that this user may read: an administrator
+    // everyone's, anyone else their own. None where the database has no such table.
+    virtual std::vector<VisitRow> ListVisits(const VisitQuery& query) = 0;
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);
