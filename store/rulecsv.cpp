@@ -12,7 +12,9 @@ namespace {
 const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址", "种类"};
 constexpr qsizetype kTitleColumns = 3;
 
-void AppendField(QByteArray& out, const std::optional<QString>& field) {
+} // namespace
+
+void AppendCsvField(QByteArray& out, const std::optional<QString>& field) {
     if (!field) {
         return;
     }
@@ -27,6 +29,8 @@ void AppendField(QByteArray& out, const std::optional<QString>& field) {
     out.append('"');
 }
 
+namespace {
+
 // One record of raw fields; a field that was quoted is marked, so that "" and nothing differ.
 struct Field {
     QByteArray text;
@@ -40,14 +44,14 @@ QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<Match
     QByteArray out = kHeader.first(kinds ? kHeader.size() : kTitleColumns).join(',') + "\r\n";
     const auto line = [&](const std::optional<QString>& first, const std::optional<QString>& flag,
                           const std::optional<QString>& url, const QString* kind) {
-        AppendField(out, first);
+        AppendCsvField(out, first);
         out.append(',');
-        AppendField(out, flag);
+        AppendCsvField(out, flag);
         out.append(',');
-        AppendField(out, url);
+        AppendCsvField(out, url);
         if (kind) {
             out.append(',');
-            AppendField(out, *kind);
+            AppendCsvField(out, *kind);
         }
         out.append("\r\n");
     };
