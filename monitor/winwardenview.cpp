@@ -115,6 +115,9 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
     case cmd::kBlockSite:
         OnBlockSite();
         return true;
+    case cmd::kShowVisits:
+        OnShowVisits();
+        return true;
     default:
         return false;
     }

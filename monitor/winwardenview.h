@@ -10,6 +10,7 @@ class QTableWidget;
 
 namespace winwarden {
 
+class CVisitsDlg;
 class Monitor;
 struct SeenWindow;
 
@@ -51,6 +52,11 @@ public:
     void OnShowMatchRules();
     // Blocks the site of the selected row's page in one step.
     void OnBlockSite();
+    // 窗口 → 访问记录: the visit record's window, opened once and raised after.
+    void OnShowVisits();
+    // "禁止这个网站" for a host given by name (the visit record's sites).
+    void BlockSite(const QString& host);
+    CVisitsDlg* VisitsWindow() const { return m_visits; }
     // Shows the filter above the list and puts the cursor in it.
     void OnFind();
 
@@ -98,6 +104,7 @@ private:
     void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
     void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
                       const QString& what);
+    CVisitsDlg* m_visits = nullptr; // 访问记录, once opened
     void LayOut();
     void FitCaptionColumn();
     void ApplyFilter(int row); // hides the row unless it matches the filter
