@@ -34,6 +34,8 @@ QStringList VisitTableStatements(bool postgres) {
             .arg(key),
         QStringLiteral("CREATE INDEX IF NOT EXISTS 访问记录开始 ON 访问记录 (开始)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS 访问记录结束 ON 访问记录 (结束)"),
+        // Visits longer than a day are few: a day's query finds them through their length.
+        QStringLiteral("CREATE INDEX IF NOT EXISTS 访问记录长度 ON 访问记录 ((结束 - 开始))"),
     };
 }
 
@@ -126,12 +128,39 @@ void VisitStore::Write(std::vector<VisitRow*>& visits) {
 }
 
 std::vector<VisitRow> VisitStore::List(const VisitQuery& query) {
-    std::vector<VisitRow> visits;
     if (!HasTable()) {
+        return {};
+    }
+    // Those that overlap [since, until): begun at most a day before `since` (found by their
+    // start), or longer than a day (found by their length).
+    if (query.since > 0) {
+        VisitQuery recent = query, longer = query;
+        recent.longerThan = -1;
+        const qint64 from = query.since - kDayMs;
+        recent.startedFrom = from;
+        longer.longerThan = kDayMs;
+        longer.until = query.until > 0 ? std::min(query.until, from) : from;
+        std::vector<VisitRow> visits = ListWhere(recent);
+        std::vector<VisitRow> old = ListWhere(longer);
+        visits.insert(visits.begin(), std::make_move_iterator(old.begin()),
+                      std::make_move_iterator(old.end()));
         return visits;
     }
+    return ListWhere(query);
+}
+
+std::vector<VisitRow> VisitStore::ListWhere(const VisitQuery& query) {
+    std::vector<VisitRow> visits;
     QString sql = QStringLiteral("SELECT ") + kColumns + QStringLiteral(" FROM 访问记录 WHERE 1=1");
     QVariantList values;
+    if (query.startedFrom) {
+        sql += QStringLiteral(" AND 开始>=?");
+        values << *query.startedFrom;
+    }
+    if (query.longerThan >= 0) {
+        sql += QStringLiteral(" AND 结束 - 开始>?");
+        values << query.longerThan;
+    }
     if (query.uid) {
         sql += QStringLiteral(" AND 用户编号=?");
         values << *query.uid;

@@ -42,6 +42,9 @@ struct VisitQuery {
     QString user;
     qint64 since = 0;
     qint64 until = 0;
+    // For the store's own use: a lower bound on the start, and a least length (-1: none).
+    std::optional<qint64> startedFrom = std::nullopt;
+    qint64 longerThan = -1;
     bool operator==(const VisitQuery&) const = default;
 };
 
@@ -63,6 +66,7 @@ public:
     void Write(std::vector<VisitRow*>& visits);
     // The visits the query asks for, by start, then key.
     std::vector<VisitRow> List(const VisitQuery& query);
+    static constexpr qint64 kDayMs = 24LL * 3600 * 1000;
     // Deletes the visits that ended before `before` (ms since the epoch); the number deleted.
     int DeleteEndedBefore(qint64 before);
     // The time spent per site (host) by one user on one local day, in ms, biggest first: what
@@ -71,6 +75,7 @@ public:
 
 private:
     QSqlQuery Run(const QString& sql, const QVariantList& values = {});
+    std::vector<VisitRow> ListWhere(const VisitQuery& query);
     bool Postgres() const;
 
     RuleStore* m_store = nullptr;

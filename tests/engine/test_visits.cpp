@@ -234,19 +234,25 @@ private Q_SLOTS:
         VisitRow earlier = night;
         earlier.start = at(-1, 10, 0);
         earlier.end = at(-1, 11, 0);
-        std::vector<VisitRow*> rows{&night, &front, &other, &earlier};
+        VisitRow pinned = night; // a tab left open for days
+        pinned.host = u"pinned.test"_s;
+        pinned.start = at(-3, 10, 0);
+        pinned.end = at(1, 0, 30);
+        std::vector<VisitRow*> rows{&night, &front, &other, &earlier, &pinned};
         VisitStore store{m->engine.Store()};
         store.Write(rows);
         using Sums = std::vector<std::pair<QString, qint64>>;
         const qint64 minute = 60 * 1000;
-        QCOMPARE(store.SpentPerSite(7, day),
-                 Sums({{u"game.test"_s, 10 * minute}, {u"front.test"_s, 5 * minute}}));
-        QCOMPARE(store.SpentPerSite(7, day.addDays(1)),
-                 Sums({{u"game.test"_s, 20 * minute}, {u"front.test"_s, 10 * minute}}));
+        QCOMPARE(store.SpentPerSite(7, day), Sums({{u"pinned.test"_s, 24 * 60 * minute},
+                                                   {u"game.test"_s, 10 * minute},
+                                                   {u"front.test"_s, 5 * minute}}));
+        QCOMPARE(store.SpentPerSite(7, day.addDays(1)), Sums({{u"pinned.test"_s, 30 * minute},
+                                                              {u"game.test"_s, 20 * minute},
+                                                              {u"front.test"_s, 10 * minute}}));
         const DaySummary summary = SummarizeDay(store.List({7, {}, 0, 0}), day);
-        QCOMPARE(summary.openPerHour[23], 10 * minute);
-        QCOMPARE(summary.openPerHour[10], 0);
-        QCOMPARE(summary.total, 15 * minute);
+        QCOMPARE(summary.openPerHour[23], 60 * minute); // the pinned tab, once with the night
+        QCOMPARE(summary.openPerHour[10], 60 * minute);
+        QCOMPARE(summary.total, 24 * 60 * minute + 15 * minute);
     }
 };
 
