@@ -17,7 +17,7 @@ namespace winwarden {
 // beyond that are dropped and counted in a notice.
 class VisitRecorder final {
 public:
-    static constexpr qint64 kWriteEveryMs = 30'000;
+    static constexpr qint64 kWriteEveryMs = 60'000;
     static constexpr qint64 kPruneEveryMs = 24LL * 3600 * 1000;
     static constexpr int kMaxWaiting = 20'000;
     static constexpr int kDefaultKeepDays = 90;

@@ -5,15 +5,6 @@
 
 namespace winwarden {
 
-namespace {
-
-QString TabKey(const VisitSighting& page) {
-    return QString::number(page.handle.source) + QChar(0x1f) + page.handle.browser + QChar(0x1f) +
-           page.handle.id + QChar(0x1f) + QString::number(page.uid);
-}
-
-} // namespace
-
 void VisitTracker::Advance(Open& open, qint64 monotonicMs) {
     const qint64 step = std::max<qint64>(monotonicMs - open.lastMonotonic, 0);
     if (open.lastInFront && open.row.frontMs) {
@@ -32,7 +23,7 @@ void VisitTracker::Observe(const std::vector<VisitSighting>& pages, qint64 monot
                            qint64 wallMs) {
     ++m_cycle;
     for (const VisitSighting& page : pages) {
-        const QString key = TabKey(page);
+        const TabKey key{page.handle.source, page.handle.browser, page.handle.id, page.uid};
         auto found = m_open.find(key);
         if (found != m_open.end() && found->cycle == m_cycle) {
             continue; // one tab reported twice in a pass counts once

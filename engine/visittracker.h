@@ -52,7 +52,17 @@ private:
     void Advance(Open& open, qint64 monotonicMs);
     void End(Open& open, qint64 monotonicMs);
 
-    QHash<QString, Open> m_open; // by tab
+    struct TabKey {
+        int source = -1;
+        QString browser;
+        QString id;
+        qint64 uid = -1;
+        bool operator==(const TabKey&) const = default;
+        friend size_t qHash(const TabKey& key, size_t seed = 0) {
+            return qHashMulti(seed, key.source, key.browser, key.id, key.uid);
+        }
+    };
+    QHash<TabKey, Open> m_open; // by tab
     std::vector<VisitRow> m_ended;
     qint64 m_cycle = 0;
 };
