@@ -1,6 +1,7 @@
 #include "monitor/visitsdlg.h"
 
 #include "engine/monitor.h"
+#include "monitor/columnwidths.h"
 #include "monitor/messagebox.h"
 #include "res/texts.h"
 #include "store/flag.h"
@@ -22,7 +23,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -101,23 +101,6 @@ void SetRow(QTableWidget& list, int row, const QStringList& cells) {
 }
 
 } // namespace
-
-void RememberColumnWidths(QTableWidget& list, const QString& key) {
-    const QList<QVariant> widths = QSettings().value(QStringLiteral("Columns/") + key).toList();
-    for (int column = 0; column < widths.size() && column < list.columnCount(); ++column) {
-        if (const int width = widths[column].toInt(); width > 0) {
-            list.setColumnWidth(column, width);
-        }
-    }
-    QObject::connect(list.horizontalHeader(), &QHeaderView::sectionResized, &list,
-                     [&list, key](int, int, int) {
-                         QList<QVariant> sizes;
-                         for (int column = 0; column < list.columnCount(); ++column) {
-                             sizes << list.columnWidth(column);
-                         }
-                         QSettings().setValue(QStringLiteral("Columns/") + key, sizes);
-                     });
-}
 
 CVisitsDlg::CVisitsDlg(Monitor& monitor, QWidget* parent) : QDialog(parent), m_monitor(monitor) {
     setObjectName(QStringLiteral("visits"));

@@ -76,7 +76,4 @@ private:
     std::vector<QString> m_chartHosts; // the chart's categories, bottom to top
 };
 
-// Lets a list keep the column widths the user sets, under `key` in the settings.
-void RememberColumnWidths(QTableWidget& list, const QString& key);
-
 } // namespace winwarden

@@ -104,7 +104,9 @@ private:
     void AddMatchRule(const QString& kind, const QString& text, const QString& flag);
     void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
                       const QString& what);
+    QString ColumnsKey() const;     // where the list's column widths are kept
     CVisitsDlg* m_visits = nullptr; // 访问记录, once opened
+    bool m_restoringWidths = false;
     void LayOut();
     void FitCaptionColumn();
     void ApplyFilter(int row); // hides the row unless it matches the filter

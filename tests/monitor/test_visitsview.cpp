@@ -120,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(rule && rule->flag == kFlagBlock);
     }
 
-    // A list keeps the column widths the user set, in the settings.
+    // Every list keeps the column widths the user set, in the settings.
     void columnWidthsAreRemembered() {
         QSettings().remove(u"Columns"_s);
         {
@@ -131,6 +131,15 @@ private Q_SLOTS:
         ViewRig again;
         again.view.OnCmdMsg(cmd::kShowVisits);
         QCOMPARE(again.view.VisitsWindow()->VisitList()->columnWidth(5), 333);
+        // The rule lists too, each kind apart; the address has room to be read at first.
+        again.view.OnShowPassed();
+        QVERIFY(again.view.ListControl()->columnWidth(2) >= 200);
+        again.view.ListControl()->setColumnWidth(0, 123);
+        again.view.OnShowMatchRules();
+        QVERIFY(again.view.ListControl()->columnWidth(0) != 123);
+        ViewRig third;
+        third.view.OnShowBlocked();
+        QCOMPARE(third.view.ListControl()->columnWidth(0), 123);
     }
 };
 
