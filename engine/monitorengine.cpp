@@ -360,7 +360,7 @@ void MonitorEngine::RecordVisits(MonitorStatus status) {
 
 std::vector<VisitRow> MonitorEngine::ListVisits(const VisitQuery& query) {
     RestoreBusyTimeout();
-    return m_visits.Store().List(query);
+    return m_visits.List(query);
 }
 
 RuleStore& MonitorEngine::CommandStore() {

@@ -101,6 +101,45 @@ bool VisitRecorder::Write(const Clock& clock) {
     }
 }
 
+std::vector<VisitRow> VisitRecorder::Unwritten(const VisitQuery& query) {
+    std::vector<VisitRow> rows;
+    const auto take = [&](VisitRow row) {
+        Fill(row);
+        if ((query.uid && row.uid != *query.uid) ||
+            (!query.uid && !query.user.isEmpty() && row.user != query.user) ||
+            (query.since > 0 && row.end < query.since) ||
+            (query.until > 0 && row.start >= query.until)) {
+            return;
+        }
+        rows.push_back(std::move(row));
+    };
+    for (const VisitRow& row : m_waiting) {
+        take(row);
+    }
+    for (const VisitRow* row : m_tracker.OpenVisits()) {
+        take(*row);
+    }
+    return rows;
+}
+
+std::vector<VisitRow> VisitRecorder::List(const VisitQuery& query) {
+    std::vector<VisitRow> rows = m_visits.List(query);
+    QHash<qint64, size_t> stored;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        stored.insert(rows[i].id, i);
+    }
+    for (VisitRow& row : Unwritten(query)) {
+        if (const auto found = stored.constFind(row.id); row.id > 0 && found != stored.cend()) {
+            rows[*found] = std::move(row);
+        } else {
+            rows.push_back(std::move(row));
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const VisitRow& a, const VisitRow& b) { return a.start < b.start; });
+    return rows;
+}
+
 QStringList VisitRecorder::Notices() const {
     QStringList notices;
     if (!m_failure.isEmpty()) {

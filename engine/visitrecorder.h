@@ -49,6 +49,12 @@ public:
     // which the notices then tell.
     bool Write(const Clock& clock);
 
+    // The visits the store has not yet been told of, or not as they are now (those still open,
+    // those waiting for the next batch), that the query asks for.
+    std::vector<VisitRow> Unwritten(const VisitQuery& query);
+    // The store's visits with the unwritten ones as they are now: what a report shows.
+    std::vector<VisitRow> List(const VisitQuery& query);
+
     // What the user should know of the record: a store that does not take the visits, or
     // visits lost.
     QStringList Notices() const;
