@@ -2,6 +2,7 @@
 #include "store/rulestore.h"
 #include "store/visitday.h"
 #include "store/visitstore.h"
+#include "tests/support/pgserver.h"
 #include "tests/support/testdb.h"
 
 #include <QDateTime>
@@ -191,6 +192,61 @@ private Q_SLOTS:
         QVERIFY(empty.open(QIODevice::ReadOnly));
         QVERIFY(empty.readAll().contains("这一天没有访问记录"));
         QCOMPARE(RunTool({u"report"_s, html, db.path()}), 2); // a report names its day
+    }
+
+    // On a server: the table comes with the database; open visits are updated in place, many
+    // to a statement; a title with U+0000 (which a server's text cannot hold) or 10,000
+    // characters long is stored; a day's query finds a visit begun days before; retention
+    // deletes what ended before the bound alone; the report reads the same.
+    void theRecordOnAServer() {
+        PgServer server;
+        PgRuleDb db(server);
+        RuleStore store;
+        store.Open(db.name());
+        VisitStore visits(store);
+        QVERIFY(visits.HasTable());
+        const QDate day(2026, 5, 4);
+        const qint64 noon = QDateTime(day, QTime(12, 0)).toMSecsSinceEpoch();
+        std::vector<VisitRow> rows(120);
+        std::vector<VisitRow*> batch;
+        for (int i = 0; i < int(rows.size()); ++i) {
+            VisitRow& row = rows[size_t(i)];
+            row.uid = 1000 + i % 2;
+            row.user = i % 2 ? u"bob"_s : u"alice"_s;
+            row.title = i == 0 ? u"a\0b"_s : i == 1 ? QString(10'000, u'长') : u"页 %1"_s.arg(i);
+            row.host = u"h%1.test"_s.arg(i % 4);
+            row.start = noon + i * 1000;
+            row.end = row.start;
+            row.result = u"通过"_s;
+            batch.push_back(&row);
+        }
+        rows[2].start = noon - 3 * VisitStore::kDayMs; // a tab left open for days
+        rows[2].end = rows[2].start;
+        visits.Write(batch);
+        for (VisitRow& row : rows) {
+            QVERIFY(row.id > 0);
+            row.end += 60'000;
+            row.frontMs = 30'000;
+        }
+        rows[2].end = noon + 60'000;
+        visits.Write(batch); // every one an update now
+        const auto [begin, end] = DayBounds(day);
+        VisitQuery alice;
+        alice.uid = 1000;
+        alice.since = begin;
+        alice.until = end;
+        const std::vector<VisitRow> read = visits.List(alice);
+        QCOMPARE(read.size(), size_t(60));
+        QCOMPARE(read[0].id, rows[2].id);
+        QCOMPARE(read[0].end - read[0].start, 3 * VisitStore::kDayMs + 60'000);
+        QCOMPARE(read[1].title, u"ab"_s);
+        for (const VisitRow& row : read)
+            QCOMPARE(row.frontMs, std::optional<qint64>(30'000));
+        VisitQuery bob;
+        bob.user = u"bob"_s;
+        QCOMPARE(visits.List(bob).front().title, QString(10'000, u'长'));
+        QCOMPARE(visits.DeleteEndedBefore(noon + 60'001), 2);
+        QCOMPARE(visits.List({}).size(), size_t(118));
     }
 };
 
