@@ -29,6 +29,12 @@ bool MonitorAtLaunch() {
     return QSettings().value(QStringLiteral("Monitor/StartAtLaunch"), false).toBool();
 }
 
+int KeepHistoryDays() {
+    bool ok = false;
+    const int days = QSettings().value(QStringLiteral("History/KeepDays"), 90).toInt(&ok);
+    return ok && days >= 0 ? days : 90;
+}
+
 bool NotifyClosedPages() {
     return QSettings().value(QStringLiteral("Notifications/ClosedPages"), true).toBool();
 }

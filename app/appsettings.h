@@ -11,5 +11,8 @@ void SetUpSettings();
 bool MonitorAtLaunch();
 // [Notifications] ClosedPages: the tray tells which pages the monitor closed (default on).
 bool NotifyClosedPages();
+// [History] KeepDays: how many days of visits the window's own monitor keeps (default 90; 0
+// records none). A guard keeps what guard.conf's keep-history says.
+int KeepHistoryDays();
 
 } // namespace winwarden

@@ -93,6 +93,7 @@ bool CWinwardenApp::InitInstance(const QStringList& arguments) {
 
 bool CWinwardenApp::OpenRuleStore(MonitorEngine& engine) {
     try {
+        engine.SetKeepHistoryDays(KeepHistoryDays());
         engine.OpenStore(m_services.databasePath);
         return true;
     } catch (const StoreError& error) {

@@ -36,6 +36,8 @@ constexpr std::array kCommands{
     CommandSpec{ControlCommand::DeleteMatchRule, "deleteMatchRule"_L1, true, {}, true},
     CommandSpec{
         ControlCommand::SetMatchRuleTimes, "setMatchRuleTimes"_L1, true, {"times"_L1}, true},
+    CommandSpec{
+        ControlCommand::ListVisits, "listVisits"_L1, false, {"user"_L1, "since"_L1, "until"_L1}},
 };
 
 const CommandSpec& Spec(ControlCommand command) {
@@ -164,6 +166,8 @@ bool AnyoneMayAsk(const ControlCall& call) {
     case ControlCommand::HasMatchTable:
     case ControlCommand::FindMatchRule:
         return true; // sites and words, which are nobody's browsing
+    case ControlCommand::ListVisits:
+        return true; // the guard answers anyone but an administrator with their own alone
     default:
         return false;
     }

@@ -58,6 +58,7 @@ enum class ControlCommand {
     SetMatchRuleFlag,
     DeleteMatchRule,
     SetMatchRuleTimes,
+    ListVisits, // control/visitprotocol.h
 };
 
 struct ControlCall {

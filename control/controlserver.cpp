@@ -1,5 +1,6 @@
 #include "control/controlserver.h"
 
+#include "control/visitprotocol.h"
 #include "platform/localserver.h"
 #include "platform/peercred.h"
 #include "platform/programlog.h"
@@ -122,7 +123,7 @@ void ControlServer::Answer(Client& client, const ControlCall& call) {
     }
     QJsonObject reply;
     try {
-        reply = EncodeReply(call.id, Apply(call));
+        reply = EncodeReply(call.id, Apply(call, client.admin, client.peer.uid));
     } catch (const StoreError& error) {
         reply = EncodeRefusal(call.id, error.message());
     }
@@ -132,7 +133,7 @@ void ControlServer::Answer(Client& client, const ControlCall& call) {
     Send(client, reply);
 }
 
-QJsonValue ControlServer::Apply(const ControlCall& call) {
+QJsonValue ControlServer::Apply(const ControlCall& call, bool admin, uid_t peer) {
     const QStringList& a = call.args;
     switch (call.command) {
     case ControlCommand::ListByFlag:
@@ -162,6 +163,15 @@ QJsonValue ControlServer::Apply(const ControlCall& call) {
         return m_monitor.DeleteMatchRule(call.rule);
     case ControlCommand::SetMatchRuleTimes:
         return m_monitor.SetMatchRuleTimes(call.rule, a[0]);
+    case ControlCommand::ListVisits: {
+        VisitQuery query = VisitQueryFromCall(call);
+        if (!admin) {
+            // Whatever the client asked, its own visits alone.
+            query.uid = qint64(peer);
+            query.user.clear();
+        }
+        return EncodeVisits(m_monitor.ListVisits(query));
+    }
     }
     Q_UNREACHABLE();
 }

@@ -54,7 +54,7 @@ private:
     void Accept();
     void Read(quint64 number);
     void Answer(Client& client, const ControlCall& call);
-    QJsonValue Apply(const ControlCall& call);
+    QJsonValue Apply(const ControlCall& call, bool admin, uid_t peer);
     // Queues a message for the client; false, and the client cut off, when it does not read.
     bool Send(Client& client, const QJsonObject& message);
     void CutOff(Client& client, const QString& notice, const QString& detail = {});

@@ -1,5 +1,6 @@
 #include "control/guardmonitor.h"
 
+#include "control/visitprotocol.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
 
@@ -104,6 +105,10 @@ int GuardMonitor::SetMatchRuleFlag(qint64 id, const QString& flag) {
 
 int GuardMonitor::SetMatchRuleTimes(qint64 id, const QString& times) {
     return Expect(DecodeCount(Call(ControlCommand::SetMatchRuleTimes, {times}, id)));
+}
+
+std::vector<VisitRow> GuardMonitor::ListVisits(const VisitQuery& query) {
+    return Expect(DecodeVisits(Call(ControlCommand::ListVisits, VisitCallArgs(query))));
 }
 
 int GuardMonitor::DeleteMatchRule(qint64 id) {

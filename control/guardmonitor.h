@@ -49,6 +49,7 @@ public:
     int SetMatchRuleFlag(qint64 id, const QString& flag) override;
     int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
+    std::vector<VisitRow> ListVisits(const VisitQuery& query) override;
     // As the guard decided for this connection.
     bool MayChangeRules() const override { return m_admin; }
 

@@ -3,6 +3,7 @@
 #include "res/texts.h"
 #include "store/matchstore.h"
 #include "store/rulestore.h"
+#include "store/visitstore.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -104,6 +105,10 @@ public:
     // that are no schedule are refused whole with a StoreError that says why in Chinese.
     virtual int SetMatchRuleTimes(qint64 id, const QString& times) = 0;
     virtual int DeleteMatchRule(qint64 id) = 0;
+
+    // The visits (table 访问记录) the query asks for that this user may read: an administrator
+    // everyone's, anyone else their own. None where the database has no such table.
+    virtual std::vector<VisitRow> ListVisits(const VisitQuery& query) = 0;
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);

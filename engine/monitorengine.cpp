@@ -46,6 +46,9 @@ MonitorEngine::MonitorEngine(std::unique_ptr<BrowserSource> source, QObject* par
 }
 
 MonitorEngine::~MonitorEngine() {
+    if (m_status.monitoring) {
+        m_visits.Stop(*m_clock);
+    }
     m_timer.stop();
     m_earlyTimer.stop();
     m_source->SetChangeNotifier({});
@@ -70,6 +73,10 @@ void MonitorEngine::Start() {
 }
 
 void MonitorEngine::Stop() {
+    if (m_status.monitoring) {
+        // A visit open when the monitor stops ends then.
+        m_visits.Stop(*m_clock);
+    }
     m_timer.stop();
     m_earlyTimer.stop();
     m_earlyWanted = false;
@@ -302,6 +309,8 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         return;
     }
     if (titles.isEmpty()) {
+        m_sightings.clear();
+        RecordVisits(m_status);
         return;
     }
 
@@ -314,6 +323,7 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
                             [&closes](const WindowHandle& window) { closes.push_back(window); });
     m_windows = &windows;
     m_newPages.clear();
+    m_sightings.clear();
     for (int i = 0; i < m_snapshot.count; ++i) {
         const auto index = static_cast<size_t>(i);
         const QString& title = m_snapshot.titles[index];
@@ -322,6 +332,12 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         }
         SeenWindow seen = CheckWindowRule(title, m_snapshot.urls[index], pass.windows[index]);
         seen.browser = m_snapshot.families[index];
+        const BrowserWindow& window = pass.windows[index];
+        const bool blocked =
+            seen.matchRule.isEmpty() ? IsBlockingFlag(seen.flag) : seen.matchFlag == kFlagBlock;
+        m_sightings.push_back(
+            {window.handle, window.uid, title, seen.url, window.inFront, blocked,
+             blocked ? (seen.matchRule.isEmpty() ? kKindTitle : seen.matchRule) : QString()});
         Q_EMIT windowSeen(seen);
     }
     m_windows = nullptr;
@@ -348,6 +364,19 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
     }
     m_newPages.clear();
     m_rules.clear();
+    RecordVisits(m_status);
+}
+
+void MonitorEngine::RecordVisits(MonitorStatus status) {
+    m_visits.Record(m_sightings, *m_clock);
+    // What the record wants known stands beside what the sources want known.
+    status.notices += m_visits.Notices();
+    SetStatus(status);
+}
+
+std::vector<VisitRow> MonitorEngine::ListVisits(const VisitQuery& query) {
+    RestoreBusyTimeout();
+    return m_visits.List(query);
 }
 
 RuleStore& MonitorEngine::CommandStore() {

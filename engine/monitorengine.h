@@ -2,6 +2,7 @@
 
 #include "engine/clock.h"
 #include "engine/monitor.h"
+#include "engine/visitrecorder.h"
 #include "match/matchindex.h"
 #include "store/matchstore.h"
 #include "store/rulestore.h"
@@ -72,6 +73,10 @@ public:
     int SetMatchRuleFlag(qint64 id, const QString& flag) override;
     int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
+    std::vector<VisitRow> ListVisits(const VisitQuery& query) override;
+    // Visits older than this many days are removed (0: none recorded, none kept).
+    void SetKeepHistoryDays(int days) { m_visits.SetKeepDays(days); }
+    VisitRecorder& Visits() { return m_visits; }
     // Asks for a cycle before the next tick; coalesced, at most one pass out at a time.
     void RequestEarlyCycle();
     // The rule checks and the live-list reports of one cycle over `pass`, right now.
@@ -109,9 +114,12 @@ private:
     void RefreshMatchRules();
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
+    void RecordVisits(MonitorStatus status);
 
     RuleStore m_store;
     MatchStore m_matches{m_store};
+    VisitRecorder m_visits{m_store};
+    std::vector<VisitSighting> m_sightings;    // the cycle's pages, for the visit record
     TimedRules m_timedRules;                   // every match rule with its times
     MatchIndex m_match;                        // those of them that hold now
     std::optional<SiteRules> m_siteRulesGiven; // what the source was last told

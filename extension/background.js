@@ -50,14 +50,38 @@ function family() {
 // may have missed (a service worker that was asleep, a tab moved).
 let tabs = new Map();
 let touched = null; // while a full query is out: the tabs that events changed meanwhile
+// Which tab the person has in front: the active tab of the window with the focus. The
+// window of each tab is kept here, not sent.
+let focusedWindow = -1; // windows.WINDOW_ID_NONE
+const windowOf = new Map();
 
 function entry(tab) {
+  windowOf.set(tab.id, tab.windowId);
   return {
     id: tab.id,
     title: tab.title ?? "",
     url: tab.url ?? tab.pendingUrl ?? "",
     incognito: !!tab.incognito,
+    active: !!tab.active,
+    focused: tab.windowId === focusedWindow,
   };
+}
+
+function onFocus(windowId) {
+  focusedWindow = windowId;
+  for (const [id, tab] of tabs) {
+    tab.focused = windowOf.get(id) === windowId;
+  }
+  sendTabs();
+}
+
+function onActivated(info) {
+  for (const [id, tab] of tabs) {
+    if (windowOf.get(id) === info.windowId) {
+      tab.active = id === info.tabId;
+    }
+  }
+  sendTabs();
 }
 
 function isTab(tab) {
@@ -82,6 +106,7 @@ function onTab(tab) {
 
 function onTabGone(id) {
   tabs.delete(id);
+  windowOf.delete(id);
   touched?.add(id);
   sendTabs();
 }
@@ -93,6 +118,8 @@ async function querySend() {
   touched = new Set();
   let all;
   try {
+    const focused = await api.windows.getLastFocused();
+    focusedWindow = focused?.focused ? focused.id : -1;
     all = await api.tabs.query({});
   } catch (e) {
     touched = null;
@@ -481,6 +508,8 @@ readClosed();
 api.tabs.onCreated.addListener(onTab);
 api.tabs.onUpdated.addListener((id, change, tab) => onTab(tab));
 api.tabs.onRemoved.addListener(onTabGone);
+api.tabs.onActivated.addListener(onActivated);
+api.windows.onFocusChanged.addListener(onFocus);
 api.tabs.onReplaced.addListener((added, removed) => {
   onTabGone(removed);
   api.tabs.get(added).then(onTab, () => {});

@@ -51,7 +51,8 @@ QString ModeText(mode_t mode) {
     return QString::number(mode & 07777, 8).rightJustified(4, u'0');
 }
 
-std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error) {
+std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error,
+                                     int* keepHistoryDays) {
     QFile file(paths.config);
     if (!file.exists()) {
         return paths.DefaultDatabase();
@@ -73,6 +74,19 @@ std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error) {
         const QString value = line.mid(equals + 1).trimmed();
         if (equals >= 0 && IsEnforceKey(key)) {
             continue; // ReadEnforceSettings's
+        }
+        if (equals >= 0 && key == "keep-history"_L1) {
+            bool ok = false;
+            const int days = value.toInt(&ok);
+            if (!ok || days < 0) {
+                *error = u"%1 第 %2 行：keep-history 须是天数（0 或更大的整数）"_s.arg(paths.config)
+                             .arg(number);
+                return std::nullopt;
+            }
+            if (keepHistoryDays) {
+                *keepHistoryDays = days;
+            }
+            continue;
         }
         if (equals < 0 || key != "database"_L1 || value.isEmpty()) {
             *error = u"%1 第 %2 行看不懂：%3"_s.arg(paths.config, QString::number(number), line);
@@ -125,7 +139,8 @@ Guard::~Guard() = default;
 
 bool Guard::Start() {
     QString error;
-    const std::optional<QString> database = GuardDatabase(m_paths, &error);
+    int keepHistory = VisitRecorder::kDefaultKeepDays;
+    const std::optional<QString> database = GuardDatabase(m_paths, &error, &keepHistory);
     const std::optional<EnforceSettings> enforce = ReadEnforceSettings(m_paths.config, &error);
     if (!database || !enforce || !PrepareGuardFolder(m_paths.runtimeDir, kRuntimeDirMode, &error) ||
         !PrepareGuardFolder(m_paths.stateDir, kStateDirMode, &error)) {
@@ -164,6 +179,7 @@ bool Guard::Start() {
         LogLine(u"无法在 %1 上监听"_s.arg(m_paths.BridgeSocket()));
         return false;
     }
+    m_engine->SetKeepHistoryDays(keepHistory);
     try {
         m_engine->OpenStore(*database);
     } catch (const StoreError& failure) {

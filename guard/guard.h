@@ -47,8 +47,10 @@ QString ModeText(mode_t mode);
 
 // The rule database that the configuration file names ("database = <path or URI>", as
 // WINWARDEN_DATABASE), or the default file when the file or the line is missing. Nothing, with
-// the reason, when the file cannot be read or names no usable database.
-std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error);
+// the reason, when the file cannot be read or names no usable database. "keep-history = <days>"
+// (a whole number, 0 or more) sets `keepHistoryDays` where given; it is left as it is otherwise.
+std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error,
+                                     int* keepHistoryDays = nullptr);
 
 // Makes one of the guard's folders where it is missing; one that is there must be a real
 // folder of this user's or root's, and loses any write permission of others. False, with the

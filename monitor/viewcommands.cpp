@@ -4,6 +4,7 @@
 #include "match/schedule.h"
 #include "monitor/addruledlg.h"
 #include "monitor/messagebox.h"
+#include "monitor/visitsdlg.h"
 #include "monitor/windowflagdlg.h"
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
@@ -426,18 +427,33 @@ void CWinwardenView::OnBlockSite() {
                "selectWindowBox");
         return;
     }
+    BlockSite(m_matchList ? (CellText(row, 2) == kKindSite
+                                 ? CanonicalHost(CellText(row, 0)).value_or(QString())
+                                 : QString())
+                          : PageHost(CellText(row, 2)));
+}
+
+void CWinwardenView::BlockSite(const QString& host) {
     if (RefusedToChange(this, m_monitor, text::kBlockSiteFailed))
         return;
-    const QString host = m_matchList ? (CellText(row, 2) == kKindSite
-                                            ? CanonicalHost(CellText(row, 0)).value_or(QString())
-                                            : QString())
-                                     : PageHost(CellText(row, 2));
     if (host.isEmpty()) {
         RunBox(this, QMessageBox::Information, text::kBlockSiteNoHost, QMessageBox::Ok,
                "noSiteBox");
         return;
     }
     PutMatchRule(kKindSite, host, kFlagBlock, false, text::kBlockSiteFailed);
+}
+
+void CWinwardenView::OnShowVisits() {
+    if (!m_visits) {
+        m_visits = new CVisitsDlg(m_monitor, this);
+        connect(m_visits, &CVisitsDlg::blockSiteRequested, this, &CWinwardenView::BlockSite);
+    } else {
+        m_visits->ShowDay(m_visits->Day());
+    }
+    m_visits->show();
+    m_visits->raise();
+    m_visits->activateWindow();
 }
 
 } // namespace winwarden

@@ -2,6 +2,7 @@
 #include "monitor/winwardenview.h"
 
 #include "engine/monitor.h"
+#include "monitor/columnwidths.h"
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "store/flag.h"
@@ -45,6 +46,12 @@ CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
     m_wndList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_wndList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_wndList->setWordWrap(false);
+    // The address takes whatever the title leaves, and the widths a user gives stay.
+    m_wndList->horizontalHeader()->setStretchLastSection(true);
+    connect(m_wndList->horizontalHeader(), &QHeaderView::sectionResized, this, [this] {
+        if (!m_restoringWidths && m_wndList->columnCount() == 3)
+            SaveColumnWidths(*m_wndList, ColumnsKey());
+    });
     // The list's double-click is the view's to handle, like every other notification of it.
     connect(m_wndList, &QTableWidget::cellDoubleClicked, this, [this] { OnListDblClk(); });
     m_wndList->installEventFilter(this);
@@ -115,6 +122,9 @@ bool CWinwardenView::OnCmdMsg(int commandId) {
         return true;
     case cmd::kBlockSite:
         OnBlockSite();
+        return true;
+    case cmd::kShowVisits:
+        OnShowVisits();
         return true;
     default:
         return false;
@@ -259,6 +269,8 @@ void CWinwardenView::SetUpColumns(bool matchRules) {
 }
 
 void CWinwardenView::InsertColumns() {
+    // The widths set here are the list's own, not the user's: none is saved.
+    m_restoringWidths = true;
     m_wndList->verticalHeader()->setDefaultSectionSize(kRowHeight);
     const struct {
         const QString& header;
@@ -281,6 +293,12 @@ void CWinwardenView::InsertColumns() {
         m_wndList->setColumnWidth(index, column.width);
         ++index;
     }
+    RestoreColumnWidths(*m_wndList, ColumnsKey());
+    m_restoringWidths = false;
+}
+
+QString CWinwardenView::ColumnsKey() const {
+    return m_matchList ? QStringLiteral("matchRules") : QStringLiteral("pages");
 }
 
 void CWinwardenView::DeleteAllRows() {
@@ -361,8 +379,9 @@ void CWinwardenView::FitCaptionColumn() {
     if (m_wndList->columnCount() < 3 || m_wndList->columnWidth(1) <= text::kColumnFlagWidth ||
         !m_wndList->isVisible())
         return;
+    // The address keeps room to be read; it stretches over whatever is left.
     const int room =
-        m_wndList->viewport()->width() - m_wndList->columnWidth(1) - m_wndList->columnWidth(2);
+        m_wndList->viewport()->width() - m_wndList->columnWidth(1) - text::kColumnUrlWidth;
     m_wndList->setColumnWidth(0, std::clamp(room, 200, text::kColumnCaptionWidth));
 }
 

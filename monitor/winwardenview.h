@@ -10,6 +10,7 @@ class QTableWidget;
 
 namespace winwarden {
 
+class CVisitsDlg;
 class Monitor;
 struct SeenWindow;
 
@@ -51,6 +52,11 @@ public:
     void OnShowMatchRules();
     // Blocks the site of the selected row's page in one step.
     void OnBlockSite();
+    // 窗口 → 访问记录: the visit record's window, opened once and raised after.
+    void OnShowVisits();
+    // "禁止这个网站" for a host given by name (the visit record's sites).
+    void BlockSite(const QString& host);
+    CVisitsDlg* VisitsWindow() const { return m_visits; }
     // Shows the filter above the list and puts the cursor in it.
     void OnFind();
 
@@ -100,6 +106,9 @@ private:
     // `times`, when given, become the rule's (empty: always); otherwise they stay as they are.
     void PutMatchRule(const QString& kind, const QString& text, const QString& flag, bool ask,
                       const QString& what, const std::optional<QString>& times = std::nullopt);
+    QString ColumnsKey() const;     // where the list's column widths are kept
+    CVisitsDlg* m_visits = nullptr; // 访问记录, once opened
+    bool m_restoringWidths = false;
     void LayOut();
     void FitCaptionColumn();
     void ApplyFilter(int row); // hides the row unless it matches the filter

@@ -100,14 +100,24 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
         for (const QJsonValue& entry : array) {
             const QJsonObject object = entry.toObject();
             const QJsonValue incognito = object.value("incognito"_L1);
+            const QJsonValue active = object.value("active"_L1);
+            const QJsonValue focused = object.value("focused"_L1);
             BridgeTab tab;
             if (!entry.isObject() || !ReadId(object.value("id"_L1), &tab.id) ||
                 !ReadString(object, "title"_L1, &tab.title) ||
                 !ReadString(object, "url"_L1, &tab.url) ||
-                !(incognito.isUndefined() || incognito.isBool())) {
+                !(incognito.isUndefined() || incognito.isBool()) ||
+                !(active.isUndefined() || active.isBool()) ||
+                !(focused.isUndefined() || focused.isBool())) {
                 return Unknown(why, u"tabs 消息中有格式不对的标签页"_s);
             }
             tab.incognito = incognito.toBool();
+            if (active.isBool()) {
+                tab.active = active.toBool();
+            }
+            if (focused.isBool()) {
+                tab.focused = focused.toBool();
+            }
             tabs.tabs.push_back(std::move(tab));
         }
         return tabs;
@@ -182,10 +192,17 @@ QJsonObject EncodeBridgeMessage(const BridgeHello& hello) {
 QJsonObject EncodeBridgeMessage(const BridgeTabs& tabs) {
     QJsonArray list;
     for (const BridgeTab& tab : tabs.tabs) {
-        list.append(QJsonObject{{"id"_L1, tab.id},
-                                {"title"_L1, tab.title},
-                                {"url"_L1, tab.url},
-                                {"incognito"_L1, tab.incognito}});
+        QJsonObject entry{{"id"_L1, tab.id},
+                          {"title"_L1, tab.title},
+                          {"url"_L1, tab.url},
+                          {"incognito"_L1, tab.incognito}};
+        if (tab.active) {
+            entry.insert("active"_L1, *tab.active);
+        }
+        if (tab.focused) {
+            entry.insert("focused"_L1, *tab.focused);
+        }
+        list.append(entry);
     }
     return {{"type"_L1, u"tabs"_s}, {"tabs"_L1, list}};
 }

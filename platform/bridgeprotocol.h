@@ -13,6 +13,8 @@ namespace winwarden {
 //   {"type":"hello","browser":"chromium","version":"1.0","install":"admin"}
 //                                         (the host adds "caller")
 //   {"type":"tabs","tabs":[{"id":7,"title":"…","url":"…","incognito":false},…]}
+//                                         each tab may also say "active" (the active tab of
+//                                         its window) and "focused" (its window has the focus)
 //   {"type":"challenge","nonce":"<base64>"}
 //                                         fresh random bytes (16 to 64) that the guard is to
 //                                         sign; the host keeps the latest and sends it again
@@ -63,7 +65,18 @@ struct BridgeTab {
     QString title;
     QString url;
     bool incognito = false;
+    std::optional<bool> active = std::nullopt;
+    std::optional<bool> focused = std::nullopt;
     bool operator==(const BridgeTab&) const = default;
+
+    // Whether the person has it in front: the active tab of the focused window. Unknown where
+    // the extension said nothing of either.
+    std::optional<bool> InFront() const {
+        if (!active || !focused) {
+            return std::nullopt;
+        }
+        return *active && *focused;
+    }
 };
 
 struct BridgeTabs {

@@ -14,6 +14,7 @@ inline constexpr int kShowStatus = 32780;
 inline constexpr int kAddRule = 32781;
 inline constexpr int kShowMatchRules = 32782;
 inline constexpr int kBlockSite = 32783;
+inline constexpr int kShowVisits = 32784;
 
 // Standard commands: document, editing, application and bar toggles.
 inline constexpr int kFileNew = 57600;

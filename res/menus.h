@@ -35,6 +35,7 @@ inline constexpr MenuItem kWindowMenu[] = {
     {u"禁止的窗口", cmd::kShowBlocked},
     {u"通过的窗口", cmd::kShowPassed},
     {u"匹配规则", cmd::kShowMatchRules},
+    {u"访问记录", cmd::kShowVisits},
     kSeparator,
     {u"删除一个窗口", cmd::kDeleteWindow},
     {u"刷新监视屏幕", cmd::kRefreshList},

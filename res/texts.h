@@ -14,9 +14,9 @@ inline const QString kPromptCaption = QStringLiteral("系统提示");
 inline const QString kColumnCaption = QStringLiteral("窗口标题");
 inline const QString kColumnFlag = QStringLiteral("窗口标记");
 inline const QString kColumnUrl = QStringLiteral("网址");
-inline constexpr int kColumnCaptionWidth = 680;
+inline constexpr int kColumnCaptionWidth = 480;
 inline constexpr int kColumnFlagWidth = 60;
-inline constexpr int kColumnUrlWidth = 40;
+inline constexpr int kColumnUrlWidth = 240;
 // The flag of a page a match rule decides: the flag, then the rule by kind and text.
 inline const QString kDecidedByMatchRule = QStringLiteral("%1（%2）");
 

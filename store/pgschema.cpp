@@ -2,6 +2,7 @@
 
 #include "store/connection.h"
 #include "store/matchstore.h"
+#include "store/visitstore.h"
 
 #include <QSqlQuery>
 
@@ -64,7 +65,7 @@ void CreatePostgresRuleTable(const DatabaseLocation& location) {
         }
         for (const QString& statement :
              QStringList(std::begin(kCreateStatements), std::end(kCreateStatements)) +
-                 MatchTableStatements(true)) {
+                 MatchTableStatements(true) + VisitTableStatements(true)) {
             if (!query.exec(statement)) {
                 throw ErrorFrom(query.lastError());
             }

@@ -15,7 +15,9 @@ const QList<QByteArray> kHeader{"窗口名称", "是否禁止", "网址", "种�
 constexpr qsizetype kTitleColumns = 3;
 constexpr qsizetype kKindColumns = 4;
 
-void AppendField(QByteArray& out, const std::optional<QString>& field) {
+} // namespace
+
+void AppendCsvField(QByteArray& out, const std::optional<QString>& field) {
     if (!field) {
         return;
     }
@@ -29,6 +31,8 @@ void AppendField(QByteArray& out, const std::optional<QString>& field) {
     }
     out.append('"');
 }
+
+namespace {
 
 // One record of raw fields; a field that was quoted is marked, so that "" and nothing differ.
 struct Field {
@@ -52,18 +56,18 @@ QByteArray WriteRulesCsv(const std::vector<Rule>& rules, const std::vector<Match
     const auto line = [&](const std::optional<QString>& first, const std::optional<QString>& flag,
                           const std::optional<QString>& url, const QString* kind,
                           const std::optional<QString>& when = std::nullopt) {
-        AppendField(out, first);
+        AppendCsvField(out, first);
         out.append(',');
-        AppendField(out, flag);
+        AppendCsvField(out, flag);
         out.append(',');
-        AppendField(out, url);
+        AppendCsvField(out, url);
         if (kind) {
             out.append(',');
-            AppendField(out, *kind);
+            AppendCsvField(out, *kind);
         }
         if (times) {
             out.append(',');
-            AppendField(out, when);
+            AppendCsvField(out, when);
         }
         out.append("\r\n");
     };

@@ -28,6 +28,9 @@ struct CsvRules {
 QByteArray WriteRulesCsv(const std::vector<Rule>& rules,
                          const std::vector<MatchRuleRow>& matches = {});
 
+// One field as these files write it: nothing for NULL, else quoted, quotes doubled.
+void AppendCsvField(QByteArray& out, const std::optional<QString>& field);
+
 // Reads such text back (a byte-order mark and LF line ends are accepted too). Nothing, with
 // `error` saying where, when the text is not such a table.
 std::optional<CsvRules> ReadRulesCsv(const QByteArray& text, QString* error);

@@ -4,6 +4,7 @@
 #include "store/databasename.h"
 #include "store/matchstore.h"
 #include "store/pgschema.h"
+#include "store/visitstore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -106,7 +107,7 @@ void WriteSchema(const QString& path) {
         }
         for (const QString& statement :
              QStringList(std::begin(kCreateStatements), std::end(kCreateStatements)) +
-                 MatchTableStatements(false)) {
+                 MatchTableStatements(false) + VisitTableStatements(false)) {
             if (!failed && !query.exec(statement)) {
                 failure = ErrorFrom(query.lastError());
                 failed = true;

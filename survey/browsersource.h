@@ -33,6 +33,8 @@ struct BrowserWindow {
     // The user whose browser shows it, where the source knows (a system guard's bridge knows
     // each connection's user from the kernel); -1 where it does not.
     qint64 uid = -1;
+    // Whether it is the active tab of a window that has the focus, where the source can say.
+    std::optional<bool> inFront = std::nullopt;
 };
 
 // A window the monitor deals with: a titled HTML document that is no page of the browser's own.

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6sql6-sqlite libqt6svg6 qt6-qpa-plugins
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6sql6-sqlite libqt6svg6 qt6-qpa-plugins
     libcurl4-openssl-dev libbenchmark-dev libsimdjson-dev libssl-dev
     qt6-translations-l10n sqlite3 chromium firefox-esr xvfb xauth xdotool trayer imagemagick
     fonts-noto-cjk x11-utils openbox

@@ -8,6 +8,7 @@
 #include "store/rulecsv.h"
 #include "store/schema.h"
 #include "store/storeerror.h"
+#include "tools/visitcommands.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -99,10 +100,12 @@ const Command kCommands[] = {
 };
 
 int Usage(FILE* stream = stderr) {
-    Print(stream, QStringLiteral("用法: winwarden-db create|check [数据库] | copy 来源 目标 | "
-                                 "export|import 文件.csv [数据库]"
-                                 "（数据库是文件或 postgresql:// 地址；默认 WINWARDEN_DATABASE，"
-                                 "未设置时 winwarden.mdb）"));
+    Print(stream,
+          QStringLiteral("用法: winwarden-db create|check [数据库] | copy 来源 目标 | "
+                         "export|import 文件.csv [数据库] | ") +
+              VisitCommandsUsage() +
+              QStringLiteral("（数据库是文件或 postgresql:// 地址；默认 WINWARDEN_DATABASE，"
+                             "未设置时 winwarden.mdb）"));
     return stream == stderr ? kExitUsage : 0;
 }
 
@@ -113,6 +116,20 @@ int Run(const QStringList& args) {
     }
     if (args.size() < 2) {
         return Usage();
+    }
+    if (args.at(1) == QLatin1String("history") || args.at(1) == QLatin1String("report")) {
+        QString shown;
+        try {
+            const std::optional<QString> done = RunVisitCommand(args.at(1), args.mid(2), &shown);
+            if (!done) {
+                return Usage();
+            }
+            Print(stdout, *done);
+            return 0;
+        } catch (const StoreError& error) {
+            Print(stderr, QStringLiteral("%1: %2").arg(shown, error.message()));
+            return kExitFailure;
+        }
     }
     const Command* command = nullptr;
     for (const Command& candidate : kCommands) {

@@ -423,6 +423,7 @@ BrowserPass BridgeServer::TakePass() {
             window.handle.id = QString::number(tab.id);
             window.family = Family(browser);
             window.uid = browser.uid;
+            window.inFront = tab.InFront();
             pass.windows.push_back(std::move(window));
         }
     }

@@ -9,6 +9,7 @@
 #include "monitor/winwardenview.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
+#include "store/visitstore.h"
 #include "tests/support/fakesource.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/nativehost.h"
@@ -243,6 +244,60 @@ private Q_SLOTS:
         QCOMPARE(child->ListMatchRules().front().times, std::optional(u"周六日 09:00-10:00"_s));
         QCOMPARE(root->DeleteMatchRule(id), 1);
         QVERIFY(child->ListMatchRules().empty());
+    }
+
+    // The visit record: an administrator reads everyone's, or one user's by number or name;
+    // anyone else gets their own whatever they ask for, another user's number included.
+    void visitsAreTheirOwnUnlessAdministrator() {
+        GuardRig guard;
+        const auto child = WindowOf(guard, kChild), parent = WindowOf(guard, kParent, {kAdmins});
+        QVERIFY(child && parent);
+        guard.InGuard([&] {
+            std::vector<VisitRow> rows;
+            for (const auto& [uid, user] : {std::pair(kChild, u"alice"_s),
+                                            {kOther, u"bob"_s},
+                                            {kChild, u"alice"_s},
+                                            {kParent, u"mum"_s}}) {
+                VisitRow row;
+                row.uid = uid;
+                row.user = user;
+                row.title = user + QString::number(rows.size());
+                row.start = 1000 * qint64(rows.size() + 1);
+                row.end = row.start + 500;
+                row.frontMs = 100;
+                row.result = u"通过"_s;
+                rows.push_back(row);
+            }
+            std::vector<VisitRow*> batch;
+            for (VisitRow& row : rows)
+                batch.push_back(&row);
+            VisitStore(guard.engine->Store()).Write(batch);
+        });
+        const auto titles = [](const std::vector<VisitRow>& visits) {
+            QStringList shown;
+            for (const VisitRow& visit : visits)
+                shown << visit.title;
+            return shown.join(u' ');
+        };
+        const auto ofUser = [](std::optional<qint64> uid, const QString& name = {}) {
+            VisitQuery query;
+            query.uid = uid;
+            query.user = name;
+            return query;
+        };
+        QCOMPARE(titles(parent->ListVisits({})), u"alice0 bob1 alice2 mum3"_s);
+        QCOMPARE(titles(parent->ListVisits(ofUser(kOther))), u"bob1"_s);
+        QCOMPARE(titles(parent->ListVisits(ofUser({}, u"alice"_s))), u"alice0 alice2"_s);
+        VisitQuery window = ofUser({});
+        window.since = 2501;
+        window.until = 3001;
+        QCOMPARE(titles(parent->ListVisits(window)), u"alice2"_s);
+        QCOMPARE(titles(child->ListVisits({})), u"alice0 alice2"_s);
+        QCOMPARE(titles(child->ListVisits(ofUser(kOther))), u"alice0 alice2"_s);
+        QCOMPARE(titles(child->ListVisits(ofUser({}, u"mum"_s))), u"alice0 alice2"_s);
+        const std::vector<VisitRow> own = child->ListVisits({});
+        QCOMPARE(own.front().frontMs, std::optional<qint64>(100));
+        QCOMPARE(own.front().end, 1500);
     }
 
     // Garbage from a hand-made client, or a client that does not read, is cut off, root's

@@ -212,6 +212,36 @@ private Q_SLOTS:
             1);
         QVERIFY(QTest::qWaitFor([&] { return OpenTitles(m_first) == QStringList{kOpenerTitle}; },
                                 10000));
+        // The visit record: the parent reads the child's pages and the blocked try with its
+        // rule; each child reads their own alone, whatever they ask the guard for.
+        const auto tried = [&] {
+            for (const VisitRow& visit : parent.ListVisits({}))
+                if (visit.uid == kChild1 && visit.title == kBlockedTitle &&
+                    visit.result == u"禁止"_s && visit.rule == u"窗口名称"_s)
+                    return true;
+            return false;
+        };
+        QVERIFY(QTest::qWaitFor(tried, 10000));
+        bool opened = false;
+        for (const VisitRow& visit : parent.ListVisits({}))
+            opened = opened || (visit.uid == kChild1 && visit.user == u"child1"_s &&
+                                visit.title == kOpenerTitle && visit.result == u"通过"_s &&
+                                visit.end >= visit.start);
+        QVERIFY(opened);
+        GuardMonitor child(QString::fromLatin1(kGuardControlSocket)),
+            other(QString::fromLatin1(kGuardControlSocket));
+        bool connected = false;
+        QVERIFY(AsUser(kChild1, kChild1, {}, [&] { connected = child.Connect(); }) && connected);
+        QVERIFY(AsUser(kChild2, kChild2, {}, [&] { connected = other.Connect(); }) && connected);
+        VisitQuery theOthers;
+        theOthers.uid = kChild2;
+        const std::vector<VisitRow> own = child.ListVisits(theOthers);
+        QVERIFY(!own.empty());
+        for (const VisitRow& visit : own)
+            QCOMPARE(visit.uid, qint64(kChild1));
+        VisitQuery child1s;
+        child1s.uid = kChild1;
+        QVERIFY(other.ListVisits(child1s).empty());
         const QString without = u"用户 child2（4243）：Firefox 正在运行，但没有连上浏览哨兵扩展"_s;
         QVERIFY2(QTest::qWaitFor([&] { return m_guard.Said().contains(without); }, 20000),
                  qPrintable(m_guard.Said()));

@@ -23,8 +23,9 @@ private Q_SLOTS:
     void messagesAreReadStrictly() {
         QCOMPARE(
             Decode(
-                R"({"type":"tabs","tabs":[{"id":3,"title":"t","url":"u","incognito":true},{"id":-1}]})"),
-            BridgeMessage(BridgeTabs{{{3, u"t"_s, u"u"_s, true}, {-1, {}, {}, false}}}));
+                R"({"type":"tabs","tabs":[{"id":3,"title":"t","url":"u","incognito":true,"active":true,"focused":false},{"id":-1}]})"),
+            BridgeMessage(
+                BridgeTabs{{{3, u"t"_s, u"u"_s, true, true, false}, {-1, {}, {}, false}}}));
         QCOMPARE(Decode(R"({"type":"close","tabs":[9007199254740991]})"),
                  BridgeMessage(BridgeClose{{9007199254740991}}));
         QCOMPARE(Decode(R"({"type":"sites","block":["a.test","b.test"],"allow":[]})"),
@@ -48,6 +49,7 @@ private Q_SLOTS:
             BridgeChallenge{QString::fromLatin1(QByteArray(65, 'x').toBase64())}))));
         for (const char* bad :
              {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
+              R"({"type":"tabs","tabs":[{"id":1,"focused":1}]})",
               R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
               R"({"type":"hello","browser":[]})", R"({"type":"sites","block":["a.test"]})",
               R"({"type":"sites","block":[1],"allow":[]})"}) {

@@ -93,9 +93,17 @@ private Q_SLOTS:
 
         HostProcess second;
         QVERIFY(second.Start());
-        second.Send(Tabs({{4, u"另一页"_s, u"http://h.test/c"_s, false}}));
+        // In front: only the active tab of the focused window.
+        second.Send(Tabs({{6, u"后台"_s, u"http://h.test/d"_s, false, true, false},
+                          {7, u"未选"_s, u"http://h.test/e"_s, false, false, true},
+                          {4, u"另一页"_s, u"http://h.test/c"_s, false, true, true}}));
         QVERIFY(QTest::qWaitFor([&] { return notified == 2; }, 5000));
-        QCOMPARE(Titles(source->TakePass()).last(), u"bridge:2 4 另一页"_s);
+        pass = source->TakePass();
+        QCOMPARE(Titles(pass).last(), u"bridge:2 4 另一页"_s);
+        QStringList front;
+        for (const BrowserWindow& window : pass.windows)
+            front << (window.inFront ? QString::number(*window.inFront) : u"-"_s);
+        QCOMPARE(front.join(u' '), u"- - - - 0 0 1"_s);
         QVERIFY(second.WaitForMessages(1));
 
         // From another thread, as the monitor asks: only tabs that browser reported.
