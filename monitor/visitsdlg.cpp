@@ -366,6 +366,8 @@ void CVisitsDlg::FillChart() {
     minutes->setLabelFormat(QStringLiteral("%.0f"));
     chart->addAxis(minutes, Qt::AlignBottom);
     series->attachAxis(minutes);
+    // Round ticks (0, 20, 40 …) rather than the range cut in four (0, 18, 35 …).
+    minutes->applyNiceNumbers();
     chart->setTitle(QStringLiteral("各网站的在前时间"));
     connect(set, &QBarSet::doubleClicked, this, [this](int index) {
         if (index >= 0 && size_t(index) < m_chartHosts.size()) {
