@@ -132,7 +132,8 @@ private Q_SLOTS:
         QElapsedTimer started;
         started.start();
 
-        for (auto& [what, browser] : ended) {
+        for (auto& [what, each] : ended) {
+            BrowserProcess& browser = each; // a lambda may not capture a structured binding
             QVERIFY2(QTest::qWaitFor([&] { return !browser.Running(); },
                                      int(std::max<qint64>(20000 - started.elapsed(), 0))),
                      qPrintable(what + u" still runs after 20 s"_s));
