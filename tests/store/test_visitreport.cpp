@@ -231,20 +231,14 @@ private Q_SLOTS:
         rows[2].end = noon + 60'000;
         visits.Write(batch); // every one an update now
         const auto [begin, end] = DayBounds(day);
-        VisitQuery alice;
-        alice.uid = 1000;
-        alice.since = begin;
-        alice.until = end;
-        const std::vector<VisitRow> read = visits.List(alice);
+        const std::vector<VisitRow> read = visits.List({1000, {}, begin, end});
         QCOMPARE(read.size(), size_t(60));
         QCOMPARE(read[0].id, rows[2].id);
         QCOMPARE(read[0].end - read[0].start, 3 * VisitStore::kDayMs + 60'000);
         QCOMPARE(read[1].title, u"ab"_s);
         for (const VisitRow& row : read)
             QCOMPARE(row.frontMs, std::optional<qint64>(30'000));
-        VisitQuery bob;
-        bob.user = u"bob"_s;
-        QCOMPARE(visits.List(bob).front().title, QString(10'000, u'长'));
+        QCOMPARE(visits.List({{}, u"bob"_s}).front().title, QString(10'000, u'长'));
         QCOMPARE(visits.DeleteEndedBefore(noon + 60'001), 2);
         QCOMPARE(visits.List({}).size(), size_t(118));
     }
