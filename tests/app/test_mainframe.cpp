@@ -31,7 +31,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The whole application over a fresh rule database, a faked browser and throwaway settings.
 struct AppFixture {
     QTemporaryDir settings;
     TempRuleDb db;
@@ -50,7 +49,6 @@ struct AppFixture {
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 };
 
-// An executable script at `path`.
 bool WriteScript(const QString& path, const QByteArray& text) {
     QFile script(path);
     return script.open(QIODevice::WriteOnly) && script.write(text) == text.size() &&

@@ -23,6 +23,13 @@ class TestMonitorEngine final : public QObject {
     QStringList m_seen; // "title|flag as shown|url" of every window the cycles reported
 
     QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
+    // The windows asked to close so far, by handle.
+    QStringList Closed() {
+        QStringList ids;
+        for (const WindowHandle& window : m->source->CloseRequests())
+            ids << window.id;
+        return ids;
+    }
     void IgnoreWarnings() { QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".+"_s)); }
 
 private Q_SLOTS:
@@ -76,10 +83,8 @@ private Q_SLOTS:
         for (int tick = 1; tick <= 2; ++tick) {
             m->Tick();
             QCOMPARE(m->source->CloseRequestsFor(title), tick * closes);
-            QSet<QString> asked; // every window of a blocked title, none twice in a cycle
-            for (const WindowHandle& window : m->source->CloseRequests())
-                asked.insert(window.id);
-            QCOMPARE(asked.size(), closes ? pages : 0);
+            const QStringList ids = Closed(); // every window of a blocked title, none twice
+            QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), closes ? pages : 0);
             QCOMPARE(m->db.rows(), (QList<RuleRow>{{title, flag, url}}));
         }
         m->source->SetUnreadable(true); // nothing of the last pass is acted on again
@@ -109,14 +114,8 @@ private Q_SLOTS:
                               u"Game night|通过（网站 school.example）|https://school.example/"_s,
                               u"Ga\u200Bme over|禁止（标题包含 ＧＡＭＥ）|https://other.example/"_s,
                               u"Blocked here|禁止|http://school.example/b"_s}));
-        const auto closed = [this] {
-            QStringList ids;
-            for (const WindowHandle& window : m->source->CloseRequests())
-                ids << window.id;
-            return ids;
-        };
         // The site's window by its own handle, not the first window of its title.
-        QCOMPARE(closed(), (QStringList{u"Home#2"_s, u"Ga\u200Bme over"_s, u"Blocked here"_s}));
+        QCOMPARE(Closed(), (QStringList{u"Home#2"_s, u"Ga\u200Bme over"_s, u"Blocked here"_s}));
         QCOMPARE(Flags(), u"禁止 通过 通过 通过"_s); // first seen: recorded as passed
         const SiteRules given{{u"game.example"_s}, {u"school.example"_s}};
         QCOMPARE(m->source->SiteRulesGiven(), QList<SiteRules>{given});
@@ -125,7 +124,7 @@ private Q_SLOTS:
         m->db.exec(u"UPDATE 匹配规则 SET 是否禁止='通过' WHERE 种类='网站'"_s);
         m->Tick();
         m->Tick();
-        QCOMPARE(closed().count(u"Home#2"_s), 1);
+        QCOMPARE(Closed().count(u"Home#2"_s), 1);
         QCOMPARE(m->source->SiteRulesGiven().last(),
                  (SiteRules{{}, {u"game.example"_s, u"school.example"_s}}));
         QCOMPARE(m->source->SiteRulesGiven().size(), 2);

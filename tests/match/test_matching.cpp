@@ -17,6 +17,7 @@ private Q_SLOTS:
             {u"Ga\u200Bme\u200D O\u00ADver\uFEFF"_s, u"game over"_s},
             {u"ＧＡＭＥ\u3000Ｏｖｅｒ"_s, u"game over"_s},
             {u"  Game\t\n \u00A0over  "_s, u"game over"_s},
+            {u"  Game \t OVER "_s, u"game over"_s}, // plain ASCII
             {u"ﬁnal STRASSE Straße GROẞ"_s, u"final strasse strasse gross"_s},
             {u"cafe\u200B\u0301 caf\u00E9"_s, u"caf\u00E9 caf\u00E9"_s},
             {u"赌\uFE0F场\U000E0067"_s, u"赌场"_s},
@@ -116,17 +117,14 @@ private Q_SLOTS:
             {3, Kind::TitleWord, u"Poker Night"_s, true},
         });
         const QList<std::pair<QString, qint64>> cases{
-            {u"cartography"_s, 2},
-            {u"CARTOONS"_s, 2}, // the word that ends first decides {u"POKER   night live"_s, 3},
-            {u"Free ART lessons"_s, 2},
-            {u"poke her night"_s, 0},
+            {u"cartography"_s, 2},        {u"CARTOONS"_s, 2}, // the word that ends first decides
+            {u"POKER   night live"_s, 3}, {u"Free ART lessons"_s, 2}, {u"poke her night"_s, 0},
         };
         for (const auto& [title, rule] : cases) {
             const Verdict verdict = index.Decide(false, title, u"https://other.example/"_s);
             QVERIFY2(verdict.blocked == (rule != 0), qPrintable(title));
             QCOMPARE(verdict.rule ? verdict.rule->id : 0, rule);
         }
-        QCOMPARE(NormalizeTitle(u"  Game \t OVER "_s), u"game over"_s);
     }
 };
 
