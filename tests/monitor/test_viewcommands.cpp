@@ -226,51 +226,43 @@ private Q_SLOTS:
         QCOMPARE(m->Rows(), (QStringList{u"|通过|"_s + Url(5), u"|通过|"_s, Row(1)}));
     }
 
-    // Rules typed before a visit: an empty name is refused, a name that has a rule is offered
-    // a change of flag instead of a second rule, and a new one lands in the list on show.
-    void addingRulesAhead() {
-        const auto fill = [this](const QString& name, const QString& url, const char* flag,
-                                 const char* button) {
-            return Fill("kindTitle", name, url, flag, button);
-        };
+    // Rules typed in the window. A title rule needs a name; a second rule for a name or of one
+    // meaning becomes a change of flag. Bad match text is refused; an older file gains the table;
+    // a pasted address is taken as its host, as the dialog says. The match list changes and
+    // deletes one rule at a time; a live row a match rule decides says so, its flag dialog works
+    // on the page's own rule, and "禁止这个网站" blocks a row's site in one step.
+    void rulesFromTheWindow() {
+        m->db.exec(u"DROP TABLE 匹配规则"_s);
         m->view.OnShowBlocked();
-        QCOMPARE(
-            Run(&CWinwardenView::OnAddRule, {fill({}, Url(1), "radioBlock", "ok"), Click(kOk)}), 2);
+        QCOMPARE(Run(&CWinwardenView::OnAddRule,
+                     {Fill("kindTitle", {}, Url(1), "radioBlock"), Click(kOk)}),
+                 2);
         QCOMPARE(m_seen, u"系统提示|1|确定|请填写窗口名称（网页的标题）。"_s);
-        Run(&CWinwardenView::OnAddRule, {fill(Title(1), Url(1), "radioBlock", "ok")});
+        Run(&CWinwardenView::OnAddRule, {Fill("kindTitle", Title(1), Url(1), "radioBlock")});
         QCOMPARE(m->Rows(), QStringList{Row(1, u"禁止"_s)});
-        Run(&CWinwardenView::OnAddRule, {fill(Title(1), Url(2), "radioPass", "ok"), Click(kOk)});
+        Run(&CWinwardenView::OnAddRule,
+            {Fill("kindTitle", Title(1), Url(2), "radioPass"), Click(kOk)});
         QVERIFY(m_seen.contains(u"已有规则，标记为“禁止”"_s));
         QCOMPARE(m->db.rows(), (QList<RuleRow>{{Title(1), u"通过"_s, Url(1)}}));
-    }
 
-    // Match rules from the window. Bad text is refused and changes nothing; an older file is
-    // offered the table; a pasted address is taken as its host, and the dialog says which; a
-    // second rule of one meaning becomes a change of flag. The match list changes and deletes
-    // one rule at a time. A live row a match rule decides says so, and its flag dialog works
-    // on the page's own rule; "禁止这个网站" blocks a row's site in one step.
-    void matchRulesFromTheWindow() {
-        m->db.exec(u"DROP TABLE 匹配规则"_s);
-        const auto fill = [this](const char* kind, const QString& text, const char* flag) {
-            return Fill(kind, text, {}, flag);
-        };
         const auto matches = [this] {
             return m->db.exec(u"SELECT group_concat(种类 || ' ' || 内容 || ' ' || 是否禁止, '|') "
                               "FROM 匹配规则"_s);
         };
         QCOMPARE(Run(&CWinwardenView::OnAddRule,
-                     {fill("kindSite", u"game example"_s, "radioBlock"), Click(kOk)}),
+                     {Fill("kindSite", u"game example"_s, {}, "radioBlock"), Click(kOk)}),
                  2);
         QCOMPARE(m_seen, u"系统提示|1|确定|"_s + text::kMatchNotAHost.arg(u"game example"_s));
         const QString pasted = u"https://www.Game.Example/x?y"_s;
-        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kCancel)});
+        Run(&CWinwardenView::OnAddRule,
+            {Fill("kindSite", pasted, {}, "radioBlock"), Click(kCancel)});
         QCOMPARE(m_taken, u"将添加网站：www.game.example"_s);
-        Run(&CWinwardenView::OnAddRule, {fill("kindSite", pasted, "radioBlock"), Click(kOk)});
+        Run(&CWinwardenView::OnAddRule, {Fill("kindSite", pasted, {}, "radioBlock"), Click(kOk)});
         QCOMPARE(matches(), u"网站 www.game.example 禁止"_s);
         Run(&CWinwardenView::OnAddRule,
-            {fill("kindSite", u"WWW.GAME.EXAMPLE."_s, "radioPass"), Click(kOk)});
-        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u" 赌场 "_s, "radioBlock")});
-        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, "radioBlock")});
+            {Fill("kindSite", u"WWW.GAME.EXAMPLE."_s, {}, "radioPass"), Click(kOk)});
+        Run(&CWinwardenView::OnAddRule, {Fill("kindWords", u" 赌场 "_s, {}, "radioBlock")});
+        Run(&CWinwardenView::OnAddRule, {Fill("kindWords", u"ads"_s, {}, "radioBlock")});
         QCOMPARE(matches(), u"网站 www.game.example 通过|标题包含 赌场 禁止|标题包含 ads 禁止"_s);
 
         m->view.OnCmdMsg(cmd::kShowMatchRules);
@@ -298,7 +290,7 @@ private Q_SLOTS:
                                          Live(u"News"_s, u"通过"_s, u"https://news.example/a"_s)}));
         List()->selectRow(0);
         Run(&CWinwardenView::OnListDblClk, {Click(kOk)});
-        QCOMPARE(m_seen.section(u'|', 1, 1) + u' ' + Flags(), u"通过 通过 通过"_s);
+        QCOMPARE(m_seen.section(u'|', 1, 1) + u' ' + Flags(), u"通过 通过 通过 通过"_s);
         List()->selectRow(1);
         m->view.OnCmdMsg(cmd::kBlockSite);
         m->Tick();

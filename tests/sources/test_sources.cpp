@@ -29,16 +29,6 @@ namespace {
 
 const QByteArray kList = R"([{"type":"page","title":"A &amp;amp; B","url":"a"},{"type":"x"}])";
 
-// "title|url" of each HTML document of the pass, "-" for any other window.
-QStringList Entries(const BrowserPass& pass) {
-    QStringList entries;
-    for (const BrowserWindow& window : pass.windows)
-        entries.append(window.kind == BrowserWindow::Kind::HtmlDocument
-                           ? window.title + u'|' + window.url
-                           : u"-"_s);
-    return entries;
-}
-
 QJsonObject Tabs(std::vector<BridgeTab> tabs) {
     return EncodeBridgeMessage(BridgeTabs{std::move(tabs)});
 }
@@ -380,7 +370,12 @@ private Q_SLOTS:
                  {all, {u"A &amp; B|a"_s, u"-"_s, u"2nd|"_s}}}) {
             qputenv("WINWARDEN_DEVTOOLS", endpoints.toUtf8());
             const BrowserPass pass = MakeDevToolsSource()->TakePass();
-            QCOMPARE(Entries(pass), entries);
+            QStringList read; // "title|url" of each HTML document, "-" for any other window
+            for (const BrowserWindow& window : pass.windows)
+                read << (window.kind == BrowserWindow::Kind::HtmlDocument
+                             ? window.title + u'|' + window.url
+                             : u"-"_s);
+            QCOMPARE(read, entries);
             QCOMPARE(pass.Read(), !entries.isEmpty());
             QCOMPARE(pass.browsersWatched, endpoints.count(u',') + 1);
         }

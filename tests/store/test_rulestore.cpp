@@ -52,7 +52,6 @@ protected:
     // PostgreSQL text cannot hold U+0000.
     virtual bool HoldsNul() const = 0;
 
-    static RuleRow Rule(QString n, QString f, QString u) { return {n, f, u}; }
     static RuleRow Row(const winwarden::Rule& r) { return {r.name, r.flag, r.url}; }
     QList<RuleRow> Find(const QString& title) {
         const auto found = m_store.FindByName(title);
@@ -86,11 +85,11 @@ private Q_SLOTS:
     void hardValuesAreStoredAndFoundExactly() {
         QFETCH(QString, title);
         QFETCH(QString, url);
-        const RuleRow other = Rule(u"unrelated"_s, kFlagPass, u"http://other/"_s);
+        const RuleRow other{u"unrelated"_s, kFlagPass, u"http://other/"_s};
         m_db->insert(other.name, other.flag, other.url);
         m_store.InsertPassed(title, url);
         // An empty URL is stored as the empty text, never as NULL.
-        RuleRow mine = Rule(title, kFlagPass, url.isNull() ? u""_s : url);
+        RuleRow mine{title, kFlagPass, url.isNull() ? u""_s : url};
         QCOMPARE(m_db->rows(), QList<RuleRow>({other, mine}));
         QCOMPARE(Find(title), QList<RuleRow>{mine});
         m_store.SetFlagForWindow(title, title, url);
@@ -129,7 +128,7 @@ private Q_SLOTS:
         m_db->exec(u"CREATE INDEX 倒序 ON 窗口名表 (窗口名称 DESC, 编号 DESC)"_s);
         m_db->exec(u"CREATE INDEX 标记倒序 ON 窗口名表 (是否禁止 DESC, 编号 DESC)"_s);
         const QString same = u"http://same/"_s;
-        const RuleRow older = Rule(u"twice"_s, kFlagPass, u"http://a/"_s);
+        const RuleRow older{u"twice"_s, kFlagPass, u"http://a/"_s};
         m_db->insert(older.name, older.flag, older.url);
         m_db->insert(u"between"_s, kFlagPass, same);
         m_db->insert(u"twice"_s, kFlagPass, same);
@@ -137,10 +136,10 @@ private Q_SLOTS:
         const auto many = m_store.FindByNames({u"twice"_s, u"between"_s, u"none"_s});
         QCOMPARE(many.size(), 2);
         QCOMPARE(Row(many[u"twice"_s]), older);
-        QCOMPARE(Row(many[u"between"_s]), Rule(u"between"_s, kFlagPass, same));
+        QCOMPARE(Row(many[u"between"_s]), (RuleRow{u"between"_s, kFlagPass, same}));
         m_store.SetFlagByUrl(kFlagBlock, same);
-        QCOMPARE(List(kFlagBlock), QList<RuleRow>({Rule(u"between"_s, kFlagBlock, same),
-                                                   Rule(u"twice"_s, kFlagBlock, same)}));
+        QCOMPARE(List(kFlagBlock), QList<RuleRow>({RuleRow{u"between"_s, kFlagBlock, same},
+                                                   RuleRow{u"twice"_s, kFlagBlock, same}}));
         QCOMPARE(List(kFlagPass), QList<RuleRow>{older});
         m_store.DeleteByUrl(same);
         QCOMPARE(m_db->rows(), QList<RuleRow>{older});
@@ -161,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(flagOf(u"a"_s), kFlagPass);
         QCOMPARE(m_store.InsertPassed({{u"new"_s, u"http://new/"_s}}), 1);
         QCOMPARE(Row(m_store.FindByNames({u"new"_s})[u"new"_s]),
-                 Rule(u"new"_s, kFlagPass, u"http://new/"_s));
+                 (RuleRow{u"new"_s, kFlagPass, u"http://new/"_s}));
         m_db->exec(u"DELETE FROM 窗口名表 WHERE 窗口名称='new'"_s);
         QCOMPARE(flagOf(u"new"_s), u"none"_s);
     }
@@ -272,11 +271,6 @@ class TestRuleStorePostgres final : public RuleStoreCases {
 
     std::unique_ptr<RuleDb> MakeDb() override { return std::make_unique<PgRuleDb>(*m_server); }
     bool HoldsNul() const override { return false; }
-    void CutStations() {
-        m_server->Admin(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
-                        "usename = 'station'"_s,
-                        u"postgres"_s);
-    }
 
 private Q_SLOTS:
     void initTestCase() { m_server.emplace(); }
@@ -320,7 +314,7 @@ private Q_SLOTS:
         QCOMPARE(m_store.InsertPassed({{u"ok"_s, u""_s}, {u"a\0b"_s, u""_s}, {u"c"_s, u"\0"_s}}),
                  1);
         QCOMPARE(m_store.FindByNames({u"ok"_s, u"a\0b"_s}).size(), 1);
-        QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"ok"_s, kFlagPass, u""_s)});
+        QCOMPARE(m_db->rows(), (QList<RuleRow>{{u"ok"_s, kFlagPass, u""_s}}));
     }
 
     // A title another station is recording, not yet committed: the store waits for it and
@@ -340,7 +334,7 @@ private Q_SLOTS:
         });
         m_db->exec(u"COMMIT"_s);
         station.join();
-        QCOMPARE(m_db->rows(), QList<RuleRow>{Rule(u"页"_s, kFlagPass, u"http://a/"_s)});
+        QCOMPARE(m_db->rows(), (QList<RuleRow>{{u"页"_s, kFlagPass, u"http://a/"_s}}));
     }
 
     // A connection the server cut is made again at the next check.
@@ -348,7 +342,9 @@ private Q_SLOTS:
         m_db->insert(u"a"_s, kFlagBlock, u"http://a/"_s);
         QCOMPARE(m_store.FindByNames({u"a"_s}).size(), 1);
         QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Same);
-        CutStations();
+        m_server->Admin(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
+                        "usename = 'station'"_s,
+                        u"postgres"_s);
         QVERIFY_THROWS_EXCEPTION(StoreError, m_store.InsertPassed({{u"b"_s, u""_s}}));
         QCOMPARE(m_store.ReopenIfReplaced(), RuleStore::FileState::Replaced);
         QVERIFY(m_store.InsertPassed({{u"b"_s, u""_s}}) == 1);
@@ -508,7 +504,7 @@ private Q_SLOTS:
         QFETCH(int, code);
         QTemporaryDir dir;
         const Outcome made = Run(dir.path(), {u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
-        const Outcome outcome = Run(dir.path(), args.isEmpty() ? QStringList() : args.split(u'|'));
+        const Outcome outcome = Run(dir.path(), args.split(u'|'));
         QCOMPARE(outcome.code, code);
         QVERIFY2(outcome.err.count(u'\n') == 1 && outcome.out.isEmpty(), qPrintable(outcome.err));
         QCOMPARE(Run(dir.path(), {u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);
