@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace winwarden;
@@ -28,24 +29,13 @@ constexpr uid_t kParent = 4244; // in the group winwarden
 const QString kChromium = u"/usr/lib/chromium"_s;
 const QString kFirefox = u"/usr/lib/firefox-esr"_s;
 
-// A copy of Chromium's folder at `folder`, its program named `name`: the program a hard link
-// (no 300 MB to copy), everything beside it a symbolic link. The folder is `owner`'s.
+// A copy of Chromium's folder at `folder` in hard links (no 300 MB to copy), its program named
+// `name`. The folder is `owner`'s.
 bool CopyChromium(const QString& folder, const QString& name, uid_t owner) {
-    if (!QDir().mkpath(folder) ||
-        RunAs(0, {u"chown"_s, u"%1:%1"_s.arg(owner), folder}).status != 0) {
-        return false;
-    }
-    for (const QString& entry :
-         QDir(kChromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        const QString from = kChromium + u'/' + entry;
-        const bool made = entry == "chromium"_L1
-                              ? ::link(QFile::encodeName(from).constData(),
-                                       QFile::encodeName(folder + u'/' + name).constData()) == 0
-                              : QFile::link(from, folder + u'/' + entry);
-        if (!made)
-            return false;
-    }
-    return true;
+    return QDir().mkpath(QFileInfo(folder).path()) &&
+           RunAs(0, {u"cp"_s, u"-al"_s, kChromium, folder}).status == 0 &&
+           QFile::rename(folder + u"/chromium"_s, folder + u'/' + name) &&
+           RunAs(0, {u"chown"_s, u"%1:%1"_s.arg(owner), folder}).status == 0;
 }
 
 QStringList Firefox(const BrowserProcess& firefox) {
@@ -82,10 +72,7 @@ private Q_SLOTS:
         QVERIFY2(policies.status == 0, qPrintable(policies.output));
         QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status, 0);
-        QVERIFY(QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                             QFile::ExeOwner | QFile::ReadOther |
-                                                             QFile::ExeOther | QFile::ReadGroup |
-                                                             QFile::ExeGroup));
+        QVERIFY(::chmod(QFile::encodeName(m_programs.path()).constData(), 0755) == 0);
         QVERIFY(CopyChromium(m_programs.filePath(u"editor"_s), u"editor"_s, 0));
         // guard.conf where this install put it, as the install says.
         const QString config = QRegularExpression(u"(/\\S*/winwarden/guard\\.conf)"_s)
