@@ -1,8 +1,6 @@
-// The guard ends the browsers it cannot watch, installed with `cmake --install` in private
-// namespaces and run as its unit runs it (its user, CAP_KILL and CAP_SYS_PTRACE): real
-// Chromium and Firefox ESR, started by a child (a uid outside the group winwarden) in each of
-// the ways around the extension, are ended; the child's normal Chromium, an administrator's
-// browser and a program on the allow list are not.
+// The guard, installed with `cmake --install` in private namespaces and run as its unit runs it
+// (its user, CAP_KILL and CAP_SYS_PTRACE), ends the real Chromium and Firefox ESR that a child
+// (a uid outside the group winwarden) starts in each of the ways around the extension.
 #include "platform/processscan.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/guardrun.h"
