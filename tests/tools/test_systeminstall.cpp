@@ -29,15 +29,6 @@ QJsonObject ReadJson(const QString& path) {
                                           : QJsonObject();
 }
 
-// winwarden-browser for a user whose home is `home`.
-int Tool(const QStringList& arguments, const QString& home) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"HOME"_s, home);
-    environment.insert(u"PATH"_s, home + u"/bin"_s);
-    environment.remove(u"XDG_CONFIG_HOME"_s);
-    return BrowserTool(arguments, environment);
-}
-
 QString Host() {
     return QFileInfo(HostProgram()).canonicalFilePath();
 }
@@ -56,8 +47,12 @@ private Q_SLOTS:
                                       QFile::ExeOwner | QFile::ReadOwner));
         QVERIFY(QDir(home.path()).mkpath(u".config/BraveSoftware/Brave-Browser/Default"_s));
         QVERIFY(QDir(home.path()).mkpath(u".mozilla/firefox"_s));
+        QProcessEnvironment user = QProcessEnvironment::systemEnvironment();
+        user.insert(u"HOME"_s, home.path());
+        user.insert(u"PATH"_s, home.filePath(u"bin"_s));
+        user.remove(u"XDG_CONFIG_HOME"_s);
         const QByteArray before = Snapshot({home.path()});
-        QCOMPARE(Tool({u"install"_s, u"--host"_s, Host()}, home.path()), 0);
+        QCOMPARE(BrowserTool({u"install"_s, u"--host"_s, Host()}, user), 0);
         for (const QString& folder :
              {u".config/google-chrome/NativeMessagingHosts"_s,
               u".config/BraveSoftware/Brave-Browser/NativeMessagingHosts"_s}) {
@@ -72,7 +67,7 @@ private Q_SLOTS:
                     .toArray(),
             QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
-        QCOMPARE(Tool({u"uninstall"_s}, home.path()), 0);
+        QCOMPARE(BrowserTool({u"uninstall"_s}, user), 0);
         QCOMPARE(Snapshot({home.path()}), before);
     }
 
