@@ -1,8 +1,6 @@
-// The guard ends the browsers it cannot watch, installed with `cmake --install` in private
-// namespaces and run as its unit runs it (its user, CAP_KILL and CAP_SYS_PTRACE): real
-// Chromium and Firefox ESR, started by a child (a uid outside the group winwarden) in each of
-// the ways around the extension, are ended; the child's normal Chromium, an administrator's
-// browser and a program on the allow list are not.
+// The guard, installed with `cmake --install` in private namespaces and run as its unit runs it
+// (its user, CAP_KILL and CAP_SYS_PTRACE), ends the real Chromium and Firefox ESR that a child
+// (a uid outside the group winwarden) starts in each of the ways around the extension.
 #include "platform/processscan.h"
 #include "tests/support/bridgebrowser.h"
 #include "tests/support/guardrun.h"
@@ -15,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace winwarden;
@@ -28,24 +27,13 @@ constexpr uid_t kParent = 4244; // in the group winwarden
 const QString kChromium = u"/usr/lib/chromium"_s;
 const QString kFirefox = u"/usr/lib/firefox-esr"_s;
 
-// A copy of Chromium's folder at `folder`, its program named `name`: the program a hard link
-// (no 300 MB to copy), everything beside it a symbolic link. The folder is `owner`'s.
+// A copy of Chromium's folder at `folder` in hard links (no 300 MB to copy), its program named
+// `name`. The folder is `owner`'s.
 bool CopyChromium(const QString& folder, const QString& name, uid_t owner) {
-    if (!QDir().mkpath(folder) ||
-        RunAs(0, {u"chown"_s, u"%1:%1"_s.arg(owner), folder}).status != 0) {
-        return false;
-    }
-    for (const QString& entry :
-         QDir(kChromium).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        const QString from = kChromium + u'/' + entry;
-        const bool made = entry == "chromium"_L1
-                              ? ::link(QFile::encodeName(from).constData(),
-                                       QFile::encodeName(folder + u'/' + name).constData()) == 0
-                              : QFile::link(from, folder + u'/' + entry);
-        if (!made)
-            return false;
-    }
-    return true;
+    return QDir().mkpath(QFileInfo(folder).path()) &&
+           RunAs(0, {u"cp"_s, u"-al"_s, kChromium, folder}).status == 0 &&
+           QFile::rename(folder + u"/chromium"_s, folder + u'/' + name) &&
+           RunAs(0, {u"chown"_s, u"%1:%1"_s.arg(owner), folder}).status == 0;
 }
 
 QStringList Firefox(const BrowserProcess& firefox) {
@@ -82,10 +70,7 @@ private Q_SLOTS:
         QVERIFY2(policies.status == 0, qPrintable(policies.output));
         QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status, 0);
-        QVERIFY(QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                             QFile::ExeOwner | QFile::ReadOther |
-                                                             QFile::ExeOther | QFile::ReadGroup |
-                                                             QFile::ExeGroup));
+        QVERIFY(::chmod(QFile::encodeName(m_programs.path()).constData(), 0755) == 0);
         QVERIFY(CopyChromium(m_programs.filePath(u"editor"_s), u"editor"_s, 0));
         // guard.conf where this install put it, as the install says.
         const QString config = QRegularExpression(u"(/\\S*/winwarden/guard\\.conf)"_s)

@@ -7,6 +7,7 @@
 #include "guard/guardenforcer.h"
 #include "platform/processend.h"
 #include "platform/processscan.h"
+#include "tests/support/bridgebrowser.h"
 #include "tests/support/fakeproc.h"
 #include "tests/support/guardrun.h"
 
@@ -244,8 +245,7 @@ private Q_SLOTS:
         // Under the build folder: /tmp is everyone's to write.
         QTemporaryDir folder(QCoreApplication::applicationDirPath() + u"/allow-XXXXXX"_s);
         const QString program = folder.path() + u"/bin/editor"_s;
-        QVERIFY(QDir().mkpath(folder.path() + u"/bin"_s));
-        QVERIFY(QFile(program).open(QIODevice::WriteOnly));
+        QVERIFY(WriteFile(program, {}));
         QVERIFY(QFile::link(program, folder.path() + u"/link"_s));
         const auto protects = [](uid_t uid) {
             return uid == kChild;
@@ -275,13 +275,10 @@ private Q_SLOTS:
         QTemporaryDir folder;
         GuardPaths paths;
         paths.config = folder.filePath(u"guard.conf"_s);
+        QString error;
         const auto settings = [&](const QByteArray& text) {
-            QFile file(paths.config);
-            QString error;
-            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-            file.write(text);
-            file.close();
-            return ReadEnforceSettings(paths.config, &error);
+            return WriteFile(paths.config, text) ? ReadEnforceSettings(paths.config, &error)
+                                                 : std::nullopt;
         };
         const auto read = settings("database = /x.mdb\n# allow = /no\nenforce = off\n"
                                    "protect = alice, kids  bob\nallow = /opt/my editor/ed\n"

@@ -76,20 +76,18 @@ private Q_SLOTS:
         // Every program has its manual page, and so has guard.conf; each renders without a
         // warning from man or groff.
         QStringList pages{prefix + u"/share/man/man5/guard.conf.5"_s};
-        for (const auto& [bin, section] : {std::pair{u"bin"_s, u"1"_s}, {u"sbin"_s, u"8"_s}}) {
-            for (const QString& program : QDir(prefix + u'/' + bin).entryList(QDir::Files)) {
-                const QString page = u"%1/share/man/man%2/%3.%2"_s.arg(prefix, section, program);
-                const QString other = u"%1/share/man/man%2/%3.%2"_s.arg(
-                    prefix, section == u"1"_s ? u"8"_s : u"1"_s, program);
-                QVERIFY2(QFile::exists(page) || QFile::exists(other), qPrintable(program));
-                pages.append(QFile::exists(page) ? page : other);
+        for (const QString& bin : {u"/bin"_s, u"/sbin"_s}) {
+            for (const QString& program : QDir(prefix + bin).entryList(QDir::Files)) {
+                const QString page = u"%1/share/man/man%3/%2.%3"_s.arg(prefix, program);
+                pages.append(QFile::exists(page.arg(1)) ? page.arg(1) : page.arg(8));
+                QVERIFY2(QFile::exists(pages.back()), qPrintable(program));
             }
         }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"LANG"_s, u"C.UTF-8"_s);
+        environment.remove(u"LC_ALL"_s);
         for (const QString& page : pages) {
             QProcess man;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(u"LANG"_s, u"C.UTF-8"_s);
-            environment.remove(u"LC_ALL"_s);
             man.setProcessEnvironment(environment);
             man.start(u"man"_s, {u"--warnings"_s, u"-l"_s, page});
             QVERIFY(man.waitForFinished(20000));

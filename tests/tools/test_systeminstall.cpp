@@ -1,6 +1,8 @@
 // winwarden-browser for one user (a temporary home) and for everyone (in a private namespace).
 #include "platform/bridgeprotocol.h"
 #include "signing/guardkey.h"
+#include "tests/support/bridgebrowser.h"
+#include "tests/support/guardrun.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
 #include "tools/systeminstall.h"
@@ -27,15 +29,6 @@ QJsonObject ReadJson(const QString& path) {
                                           : QJsonObject();
 }
 
-// winwarden-browser for a user whose home is `home`.
-int Tool(const QStringList& arguments, const QString& home) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"HOME"_s, home);
-    environment.insert(u"PATH"_s, home + u"/bin"_s);
-    environment.remove(u"XDG_CONFIG_HOME"_s);
-    return BrowserTool(arguments, environment);
-}
-
 QString Host() {
     return QFileInfo(HostProgram()).canonicalFilePath();
 }
@@ -49,14 +42,17 @@ private Q_SLOTS:
     // Chrome is on the PATH, Brave and Firefox have their folders; Chromium has neither.
     void installsForTheUsersBrowsersAndUninstallsExactly() {
         QTemporaryDir home;
-        QVERIFY(QDir(home.path()).mkpath(u"bin"_s));
-        QFile chrome(home.filePath(u"bin/google-chrome"_s));
-        QVERIFY(chrome.open(QIODevice::WriteOnly));
-        chrome.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
+        QVERIFY(WriteFile(home.filePath(u"bin/google-chrome"_s), {}) &&
+                QFile::setPermissions(home.filePath(u"bin/google-chrome"_s),
+                                      QFile::ExeOwner | QFile::ReadOwner));
         QVERIFY(QDir(home.path()).mkpath(u".config/BraveSoftware/Brave-Browser/Default"_s));
         QVERIFY(QDir(home.path()).mkpath(u".mozilla/firefox"_s));
+        QProcessEnvironment user = QProcessEnvironment::systemEnvironment();
+        user.insert(u"HOME"_s, home.path());
+        user.insert(u"PATH"_s, home.filePath(u"bin"_s));
+        user.remove(u"XDG_CONFIG_HOME"_s);
         const QByteArray before = Snapshot({home.path()});
-        QCOMPARE(Tool({u"install"_s, u"--host"_s, Host()}, home.path()), 0);
+        QCOMPARE(BrowserTool({u"install"_s, u"--host"_s, Host()}, user), 0);
         for (const QString& folder :
              {u".config/google-chrome/NativeMessagingHosts"_s,
               u".config/BraveSoftware/Brave-Browser/NativeMessagingHosts"_s}) {
@@ -71,22 +67,16 @@ private Q_SLOTS:
                     .toArray(),
             QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
-        QCOMPARE(Tool({u"uninstall"_s}, home.path()), 0);
+        QCOMPARE(BrowserTool({u"uninstall"_s}, user), 0);
         QCOMPARE(Snapshot({home.path()}), before);
     }
 
     void policiesForceTheExtensionInAndUninstallLeavesNoTrace() {
         const bool esr = QFileInfo(u"/usr/share/firefox-esr"_s).isDir();
-        if (esr) {
-            QFile debian(kEsrPolicies);
-            QVERIFY(debian.open(QIODevice::WriteOnly));
-            debian.write("{\"policies\": {\"DisableAppUpdate\": true}}\n");
-        }
+        QVERIFY(!esr || WriteFile(kEsrPolicies, "{\"policies\": {\"DisableAppUpdate\": true}}\n"));
         // The guard's user, who has never started: the install makes its key, for it.
-        QFile passwd(u"/etc/passwd"_s);
-        QVERIFY(passwd.open(QIODevice::Append) &&
-                passwd.write("winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n") > 0);
-        passwd.close();
+        QVERIFY(Append(u"/etc/passwd"_s,
+                       "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n"));
         const QByteArray before = Snapshot(SystemFolders());
         QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--no-guest"_s,
                               u"--fail-closed"_s, u"--host"_s, Host()}),
@@ -104,8 +94,7 @@ private Q_SLOTS:
         const QJsonObject extensionPolicy{
             {u"failClosed"_s, true},
             {u"guardKey"_s, QString::fromLatin1(key->PublicKey().toBase64())}};
-        // Every value is the one that keeps the extension in: compared whole, so that none is
-        // weakened or left out.
+        // Compared whole, so that no value is weakened or left out.
         const QString folder = u"/usr/local/share/winwarden/browser"_s;
         const QJsonObject forced{
             {u"ExtensionInstallForcelist"_s, QJsonArray{QLatin1StringView(kBridgeChromiumId) +
@@ -136,9 +125,9 @@ private Q_SLOTS:
             policies[u"DisableAppUpdate"_s] = true;
             QCOMPARE(ReadJson(kEsrPolicies)[u"policies"].toObject(), policies);
             QFile preferences(u"/etc/firefox-esr/winwarden.js"_s);
-            QVERIFY(preferences.open(QIODevice::ReadOnly));
-            QVERIFY(preferences.readAll().contains(
-                "pref(\"xpinstall.signatures.required\", false, locked);"));
+            QVERIFY(preferences.open(QIODevice::ReadOnly) &&
+                    preferences.readAll().contains(
+                        "pref(\"xpinstall.signatures.required\", false, locked);"));
         }
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(Snapshot(SystemFolders()), before);
@@ -170,10 +159,8 @@ private Q_SLOTS:
             BrowserTool({u"install"_s, u"--system"_s, u"--fail-closed"_s, u"--host"_s, Host()}), 0);
         QJsonObject policies = ReadJson(kEsrPolicies)[u"policies"].toObject();
         policies[u"DisableTelemetry"_s] = true;
-        QFile changed(kEsrPolicies);
-        QVERIFY(changed.open(QIODevice::WriteOnly));
-        changed.write(QJsonDocument(QJsonObject{{u"policies"_s, policies}}).toJson());
-        changed.close();
+        QVERIFY(WriteFile(kEsrPolicies,
+                          QJsonDocument(QJsonObject{{u"policies"_s, policies}}).toJson()));
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(ReadJson(kEsrPolicies),
                  (QJsonObject{{u"policies"_s, QJsonObject{{u"DisableAppUpdate"_s, true},
