@@ -83,7 +83,14 @@ bool IsTrustedProgram(const QString& executable, const QStringList& allow,
     while (true) {
         struct stat info {};
         if (::lstat(QFile::encodeName(path).constData(), &info) != 0 ||
-            (info.st_uid != 0 && protects(info.st_uid)) || (info.st_mode & 022) != 0) {
+            (info.st_uid != 0 && protects(info.st_uid))) {
+            return false;
+        }
+        // A sticky folder above the program (/tmp) lets others add names to it, but not
+        // rename or remove the names of others: the name below it is checked in turn.
+        const bool sticky =
+            path != executable && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+        if ((info.st_mode & 022) != 0 && !sticky) {
             return false;
         }
         if (path == "/"_L1) {

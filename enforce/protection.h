@@ -28,7 +28,8 @@ private:
 
 // Whether `executable` (a process's real executable, from its exe link) is one that `allow`
 // names and that nobody whom `protects` covers can change: the file and every folder above it
-// belong to root or someone unprotected and are writable by their owner alone. A path a
+// belong to root or someone unprotected and are writable by their owner alone (or, for a
+// folder, sticky as /tmp is, where nobody renames another's names). A path a
 // protected user could write would let them put any browser there. An entry of `allow` is
 // taken as it names its file after symbolic links are followed.
 bool IsTrustedProgram(const QString& executable, const QStringList& allow,

@@ -242,7 +242,6 @@ private Q_SLOTS:
     }
 
     void onlyAnAllowedFileNoProtectedUserCanChangeIsTrusted() {
-        // Under the build folder: /tmp is everyone's to write.
         QTemporaryDir folder(QCoreApplication::applicationDirPath() + u"/allow-XXXXXX"_s);
         const QString program = folder.path() + u"/bin/editor"_s;
         QVERIFY(WriteFile(program, {}));
@@ -265,6 +264,8 @@ private Q_SLOTS:
         QVERIFY(!trusted(program + u" (deleted)"_s, program, 0755, 0755));
         QVERIFY(!trusted(program, program, 0775, 0755));
         QVERIFY(!trusted(program, program, 0755, 0757));
+        QVERIFY(trusted(program, program, 0755, 01777)); // others add names, never rename ours
+        QVERIFY(!trusted(program, program, 01777, 0755));
         QVERIFY(::chown(QFile::encodeName(folder.path()).constData(), kChild, 0) == 0);
         QVERIFY(!trusted(program, program, 0755, 0755));
     }

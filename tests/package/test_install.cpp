@@ -47,12 +47,16 @@ private Q_SLOTS:
                                                       QFile::ExeOther));
         // The user's build would be theirs to write its manifest in; this one is root's, so
         // the user gets a file of their own in its place, in a mount namespace of the install's.
+        // It may also lie in a folder closed to others (a checkout in a private temporary
+        // folder): the user reads it as its owner would, and may still write only its own.
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(u"unshare"_s,
                       {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
                        u"mount --bind \"$1\" \"$2\" && exec setpriv --reuid=%1 --regid=%1 "
-                       u"--clear-groups env -i PATH=\"$PATH\" HOME=\"$3\" cmake --install \"$4\" "
+                       u"--clear-groups --inh-caps=+dac_read_search "
+                       u"--ambient-caps=+dac_read_search env -i PATH=\"$PATH\" HOME=\"$3\" cmake "
+                       u"--install \"$4\" "
                        u"--prefix \"$5\""_s.arg(QLatin1StringView(kUser)),
                        u"sh"_s, manifest, buildManifest, home, build, prefix});
         QVERIFY(install.waitForFinished(120000));
