@@ -49,6 +49,11 @@ class TestE2eEnforce final : public QObject {
     GuardProcess m_guard;
     PageServer m_pages;
     QTemporaryDir m_programs{QCoreApplication::applicationDirPath() + u"/programs-XXXXXX"_s};
+    // m_programs as the other users reach it: the build may lie in a folder closed to them (a
+    // checkout in a private temporary folder), so this run's mount namespace binds it here,
+    // below folders everyone may pass through. Copies are made at m_programs itself, since
+    // hard links do not cross mounts.
+    const QString m_reach = u"/var/tmp/winwarden-programs"_s;
 
 private Q_SLOTS:
     // Installed as an administrator would, with an Electron-like program on the allow list: a
@@ -71,14 +76,15 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status, 0);
         QVERIFY(::chmod(QFile::encodeName(m_programs.path()).constData(), 0755) == 0);
+        QVERIFY(QDir().mkpath(m_reach));
+        QCOMPARE(RunAs(0, {u"mount"_s, u"--bind"_s, m_programs.path(), m_reach}).status, 0);
         QVERIFY(CopyChromium(m_programs.filePath(u"editor"_s), u"editor"_s, 0));
         // guard.conf where this install put it, as the install says.
         const QString config = QRegularExpression(u"(/\\S*/winwarden/guard\\.conf)"_s)
                                    .match(install.output)
                                    .captured(1);
         QVERIFY2(!config.isEmpty(), qPrintable(install.output));
-        QVERIFY(
-            Append(config, "allow = " + m_programs.filePath(u"editor/editor"_s).toUtf8() + '\n'));
+        QVERIFY(Append(config, "allow = " + m_reach.toUtf8() + "/editor/editor\n"));
         QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, u"kill,sys_ptrace"_s));
     }
 
@@ -93,6 +99,7 @@ private Q_SLOTS:
         QTest::qWait(3000); // its extension connects
 
         const QString home = m_programs.filePath(u"home"_s);
+        const QString reached = m_reach + u"/home"_s;
         QVERIFY(CopyChromium(home + u"/notes"_s, u"notes"_s, kChild));
         QVERIFY(CopyChromium(home + u"/editor"_s, u"editor"_s, kChild));
         QVERIFY(RunAs(0, {u"cp"_s, u"-al"_s, kFirefox, home + u"/ff"_s}).status == 0 &&
@@ -102,17 +109,17 @@ private Q_SLOTS:
         std::map<QString, BrowserProcess> ended, spared;
         const QStringList off{u"--disable-extensions"_s};
         QVERIFY(StartChildsChromium(ended[u"--disable-extensions"_s], kChild, m_pages, off));
-        QVERIFY(
-            StartChildsChromium(ended[u"notes"_s], kChild, m_pages, off, home + u"/notes/notes"_s));
+        QVERIFY(StartChildsChromium(ended[u"notes"_s], kChild, m_pages, off,
+                                    reached + u"/notes/notes"_s));
         QVERIFY(StartChildsChromium(ended[u"the allowed program's copy"_s], kChild, m_pages, off,
-                                    home + u"/editor/editor"_s));
+                                    reached + u"/editor/editor"_s));
         BrowserProcess& safe = ended[u"Firefox in troubleshoot mode"_s];
         QVERIFY(StartAsUser(safe, kChild, u"/usr/bin/firefox-esr"_s,
                             Firefox(safe) << u"-safe-mode"_s, {u"MOZ_SAFE_MODE_RESTART=1"_s}));
         BrowserProcess& copy = ended[u"a copy of Firefox"_s];
-        QVERIFY(StartAsUser(copy, kChild, home + u"/ff/firefox-esr"_s, Firefox(copy)));
+        QVERIFY(StartAsUser(copy, kChild, reached + u"/ff/firefox-esr"_s, Firefox(copy)));
         QVERIFY(StartChildsChromium(spared[u"the allowed program"_s], kChild, m_pages, off,
-                                    m_programs.filePath(u"editor/editor"_s)));
+                                    m_reach + u"/editor/editor"_s));
         QVERIFY(StartChildsChromium(spared[u"an administrator's"_s], kParent, m_pages, off));
         QElapsedTimer started;
         started.start();

@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -47,17 +49,30 @@ private Q_SLOTS:
                                                       QFile::ExeOther));
         // The user's build would be theirs to write its manifest in; this one is root's, so
         // the user gets a file of their own in its place, in a mount namespace of the install's.
-        // It may also lie in a folder closed to others (a checkout in a private temporary
-        // folder): the user reads it as its owner would, and may still write only its own.
+        // It may also lie below a folder closed to others (a checkout in a private temporary
+        // folder): there each such folder is overlaid by itself with a root others may pass.
+        QStringList closed;
+        for (QString path : {build, QStringLiteral(QT_TESTCASE_SOURCEDIR)})
+            for (; path.size() > 1; path = QFileInfo(path).path())
+                if (!(QFileInfo(path).permissions() & QFile::ExeOther) && !closed.contains(path))
+                    closed.append(path);
+        std::sort(closed.begin(), closed.end(),
+                  [](const QString& a, const QString& b) { return a.size() < b.size(); });
+        QString opened;
+        for (qsizetype i = 0; i < closed.size(); ++i)
+            opened += u"o=%1/o%2 && mkdir $o && mount -t tmpfs tmpfs $o && mkdir $o/u $o/w && "
+                      u"chmod 755 $o/u && mount -t overlay overlay -o "
+                      u"lowerdir='%3',upperdir=$o/u,workdir=$o/w '%3' && "_s.arg(dir.path())
+                          .arg(i)
+                          .arg(closed[i]);
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(u"unshare"_s,
                       {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
-                       u"mount --bind \"$1\" \"$2\" && exec setpriv --reuid=%1 --regid=%1 "
-                       u"--clear-groups --inh-caps=+dac_read_search "
-                       u"--ambient-caps=+dac_read_search env -i PATH=\"$PATH\" HOME=\"$3\" cmake "
-                       u"--install \"$4\" "
-                       u"--prefix \"$5\""_s.arg(QLatin1StringView(kUser)),
+                       opened + u"mount --bind \"$1\" \"$2\" && exec setpriv --reuid=%1 --regid=%1 "
+                                u"--clear-groups env -i PATH=\"$PATH\" HOME=\"$3\" cmake "
+                                u"--install \"$4\" "
+                                u"--prefix \"$5\""_s.arg(QLatin1StringView(kUser)),
                        u"sh"_s, manifest, buildManifest, home, build, prefix});
         QVERIFY(install.waitForFinished(120000));
         QVERIFY2(install.exitStatus() == QProcess::NormalExit && install.exitCode() == 0,
