@@ -50,6 +50,18 @@ struct SeenWindow {
     }
 };
 
+// Today's use of a rule's daily allowance by one person (match/schedule.h): what the rule lists
+// show as "已用 42/60 分钟".
+struct AllowanceUse {
+    qint64 rule = 0; // 编号 of the match rule
+    qint64 uid = -1;
+    QString user; // the person's name, as the lists name users
+    int usedMinutes =
+        0;             // time in front on the rule's pages today (the day as the monitor counts it)
+    int allowance = 0; // the rule's minutes a day
+    bool operator==(const AllowanceUse&) const = default;
+};
+
 // Whatever watches the browsers for the window: the monitor engine in the same process, or a
 // system guard reached over its socket. The view knows only this.
 //
@@ -109,6 +121,9 @@ public:
     // The visits (table 访问记录) the query asks for that this user may read: an administrator
     // everyone's, anyone else their own. None where the database has no such table.
     virtual std::vector<VisitRow> ListVisits(const VisitQuery& query) = 0;
+    // Today's use of every rule's allowance that this user may read (as ListVisits): one entry
+    // per rule with an allowance and person who used some of it today.
+    virtual std::vector<AllowanceUse> AllowanceUses() { return {}; }
 
 Q_SIGNALS:
     void windowSeen(const winwarden::SeenWindow& window);

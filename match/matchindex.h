@@ -12,7 +12,7 @@ namespace winwarden {
 
 // A match rule as the decision needs it (one row of 匹配规则, read by the engine).
 struct MatchRule {
-    enum class Kind { Site, TitleWord };
+    enum class Kind { Site, TitleWord, AllWeb };
     qint64 id = 0; // 编号: of two rules for one host or word, the lower decides
     Kind kind = Kind::Site;
     QString text; // 内容 as stored: a host (or a pasted address), or the words

@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 constexpr char16_t kDayNames[] = u"一二三四五六日";
 
 QString Form(QStringView what) {
-    return u"时间的写法应为 周一至周五 21:00-07:00（星期几，再是一个或几个时间段），而不是“%1”"_s
+    return u"时间的写法应为 周一至周五 21:00-07:00（星期几，再是一个或几个时间段；每天限时的，最后写分钟数，如 60 分钟），而不是“%1”"_s
         .arg(what);
 }
 
@@ -95,9 +95,32 @@ std::optional<Schedule> ParseSchedule(QStringView text, QString* error) {
     };
     static const QRegularExpression separators(u"[\\s,，、]+"_s);
     static const QRegularExpression dash(u"[-–~～]"_s);
+    static const QRegularExpression minutes(u"^([+-]?\\d+)(分钟)?$"_s);
     Schedule schedule;
     bool named = false;
-    for (const QString& token : text.toString().split(separators, Qt::SkipEmptyParts)) {
+    bool allowance = false;
+    const QStringList tokens = text.toString().split(separators, Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString& token = tokens[i];
+        // "60 分钟" or "60分钟": the allowance, after everything else.
+        if (const QRegularExpressionMatch match = minutes.match(token); match.hasMatch()) {
+            const bool apart = match.capturedView(2).isEmpty();
+            if ((apart && (i + 1 >= tokens.size() || tokens[i + 1] != u"分钟"_s)) || allowance) {
+                return fail(Form(token));
+            }
+            i += apart ? 1 : 0;
+            bool number = false;
+            schedule.allowance = match.capturedView(1).toInt(&number);
+            if (!number || schedule.allowance < 1 || schedule.allowance > kMinutesPerDay) {
+                return fail(u"每天的时间 %1 分钟不行：应在 1 与 1440 分钟之间"_s.arg(
+                    match.capturedView(1)));
+            }
+            allowance = true;
+            continue;
+        }
+        if (allowance) {
+            return fail(Form(token));
+        }
         if (const std::optional<unsigned> days = ParseDays(token)) {
             schedule.days |= *days;
             named = true;
@@ -122,10 +145,14 @@ std::optional<Schedule> ParseSchedule(QStringView text, QString* error) {
         }
         schedule.spans.push_back({*start, *end});
     }
+    if (allowance && !named) {
+        schedule.days = kEveryDay;
+        named = true;
+    }
     if (!named || schedule.days == 0) {
         return fail(u"没有选择星期几：时间只在选中的日子里生效"_s);
     }
-    if (schedule.spans.empty()) {
+    if (schedule.spans.empty() && !allowance) {
         return fail(u"没有时间段：请写出开始和结束，如 21:00-07:00（全天为 00:00-24:00）"_s);
     }
     return schedule;
@@ -133,7 +160,7 @@ std::optional<Schedule> ParseSchedule(QStringView text, QString* error) {
 
 QString ScheduleText(const Schedule& schedule) {
     QString text;
-    if (schedule.days == 0x7Fu) {
+    if (schedule.days == kEveryDay) {
         text = u"每天"_s;
     } else {
         // One run of three days or more reads best as a range: 周一至周五.
@@ -164,6 +191,9 @@ QString ScheduleText(const Schedule& schedule) {
     for (const Schedule::Span& span : schedule.spans) {
         text += u' ' + TimeText(span.start) + u'-' + TimeText(span.end);
     }
+    if (schedule.allowance > 0) {
+        text += u" %1 分钟"_s.arg(schedule.allowance);
+    }
     return text;
 }
 
@@ -181,6 +211,9 @@ bool ScheduleHolds(const Schedule& schedule, int minuteOfWeek) {
     const int minute = minuteOfWeek % kMinutesPerDay;
     const bool today = schedule.days & (1u << day);
     const bool yesterday = schedule.days & (1u << ((day + 6) % 7));
+    if (schedule.spans.empty()) {
+        return today; // an allowance alone: its days, all day
+    }
     for (const Schedule::Span& span : schedule.spans) {
         if (span.start < span.end) {
             if (today && minute >= span.start && minute < span.end) {
@@ -198,6 +231,15 @@ std::vector<int> ScheduleChanges(const Schedule& schedule) {
     for (int day = 0; day < 7; ++day) {
         if (!(schedule.days & (1u << day))) {
             continue;
+        }
+        if (schedule.spans.empty()) {
+            for (const int minute :
+                 {day * kMinutesPerDay, (day + 1) * kMinutesPerDay % kMinutesPerWeek}) {
+                const int before = (minute + kMinutesPerWeek - 1) % kMinutesPerWeek;
+                if (ScheduleHolds(schedule, before) != ScheduleHolds(schedule, minute)) {
+                    changes.push_back(minute);
+                }
+            }
         }
         for (const Schedule::Span& span : schedule.spans) {
             const int from = day * kMinutesPerDay;

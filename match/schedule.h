@@ -14,6 +14,10 @@ namespace winwarden {
 // Saturday 07:00, and not on Monday between 00:00 and 07:00. Times are local wall time, so on
 // the day daylight saving time begins a span inside the skipped hour never holds, and on the
 // day it ends a span inside the repeated hour holds twice.
+// A schedule may carry a daily allowance: how many minutes a day each person may spend on the
+// rule's pages. A rule with one holds, on its days and within its spans if it names any (a
+// schedule with an allowance and no span holds all day), and while it holds it lets pages
+// through until the person's time today reaches the allowance, then blocks them.
 struct Schedule {
     struct Span {
         int start = 0; // minutes after 00:00, 0..1439
@@ -22,19 +26,23 @@ struct Schedule {
     };
     unsigned days = 0; // bit 0 Monday ... bit 6 Sunday (Qt's dayOfWeek() - 1)
     std::vector<Span> spans;
+    int allowance = 0; // minutes per day per person, 1..1440; 0: none
     bool operator==(const Schedule&) const = default;
 };
 
 constexpr int kMinutesPerDay = 24 * 60;
 constexpr int kMinutesPerWeek = 7 * kMinutesPerDay;
+constexpr unsigned kEveryDay = 0x7Fu;
 
 // The one check of a rule's times, whoever brings them (the window, a CSV import, a client of
 // the guard's control socket). The text is the stored form, as ScheduleText writes it and as
 // people type it: the weekdays ("每天", "周一至周五", "周六日", "周一三五"; 日 and 天 are
 // Sunday), then the spans ("21:00-07:00", also with "–" or "~"), separated by spaces or
-// commas. Empty text means always: nothing. A text that is not such a schedule, with an hour
-// past 23 or a minute past 59 (24:00 only as an end), a span that ends where it starts, or no
-// weekday, is refused whole: `error` says why in Chinese.
+// commas, and an allowance last ("60 分钟"; with it the weekdays default to every day and the
+// spans may be left out). Empty text means always: nothing. A text that is not such a schedule,
+// with an hour past 23 or a minute past 59 (24:00 only as an end), a span that ends where it
+// starts, no weekday, or an allowance outside 1..1440 minutes, is refused whole: `error` says why
+// in Chinese.
 std::optional<Schedule> ParseSchedule(QStringView text, QString* error);
 // The stored form of a schedule, which ParseSchedule reads back as it was.
 QString ScheduleText(const Schedule& schedule);

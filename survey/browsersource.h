@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -53,9 +54,24 @@ struct BrowserPass {
 // The 网站 rules in force, for sources whose browsers can refuse a page before it loads. Host
 // names are canonical: IDNA (punycode) ASCII, lower case, no trailing dot. A rule covers the
 // host and every sub-domain; of several that cover one host the longest decides.
+// `blockAll`: a 全部网页 rule holds and blocks, so every web page is refused but those of the
+// hosts in `allow`. `reasons`: why a host is refused now when there is more to say than that
+// it is (an allowance used up: "今天的 60 分钟已用完，明天 00:00 再开放"), by canonical host,
+// "" for a 全部网页 rule; the block page shows it.
 struct SiteRules {
     QStringList block; // 网站 rules that say 禁止
     QStringList allow; // 网站 rules that say 通过
+    bool blockAll = false;
+    QHash<QString, QString> reasons = {};
+    // What holds for one user on top of the above: a daily allowance is each person's own, so
+    // a used-up one refuses its site to that person alone.
+    struct User {
+        QStringList block;
+        bool blockAll = false;
+        QHash<QString, QString> reasons = {};
+        bool operator==(const User&) const = default;
+    };
+    QHash<qint64, User> users = {}; // by uid
     bool operator==(const SiteRules&) const = default;
 };
 
@@ -84,6 +100,14 @@ public:
     // first read), from the same thread as TakePass. A source that cannot block ahead ignores
     // them: its pages are closed by the cycle.
     virtual void SetSiteRules(const SiteRules& rules) { (void)rules; }
+
+    // A notice for one user's browsers ("还有 5 分钟：youtube.com 今天的时间快用完了"), shown
+    // by those that can (the extension's notification); -1: the only user a source serves.
+    // From the same thread as TakePass.
+    virtual void Notify(qint64 uid, const QString& text) {
+        (void)uid;
+        (void)text;
+    }
 };
 
 // The union of several sources: their passes one after the other, in the order given, each

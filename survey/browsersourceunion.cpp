@@ -49,6 +49,12 @@ public:
         }
     }
 
+    void Notify(qint64 uid, const QString& text) override {
+        for (const auto& source : m_sources) {
+            source->Notify(uid, text);
+        }
+    }
+
 private:
     std::vector<std::unique_ptr<BrowserSource>> m_sources;
 };

@@ -40,6 +40,8 @@ private Q_SLOTS:
             {u"星期一三五 7:30–24:00"_s, u"周一三五 07:30-24:00"_s},
             {u"周五至周一 22:00-06:00"_s, u"周一五六日 22:00-06:00"_s},
             {u"周一至周日 12:00-13:00"_s, u"每天 12:00-13:00"_s},
+            {u"60分钟"_s, u"每天 60 分钟"_s},
+            {u"周六日 14:00-18:00, 1440 分钟"_s, u"周六日 14:00-18:00 1440 分钟"_s},
         };
         for (const auto& [typed, stored] : good) {
             QString error;
@@ -55,6 +57,11 @@ private Q_SLOTS:
             {u"21:00-07:00"_s, u"没有选择星期几"_s},
             {u"周一至周五"_s, u"没有时间段"_s},
             {u"周八 01:00-02:00"_s, u"写法"_s},
+            {u"每天 1441 分钟"_s, u"1 与 1440"_s},
+            {u"每天 -5 分钟"_s, u"1 与 1440"_s},
+            {u"每天 0分钟"_s, u"1 与 1440"_s},
+            {u"60 分钟 周一"_s, u"写法"_s},
+            {u"每天 60"_s, u"写法"_s},
         };
         for (const auto& [typed, why] : bad) {
             QString error;
@@ -63,6 +70,13 @@ private Q_SLOTS:
             QVERIFY(!ValidScheduleText(typed, nullptr));
         }
         QVERIFY(ValidScheduleText(u"  "_s, nullptr));
+
+        // An allowance without spans holds all day on its days, changing only at midnight.
+        const Schedule weekdays = *ParseSchedule(u"周一至周五 60 分钟"_s, nullptr);
+        QCOMPARE(weekdays.allowance, 60);
+        QVERIFY(ScheduleHolds(weekdays, 4 * kMinutesPerDay + 1439));
+        QVERIFY(!ScheduleHolds(weekdays, 5 * kMinutesPerDay));
+        QCOMPARE(ScheduleChanges(weekdays), (std::vector<int>{0, 5 * kMinutesPerDay}));
     }
 
     // Several timed rules over one week: each decides only within its times, and outside them
