@@ -52,14 +52,14 @@ bool AllowanceMeter::Observe(const std::vector<FrontPage>& front, qint64 monoton
         }
         for (const FrontPage& page : front) {
             if (rule.Covers(page.host)) {
-                m_front.insert({page.uid, rule.rule.id});
+                m_front << Key{page.uid, rule.rule.id};
             }
         }
     }
     return newDay;
 }
 
-void AllowanceMeter::Add(const QSet<Key>& keys, qint64 ms) {
+template <typename Keys> void AllowanceMeter::Add(const Keys& keys, qint64 ms) {
     if (ms <= 0) {
         return;
     }

@@ -77,20 +77,20 @@ public:
     qint64 UsedMs(qint64 uid, qint64 rule) const { return m_used.value({uid, rule}); }
     const QHash<Key, qint64>& Used() const { return m_used; }
     // The rules each person had in front at the last cycle.
-    const QSet<Key>& InFront() const { return m_front; }
+    const auto& InFront() const { return m_front; }
     // True the first time it is asked for a person and rule on a day: a notice goes once.
     bool FirstNotice(const Key& key) {
         return !m_noticed.contains(key) && (m_noticed << key, true);
     }
 
 private:
-    void Add(const QSet<Key>& keys, qint64 ms);
+    template <typename Keys> void Add(const Keys& keys, qint64 ms);
 
     std::vector<AllowanceRule> m_rules;
     int m_dayStartHour = 0;
     std::optional<QDate> m_day;
     QHash<Key, qint64> m_used;
-    QSet<Key> m_front;
+    QSet<Key> m_front; // a set: a person with two matching tabs in front counts once
     QSet<Key> m_noticed;
     struct Last {
         qint64 monotonicMs = 0;
