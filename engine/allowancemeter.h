@@ -24,7 +24,8 @@ struct AllowanceRule {
     bool Covers(QStringView pageHost) const;
 };
 
-// A person's tab in front at a cycle: the active tab of a focused window.
+// A person's tab in front at a cycle: the active tab of a focused window (any tab of a source
+// that cannot tell).
 struct FrontPage {
     qint64 uid = -1;
     QString host; // canonical (PageHost)

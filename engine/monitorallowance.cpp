@@ -95,7 +95,9 @@ void MonitorEngine::Meter(const BrowserPass& pass) {
     std::vector<FrontPage> front;
     for (const BrowserWindow& window : pass.windows) {
         m_ownPagesUnknown = m_ownPagesUnknown || window.uid < 0;
-        if (window.inFront.value_or(false)) {
+        // A source that cannot say which tab is in front has all its tabs counted, as the
+        // visit record counts them whole: an allowance that never ran out would be none.
+        if (window.inFront.value_or(true)) {
             if (QString host = PageHost(window.url); !host.isEmpty()) {
                 front.push_back({MeterUid(window.uid), std::move(host)});
             }
