@@ -59,14 +59,13 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_radioTitle->setChecked(true);
     m_radioSite = kindButton(kKindSite, "kindSite");
     m_radioWords = kindButton(kKindTitleWord, "kindWords");
+    m_radioAllWeb = kindButton(kKindAllWeb, "kindAllWeb");
     auto* kindGroup = new QButtonGroup(this);
-    kindGroup->addButton(m_radioTitle);
-    kindGroup->addButton(m_radioSite);
-    kindGroup->addButton(m_radioWords);
     auto* kinds = new QHBoxLayout;
-    kinds->addWidget(m_radioTitle);
-    kinds->addWidget(m_radioSite);
-    kinds->addWidget(m_radioWords);
+    for (QRadioButton* button : {m_radioTitle, m_radioSite, m_radioWords, m_radioAllWeb}) {
+        kindGroup->addButton(button);
+        kinds->addWidget(button);
+    }
     kinds->addStretch();
     m_hostTaken = new QLabel(this);
     m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
@@ -96,8 +95,11 @@ void CAddRuleDlg::OnKindOrTextChanged() {
     if (auto* label = qobject_cast<QLabel*>(m_form->labelForField(m_editName))) {
         label->setText(kind == kKindSite        ? text::kAddRuleSiteLabel
                        : kind == kKindTitleWord ? text::kAddRuleWordsLabel
+                       : kind == kKindAllWeb    ? text::kAddRuleAllWebLabel
                                                 : text::kAddRuleNameLabel);
     }
+    // A rule for every page is named only for the lists; the name it gets untyped is shown.
+    m_editName->setPlaceholderText(kind == kKindAllWeb ? text::kAllWebDefaultName : QString());
     m_editUrl->setEnabled(kind == kKindTitle);
     m_schedule->setEnabled(kind != kKindTitle);
     QString taken;
@@ -110,12 +112,16 @@ void CAddRuleDlg::OnKindOrTextChanged() {
 }
 
 QString CAddRuleDlg::Kind() const {
-    return m_radioSite->isChecked()    ? kKindSite
-           : m_radioWords->isChecked() ? kKindTitleWord
-                                       : kKindTitle;
+    return m_radioSite->isChecked()     ? kKindSite
+           : m_radioWords->isChecked()  ? kKindTitleWord
+           : m_radioAllWeb->isChecked() ? kKindAllWeb
+                                        : kKindTitle;
 }
 
 QString CAddRuleDlg::WindowName() const {
+    if (Kind() == kKindAllWeb && m_editName->text().trimmed().isEmpty()) {
+        return text::kAllWebDefaultName;
+    }
     return m_editName->text();
 }
 
@@ -128,7 +134,7 @@ QString CAddRuleDlg::Times() const {
 }
 
 void CAddRuleDlg::accept() {
-    if (Kind() != kKindTitle && !m_schedule->Check(this)) {
+    if (Kind() != kKindTitle && !m_schedule->Check(this, Kind())) {
         return;
     }
     QDialog::accept();

@@ -5,14 +5,16 @@
 #include <array>
 
 class QCheckBox;
+class QSpinBox;
 class QTimeEdit;
 
 namespace winwarden {
 
-// When a match rule holds, with plain controls: a box that limits the rule to times at all,
-// the weekdays as check boxes, and up to two spans of time fields (the second one with a box
-// of its own). Unchecked, the rule holds always. What it holds is the schedule's written form
-// (match/schedule.h), checked by the same function as an import's or a control client's.
+// When a match rule holds and how long a day, with plain controls: a box that limits the rule
+// at all, the weekdays as check boxes, up to two spans of time fields (each with a box of its
+// own), and a daily allowance in minutes. Unchecked, the rule holds always. What it holds is the
+// schedule's written form (match/schedule.h), checked by the same function as an import's or a
+// control client's.
 class CScheduleEdit final : public QGroupBox {
     Q_OBJECT
 public:
@@ -22,16 +24,20 @@ public:
     QString Times() const;
     // Shows stored times; empty text: always. Times that are no schedule show as always.
     void SetTimes(const QString& times);
-    // True when the controls hold a valid schedule or none; otherwise tells `owner`'s user
-    // why in a message box and puts the focus where the fault is.
-    bool Check(QWidget* owner);
+    // True when the controls hold a valid schedule or none for a rule of `kind` (only 标题包含
+    // rules have no allowance); otherwise tells `owner`'s user why in a message box and puts the
+    // focus where the fault is.
+    bool Check(QWidget* owner, const QString& kind);
 
 private:
     void UpdateEnabled();
 
     std::array<QCheckBox*, 7> m_days{};
     std::array<QTimeEdit*, 4> m_times{}; // start, end of the first span, then of the second
+    QCheckBox* m_first = nullptr;
     QCheckBox* m_second = nullptr;
+    QCheckBox* m_limit = nullptr;
+    QSpinBox* m_minutes = nullptr;
 };
 
 } // namespace winwarden

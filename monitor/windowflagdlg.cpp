@@ -213,7 +213,7 @@ void CWindowFlagDlg::OnOpenWindow() {
 }
 
 void CWindowFlagDlg::OnOK() {
-    if (m_schedule && !m_schedule->Check(this)) {
+    if (m_schedule && !m_schedule->Check(this, m_kind)) {
         return;
     }
     // The fields are read-only and show the strings whole, so the strings already hold what
@@ -221,7 +221,8 @@ void CWindowFlagDlg::OnOK() {
     done(kResultOk);
 }
 
-void CWindowFlagDlg::ShowTimes(const QString& times) {
+void CWindowFlagDlg::ShowTimes(const QString& times, const QString& kind) {
+    m_kind = kind;
     if (!m_schedule) {
         const DialogUnits units(font());
         const QRect below = units.ToPixels(7, 142, 502, 0);
