@@ -20,6 +20,25 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAddRuleDlg"));
     setWindowTitle(text::kAddRuleCaption);
 
+    // Made in the order Tab takes them: the kind, the text, the flag, the times, the buttons.
+    const auto kindButton = [this](const QString& kind, const char* name) {
+        auto* button = new QRadioButton(kind, this);
+        button->setObjectName(QString::fromLatin1(name));
+        connect(button, &QRadioButton::toggled, this, &CAddRuleDlg::OnKindOrTextChanged);
+        return button;
+    };
+    m_radioTitle = kindButton(kKindTitle, "kindTitle");
+    m_radioTitle->setChecked(true);
+    m_radioSite = kindButton(kKindSite, "kindSite");
+    m_radioWords = kindButton(kKindTitleWord, "kindWords");
+    m_radioAllWeb = kindButton(kKindAllWeb, "kindAllWeb");
+    auto* kindGroup = new QButtonGroup(this);
+    auto* kinds = new QHBoxLayout;
+    for (QRadioButton* button : {m_radioTitle, m_radioSite, m_radioWords, m_radioAllWeb}) {
+        kindGroup->addButton(button);
+        kinds->addWidget(button);
+    }
+    kinds->addStretch();
     m_editName = new QLineEdit(this);
     m_editName->setObjectName(QStringLiteral("ruleName"));
     m_editName->setMinimumWidth(420);
@@ -41,6 +60,11 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     flags->addWidget(m_radioPass);
     flags->addStretch();
 
+    m_hostTaken = new QLabel(this);
+    m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
+    m_hostTaken->setTextFormat(Qt::PlainText);
+    connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
+    m_schedule = new CScheduleEdit(this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(text::kButtonOk);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ok"));
@@ -48,30 +72,6 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    const auto kindButton = [this](const QString& kind, const char* name) {
-        auto* button = new QRadioButton(kind, this);
-        button->setObjectName(QString::fromLatin1(name));
-        connect(button, &QRadioButton::toggled, this, &CAddRuleDlg::OnKindOrTextChanged);
-        return button;
-    };
-    m_radioTitle = kindButton(kKindTitle, "kindTitle");
-    m_radioTitle->setChecked(true);
-    m_radioSite = kindButton(kKindSite, "kindSite");
-    m_radioWords = kindButton(kKindTitleWord, "kindWords");
-    m_radioAllWeb = kindButton(kKindAllWeb, "kindAllWeb");
-    auto* kindGroup = new QButtonGroup(this);
-    auto* kinds = new QHBoxLayout;
-    for (QRadioButton* button : {m_radioTitle, m_radioSite, m_radioWords, m_radioAllWeb}) {
-        kindGroup->addButton(button);
-        kinds->addWidget(button);
-    }
-    kinds->addStretch();
-    m_hostTaken = new QLabel(this);
-    m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
-    m_hostTaken->setTextFormat(Qt::PlainText);
-    connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
-    m_schedule = new CScheduleEdit(this);
 
     m_form = new QFormLayout(this);
     m_form->addRow(text::kAddRuleKindLabel, kinds);
@@ -83,6 +83,7 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_form->addRow(buttons);
     m_form->setSizeConstraint(QLayout::SetFixedSize);
     OnKindOrTextChanged();
+    m_editName->setFocus(); // most rules are typed at once; the kind is a Shift+Tab away
 }
 
 // The text's label follows the kind; a site's shows the host the rule will hold, so that a
