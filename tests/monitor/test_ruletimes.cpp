@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTest>
 #include <unistd.h>
@@ -141,7 +142,7 @@ private Q_SLOTS:
 
     // The column of today's use: the viewer's own use as "已用 m/n 分钟", several people by name,
     // each rule with its own use, an unused allowance as 0, a rule without one blank; and the
-    // column follows the monitor when the list refreshes.
+    // column follows the monitor when the list refreshes; the list's widths are remembered.
     void useColumn() {
         UsesMonitor monitor;
         const auto rule = [](qint64 id, const QString& times) {
@@ -165,6 +166,12 @@ private Q_SLOTS:
                                         u"已用 0/20 分钟"_s, QString()}));
         monitor.uses = {{1, me + 1, u"alice"_s, 50, 60}};
         QCOMPARE(column().first(2), QStringList({u"已用 alice 50/60 分钟"_s, u"已用 0/30 分钟"_s}));
+        // The widths given to the columns stay for the next list.
+        QSettings().remove(u"Columns/matchRules"_s);
+        view.ListControl()->setColumnWidth(3, 111);
+        CWinwardenView again(monitor);
+        again.OnCmdMsg(cmd::kShowMatchRules);
+        QCOMPARE(again.ListControl()->columnWidth(3), 111);
     }
 };
 
