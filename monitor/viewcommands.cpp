@@ -425,10 +425,17 @@ void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, cons
         if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kind, text)) {
             const QString held = rule->flag.value_or(QString());
             if (ask) {
-                const auto answer = RunBox(
-                    this, QMessageBox::Question,
-                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag),
-                    QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
+                QString question =
+                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag);
+                // New times replace the rule's own: the user is told which, before they go.
+                const QString before = rule->times.value_or(QString());
+                const QString after = times ? ScheduleShown(*times) : before;
+                if (after != before)
+                    question +=
+                        text::kMatchRuleTimesChange.arg(before.isEmpty() ? text::kAlways : before,
+                                                        after.isEmpty() ? text::kAlways : after);
+                const auto answer = RunBox(this, QMessageBox::Question, question,
+                                           QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
                 if (!self || answer != QMessageBox::Ok)
                     return;
             } else if (IsBlockingFlag(held) == IsBlockingFlag(flag)) {

@@ -75,6 +75,8 @@ inline const QString kMatchTableMissing =
     QStringLiteral("规则数据库中还没有放网站和标题包含规则的表（匹配规则）。\n\n是否现在添加？");
 inline const QString kMatchRuleExists =
     QStringLiteral("已有%1规则“%2”，标记为“%3”。\n\n是否把这条规则的标记改为“%4”？");
+inline const QString kMatchRuleTimesChange = QStringLiteral("\n\n它的时间也将由“%1”改为“%2”。");
+inline const QString kAlways = QStringLiteral("总是生效");
 inline const QString kMatchListName = QStringLiteral("匹配规则（网站、标题包含、全部网页）");
 inline const QString kColumnMatchText = QStringLiteral("内容");
 inline const QString kColumnMatchKind = QStringLiteral("种类");

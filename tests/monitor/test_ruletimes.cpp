@@ -119,6 +119,15 @@ private Q_SLOTS:
         ModalAnswer add({AddWith("kindSite", u"90"_s)});
         m->view.OnCmdMsg(cmd::kAddRule);
         QCOMPARE(Stored(), u"youtube.com 周一至周五 90 分钟"_s);
+        // Added again, the rule's times change only once the user has seen both.
+        QString asked;
+        ModalAnswer again({AddWith("kindSite", u"60"_s), [&asked](QWidget* modal) {
+                               asked = modal->property("text").toString().section(u"\n\n"_s, 2);
+                               qobject_cast<QDialog*>(modal)->reject();
+                           }});
+        m->view.OnCmdMsg(cmd::kAddRule);
+        QCOMPARE(asked, u"它的时间也将由“周一至周五 90 分钟”改为“周一至周五 60 分钟”。"_s);
+        QCOMPARE(Stored(), u"youtube.com 周一至周五 90 分钟"_s);
 
         m->view.OnCmdMsg(cmd::kShowMatchRules);
         m->view.ListControl()->selectRow(0);
@@ -144,6 +153,7 @@ private Q_SLOTS:
     // each rule with its own use, an unused allowance as 0, a rule without one blank; and the
     // column follows the monitor when the list refreshes; the list's widths are remembered.
     void useColumn() {
+        QSettings().remove(u"Columns"_s); // widths an earlier run left
         UsesMonitor monitor;
         const auto rule = [](qint64 id, const QString& times) {
             return MatchRuleRow{id, kKindSite, u"site%1.example"_s.arg(id), kFlagBlock, times};
@@ -167,7 +177,6 @@ private Q_SLOTS:
         monitor.uses = {{1, me + 1, u"alice"_s, 50, 60}};
         QCOMPARE(column().first(2), QStringList({u"已用 alice 50/60 分钟"_s, u"已用 0/30 分钟"_s}));
         // The widths given to the columns stay for the next list.
-        QSettings().remove(u"Columns/matchRules"_s);
         view.ListControl()->setColumnWidth(3, 111);
         CWinwardenView again(monitor);
         again.OnCmdMsg(cmd::kShowMatchRules);
