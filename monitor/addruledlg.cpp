@@ -103,6 +103,7 @@ void CAddRuleDlg::OnKindOrTextChanged() {
     m_editName->setPlaceholderText(kind == kKindAllWeb ? text::kAllWebDefaultName : QString());
     m_editUrl->setEnabled(kind == kKindTitle);
     m_schedule->setEnabled(kind != kKindTitle);
+    m_schedule->SetKind(kind);
     QString taken;
     if (kind == kKindSite && !m_editName->text().trimmed().isEmpty()) {
         const std::optional<QString> host = CanonicalHost(m_editName->text());
@@ -135,7 +136,7 @@ QString CAddRuleDlg::Times() const {
 }
 
 void CAddRuleDlg::accept() {
-    if (Kind() != kKindTitle && !m_schedule->Check(this, Kind())) {
+    if (Kind() != kKindTitle && !m_schedule->Check(this)) {
         return;
     }
     QDialog::accept();

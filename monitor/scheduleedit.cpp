@@ -112,6 +112,14 @@ void CScheduleEdit::UpdateEnabled() {
     m_times[2]->setEnabled(on && m_second->isChecked());
     m_times[3]->setEnabled(on && m_second->isChecked());
     m_minutes->setEnabled(on && m_limit->isChecked());
+    const bool words = m_kind == kKindTitleWord;
+    m_limit->setEnabled(on && (!words || m_limit->isChecked()));
+    m_limit->setToolTip(words ? text::kAllowanceOnWords : QString());
+}
+
+void CScheduleEdit::SetKind(const QString& kind) {
+    m_kind = kind;
+    UpdateEnabled();
 }
 
 QString CScheduleEdit::Times() const {
@@ -158,11 +166,11 @@ void CScheduleEdit::SetTimes(const QString& times) {
     UpdateEnabled();
 }
 
-bool CScheduleEdit::Check(QWidget* owner, const QString& kind) {
+bool CScheduleEdit::Check(QWidget* owner) {
     const QString times = Times();
     QString why;
     if (ValidScheduleText(times, &why)) {
-        if (kind != kKindTitleWord || !isChecked() || !m_limit->isChecked()) {
+        if (m_kind != kKindTitleWord || !isChecked() || !m_limit->isChecked()) {
             return true;
         }
         why = text::kAllowanceOnWords;
@@ -173,7 +181,7 @@ bool CScheduleEdit::Check(QWidget* owner, const QString& kind) {
         std::none_of(m_days.begin(), m_days.end(), [](QCheckBox* box) { return box->isChecked(); });
     const bool badMinutes =
         m_limit->isChecked() &&
-        (kind == kKindTitleWord || m_minutes->value() < 1 || m_minutes->value() > kMinutesPerDay);
+        (m_kind == kKindTitleWord || m_minutes->value() < 1 || m_minutes->value() > kMinutesPerDay);
     QWidget* fault = noDay                  ? static_cast<QWidget*>(m_days[0])
                      : badMinutes           ? static_cast<QWidget*>(m_minutes)
                      : m_first->isChecked() ? static_cast<QWidget*>(m_times[0])

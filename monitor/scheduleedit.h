@@ -24,10 +24,12 @@ public:
     QString Times() const;
     // Shows stored times; empty text: always. Times that are no schedule show as always.
     void SetTimes(const QString& times);
-    // True when the controls hold a valid schedule or none for a rule of `kind` (only 标题包含
-    // rules have no allowance); otherwise tells `owner`'s user why in a message box and puts the
-    // focus where the fault is.
-    bool Check(QWidget* owner, const QString& kind);
+    // The kind of the rule the times are for: a 标题包含 rule takes no allowance, so the box is
+    // offered only to be unchecked there.
+    void SetKind(const QString& kind);
+    // True when the controls hold a valid schedule or none for the rule's kind; otherwise tells
+    // `owner`'s user why in a message box and puts the focus where the fault is.
+    bool Check(QWidget* owner);
 
 private:
     void UpdateEnabled();
@@ -38,6 +40,7 @@ private:
     QCheckBox* m_second = nullptr;
     QCheckBox* m_limit = nullptr;
     QSpinBox* m_minutes = nullptr;
+    QString m_kind;
 };
 
 } // namespace winwarden

@@ -213,7 +213,7 @@ void CWindowFlagDlg::OnOpenWindow() {
 }
 
 void CWindowFlagDlg::OnOK() {
-    if (m_schedule && !m_schedule->Check(this, m_kind)) {
+    if (m_schedule && !m_schedule->Check(this)) {
         return;
     }
     // The fields are read-only and show the strings whole, so the strings already hold what
@@ -222,7 +222,6 @@ void CWindowFlagDlg::OnOK() {
 }
 
 void CWindowFlagDlg::ShowTimes(const QString& times, const QString& kind) {
-    m_kind = kind;
     if (!m_schedule) {
         const DialogUnits units(font());
         const QRect below = units.ToPixels(7, 142, 502, 0);
@@ -232,6 +231,7 @@ void CWindowFlagDlg::ShowTimes(const QString& times, const QString& kind) {
         setFixedSize(width(), m_schedule->geometry().bottom() + below.x());
     }
     m_schedule->SetTimes(times);
+    m_schedule->SetKind(kind);
 }
 
 QString CWindowFlagDlg::Times() const {

@@ -61,7 +61,6 @@ private:
     QRadioButton* m_radioBlock = nullptr;
     QPushButton* m_btnCancel = nullptr;
     CScheduleEdit* m_schedule = nullptr;
-    QString m_kind; // of the match rule whose times are shown
 };
 
 } // namespace winwarden
