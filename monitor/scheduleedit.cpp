@@ -150,7 +150,7 @@ void CScheduleEdit::SetTimes(const QString& times) {
     for (int day = 0; day < 7; ++day) {
         m_days[static_cast<size_t>(day)]->setChecked(schedule && (schedule->days & (1u << day)));
     }
-    // Unlimited, the first span is offered as the usual start; an allowance alone has none.
+    // An allowance alone names no span; without times the first span is offered, as usual.
     m_first->setChecked(!schedule || !schedule->spans.empty());
     m_second->setChecked(schedule && schedule->spans.size() > 1);
     m_limit->setChecked(schedule && schedule->allowance > 0);
@@ -167,9 +167,8 @@ void CScheduleEdit::SetTimes(const QString& times) {
 }
 
 bool CScheduleEdit::Check(QWidget* owner) {
-    const QString times = Times();
     QString why;
-    if (ValidScheduleText(times, &why)) {
+    if (ValidScheduleText(Times(), &why)) {
         if (m_kind != kKindTitleWord || !isChecked() || !m_limit->isChecked()) {
             return true;
         }

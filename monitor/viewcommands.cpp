@@ -296,7 +296,7 @@ void CWinwardenView::UpdateUseColumn() {
     try {
         uses = m_monitor.AllowanceUses();
     } catch (const StoreError&) {
-        return; // the column stays as it was; the status bar tells of a lost guard
+        return; // the column stays as it was until the next look
     }
     const auto viewer = static_cast<qint64>(::getuid());
     for (int row = 0; row < m_wndList->rowCount(); ++row) {

@@ -87,9 +87,9 @@ private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column-0 text -> the first row carrying it) always matches the list.
     // Delete rows and columns, row height, three columns: a page's or a rule's (caption,
-    // flag, address), or a match rule's (text, flag, kind).
+    // flag, address), or five of a match rule's (text, flag, kind, times, today's use).
     void SetUpColumns(bool matchRules);
-    void InsertColumns(); // the three columns, into a list that has none
+    void InsertColumns(); // the columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
     // In column 0 with `title`: the title the row's rule holds (the text is what is shown).
