@@ -123,6 +123,11 @@ void CScheduleEdit::SetKind(const QString& kind) {
 }
 
 QString CScheduleEdit::Times() const {
+    const QString text = ControlsText();
+    return !m_setShown.isEmpty() && text == m_setShown ? m_setTimes : text;
+}
+
+QString CScheduleEdit::ControlsText() const {
     if (!isChecked()) {
         return {};
     }
@@ -164,6 +169,8 @@ void CScheduleEdit::SetTimes(const QString& times) {
         }
     }
     UpdateEnabled();
+    m_setTimes = times;
+    m_setShown = schedule ? ControlsText() : QString(); // times that are none are not kept
 }
 
 bool CScheduleEdit::Check(QWidget* owner) {

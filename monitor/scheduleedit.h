@@ -22,7 +22,8 @@ public:
 
     // The schedule as written, empty for always; it may be no valid schedule (see Check).
     QString Times() const;
-    // Shows stored times; empty text: always. Times that are no schedule show as always.
+    // Shows stored times; empty text: always. Times that are no schedule show as always. Left
+    // as shown, Times() gives a schedule back as it was, spans past the second one included.
     void SetTimes(const QString& times);
     // The kind of the rule the times are for: a 标题包含 rule takes no allowance, so the box is
     // offered only to be unchecked there.
@@ -33,6 +34,10 @@ public:
 
 private:
     void UpdateEnabled();
+    QString ControlsText() const; // what the controls say
+
+    QString m_setTimes; // as SetTimes was given them
+    QString m_setShown; // how the controls said them then
 
     std::array<QCheckBox*, 7> m_days{};
     std::array<QTimeEdit*, 4> m_times{}; // start, end of the first span, then of the second

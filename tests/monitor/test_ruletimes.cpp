@@ -71,6 +71,7 @@ class TestRuleTimes final : public QObject {
         for (int day = 1; day <= 7; ++day)
             Child<QCheckBox>(modal, qPrintable(u"day%1"_s.arg(day)))->setChecked(day <= 5);
         Child<QCheckBox>(modal, "first")->setChecked(false);
+        Child<QCheckBox>(modal, "second")->setChecked(false);
         Child<QCheckBox>(modal, "limit")->setChecked(true);
         Child<QSpinBox>(modal, "minutes")->selectAll();
         QTest::keyClicks(Child<QSpinBox>(modal, "minutes"), minutes);
@@ -129,18 +130,25 @@ private Q_SLOTS:
         QCOMPARE(asked, u"它的时间也将由“周一至周五 90 分钟”改为“周一至周五 60 分钟”。"_s);
         QCOMPARE(Stored(), u"youtube.com 周一至周五 90 分钟"_s);
 
-        // The flag dialog shows the rule's times as they are: OK leaves them, a change goes.
+        // The flag dialog shows the rule's times as they are: OK leaves them, a third span
+        // included, and a change goes.
+        const QString spans = u"周一至周五 06:00-07:00 12:00-13:00 20:00-21:00 90 分钟"_s;
+        m->engine.SetMatchRuleTimes(m->engine.FindMatchRule(kKindSite, u"youtube.com"_s)->id,
+                                    spans);
         m->view.OnCmdMsg(cmd::kShowMatchRules);
         m->view.ListControl()->selectRow(0);
         for (const auto& [minutes, times] :
-             {std::pair{QString(), u"周一至周五 90 分钟"_s}, {u"45"_s, u"周一至周五 45 分钟"_s}}) {
-            ModalAnswer edit({[&minutes](QWidget* modal) {
+             {std::pair{QString(), spans}, {u"45"_s, u"周一至周五 45 分钟"_s}}) {
+            int opened = 0;
+            ModalAnswer edit({[&minutes, &opened](QWidget* modal) {
+                opened = Child<QSpinBox>(modal, "minutes")->value();
                 if (minutes.isNull())
                     Child<QAbstractButton>(modal, "ok")->click();
                 else
                     Allowance(modal, minutes);
             }});
             QTest::keyClick(m->view.ListControl(), Qt::Key_Return);
+            QCOMPARE(opened, 90);
             QCOMPARE(Stored(), u"youtube.com "_s + times);
             QCOMPARE(m->Cell(0, 3), times);
         }
