@@ -20,6 +20,25 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAddRuleDlg"));
     setWindowTitle(text::kAddRuleCaption);
 
+    // Made in the order Tab takes them: the kind, the text, the flag, the times, the buttons.
+    const auto kindButton = [this](const QString& kind, const char* name) {
+        auto* button = new QRadioButton(kind, this);
+        button->setObjectName(QString::fromLatin1(name));
+        connect(button, &QRadioButton::toggled, this, &CAddRuleDlg::OnKindOrTextChanged);
+        return button;
+    };
+    m_radioTitle = kindButton(kKindTitle, "kindTitle");
+    m_radioTitle->setChecked(true);
+    m_radioSite = kindButton(kKindSite, "kindSite");
+    m_radioWords = kindButton(kKindTitleWord, "kindWords");
+    m_radioAllWeb = kindButton(kKindAllWeb, "kindAllWeb");
+    auto* kindGroup = new QButtonGroup(this);
+    auto* kinds = new QHBoxLayout;
+    for (QRadioButton* button : {m_radioTitle, m_radioSite, m_radioWords, m_radioAllWeb}) {
+        kindGroup->addButton(button);
+        kinds->addWidget(button);
+    }
+    kinds->addStretch();
     m_editName = new QLineEdit(this);
     m_editName->setObjectName(QStringLiteral("ruleName"));
     m_editName->setMinimumWidth(420);
@@ -41,6 +60,11 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     flags->addWidget(m_radioPass);
     flags->addStretch();
 
+    m_hostTaken = new QLabel(this);
+    m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
+    m_hostTaken->setTextFormat(Qt::PlainText);
+    connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
+    m_schedule = new CScheduleEdit(this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(text::kButtonOk);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ok"));
@@ -48,31 +72,6 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    const auto kindButton = [this](const QString& kind, const char* name) {
-        auto* button = new QRadioButton(kind, this);
-        button->setObjectName(QString::fromLatin1(name));
-        connect(button, &QRadioButton::toggled, this, &CAddRuleDlg::OnKindOrTextChanged);
-        return button;
-    };
-    m_radioTitle = kindButton(kKindTitle, "kindTitle");
-    m_radioTitle->setChecked(true);
-    m_radioSite = kindButton(kKindSite, "kindSite");
-    m_radioWords = kindButton(kKindTitleWord, "kindWords");
-    auto* kindGroup = new QButtonGroup(this);
-    kindGroup->addButton(m_radioTitle);
-    kindGroup->addButton(m_radioSite);
-    kindGroup->addButton(m_radioWords);
-    auto* kinds = new QHBoxLayout;
-    kinds->addWidget(m_radioTitle);
-    kinds->addWidget(m_radioSite);
-    kinds->addWidget(m_radioWords);
-    kinds->addStretch();
-    m_hostTaken = new QLabel(this);
-    m_hostTaken->setObjectName(QStringLiteral("hostTaken"));
-    m_hostTaken->setTextFormat(Qt::PlainText);
-    connect(m_editName, &QLineEdit::textChanged, this, &CAddRuleDlg::OnKindOrTextChanged);
-    m_schedule = new CScheduleEdit(this);
 
     m_form = new QFormLayout(this);
     m_form->addRow(text::kAddRuleKindLabel, kinds);
@@ -84,6 +83,7 @@ CAddRuleDlg::CAddRuleDlg(QWidget* parent) : QDialog(parent) {
     m_form->addRow(buttons);
     m_form->setSizeConstraint(QLayout::SetFixedSize);
     OnKindOrTextChanged();
+    m_editName->setFocus(); // most rules are typed at once; the kind is a Shift+Tab away
 }
 
 // The text's label follows the kind; a site's shows the host the rule will hold, so that a
@@ -96,10 +96,14 @@ void CAddRuleDlg::OnKindOrTextChanged() {
     if (auto* label = qobject_cast<QLabel*>(m_form->labelForField(m_editName))) {
         label->setText(kind == kKindSite        ? text::kAddRuleSiteLabel
                        : kind == kKindTitleWord ? text::kAddRuleWordsLabel
+                       : kind == kKindAllWeb    ? text::kAddRuleAllWebLabel
                                                 : text::kAddRuleNameLabel);
     }
+    // A rule for every page is named only for the lists; the name it gets untyped is shown.
+    m_editName->setPlaceholderText(kind == kKindAllWeb ? text::kAllWebDefaultName : QString());
     m_editUrl->setEnabled(kind == kKindTitle);
     m_schedule->setEnabled(kind != kKindTitle);
+    m_schedule->SetKind(kind);
     QString taken;
     if (kind == kKindSite && !m_editName->text().trimmed().isEmpty()) {
         const std::optional<QString> host = CanonicalHost(m_editName->text());
@@ -110,12 +114,16 @@ void CAddRuleDlg::OnKindOrTextChanged() {
 }
 
 QString CAddRuleDlg::Kind() const {
-    return m_radioSite->isChecked()    ? kKindSite
-           : m_radioWords->isChecked() ? kKindTitleWord
-                                       : kKindTitle;
+    return m_radioSite->isChecked()     ? kKindSite
+           : m_radioWords->isChecked()  ? kKindTitleWord
+           : m_radioAllWeb->isChecked() ? kKindAllWeb
+                                        : kKindTitle;
 }
 
 QString CAddRuleDlg::WindowName() const {
+    if (Kind() == kKindAllWeb && m_editName->text().trimmed().isEmpty()) {
+        return text::kAllWebDefaultName;
+    }
     return m_editName->text();
 }
 

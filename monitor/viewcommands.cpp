@@ -3,6 +3,7 @@
 #include "match/normalize.h"
 #include "match/schedule.h"
 #include "monitor/addruledlg.h"
+#include "monitor/allowanceuse.h"
 #include "monitor/messagebox.h"
 #include "monitor/visitsdlg.h"
 #include "monitor/windowflagdlg.h"
@@ -21,6 +22,7 @@
 #include <QUrl>
 #include <array>
 #include <optional>
+#include <unistd.h>
 
 namespace winwarden {
 namespace {
@@ -260,7 +262,8 @@ void CWinwardenView::OnShowStatus() {
            "statusBox");
 }
 
-// The match rules in the same list: text, flag and kind, each row knowing its rule's key.
+// The match rules in the same list: text, flag, kind, times and today's use, each row knowing its
+// rule's key.
 void CWinwardenView::LoadMatchRuleList() {
     std::vector<MatchRuleRow> rules;
     try {
@@ -282,6 +285,34 @@ void CWinwardenView::LoadMatchRuleList() {
         SetCellText(row, 3, rule.times.value_or(QString()));
         ApplyFilter(row);
     }
+    UpdateUseColumn();
+}
+
+void CWinwardenView::UpdateUseColumn() {
+    if (!m_matchList)
+        return;
+    m_useShown.start();
+    std::vector<AllowanceUse> uses;
+    try {
+        uses = m_monitor.AllowanceUses();
+    } catch (const StoreError&) {
+        return; // the column stays as it was until the next look
+    }
+    const auto viewer = static_cast<qint64>(::getuid());
+    for (int row = 0; row < m_wndList->rowCount(); ++row) {
+        const std::optional<Schedule> schedule = ParseSchedule(CellText(row, 3), nullptr);
+        const QString shown =
+            AllowanceUseText(uses, RowRuleId(row), schedule ? schedule->allowance : 0, viewer);
+        if (CellText(row, 4) != shown)
+            SetCellText(row, 4, shown);
+    }
+}
+
+void CWinwardenView::OnCycleFinished() {
+    // Use grows by the minute: a look every few seconds is plenty, and the list stays still.
+    constexpr qint64 kUseRefreshMs = 3000;
+    if (m_matchList && (!m_useShown.isValid() || m_useShown.elapsed() >= kUseRefreshMs))
+        UpdateUseColumn();
 }
 
 void CWinwardenView::OnShowMatchRules() {
@@ -302,7 +333,7 @@ void CWinwardenView::OnMatchRuleDblClk(int row) {
     dialog->m_strWindowName = CellText(row, 2) + u' ' + CellText(row, 0);
     dialog->m_strFlag = RowFlag(row);
     const QString heldTimes = CellText(row, 3);
-    dialog->ShowTimes(heldTimes);
+    dialog->ShowTimes(heldTimes, CellText(row, 2));
     const int result = dialog->exec();
     if (!dialog)
         return;
@@ -328,6 +359,7 @@ void CWinwardenView::OnMatchRuleDblClk(int row) {
     if (m_matchList && row < m_wndList->rowCount() && RowRuleId(row) == id) {
         SetCellText(row, 1, flag);
         SetCellText(row, 3, stored);
+        UpdateUseColumn(); // the allowance may have changed with the times
     }
 }
 
@@ -393,10 +425,17 @@ void CWinwardenView::PutMatchRule(const QString& kind, const QString& text, cons
         if (const std::optional<MatchRuleRow> rule = m_monitor.FindMatchRule(kind, text)) {
             const QString held = rule->flag.value_or(QString());
             if (ask) {
-                const auto answer = RunBox(
-                    this, QMessageBox::Question,
-                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag),
-                    QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
+                QString question =
+                    text::kMatchRuleExists.arg(kind, rule->text.value_or(QString()), held, flag);
+                // New times replace the rule's own: the user is told which, before they go.
+                const QString before = rule->times.value_or(QString());
+                const QString after = times ? ScheduleShown(*times) : before;
+                if (after != before)
+                    question +=
+                        text::kMatchRuleTimesChange.arg(before.isEmpty() ? text::kAlways : before,
+                                                        after.isEmpty() ? text::kAlways : after);
+                const auto answer = RunBox(this, QMessageBox::Question, question,
+                                           QMessageBox::Ok | QMessageBox::Cancel, "ruleExistsBox");
                 if (!self || answer != QMessageBox::Ok)
                     return;
             } else if (IsBlockingFlag(held) == IsBlockingFlag(flag)) {

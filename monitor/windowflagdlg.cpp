@@ -221,7 +221,7 @@ void CWindowFlagDlg::OnOK() {
     done(kResultOk);
 }
 
-void CWindowFlagDlg::ShowTimes(const QString& times) {
+void CWindowFlagDlg::ShowTimes(const QString& times, const QString& kind) {
     if (!m_schedule) {
         const DialogUnits units(font());
         const QRect below = units.ToPixels(7, 142, 502, 0);
@@ -231,6 +231,7 @@ void CWindowFlagDlg::ShowTimes(const QString& times) {
         setFixedSize(width(), m_schedule->geometry().bottom() + below.x());
     }
     m_schedule->SetTimes(times);
+    m_schedule->SetKind(kind);
 }
 
 QString CWindowFlagDlg::Times() const {

@@ -33,9 +33,10 @@ public:
     void accept() override;
     void reject() override;
 
-    // For a match rule: the dialog grows a part below in which its times are edited, filled
-    // with `times`; OK is refused while they are no schedule.
-    void ShowTimes(const QString& times);
+    // For a match rule of `kind`: the dialog grows a part below in which its times and daily
+    // allowance are edited, filled with `times`; OK is refused while they are no schedule for
+    // that kind.
+    void ShowTimes(const QString& times, const QString& kind = QString());
     // The times edited there; empty (always) when the part is not shown.
     QString Times() const;
 

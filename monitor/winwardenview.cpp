@@ -49,7 +49,7 @@ CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
     // The address takes whatever the title leaves, and the widths a user gives stay.
     m_wndList->horizontalHeader()->setStretchLastSection(true);
     connect(m_wndList->horizontalHeader(), &QHeaderView::sectionResized, this, [this] {
-        if (!m_restoringWidths && m_wndList->columnCount() == 3)
+        if (!m_restoringWidths && m_wndList->columnCount() > 0)
             SaveColumnWidths(*m_wndList, ColumnsKey());
     });
     // The list's double-click is the view's to handle, like every other notification of it.
@@ -82,6 +82,7 @@ CWinwardenView::CWinwardenView(Monitor& monitor, QWidget* parent)
     m_wndList->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(&m_monitor, &Monitor::windowSeen, this, &CWinwardenView::AddToLiveList);
     connect(&m_monitor, &Monitor::storeFailed, this, &CWinwardenView::statusMessage);
+    connect(&m_monitor, &Monitor::cycleFinished, this, &CWinwardenView::OnCycleFinished);
 }
 
 CWinwardenView::~CWinwardenView() {
@@ -283,8 +284,9 @@ void CWinwardenView::InsertColumns() {
         {m_matchList ? text::kColumnMatchKind : text::kColumnUrl,
          m_matchList ? text::kColumnMatchKindWidth : text::kColumnUrlWidth},
         {text::kColumnMatchTimes, text::kColumnMatchTimesWidth}, // the match list's alone
+        {text::kColumnMatchUse, text::kColumnMatchUseWidth},
     };
-    m_wndList->setColumnCount(static_cast<int>(std::size(columns)) - (m_matchList ? 0 : 1));
+    m_wndList->setColumnCount(m_matchList ? static_cast<int>(std::size(columns)) : 3);
     int index = 0;
     for (const auto& column : std::span(columns).first(size_t(m_wndList->columnCount()))) {
         auto* header = new QTableWidgetItem(column.header);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QWidget>
@@ -47,7 +48,8 @@ public:
     void OnRefreshList();
     void OnShowStatus();
     void OnAddRule();
-    // The match rules (网站, 标题包含) in the list, with their own flag change and delete.
+    // The match rules (网站, 标题包含, 全部网页) in the list, with their own flag change and
+    // delete, their times and today's use of their allowances.
     void LoadMatchRuleList();
     void OnShowMatchRules();
     // Blocks the site of the selected row's page in one step.
@@ -85,9 +87,9 @@ private:
     // Every change to the list's rows goes through these, so that the caption index
     // (column-0 text -> the first row carrying it) always matches the list.
     // Delete rows and columns, row height, three columns: a page's or a rule's (caption,
-    // flag, address), or a match rule's (text, flag, kind).
+    // flag, address), or five of a match rule's (text, flag, kind, times, today's use).
     void SetUpColumns(bool matchRules);
-    void InsertColumns(); // the three columns, into a list that has none
+    void InsertColumns(); // the columns, into a list that has none
     void DeleteAllRows();
     int AppendRow(); // an empty row at the end; returns its index
     // In column 0 with `title`: the title the row's rule holds (the text is what is shown).
@@ -98,6 +100,10 @@ private:
     QString RowFlag(int row) const;  // the own flag, for the flag dialog
     int FirstSelectedRow() const;    // lowest selected row, or -1
     qint64 RowRuleId(int row) const; // a match-list row's rule
+    // The match list's column of today's use, from what the monitor holds in memory; after a
+    // cycle only every few seconds.
+    void UpdateUseColumn();
+    void OnCycleFinished();
     void OnMatchRuleDblClk(int row);
     void OnDeleteMatchRule(int row);
     bool EnsureMatchTable();
@@ -121,6 +127,7 @@ private:
     bool m_bLayoutReady = false;
     QString m_strFilter;
     bool m_matchList = false;         // the list shows the match rules
+    QElapsedTimer m_useShown;         // since the use column was last filled
     QHash<QString, int> m_captionRow; // column-0 text -> the first row carrying it
 };
 

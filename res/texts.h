@@ -59,15 +59,36 @@ inline const QString kAddRuleHostTaken = QStringLiteral("将添加网站：%1");
 inline const QString kAddRuleNoHost = QStringLiteral("这不是网站的主机名");
 inline const QString kAddRuleEmptySite = QStringLiteral("请填写网站（主机名，或粘贴一个网址）。");
 inline const QString kAddRuleEmptyWords = QStringLiteral("请填写标题中包含的文字。");
+inline const QString kAddRuleAllWebLabel = QStringLiteral("名称（可不填）：");
+inline const QString kAllWebDefaultName = QStringLiteral("所有网页");
+
+// When a match rule holds and how long a day (monitor/scheduleedit.*).
+inline const QString kScheduleCaption = QStringLiteral("只在这些时间生效，或每天限时");
+inline const QString kScheduleHint =
+    QStringLiteral("结束早于开始即跨过午夜，如 21:00 至 07:00 到次日早上。每天限时而不选时间段的，"
+                   "在选中的日子里全天都算：每人每天用完这些分钟后禁止，到第二天再开放。");
+inline const QString kAllowanceBox = QStringLiteral("每天限时：");
+inline const QString kAllowanceMinutesName = QStringLiteral("每天分钟数");
+inline const QString kAllowanceOnWords =
+    QStringLiteral("“标题包含”规则不能每天限时：每天限时只用于网站和全部网页规则");
 inline const QString kMatchTableMissing =
     QStringLiteral("规则数据库中还没有放网站和标题包含规则的表（匹配规则）。\n\n是否现在添加？");
 inline const QString kMatchRuleExists =
     QStringLiteral("已有%1规则“%2”，标记为“%3”。\n\n是否把这条规则的标记改为“%4”？");
-inline const QString kMatchListName = QStringLiteral("匹配规则（网站、标题包含）");
+inline const QString kMatchRuleTimesChange = QStringLiteral("\n\n它的时间也将由“%1”改为“%2”。");
+inline const QString kAlways = QStringLiteral("总是生效");
+inline const QString kMatchListName = QStringLiteral("匹配规则（网站、标题包含、全部网页）");
 inline const QString kColumnMatchText = QStringLiteral("内容");
 inline const QString kColumnMatchKind = QStringLiteral("种类");
 inline const QString kColumnMatchTimes = QStringLiteral("时间");
 inline constexpr int kColumnMatchTimesWidth = 220;
+// Today's use of a rule's daily allowance: the viewer's own, or each person's by name.
+inline const QString kColumnMatchUse = QStringLiteral("今天");
+inline constexpr int kColumnMatchUseWidth = 160;
+inline const QString kUseOwn = QStringLiteral("已用 %1/%2 分钟");
+inline const QString kUsePerson = QStringLiteral("%1 %2/%3");
+inline const QString kUsePeople = QStringLiteral("已用 %1 分钟");
+inline const QString kUseUnnamed = QStringLiteral("用户 %1");
 inline constexpr int kColumnMatchKindWidth = 70;
 inline const QString kBlockSiteCommand = QStringLiteral("禁止这个网站");
 inline const QString kBlockSiteNoHost = QStringLiteral("这一行的网址中没有网站。");
