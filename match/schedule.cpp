@@ -209,9 +209,7 @@ std::optional<Schedule> ParseRuleTimes(QStringView kind, QStringView text, QStri
     // A title's words do not tell which pages are one thing a person spends time on.
     if (schedule && schedule->allowance > 0 && kind == u"标题包含") {
         if (error) {
-            *error =
-                u"标题包含 规则不能有每天的时间（%1 分钟）：每天限时只用于 网站 和 全部网页 规则"_s
-                    .arg(schedule->allowance);
+            *error = u"“标题包含”规则不能每天限时：每天限时只用于网站和全部网页规则"_s;
         }
         return std::nullopt;
     }

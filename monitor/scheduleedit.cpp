@@ -175,11 +175,8 @@ void CScheduleEdit::SetTimes(const QString& times) {
 
 bool CScheduleEdit::Check(QWidget* owner) {
     QString why;
-    if (ValidScheduleText(Times(), &why)) {
-        if (m_kind != kKindTitleWord || !isChecked() || !m_limit->isChecked()) {
-            return true;
-        }
-        why = text::kAllowanceOnWords;
+    if (ValidRuleTimes(m_kind, Times(), &why)) {
+        return true;
     }
     RunMessageBox(owner, QMessageBox::Information, text::kPromptCaption, u"时间设置无效："_s + why,
                   QMessageBox::Ok, "badTimesBox");

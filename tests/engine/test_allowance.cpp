@@ -188,7 +188,7 @@ private Q_SLOTS:
         QVERIFY(!ReadRulesCsv("窗口名称,是否禁止,网址,种类,时间\n"
                               "game,禁止,,标题包含,每天 60 分钟\n"_ba,
                               &why));
-        QVERIFY2(why.contains(u"标题包含 规则不能有每天的时间"_s), qPrintable(why));
+        QVERIFY2(why.contains(u"“标题包含”规则不能每天限时"_s), qPrintable(why));
         QVERIFY(ReadRulesCsv("窗口名称,是否禁止,网址,种类,时间\n"
                              "game,禁止,,标题包含,每天 16:00-18:00\n"
                              "所有网页,禁止,,全部网页,每天 60 分钟\n"_ba,
