@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <bit>
 
 namespace winwarden {
 
@@ -163,21 +164,22 @@ QString ScheduleText(const Schedule& schedule) {
     if (schedule.days == kEveryDay) {
         text = u"每天"_s;
     } else {
-        // One run of three days or more reads best as a range: 周一至周五.
+        // One run of three days or more reads best as a range: 周一至周五, and over the week's
+        // end 周日至周四 (the nights before a school day). The run starts at a day whose day
+        // before is not in the set.
         int first = -1;
-        int last = -1;
-        bool oneRun = true;
-        for (int day = 0; day < 7; ++day) {
-            if (schedule.days & (1u << day)) {
-                if (first < 0) {
-                    first = day;
-                } else if (day != last + 1) {
-                    oneRun = false;
-                }
-                last = day;
+        for (int day = 0; day < 7 && first < 0; ++day) {
+            if ((schedule.days & (1u << day)) && !(schedule.days & (1u << ((day + 6) % 7)))) {
+                first = day;
             }
         }
-        if (oneRun && first >= 0 && last - first >= 2) {
+        int length = 0;
+        while (first >= 0 && length < 7 && (schedule.days & (1u << ((first + length) % 7)))) {
+            ++length;
+        }
+        const int last = (first + std::max(length, 1) - 1) % 7;
+        const bool oneRun = first >= 0 && std::popcount(schedule.days) == length;
+        if (oneRun && length >= 3) {
             text = u"周%1至周%2"_s.arg(QChar(kDayNames[first]), QChar(kDayNames[last]));
         } else {
             text = u"周"_s;
