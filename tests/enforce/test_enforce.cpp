@@ -77,19 +77,6 @@ QList<pid_t> Pids(const std::vector<ScannedBrowser>& browsers) {
     return pids;
 }
 
-// A process of `uid` that runs `script` in bash, for the ending to find and end.
-bool StartAs(QProcess& process, uid_t uid, const QString& script) {
-    process.start(u"setpriv"_s, As(uid) << u"bash"_s << u"-c"_s << script);
-    return process.waitForStarted();
-}
-
-// Ended and reaped, or a zombie that nobody reaps in a container without an init.
-bool Gone(const ProcessIdentity& process) {
-    QFile stat(u"/proc/%1/stat"_s.arg(process.pid));
-    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-    return line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
-}
-
 } // namespace
 
 class TestEnforce final : public QObject {
@@ -333,12 +320,15 @@ private Q_SLOTS:
     void theGuardEndsTheWholeTreeUnlessItsFileIsAllowed() {
         QProcess stubborn, allowed;
         const QString python = QFileInfo(u"/usr/bin/python3"_s).canonicalFilePath();
-        QVERIFY(StartAs(stubborn, kChild,
-                        u"exec -a %1 bash -c \"trap '' TERM; (exec -a 'x --type=renderer' sleep "
-                        u"60) & wait\""_s.arg(python)));
-        QVERIFY(StartAs(allowed, kChild,
-                        u"exec python3 -c \"import os\nif os.fork() == 0: "
-                        u"os.execv('/usr/bin/sleep', ['x --type=renderer', '60'])\nos.wait()\""_s));
+        stubborn.start(u"setpriv"_s, As(kChild)
+                                         << u"bash"_s << u"-c"_s
+                                         << u"exec -a %1 bash -c \"trap '' TERM; (exec -a 'x "
+                                            u"--type=renderer' sleep 60) & wait\""_s.arg(python));
+        allowed.start(u"setpriv"_s,
+                      As(kChild) << u"/usr/bin/python3"_s << u"-c"_s
+                                 << u"import os\nif os.fork() == 0: os.execv('/usr/bin/sleep', "
+                                    u"['x --type=renderer', '60'])\nos.wait()"_s);
+        QVERIFY(stubborn.waitForStarted() && allowed.waitForStarted());
         std::vector<ProcessIdentity> ended;
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -356,7 +346,15 @@ private Q_SLOTS:
         // The timers need the event loop, which waitForFinished does not run.
         QVERIFY(QTest::qWaitFor([&] { return stubborn.state() == QProcess::NotRunning; }, 10000));
         QCOMPARE(stubborn.exitStatus(), QProcess::CrashExit);
-        QVERIFY(QTest::qWaitFor([&] { return Gone(ended.back()); }, 2000));
+        // The helper ended and reaped, or a zombie nobody reaps in a container without an init.
+        QFile helper(u"/proc/%1/stat"_s.arg(ended.back().pid));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                helper.close();
+                const QByteArray line = helper.open(QIODevice::ReadOnly) ? helper.readAll() : "";
+                return line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+            },
+            2000));
         const auto reports = link->TakeReports();
         QVERIFY(std::any_of(reports.begin(), reports.end(), [&](const auto& report) {
             return report.first.startsWith(u"ended %1 "_s.arg(ended.front().pid)) &&
