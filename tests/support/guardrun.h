@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStringList>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace winwarden::test {
 
@@ -23,6 +25,13 @@ struct Run {
     int status = -1;
     QString output;
 };
+
+// Installs this build as an administrator would, in the private system folders: the guard's
+// user and folders, `users` (each in a group of its own), `administrators` in the group
+// winwarden, `cmake --install --prefix /usr/local`, and the extension by the browsers' policies
+// (`install --system --fail-closed` and `policyFlags`). What the install said, or what failed.
+Run InstallGuard(const std::vector<std::pair<QByteArray, uid_t>>& users,
+                 const QByteArray& administrators, const QStringList& policyFlags = {});
 
 // How setpriv makes a process `uid`'s, with no groups of ours.
 QStringList As(uid_t uid);
