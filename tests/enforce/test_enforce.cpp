@@ -159,10 +159,11 @@ private Q_SLOTS:
     void aBrowserIsEndedOnlyWhenItHadNoConnectionForTheGrace() {
         constexpr uid_t kAdmin = 1500;
         const auto start = EnforceDecision::Clock::time_point(1h);
-        EnforceDecision decision({10s, 1s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
-                                  [](const ScannedBrowser& browser) {
-                                      return browser.name == "editor"_L1;
-                                  }});
+        const EnforceRules rules{10s, 1s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
+                                 [](const ScannedBrowser& browser) {
+                                     return browser.name == "editor"_L1;
+                                 }};
+        EnforceDecision decision(rules), nested(rules), brief(rules);
         ScannedBrowser editor = Browser(60, kChild);
         editor.name = u"editor"_s;
         // A connected Chromium with its host, a second one beside it without, root's, an
@@ -193,11 +194,6 @@ private Q_SLOTS:
         QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 31s)), QList<pid_t>({90}));
 
         // A host started from a browser's terminal speaks for the inner browser only.
-        const EnforceRules everyone{10s, 1s, [](uid_t) { return true; },
-                                    [](const ScannedBrowser&) {
-                                        return false;
-                                    }};
-        EnforceDecision nested(everyone), brief(everyone);
         const ProcessScan inner =
             Scan({Browser(70, kChild, {71, 72, 73}), Browser(72, kChild)}, {{72, 71}, {73, 72}});
         nested.Decide(inner, {73}, start);
