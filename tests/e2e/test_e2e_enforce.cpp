@@ -70,7 +70,7 @@ private Q_SLOTS:
                                    .captured(1);
         QVERIFY2(!config.isEmpty(), qPrintable(install.output));
         QVERIFY(Append(config, "allow = " + m_reach.toUtf8() + "/editor/editor\n"));
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, u"kill,sys_ptrace"_s));
+        QVERIFY(m_guard.Start(u"kill,sys_ptrace"_s));
     }
 
     // Every way around the extension at once, while the child's normal Chromium with its

@@ -153,7 +153,7 @@ private Q_SLOTS:
         impostor.reset(); // its socket goes with it
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240"_s, kRun}).status, 0);
 
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid));
+        QVERIFY(m_guard.Start());
         QVERIFY2(QTest::qWaitFor([] { return Titles() == QStringList{u"主机页"_s}; }, 10000),
                  qPrintable(m_guard.Said()));
         QVERIFY(QTest::qWaitFor([&] { return !host.Alives().empty(); }, 5000));
@@ -220,8 +220,7 @@ private Q_SLOTS:
         const QString endpoint = Endpoint(m_first);
         QCOMPARE(Probe(endpoint, u"before.test"_s), u"页 before.test"_s);
         m_guard.Stop();
-        const auto back = qScopeGuard(
-            [&] { (void)(m_guard.Running() || m_guard.Start(kGuardProgram, kGuardUid)); });
+        const auto back = qScopeGuard([&] { (void)(m_guard.Running() || m_guard.Start()); });
         QElapsedTimer clock;
         clock.start();
         QString refused;
@@ -256,7 +255,7 @@ private Q_SLOTS:
         QVERIFY(!m_pages.Saw(u"fresh.test"_s));
         QCOMPARE(Title(endpoint, waiting), kShut);
 
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid));
+        QVERIFY(m_guard.Start());
         QVERIFY2(
             QTest::qWaitFor([&] { return Title(endpoint, waiting) == u"页 waited.test"_s; }, 2000),
             "the refused page did not load by itself within 2 s of the guard's start");
@@ -278,9 +277,9 @@ private Q_SLOTS:
         m_guard.Stop();
         const auto plain = qScopeGuard([&] {
             m_guard.Stop();
-            (void)m_guard.Start(kGuardProgram, kGuardUid);
+            (void)m_guard.Start();
         });
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, {}, QString::number(offset)));
+        QVERIFY(m_guard.Start({}, QString::number(offset)));
         GuardMonitor parent(QString::fromLatin1(kGuardControlSocket));
         QVERIFY(QTest::qWaitFor([&] { return ConnectAsParent(parent); }, 10000));
         QVERIFY(parent.AddMatchRule(u"网站"_s, u"late.test"_s, u"禁止"_s));

@@ -54,13 +54,12 @@ Run InstallGuard(const std::vector<std::pair<QByteArray, uid_t>>& users,
     return install.status != 0 || policies.status == 0 ? install : policies;
 }
 
-bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capabilities,
-                         const QString& wallOffset) {
+bool GuardProcess::Start(const QString& capabilities, const QString& wallOffset) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!wallOffset.isEmpty())
         environment.insert(u"WINWARDEN_TEST_WALL_OFFSET"_s, wallOffset);
     m_process.setProcessEnvironment(environment);
-    QStringList setpriv = As(uid);
+    QStringList setpriv = As(kGuardUid);
     if (!capabilities.isEmpty()) {
         // As AmbientCapabilities= gives them to a service of another user.
         const QString added = u"+"_s + capabilities.split(u',').join(u",+"_s);
@@ -69,7 +68,7 @@ bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capab
     m_process.start(u"unshare"_s,
                     {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
                      u"mount -t proc -o subset=pid proc /proc && exec setpriv %1 %2"_s.arg(
-                         setpriv.join(u' '), program)});
+                         setpriv.join(u' '), kGuardProgram)});
     QLocalSocket probe;
     return m_process.waitForStarted() &&
            QTest::qWaitFor(

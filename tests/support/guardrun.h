@@ -39,15 +39,14 @@ QStringList As(uid_t uid);
 // `command` as `uid` (0: as we are, root), with its standard output and error.
 Run RunAs(uid_t uid, const QStringList& command);
 
-// The guard as the unit runs it: its own user, and /proc showing processes only
+// The installed guard as the unit runs it: its own user, and /proc showing processes only
 // (ProcSubset=pid), in a mount namespace of its own; with the unit's capabilities when
 // `capabilities` names them ("kill,sys_ptrace"), and its wall clock moved by `wallOffset`
 // seconds when that is given (a test-only variable).
 class GuardProcess final {
 public:
     ~GuardProcess() { Stop(); }
-    bool Start(const QString& program, uid_t uid, const QString& capabilities = {},
-               const QString& wallOffset = {});
+    bool Start(const QString& capabilities = {}, const QString& wallOffset = {});
     void Stop() {
         m_process.kill();
         m_process.waitForFinished();
