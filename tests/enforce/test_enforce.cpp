@@ -53,9 +53,8 @@ ScannedBrowser Browser(pid_t pid, uid_t uid, std::vector<pid_t> below = {}) {
     browser.uid = uid;
     browser.name = u"chromium"_s;
     browser.tree.push_back(browser.main);
-    for (const pid_t each : below) {
+    for (const pid_t each : below)
         browser.tree.push_back({each, quint64(each) * 10});
-    }
     return browser;
 }
 
@@ -145,9 +144,7 @@ private Q_SLOTS:
 
         // Scan after scan, a settled process is not read again unless its pid is another
         // process's, which /proc shows as a new folder.
-        QFile uptime(root + u"/uptime"_s);
-        QVERIFY(uptime.open(QIODevice::WriteOnly) && uptime.write("100000.00 1.00\n") > 0);
-        uptime.close();
+        QVERIFY(WriteFile(root + u"/uptime"_s, "100000.00 1.00\n"));
         ProcessScanner scanner(root);
         QCOMPARE(Found(scanner.Scan()), Found(scan));
         QVERIFY(QDir(root).rename(u"202"_s, u"old202"_s));
