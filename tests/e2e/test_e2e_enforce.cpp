@@ -49,10 +49,8 @@ class TestE2eEnforce final : public QObject {
     GuardProcess m_guard;
     PageServer m_pages;
     QTemporaryDir m_programs{QCoreApplication::applicationDirPath() + u"/programs-XXXXXX"_s};
-    // m_programs as the other users reach it: the build may lie in a folder closed to them (a
-    // checkout in a private temporary folder), so this run's mount namespace binds it here,
-    // below folders everyone may pass through. Copies are made at m_programs itself, since
-    // hard links do not cross mounts.
+    // m_programs bound where other users reach it, whatever folders closed to them the build
+    // lies below (copies are made at m_programs: hard links do not cross mounts).
     const QString m_reach = u"/var/tmp/winwarden-programs"_s;
 
 private Q_SLOTS:
@@ -60,21 +58,8 @@ private Q_SLOTS:
     // copy of Chromium in a folder of root's (under the build folder, whose folders are root's
     // and nobody else's to write).
     void initTestCase() {
-        QVERIFY(Append(u"/etc/passwd"_s,
-                       "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n"
-                       "child:x:4242:4242::/nonexistent:/bin/sh\n"
-                       "parent:x:4244:4244::/nonexistent:/bin/sh\n"));
-        QVERIFY(
-            Append(u"/etc/group"_s, "winwarden:x:4240:parent\nchild:x:4242:\nparent:x:4244:\n"));
-        const QString build = QCoreApplication::applicationDirPath() + u"/.."_s;
-        const Run install =
-            RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s});
+        const Run install = InstallGuard({{"child", kChild}, {"parent", kParent}}, "parent");
         QVERIFY2(install.status == 0, qPrintable(install.output));
-        const Run policies = RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
-                                       u"--system"_s, u"--fail-closed"_s});
-        QVERIFY2(policies.status == 0, qPrintable(policies.output));
-        QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
-        QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status, 0);
         QVERIFY(::chmod(QFile::encodeName(m_programs.path()).constData(), 0755) == 0);
         QVERIFY(QDir().mkpath(m_reach));
         QCOMPARE(RunAs(0, {u"mount"_s, u"--bind"_s, m_programs.path(), m_reach}).status, 0);
@@ -85,7 +70,7 @@ private Q_SLOTS:
                                    .captured(1);
         QVERIFY2(!config.isEmpty(), qPrintable(install.output));
         QVERIFY(Append(config, "allow = " + m_reach.toUtf8() + "/editor/editor\n"));
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid, u"kill,sys_ptrace"_s));
+        QVERIFY(m_guard.Start(u"kill,sys_ptrace"_s));
     }
 
     // Every way around the extension at once, while the child's normal Chromium with its

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -143,19 +142,9 @@ private Q_SLOTS:
         // Told by its policy to fail closed, through the guard it blocks sites ahead: 网站 rules
         // written by another program refuse a blocked host and its sub-domains with the
         // extension's page naming the host, before they reach the server; a longer 通过 rule
-        // lets its site through. An answer of the guard's, as anyone may ask for and keep it:
+        // lets its site through. Anyone may ask the guard for an answer, and keep it.
         QVERIFY(QDir().mkpath(QLatin1StringView(kGuardRuntimeDir)));
         std::optional<BridgeProof> replayed;
-        {
-            const auto guard = SigningGuard();
-            BridgeClient client;
-            QVERIFY(client.Connect(QLatin1StringView(kSystemBridgeSocket)));
-            client.Send(EncodeBridgeMessage(BridgeChallenge{QString(44, u'A')}));
-            QVERIFY(client.WaitForMessages(1));
-            const BridgeMessage proof = DecodeBridgeMessage(client.Messages().front());
-            QVERIFY(std::holds_alternative<BridgeProof>(proof));
-            replayed = std::get<BridgeProof>(proof);
-        }
         {
             TempRuleDb db;
             auto source = SigningGuard();
@@ -163,6 +152,13 @@ private Q_SLOTS:
             MonitorEngine engine(std::move(source));
             engine.OpenStore(db.path());
             engine.Start();
+            BridgeClient client;
+            QVERIFY(client.Connect(QLatin1StringView(kSystemBridgeSocket)));
+            client.Send(EncodeBridgeMessage(BridgeChallenge{QString(44, u'A')}));
+            QVERIFY(client.WaitForMessages(1));
+            const BridgeMessage proof = DecodeBridgeMessage(client.Messages().front());
+            QVERIFY(std::holds_alternative<BridgeProof>(proof));
+            replayed = std::get<BridgeProof>(proof);
             const QString blocked = u"此网站已被浏览哨兵禁止："_s;
             const auto shown = [&](const QString& title, int timeoutMs = 10000) {
                 return QTest::qWaitFor([&] { return Find(bridge, title).has_value(); }, timeoutMs);
@@ -189,7 +185,7 @@ private Q_SLOTS:
             QVERIFY2(shown(u"页 lessons.school.test"_s), "a page of an allowed site was refused");
         }
 
-        // With the guard gone, a host of the user's own (a manifest in ~/.mozilla, which Firefox
+        // With the guard gone, a host of the user's own (installed in ~/.mozilla, which Firefox
         // reads before the system's) says "alive" for the guard every second and answers every
         // challenge with a forgery: the guard's answer replayed, a signature of the wrong size,
         // one by another key, one of the right key for a time long past. None counts: web pages
@@ -216,16 +212,7 @@ private Q_SLOTS:
                                      "while (b := s.recv(65536)): os.write(1, b)\n") &&
                 QFile::setPermissions(relay, QFile::ReadOwner | QFile::ExeOwner) &&
                 ::chmod(QFile::encodeName(forgery.path()).constData(), 0755) == 0);
-        QVERIFY(
-            WriteFile(firefox.Path(u"home/.mozilla/native-messaging-hosts/"_s) +
-                          QLatin1StringView(kBridgeHostName) + u".json"_s,
-                      QJsonDocument(QJsonObject{{u"name"_s, QLatin1StringView(kBridgeHostName)},
-                                                {u"description"_s, u"the child's own"_s},
-                                                {u"path"_s, relay},
-                                                {u"type"_s, u"stdio"_s},
-                                                {u"allowed_extensions"_s,
-                                                 QJsonArray{QLatin1StringView(kBridgeGeckoId)}}})
-                          .toJson()));
+        QCOMPARE(BrowserTool({u"install"_s, u"--host"_s, relay}, environment), 0);
         // The extension reconnects, to the user's own host now.
         const QString host = QFileInfo(HostProgram()).canonicalFilePath();
         for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs))

@@ -53,9 +53,8 @@ ScannedBrowser Browser(pid_t pid, uid_t uid, std::vector<pid_t> below = {}) {
     browser.uid = uid;
     browser.name = u"chromium"_s;
     browser.tree.push_back(browser.main);
-    for (const pid_t each : below) {
+    for (const pid_t each : below)
         browser.tree.push_back({each, quint64(each) * 10});
-    }
     return browser;
 }
 
@@ -75,19 +74,6 @@ QList<pid_t> Pids(const std::vector<ScannedBrowser>& browsers) {
     for (const ScannedBrowser& browser : browsers)
         pids.append(browser.main.pid);
     return pids;
-}
-
-// A process of `uid` that runs `script` in bash, for the ending to find and end.
-bool StartAs(QProcess& process, uid_t uid, const QString& script) {
-    process.start(u"setpriv"_s, As(uid) << u"bash"_s << u"-c"_s << script);
-    return process.waitForStarted();
-}
-
-// Ended and reaped, or a zombie that nobody reaps in a container without an init.
-bool Gone(const ProcessIdentity& process) {
-    QFile stat(u"/proc/%1/stat"_s.arg(process.pid));
-    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-    return line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
 }
 
 } // namespace
@@ -158,9 +144,7 @@ private Q_SLOTS:
 
         // Scan after scan, a settled process is not read again unless its pid is another
         // process's, which /proc shows as a new folder.
-        QFile uptime(root + u"/uptime"_s);
-        QVERIFY(uptime.open(QIODevice::WriteOnly) && uptime.write("100000.00 1.00\n") > 0);
-        uptime.close();
+        QVERIFY(WriteFile(root + u"/uptime"_s, "100000.00 1.00\n"));
         ProcessScanner scanner(root);
         QCOMPARE(Found(scanner.Scan()), Found(scan));
         QVERIFY(QDir(root).rename(u"202"_s, u"old202"_s));
@@ -172,10 +156,11 @@ private Q_SLOTS:
     void aBrowserIsEndedOnlyWhenItHadNoConnectionForTheGrace() {
         constexpr uid_t kAdmin = 1500;
         const auto start = EnforceDecision::Clock::time_point(1h);
-        EnforceDecision decision({10s, 1s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
-                                  [](const ScannedBrowser& browser) {
-                                      return browser.name == "editor"_L1;
-                                  }});
+        const EnforceRules rules{10s, 1s, [&](uid_t uid) { return uid != 0 && uid != kAdmin; },
+                                 [](const ScannedBrowser& browser) {
+                                     return browser.name == "editor"_L1;
+                                 }};
+        EnforceDecision decision(rules), nested(rules), brief(rules);
         ScannedBrowser editor = Browser(60, kChild);
         editor.name = u"editor"_s;
         // A connected Chromium with its host, a second one beside it without, root's, an
@@ -206,11 +191,6 @@ private Q_SLOTS:
         QCOMPARE(Pids(decision.Decide(Scan({late}), {}, start + 31s)), QList<pid_t>({90}));
 
         // A host started from a browser's terminal speaks for the inner browser only.
-        const EnforceRules everyone{10s, 1s, [](uid_t) { return true; },
-                                    [](const ScannedBrowser&) {
-                                        return false;
-                                    }};
-        EnforceDecision nested(everyone), brief(everyone);
         const ProcessScan inner =
             Scan({Browser(70, kChild, {71, 72, 73}), Browser(72, kChild)}, {{72, 71}, {73, 72}});
         nested.Decide(inner, {73}, start);
@@ -333,12 +313,15 @@ private Q_SLOTS:
     void theGuardEndsTheWholeTreeUnlessItsFileIsAllowed() {
         QProcess stubborn, allowed;
         const QString python = QFileInfo(u"/usr/bin/python3"_s).canonicalFilePath();
-        QVERIFY(StartAs(stubborn, kChild,
-                        u"exec -a %1 bash -c \"trap '' TERM; (exec -a 'x --type=renderer' sleep "
-                        u"60) & wait\""_s.arg(python)));
-        QVERIFY(StartAs(allowed, kChild,
-                        u"exec python3 -c \"import os\nif os.fork() == 0: "
-                        u"os.execv('/usr/bin/sleep', ['x --type=renderer', '60'])\nos.wait()\""_s));
+        stubborn.start(u"setpriv"_s, As(kChild)
+                                         << u"bash"_s << u"-c"_s
+                                         << u"exec -a %1 bash -c \"trap '' TERM; (exec -a 'x "
+                                            u"--type=renderer' sleep 60) & wait\""_s.arg(python));
+        allowed.start(u"setpriv"_s,
+                      As(kChild) << u"/usr/bin/python3"_s << u"-c"_s
+                                 << u"import os\nif os.fork() == 0: os.execv('/usr/bin/sleep', "
+                                    u"['x --type=renderer', '60'])\nos.wait()"_s);
+        QVERIFY(stubborn.waitForStarted() && allowed.waitForStarted());
         std::vector<ProcessIdentity> ended;
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -356,7 +339,15 @@ private Q_SLOTS:
         // The timers need the event loop, which waitForFinished does not run.
         QVERIFY(QTest::qWaitFor([&] { return stubborn.state() == QProcess::NotRunning; }, 10000));
         QCOMPARE(stubborn.exitStatus(), QProcess::CrashExit);
-        QVERIFY(QTest::qWaitFor([&] { return Gone(ended.back()); }, 2000));
+        // The helper ended and reaped, or a zombie nobody reaps in a container without an init.
+        QFile helper(u"/proc/%1/stat"_s.arg(ended.back().pid));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                helper.close();
+                const QByteArray line = helper.open(QIODevice::ReadOnly) ? helper.readAll() : "";
+                return line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+            },
+            2000));
         const auto reports = link->TakeReports();
         QVERIFY(std::any_of(reports.begin(), reports.end(), [&](const auto& report) {
             return report.first.startsWith(u"ended %1 "_s.arg(ended.front().pid)) &&

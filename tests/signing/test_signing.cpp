@@ -52,7 +52,6 @@ private Q_SLOTS:
         const QByteArray signature = key->Sign(message);
         QCOMPARE(signature.size(), 64);
         QVERIFY(VerifyGuardSignature(key->PublicKey(), message, signature));
-        QVERIFY(VerifyGuardSignature(key->PublicKey(), message, again->Sign(message)));
         QByteArray flipped = signature;
         flipped[40] = char(flipped[40] ^ 1);
         for (const auto& [text, signed_] :

@@ -65,7 +65,7 @@ private Q_SLOTS:
         std::vector<VisitRow> rows;
         const QStringList users{u"alice"_s, u"bob"_s, u"carol"_s};
         for (int d = 0; d < 30; ++d) {
-            for (int u = 0; u < 3; ++u) {
+            for (int u = 0; u < 3; ++u)
                 for (int v = 0; v < 6; ++v) {
                     VisitRow row;
                     row.uid = 1000 + u;
@@ -74,8 +74,8 @@ private Q_SLOTS:
                     row.host = u"site%1.test"_s.arg(v % 3);
                     row.title = u"页 \"%1\", <b>&amp;</b>"_s.arg(v);
                     row.url = u"https://"_s + row.host + u"/?a=1,2"_s;
-                    const QDateTime start(first.addDays(d), QTime(8 + 2 * v + u, 7 * v));
-                    row.start = start.toMSecsSinceEpoch() + v;
+                    row.start = QDateTime(first.addDays(d), QTime(8 + 2 * v + u, 7 * v, 0, v))
+                                    .toMSecsSinceEpoch();
                     row.end = row.start + (v + 1) * 600'000 + 123;
                     if (v % 2 == 0)
                         row.frontMs = (v + 1) * 300'000 + 7;
@@ -83,7 +83,6 @@ private Q_SLOTS:
                     row.rule = v == 5 ? u"网站 site2.test"_s : QString();
                     rows.push_back(row);
                 }
-            }
             VisitRow night = rows.back();
             night.start = QDateTime(first.addDays(d), QTime(23, 50)).toMSecsSinceEpoch();
             night.end = night.start + 30 * 60'000;
@@ -165,7 +164,6 @@ private Q_SLOTS:
         for (const auto& [host, ms] : SummarizeDay(fromCsv, day).perSite)
             expected[host] = ms;
         QCOMPARE(reported, expected);
-        QCOMPARE(reported.size(), 3);
         const auto [begin, end] = DayBounds(day);
         qint64 night = 0; // the night of the 9th gave the 10th its last 20 minutes
         for (const VisitRow& row : fromCsv)

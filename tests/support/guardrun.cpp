@@ -2,6 +2,7 @@
 
 #include "platform/bridgeprotocol.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
@@ -31,13 +32,34 @@ Run RunAs(uid_t uid, const QStringList& command) {
     return {ran ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
 }
 
-bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capabilities,
-                         const QString& wallOffset) {
+Run InstallGuard(const std::vector<std::pair<QByteArray, uid_t>>& users,
+                 const QByteArray& administrators, const QStringList& policyFlags) {
+    QByteArray passwd = "winwarden:x:4240:4240::/var/lib/winwarden:/usr/sbin/nologin\n";
+    QByteArray groups = "winwarden:x:4240:" + administrators + '\n';
+    for (const auto& [name, uid] : users) {
+        const QByteArray id = QByteArray::number(uid);
+        passwd += name + ":x:" + id + ':' + id + "::/nonexistent:/bin/sh\n";
+        groups += name + ":x:" + id + ":\n";
+    }
+    if (!Append(u"/etc/passwd"_s, passwd) || !Append(u"/etc/group"_s, groups) ||
+        !QDir().mkpath(kRun) || !QDir().mkpath(kState) ||
+        RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState}).status != 0)
+        return {-1, u"the guard's user or folders not made"_s};
+    const QString build = QCoreApplication::applicationDirPath() + u"/.."_s;
+    const Run install =
+        RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s});
+    const Run policies = RunAs(0, QStringList{u"/usr/local/bin/winwarden-browser"_s, u"install"_s,
+                                              u"--system"_s, u"--fail-closed"_s} +
+                                      policyFlags);
+    return install.status != 0 || policies.status == 0 ? install : policies;
+}
+
+bool GuardProcess::Start(const QString& capabilities, const QString& wallOffset) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!wallOffset.isEmpty())
         environment.insert(u"WINWARDEN_TEST_WALL_OFFSET"_s, wallOffset);
     m_process.setProcessEnvironment(environment);
-    QStringList setpriv = As(uid);
+    QStringList setpriv = As(kGuardUid);
     if (!capabilities.isEmpty()) {
         // As AmbientCapabilities= gives them to a service of another user.
         const QString added = u"+"_s + capabilities.split(u',').join(u",+"_s);
@@ -46,7 +68,7 @@ bool GuardProcess::Start(const QString& program, uid_t uid, const QString& capab
     m_process.start(u"unshare"_s,
                     {u"-m"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
                      u"mount -t proc -o subset=pid proc /proc && exec setpriv %1 %2"_s.arg(
-                         setpriv.join(u' '), program)});
+                         setpriv.join(u' '), kGuardProgram)});
     QLocalSocket probe;
     return m_process.waitForStarted() &&
            QTest::qWaitFor(

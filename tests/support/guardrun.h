@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStringList>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace winwarden::test {
 
@@ -24,21 +26,27 @@ struct Run {
     QString output;
 };
 
+// Installs this build as an administrator would, in the private system folders: the guard's
+// user and folders, `users` (each in a group of its own), `administrators` in the group
+// winwarden, `cmake --install --prefix /usr/local`, and the extension by the browsers' policies
+// (`install --system --fail-closed` and `policyFlags`). What the install said, or what failed.
+Run InstallGuard(const std::vector<std::pair<QByteArray, uid_t>>& users,
+                 const QByteArray& administrators, const QStringList& policyFlags = {});
+
 // How setpriv makes a process `uid`'s, with no groups of ours.
 QStringList As(uid_t uid);
 
 // `command` as `uid` (0: as we are, root), with its standard output and error.
 Run RunAs(uid_t uid, const QStringList& command);
 
-// The guard as the unit runs it: its own user, and /proc showing processes only
+// The installed guard as the unit runs it: its own user, and /proc showing processes only
 // (ProcSubset=pid), in a mount namespace of its own; with the unit's capabilities when
 // `capabilities` names them ("kill,sys_ptrace"), and its wall clock moved by `wallOffset`
 // seconds when that is given (a test-only variable).
 class GuardProcess final {
 public:
     ~GuardProcess() { Stop(); }
-    bool Start(const QString& program, uid_t uid, const QString& capabilities = {},
-               const QString& wallOffset = {});
+    bool Start(const QString& capabilities = {}, const QString& wallOffset = {});
     void Stop() {
         m_process.kill();
         m_process.waitForFinished();

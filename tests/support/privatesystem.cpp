@@ -17,12 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace winwarden::test {
 
-namespace {
-
-constexpr char kInside[] = "WINWARDEN_PRIVATE_SYSTEM";
-
-} // namespace
-
 QByteArray Snapshot(const QStringList& folders) {
     QStringList entries;
     const auto add = [&entries](const QString& path) {
@@ -49,19 +43,7 @@ QByteArray Snapshot(const QStringList& folders) {
 
 namespace {
 
-// What the programs under test could write for real if the overlays were missing: the browser
-// install's folders, the guard's, and what `cmake --install` puts under /usr/local.
-QStringList WatchedForChanges() {
-    return SystemFolders() + QStringList{u"/etc/winwarden"_s,
-                                         u"/var/lib/winwarden"_s,
-                                         u"/run/winwarden"_s,
-                                         u"/etc/passwd"_s,
-                                         u"/etc/group"_s,
-                                         u"/usr/local/bin/winwarden-host"_s,
-                                         u"/usr/local/sbin"_s,
-                                         u"/usr/local/lib/systemd"_s,
-                                         u"/usr/local/lib/sysusers.d"_s};
-}
+constexpr char kInside[] = "WINWARDEN_PRIVATE_SYSTEM";
 
 bool Mount(const char* type, const QString& target, const QString& options) {
     const QByteArray where = QFile::encodeName(target);
@@ -74,7 +56,13 @@ bool Mount(const char* type, const QString& target, const QString& options) {
 }
 
 int Outside(int argc, char** argv) {
-    const QStringList folders = WatchedForChanges();
+    // What the programs under test could write for real if the overlays were missing: the
+    // browser install's folders, the guard's, and what `cmake --install` puts in /usr/local.
+    const QStringList folders =
+        SystemFolders() +
+        u"/etc/winwarden /var/lib/winwarden /run/winwarden /etc/passwd /etc/group "
+        u"/usr/local/bin/winwarden-host /usr/local/sbin /usr/local/lib/systemd "
+        u"/usr/local/lib/sysusers.d"_s.split(u' ');
     const QByteArray before = Snapshot(folders);
     const pid_t child = ::fork();
     if (child == 0) {
