@@ -324,39 +324,32 @@ private Q_SLOTS:
             };
         };
         const auto fill = [times, later](const char* kind, const QString& text, const QString& days,
-                                         const QStringList& ends, const char* button) {
+                                         const QStringList& ends) {
             return [=](QWidget* modal) {
                 Child<QAbstractButton>(modal, kind)->click();
                 Child<QLineEdit>(modal, "ruleName")->setText(text);
                 times(days, ends)(modal);
-                later(Child<QAbstractButton>(modal, button));
+                later(Child<QAbstractButton>(modal, "ok"));
             };
         };
         const auto stored = [this] {
             return m->db.exec(u"SELECT group_concat(内容 || ' ' || ifnull(时间, '-'), '|') FROM "
                               "匹配规则"_s);
         };
-        const ModalAnswer::Step cancel = [](QWidget* modal) {
-            Child<QAbstractButton>(modal, "cancel")->click();
-        };
-        for (const auto& [days, ends, why] :
-             {std::tuple{u""_s, QStringList{u"21:00"_s, u"07:00"_s}, u"没有选择星期几"_s},
-              {u"1"_s, QStringList{u"08:00"_s, u"09:00"_s, u"10:00"_s, u"10:00"_s},
-               u"结束与开始相同"_s}}) {
-            QCOMPARE(
-                Run(&CWinwardenView::OnAddRule,
-                    {fill("kindSite", u"youtube.com"_s, days, ends, "ok"), Click(kOk), cancel}),
-                3);
-            QVERIFY2(m_seen.contains(u"|时间设置无效："_s) && m_seen.contains(why),
-                     qPrintable(m_seen));
-            QCOMPARE(stored(), QString());
-        }
+        QCOMPARE(Run(&CWinwardenView::OnAddRule,
+                     {fill("kindSite", u"youtube.com"_s, {}, {u"21:00"_s, u"07:00"_s}), Click(kOk),
+                      [](QWidget* modal) {
+                          Child<QAbstractButton>(modal, "cancel")->click();
+                      }}),
+                 3);
+        QVERIFY2(m_seen.contains(u"|时间设置无效："_s) && m_seen.contains(u"没有选择星期几"_s),
+                 qPrintable(m_seen));
+        QCOMPARE(stored(), QString());
         Run(&CWinwardenView::OnAddRule,
-            {fill("kindSite", u"youtube.com"_s, u"12345"_s, {u"21:00"_s, u"07:00"_s}, "ok")});
-        Run(&CWinwardenView::OnAddRule,
-            {fill("kindWords", u"game"_s, u"67"_s, {u"10:00"_s, u"12:00"_s, u"14:00"_s, u"00:00"_s},
-                  "ok")});
-        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, {}, {}, "ok")});
+            {fill("kindSite", u"youtube.com"_s, u"12345"_s, {u"21:00"_s, u"07:00"_s})});
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"game"_s, u"67"_s,
+                                              {u"10:00"_s, u"12:00"_s, u"14:00"_s, u"00:00"_s})});
+        Run(&CWinwardenView::OnAddRule, {fill("kindWords", u"ads"_s, {}, {})});
         QCOMPARE(stored(), u"youtube.com 周一至周五 21:00-07:00|game 周六日 10:00-12:00 "
                            "14:00-00:00|ads -"_s);
 
