@@ -92,7 +92,6 @@ private Q_SLOTS:
                                          (HoldsNul() ? u"\0"_s : u""_s)
                                   << u" \\\\server\\share "_s;
         QTest::newRow("long") << QString(10000, u'文') << QString(1 << 20, u'\'');
-        QTest::newRow("empty url") << u"page without url"_s << u""_s;
         QTest::newRow("null url") << u"page with null url"_s << QString();
     }
     void hardValuesAreStoredAndFoundExactly() {
