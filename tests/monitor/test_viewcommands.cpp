@@ -149,11 +149,9 @@ public Q_SLOTS:
 private Q_SLOTS:
     void init() { m = std::make_unique<ViewRig>(); }
 
-    // Each window once, with the flag its rule holds when it is listed: a page recorded in
-    // this cycle "通过", a blocked one "禁止", anything else the stored text. The flag dialog
-    // opens on that flag, and OK without a change keeps it. Blocking from the list reaches the
-    // rule that decides for the title, stored with another address, and the page goes at the
-    // next tick; a change that reaches no rule is refused.
+    // Each window once, with its rule's flag as stored (a new page "通过"); the flag dialog opens
+    // on it. Blocking from the list reaches the title's rule, stored with another address, and
+    // the page goes at the next tick; a change that reaches no rule is refused.
     void liveRowsAndTheRulesBehindThem() {
         const QString moved = u"http://moved/?from="_s;
         m->db.insert(u"坏页"_s, u"禁止"_s, u"http://bad/"_s);
@@ -226,11 +224,10 @@ private Q_SLOTS:
         QCOMPARE(m->Rows(), (QStringList{u"|通过|"_s + Url(5), u"|通过|"_s, Row(1)}));
     }
 
-    // Rules typed in the window. A title rule needs a name; a second rule for a name or of one
-    // meaning becomes a change of flag. Bad match text is refused; an older file gains the table;
-    // a pasted address is taken as its host, as the dialog says. The match list changes and
-    // deletes one rule at a time; a live row a match rule decides says so, its flag dialog works
-    // on the page's own rule, and "禁止这个网站" blocks a row's site in one step.
+    // Rules typed in the window: a title rule needs a name, a second rule of one meaning changes
+    // the flag, bad match text is refused, a pasted address is taken as its host. The match list
+    // edits and deletes; a live row a match rule decides says so, and "禁止这个网站" blocks its
+    // site.
     void rulesFromTheWindow() {
         m->db.exec(u"DROP TABLE 匹配规则"_s);
         m->view.OnShowBlocked();
