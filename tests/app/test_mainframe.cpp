@@ -63,7 +63,6 @@ class TestMainFrame final : public QObject {
     // The launcher, run from its home with WINWARDEN_BIN_DIR naming m_bin: what its program
     // wrote (working directory, arguments), or its error output.
     QString Launch(const QStringList& arguments, const QString& dataHome = {}) {
-        QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"HOME"_s, m_home.path());
         env.insert(u"XDG_DATA_HOME"_s, dataHome);
@@ -71,12 +70,9 @@ class TestMainFrame final : public QObject {
         env.insert(u"WINWARDEN_BIN_DIR"_s, m_bin.path());
         env.insert(u"PATH"_s, u"/usr/bin:/bin"_s); // the programs by WINWARDEN_BIN_DIR alone
         env.remove(u"WINWARDEN_DATABASE"_s);
-        run.setProcessEnvironment(env);
-        run.setWorkingDirectory(m_home.path());
-        run.start(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../tools/winwarden-launcher"), arguments);
-        run.waitForFinished(20000);
-        return run.exitCode() == 0 ? QString::fromUtf8(run.readAllStandardOutput())
-                                   : QString::fromUtf8(run.readAllStandardError());
+        const RunOutcome run = RunProgram(QT_TESTCASE_SOURCEDIR "/../tools/winwarden-launcher"_L1,
+                                          arguments, m_home.path(), env);
+        return run.code == 0 ? run.out : run.err;
     }
 
 private Q_SLOTS:

@@ -19,29 +19,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out, err;
-};
-
 // winwarden-db, the sqlite3 shell and sh, each run to its end in a temporary folder of their own.
 struct DbTool {
     QTemporaryDir dir;
 
     // Runs `program`, winwarden-db unless named.
-    Outcome operator()(const QStringList& args, const QString& program = QString()) const {
-        QProcess process;
-        process.setWorkingDirectory(dir.path());
-        process.start(program.isEmpty() ? qEnvironmentVariable("WINWARDEN_DB_TOOL") : program,
-                      args);
-        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-            return {};
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+    RunOutcome operator()(const QStringList& args, const QString& program = QString()) const {
+        return RunProgram(program.isEmpty() ? qEnvironmentVariable("WINWARDEN_DB_TOOL") : program,
+                          args, dir.path());
     }
     // What sqlite3 prints for `sql` on `file`, or why it failed.
     QString Sql(const QString& file, const QString& sql) const {
-        const Outcome done = (*this)({file, sql}, u"sqlite3"_s);
+        const RunOutcome done = (*this)({file, sql}, u"sqlite3"_s);
         return done.code == 0 ? done.out : u"sqlite3 failed: "_s + done.err;
     }
     QByteArray Read(const QString& name) const { return ReadFile(dir.filePath(name)); }
@@ -201,8 +190,10 @@ private Q_SLOTS:
     }
 
     // The match rules are read again only when someone changed them, this store or another
-    // program; a database without their table has none until the table is added.
+    // program. A table made before rules had times gains the column with the first times, read
+    // with the rule; a database without their table has none until the table is added.
     void matchRulesAreReadWhenTheyChange() {
+        m_db->exec(u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s);
         MatchStore matches(m_store);
         const auto changed = [&]() -> QStringList {
             const auto rows = matches.ListIfChanged();
@@ -211,7 +202,7 @@ private Q_SLOTS:
             QStringList texts;
             for (const MatchRuleRow& row : *rows)
                 texts << row.kind.value_or(u"NULL"_s) + u' ' + row.text.value_or(u"NULL"_s) + u' ' +
-                             row.flag.value_or(u"NULL"_s);
+                             row.flag.value_or(u"NULL"_s) + (row.times ? u' ' + *row.times : u""_s);
             return texts;
         };
         const QStringList unchanged{u"unchanged"_s};
@@ -235,6 +226,14 @@ private Q_SLOTS:
         QCOMPARE(changed(), unchanged);
         QCOMPARE(matches.Delete(word), 1);
         QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
+        const qint64 site = matches.List().front().id;
+        QCOMPARE(matches.SetTimes(site, u" 周一至周五 21:00-07:00 "_s), 1);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 通过 周一至周五 21:00-07:00"_s});
+        QCOMPARE(matches.Find(kKindSite, u"game.example"_s)->times,
+                 std::optional(u"周一至周五 21:00-07:00"_s));
+        QCOMPARE(matches.SetTimes(site, u""_s), 1);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
+        QCOMPARE(m_db->exec(u"SELECT count(*) FROM 匹配规则 WHERE 时间 IS NULL"_s), u"1"_s);
 
         // An older database: no table, no rules, nothing to read; the table can be added.
         m_db->exec(u"DROP TABLE 匹配规则"_s);
@@ -245,26 +244,6 @@ private Q_SLOTS:
         matches.AddTable(); // a second time leaves it as it is
         QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
         QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
-    }
-
-    // A table made before rules had times gains the column with the first times set; the
-    // times are read with the rule, and setting none stores NULL.
-    void matchRuleTimesGoWithTheRule() {
-        MatchStore matches(m_store);
-        m_db->exec(u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s);
-        QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
-        const auto times = [&](const std::optional<std::vector<MatchRuleRow>>& rows) {
-            return rows && rows->size() == 1 ? rows->front().times.value_or(u"NULL"_s) : u"-"_s;
-        };
-        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
-        const qint64 id = matches.List().front().id;
-        QCOMPARE(matches.SetTimes(id, u" 周一至周五 21:00-07:00 "_s), 1);
-        QCOMPARE(times(matches.ListIfChanged()), u"周一至周五 21:00-07:00"_s);
-        QCOMPARE(matches.Find(kKindSite, u"game.example"_s)->times,
-                 std::optional(u"周一至周五 21:00-07:00"_s));
-        QCOMPARE(matches.SetTimes(id, u""_s), 1);
-        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
-        QCOMPARE(m_db->exec(u"SELECT count(*) FROM 匹配规则 WHERE 时间 IS NULL"_s), u"1"_s);
     }
 };
 
@@ -419,7 +398,7 @@ private Q_SLOTS:
                                              .replace("\"哨兵 😀\",\"禁止\",\"dup\"\r\n", ""));
         QCOMPARE(db({u"import"_s, u"back.csv"_s, u"other.mdb"_s}).out,
                  u"已导入到 other.mdb：新增 1 条，修改 0 条，跳过 2 条\n"_s);
-        const Outcome notCsv = db({u"import"_s, u"winwarden.mdb"_s});
+        const RunOutcome notCsv = db({u"import"_s, u"winwarden.mdb"_s});
         QVERIFY2(notCsv.code == 1 && notCsv.err.contains(u"第 "_s), qPrintable(notCsv.err));
 
         // Match rules add a fourth column, 种类; an older file without their table gains it.
@@ -472,7 +451,7 @@ private Q_SLOTS:
             WriteFile(db.dir.filePath(u"in.csv"_s),
                       "窗口名称,是否禁止,网址,种类,时间\nnew.example,禁止,,网站,周一 08:00-09:00\n"
                       "game,禁止,,标题包含,周一 25:00-07:00\n"));
-        const Outcome refused = db({u"import"_s, u"in.csv"_s, u"old.mdb"_s});
+        const RunOutcome refused = db({u"import"_s, u"in.csv"_s, u"old.mdb"_s});
         QVERIFY2(refused.code == 1 && refused.err.contains(u"第 2 条规则：时间段"_s),
                  qPrintable(refused.err));
         QCOMPARE(db.Sql(u"old.mdb"_s, dump), imported);
@@ -495,8 +474,8 @@ private Q_SLOTS:
         QFETCH(QString, args);
         QFETCH(int, code);
         DbTool db;
-        const Outcome made = db({u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
-        const Outcome outcome = db(args.split(u'|'));
+        const RunOutcome made = db({u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
+        const RunOutcome outcome = db(args.split(u'|'));
         QCOMPARE(outcome.code, code);
         QVERIFY2(outcome.err.count(u'\n') == 1 && outcome.out.isEmpty(), qPrintable(outcome.err));
         QCOMPARE(db({u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);

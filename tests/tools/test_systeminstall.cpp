@@ -59,11 +59,10 @@ private Q_SLOTS:
             QCOMPARE(manifest[u"path"].toString(), Host());
             QCOMPARE(manifest[u"allowed_origins"].toArray(), QJsonArray{AllowedOrigin()});
         }
-        QCOMPARE(
-            ReadJson(home.filePath(u".mozilla/native-messaging-hosts/net.winwarden.host.json"_s))
-                [u"allowed_extensions"]
-                    .toArray(),
-            QJsonArray{QLatin1StringView(kBridgeGeckoId)});
+        const QJsonObject firefox =
+            ReadJson(home.filePath(u".mozilla/native-messaging-hosts/net.winwarden.host.json"_s));
+        QCOMPARE(firefox[u"allowed_extensions"].toArray(),
+                 QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
         QCOMPARE(BrowserTool({u"uninstall"_s}, user), 0);
         QCOMPARE(Snapshot({home.path()}), before);
