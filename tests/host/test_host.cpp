@@ -4,7 +4,6 @@
 
 #include <QJsonArray>
 #include <QTest>
-#include <cstring>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -28,9 +27,7 @@ QJsonObject Close(std::vector<qint64> ids) {
 }
 
 QByteArray LengthOnly(quint32 length) {
-    QByteArray bytes(sizeof length, Qt::Uninitialized);
-    std::memcpy(bytes.data(), &length, sizeof length);
-    return bytes;
+    return QByteArray(reinterpret_cast<const char*>(&length), sizeof length);
 }
 
 } // namespace
