@@ -8,7 +8,6 @@
 #include "tests/support/pgserver.h"
 #include "tests/support/testdb.h"
 
-#include <QProcess>
 #include <QTest>
 #include <algorithm>
 #include <thread>
