@@ -80,16 +80,16 @@ class TestViewCommands final : public QObject {
         };
     }
     // Fills the add-rule dialog (a kind, the text, the address, a flag), notes the host it says
-    // it takes, and presses `button`.
+    // it takes, and presses OK.
     ModalAnswer::Step Fill(const char* kind, const QString& text, const QString& url,
-                           const char* flag, const char* button = "ok") {
+                           const char* flag) {
         return [=, this](QWidget* dialog) {
             Child<QAbstractButton>(dialog, kind)->click();
             Child<QLineEdit>(dialog, "ruleName")->setText(text);
             Child<QLineEdit>(dialog, "ruleUrl")->setText(url);
             Child<QAbstractButton>(dialog, flag)->click();
             m_taken = Child<QLabel>(dialog, "hostTaken")->text();
-            Child<QAbstractButton>(dialog, button)->click();
+            Child<QAbstractButton>(dialog, "ok")->click();
         };
     }
     // Runs `command` on the view with `steps` answering its modals; how many were answered.
