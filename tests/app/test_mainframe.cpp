@@ -6,6 +6,7 @@
 #include "app/winwardenapp.h"
 #include "engine/monitorengine.h"
 #include "res/commandids.h"
+#include "tests/support/bridgebrowser.h"
 #include "tests/support/fakesource.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/testdb.h"
@@ -49,12 +50,6 @@ struct AppFixture {
     void TriggerMenu(int commandId) { Frame().MenuAction(commandId)->trigger(); }
 };
 
-bool WriteScript(const QString& path, const QByteArray& text) {
-    QFile script(path);
-    return script.open(QIODevice::WriteOnly) && script.write(text) == text.size() &&
-           script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
-}
-
 } // namespace
 
 class TestMainFrame final : public QObject {
@@ -68,7 +63,6 @@ class TestMainFrame final : public QObject {
     // The launcher, run from its home with WINWARDEN_BIN_DIR naming m_bin: what its program
     // wrote (working directory, arguments), or its error output.
     QString Launch(const QStringList& arguments, const QString& dataHome = {}) {
-        QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"HOME"_s, m_home.path());
         env.insert(u"XDG_DATA_HOME"_s, dataHome);
@@ -76,22 +70,22 @@ class TestMainFrame final : public QObject {
         env.insert(u"WINWARDEN_BIN_DIR"_s, m_bin.path());
         env.insert(u"PATH"_s, u"/usr/bin:/bin"_s); // the programs by WINWARDEN_BIN_DIR alone
         env.remove(u"WINWARDEN_DATABASE"_s);
-        run.setProcessEnvironment(env);
-        run.setWorkingDirectory(m_home.path());
-        run.start(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../tools/winwarden-launcher"), arguments);
-        run.waitForFinished(20000);
-        return run.exitCode() == 0 ? QString::fromUtf8(run.readAllStandardOutput())
-                                   : QString::fromUtf8(run.readAllStandardError());
+        const RunOutcome run = RunProgram(QT_TESTCASE_SOURCEDIR "/../tools/winwarden-launcher"_L1,
+                                          arguments, m_home.path(), env);
+        return run.code == 0 ? run.out : run.err;
     }
 
 private Q_SLOTS:
     // The desktop's opener is a stand-in that ends with the status the test gives it; the
     // launcher's winwarden one that says where it runs and with what.
     void initTestCase() {
-        QVERIFY(WriteScript(m_bin.filePath(u"xdg-open"_s),
-                            "#!/bin/sh\necho \"$1\" >>\"$0.seen\"\nexit $OPENER_STATUS\n"));
-        QVERIFY(WriteScript(m_bin.filePath(u"winwarden"_s),
-                            "#!/bin/sh\npwd; for a; do echo \"$a\"; done\n"));
+        for (const auto& [name, script] :
+             {std::pair{"xdg-open", "#!/bin/sh\necho \"$1\" >>\"$0.seen\"\nexit $OPENER_STATUS\n"},
+              {"winwarden", "#!/bin/sh\npwd; for a; do echo \"$a\"; done\n"}}) {
+            const QString path = m_bin.filePath(QString::fromLatin1(name));
+            QVERIFY(WriteFile(path, script) &&
+                    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner));
+        }
         QVERIFY(QFile::link(qEnvironmentVariable("WINWARDEN_DB_TOOL"),
                             m_bin.filePath(u"winwarden-db"_s)));
         qputenv("PATH", QFile::encodeName(m_bin.path()) + ":/usr/bin:/bin");
@@ -137,9 +131,8 @@ private Q_SLOTS:
             QTRY_VERIFY(links.findChildren<QProcess*>().isEmpty());
         }
         QTRY_COMPARE(boxes, QStringList{u"linkNotOpenedBox|https://a.example/?q=中"_s});
-        QFile seen(m_bin.filePath(u"xdg-open.seen"_s));
-        QVERIFY(seen.open(QIODevice::ReadOnly));
-        QCOMPARE(seen.readAll(), QByteArray("https://a.example/?q=%E4%B8%AD\n").repeated(2));
+        QCOMPARE(ReadFile(m_bin.filePath(u"xdg-open.seen"_s)),
+                 QByteArray("https://a.example/?q=%E4%B8%AD\n").repeated(2));
     }
 
     // The monitor pane says at a glance what the monitor does, and trouble stays in it for as
@@ -205,10 +198,7 @@ private Q_SLOTS:
 
         const QString entry = m_home.filePath(u"config/autostart/winwarden.desktop"_s);
         Launch({u"--autostart"_s, u"on"_s});
-        QFile file(entry);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
-        file.close();
+        const QString text = QString::fromUtf8(ReadFile(entry));
         QVERIFY2(text.contains(u"winwarden-launcher\" --monitor --tray\n"_s) &&
                      text.contains(u"WINWARDEN_BIN_DIR="_s + m_bin.path()),
                  qPrintable(text));

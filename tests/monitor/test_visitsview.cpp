@@ -40,14 +40,6 @@ VisitRow Visit(const QString& user, const QString& host, const QDateTime& start,
     return row;
 }
 
-QStringList Column(const QTableWidget* list, int column, bool visibleOnly = false) {
-    QStringList cells;
-    for (int row = 0; row < list->rowCount(); ++row)
-        if (!visibleOnly || !list->isRowHidden(row))
-            cells << list->item(row, column)->text();
-    return cells;
-}
-
 } // namespace
 
 class TestVisitsView final : public QObject {

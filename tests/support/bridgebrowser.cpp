@@ -18,6 +18,11 @@ bool WriteFile(const QString& path, const QByteArray& contents) {
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool WritePages(const BrowserProcess& browser, const QString& driver) {
     const QByteArray opens =
         driver.isEmpty() ? QByteArray() : "window.open(\"" + driver.toUtf8() + "\");";

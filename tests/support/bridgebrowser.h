@@ -12,6 +12,8 @@ extern const QString kOpenerTitle;
 extern const QString kBlockedTitle;
 
 bool WriteFile(const QString& path, const QByteArray& contents);
+// The file's contents; empty when it cannot be read.
+QByteArray ReadFile(const QString& path);
 
 // pages/opener.html (kOpenerTitle) opens pages/blocked.html (kBlockedTitle) in a new tab, and
 // `driver`, if given, in another.

@@ -23,26 +23,6 @@ void FakeBrowserSource::SetPages(const QStringList& titlesAndUrls) {
     SetWindows(std::move(windows));
 }
 
-void FakeBrowserSource::SetWindows(std::vector<BrowserWindow> windows) {
-    const std::lock_guard lock(m_mutex);
-    m_windows = std::move(windows);
-}
-
-void FakeBrowserSource::SetNotices(std::vector<QString> notices) {
-    const std::lock_guard lock(m_mutex);
-    m_notices = std::move(notices);
-}
-
-void FakeBrowserSource::SetUnreadable(bool unreadable) {
-    const std::lock_guard lock(m_mutex);
-    m_unreadable = unreadable;
-}
-
-void FakeBrowserSource::SetClosesWindows(bool closes) {
-    const std::lock_guard lock(m_mutex);
-    m_closesWindows = closes;
-}
-
 BrowserPass FakeBrowserSource::TakePass() {
     const std::lock_guard lock(m_mutex);
     ++m_passes;
@@ -70,26 +50,6 @@ void FakeBrowserSource::RequestClose(const WindowHandle& window) {
 void FakeBrowserSource::SetSiteRules(const SiteRules& rules) {
     const std::lock_guard lock(m_mutex);
     m_siteRules.append(rules);
-}
-
-QList<SiteRules> FakeBrowserSource::SiteRulesGiven() const {
-    const std::lock_guard lock(m_mutex);
-    return m_siteRules;
-}
-
-QList<WindowHandle> FakeBrowserSource::CloseRequests() const {
-    const std::lock_guard lock(m_mutex);
-    return m_closeRequests;
-}
-
-int FakeBrowserSource::CloseRequestsFor(const QString& title) const {
-    const std::lock_guard lock(m_mutex);
-    return static_cast<int>(m_closeTitles.count(title));
-}
-
-int FakeBrowserSource::Passes() const {
-    const std::lock_guard lock(m_mutex);
-    return m_passes;
 }
 
 } // namespace winwarden::test

@@ -16,13 +16,13 @@ public:
     // One HTML-document window of a Chromium per title and URL, in turn; the handle is
     // {-1, "fake", title}, "title#2" for the second window with that title, and so on.
     void SetPages(const QStringList& titlesAndUrls);
-    void SetWindows(std::vector<BrowserWindow> windows);
+    void SetWindows(std::vector<BrowserWindow> windows) { Set(m_windows, std::move(windows)); }
     // What every pass wants known.
-    void SetNotices(std::vector<QString> notices);
+    void SetNotices(std::vector<QString> notices) { Set(m_notices, std::move(notices)); }
     // While set, a pass reads no browser at all.
-    void SetUnreadable(bool unreadable);
+    void SetUnreadable(bool unreadable) { Set(m_unreadable, unreadable); }
     // Whether a close request closes the window (the default), or it stays.
-    void SetClosesWindows(bool closes);
+    void SetClosesWindows(bool closes) { Set(m_closesWindows, closes); }
 
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
@@ -30,13 +30,24 @@ public:
 
     // Every RequestClose; and those that named a window titled `title` (or, for a window
     // already gone, whose handle's id is `title`).
-    QList<WindowHandle> CloseRequests() const;
-    int CloseRequestsFor(const QString& title) const;
-    int Passes() const;
+    QList<WindowHandle> CloseRequests() const { return Get(m_closeRequests); }
+    int CloseRequestsFor(const QString& title) const {
+        return int(Get(m_closeTitles).count(title));
+    }
+    int Passes() const { return Get(m_passes); }
     // Every SetSiteRules, in order.
-    QList<SiteRules> SiteRulesGiven() const;
+    QList<SiteRules> SiteRulesGiven() const { return Get(m_siteRules); }
 
 private:
+    template <typename T, typename V> void Set(T& member, V&& value) {
+        const std::lock_guard lock(m_mutex);
+        member = std::forward<V>(value);
+    }
+    template <typename T> T Get(const T& member) const {
+        const std::lock_guard lock(m_mutex);
+        return member;
+    }
+
     mutable std::mutex m_mutex;
     std::vector<BrowserWindow> m_windows;
     std::vector<QString> m_notices;

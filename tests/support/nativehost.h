@@ -3,6 +3,7 @@
 #include "platform/bridgeprotocol.h"
 #include "platform/nativeframing.h"
 #include "tests/support/peeruser.h"
+#include "tests/support/testdb.h"
 
 #include <QCoreApplication>
 #include <QLocalServer>
@@ -31,13 +32,9 @@ inline QString HostProgram() {
 inline int
 BrowserTool(const QStringList& arguments,
             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    tool.start(QCoreApplication::applicationDirPath() +
-                   QStringLiteral("/../tools/winwarden-browser"),
-               arguments);
-    tool.waitForFinished(20000);
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    return RunProgram(QCoreApplication::applicationDirPath() + u"/../tools/winwarden-browser"_s,
+                      arguments, {}, environment)
+        .code;
 }
 
 // XDG_RUNTIME_DIR is a private folder while this lives, so the bridge socket is the test's.

@@ -104,14 +104,12 @@ QString PgServer::NewRuleDatabase() {
 }
 
 QString PgServer::Admin(const QString& sql, const QString& database) const {
-    QProcess psql;
-    psql.start(kBin + u"psql"_s, {u"-XAtq"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-c"_s, sql,
-                                  Uri(database, u"postgres"_s)});
-    if (!psql.waitForFinished(30000) || psql.exitStatus() != QProcess::NormalExit ||
-        psql.exitCode() != 0)
-        throw std::runtime_error(sql.toStdString() + ": " +
-                                 psql.readAllStandardError().toStdString());
-    return QString::fromUtf8(psql.readAllStandardOutput()).section(u'\n', 0, 0);
+    const RunOutcome psql =
+        RunProgram(kBin + u"psql"_s, {u"-XAtq"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-c"_s, sql,
+                                      Uri(database, u"postgres"_s)});
+    if (psql.code != 0)
+        throw std::runtime_error(sql.toStdString() + ": " + psql.err.toStdString());
+    return psql.out.section(u'\n', 0, 0);
 }
 
 PgRuleDb::PgRuleDb(PgServer& server, bool tcp) : RuleDb(u"1"_s) {

@@ -68,6 +68,18 @@ QString RuleDb::exec(const QString& sql) {
     return query.next() ? query.value(0).toString() : QString();
 }
 
+RunOutcome RunProgram(const QString& program, const QStringList& arguments, const QString& dir,
+                      const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
 int RunSqlite3(const QString& file, const QString& script) {
     QProcess sqlite;
     sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);

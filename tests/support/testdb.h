@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <optional>
@@ -50,6 +51,17 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// How a program ended (code -1: it did not start, crashed or hung) and what it wrote.
+struct RunOutcome {
+    int code = -1;
+    QString out, err;
+};
+
+// Runs `program` to its end in `dir` (empty: this process's folder) with `environment`.
+RunOutcome
+RunProgram(const QString& program, const QStringList& arguments, const QString& dir = {},
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 // The exit status (-1: did not run) of the sqlite3 shell fed `script`.
 int RunSqlite3(const QString& file, const QString& script);

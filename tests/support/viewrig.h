@@ -41,6 +41,15 @@ inline QStringList Rows(const CWinwardenView& view) {
     return rows;
 }
 
+// The texts of a list's column, top to bottom; of the rows shown alone, if asked.
+inline QStringList Column(const QTableWidget* list, int column, bool shownOnly = false) {
+    QStringList cells;
+    for (int row = 0; row < list->rowCount(); ++row)
+        if (!shownOnly || !list->isRowHidden(row))
+            cells << list->item(row, column)->text();
+    return cells;
+}
+
 // A real view over such an engine.
 struct ViewRig : EngineRig {
     CWinwardenView view{engine};

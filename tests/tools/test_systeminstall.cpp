@@ -24,9 +24,7 @@ const QString kEsrPolicies = u"/usr/share/firefox-esr/distribution/policies.json
 const QString kFirefoxPolicies = u"/etc/firefox/policies/policies.json"_s;
 
 QJsonObject ReadJson(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
-                                          : QJsonObject();
+    return QJsonDocument::fromJson(ReadFile(path)).object();
 }
 
 QString Host() {
@@ -61,11 +59,10 @@ private Q_SLOTS:
             QCOMPARE(manifest[u"path"].toString(), Host());
             QCOMPARE(manifest[u"allowed_origins"].toArray(), QJsonArray{AllowedOrigin()});
         }
-        QCOMPARE(
-            ReadJson(home.filePath(u".mozilla/native-messaging-hosts/net.winwarden.host.json"_s))
-                [u"allowed_extensions"]
-                    .toArray(),
-            QJsonArray{QLatin1StringView(kBridgeGeckoId)});
+        const QJsonObject firefox =
+            ReadJson(home.filePath(u".mozilla/native-messaging-hosts/net.winwarden.host.json"_s));
+        QCOMPARE(firefox[u"allowed_extensions"].toArray(),
+                 QJsonArray{QLatin1StringView(kBridgeGeckoId)});
         QVERIFY(!QFileInfo::exists(home.filePath(u".config/chromium"_s)));
         QCOMPARE(BrowserTool({u"uninstall"_s}, user), 0);
         QCOMPARE(Snapshot({home.path()}), before);
@@ -124,10 +121,8 @@ private Q_SLOTS:
             QJsonObject policies = firefoxForced;
             policies[u"DisableAppUpdate"_s] = true;
             QCOMPARE(ReadJson(kEsrPolicies)[u"policies"].toObject(), policies);
-            QFile preferences(u"/etc/firefox-esr/winwarden.js"_s);
-            QVERIFY(preferences.open(QIODevice::ReadOnly) &&
-                    preferences.readAll().contains(
-                        "pref(\"xpinstall.signatures.required\", false, locked);"));
+            QVERIFY(ReadFile(u"/etc/firefox-esr/winwarden.js"_s)
+                        .contains("pref(\"xpinstall.signatures.required\", false, locked);"));
         }
         QCOMPARE(BrowserTool({u"uninstall"_s, u"--system"_s}), 0);
         QCOMPARE(Snapshot(SystemFolders()), before);
