@@ -14,7 +14,7 @@ void VisitRecorder::Record(const std::vector<VisitSighting>& pages, const Clock&
     }
     // The first cycle hands a batch at once, and so does the first after a new number of days
     // to keep: the old visits go when the monitor starts or the setting changes.
-    if (!m_lastHand || now - *m_lastHand >= kWriteEveryMs || m_pruneNow) {
+    if (!m_lastHand || now - *m_lastHand >= m_writeEveryMs || m_pruneNow) {
         Hand(clock);
     }
 }

@@ -39,6 +39,8 @@ public:
         }
     }
     int KeepDays() const { return m_keepDays; }
+    // How often a batch is handed over (kWriteEveryMs unless set; a bench sets it shorter).
+    void SetWritePeriod(qint64 ms) { m_writeEveryMs = std::max<qint64>(ms, 1); }
     // How many ended visits may wait for a failing store (kMaxWaiting unless set).
     void SetWaitingBound(int visits) { m_writer.SetWaitingBound(visits); }
 
@@ -79,6 +81,7 @@ private:
     VisitFiller m_filler;
     std::vector<TrackedVisit> m_waiting; // ended since the last batch
     int m_keepDays = kDefaultKeepDays;
+    qint64 m_writeEveryMs = kWriteEveryMs;
     bool m_pruneNow = false;
     std::optional<qint64> m_lastHand; // monotonic
     VisitWriter m_writer;             // last: its thread ends before the rest goes
