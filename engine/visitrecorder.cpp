@@ -1,5 +1,7 @@
 #include "engine/visitrecorder.h"
 
+#include <QRandomGenerator>
+
 namespace winwarden {
 
 VisitRecorder::VisitRecorder(RuleStore& store) : m_store(store), m_visits(store) {}
@@ -13,7 +15,13 @@ void VisitRecorder::Record(const std::vector<VisitSighting>& pages, const Clock&
         }
     }
     // The first cycle hands a batch at once, and so does the first after a new number of days
-    // to keep: the old visits go when the monitor starts or the setting changes.
+    // to keep: the old visits go when the monitor starts or the setting changes. On a server,
+    // the first comes at a moment of the first period picked at random instead: the stations of
+    // a classroom switched on together would otherwise all connect their writers at once, on
+    // top of their own connections.
+    if (!m_lastHand && m_store.IsOpen() && m_store.IsPostgres()) {
+        m_lastHand = now - QRandomGenerator::global()->bounded(m_writeEveryMs);
+    }
     if (!m_lastHand || now - *m_lastHand >= m_writeEveryMs || m_pruneNow) {
         Hand(clock);
     }

@@ -240,12 +240,6 @@ void VisitWriter::Run(const std::shared_ptr<Shared>& shared) {
         } catch (const StoreError& error) {
             failure = error.message();
         }
-        // A server counts its connections, and a classroom's stations already hold one each:
-        // the writer's lasts a batch, a connection a minute being cheap.
-        if (store && store->IsPostgres()) {
-            visits.reset();
-            store.reset();
-        }
         guard.lock();
         if (failure.isEmpty()) {
             while (!s.ended.empty() && s.ended.front().sequence <= through) {
