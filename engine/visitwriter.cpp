@@ -222,11 +222,13 @@ void VisitWriter::Run(const std::shared_ptr<Shared>& shared) {
                 throw StoreError(QStringLiteral("closed"), QStringLiteral("规则数据库没有打开"));
             }
             if (!store || name != storeName) {
+                // A store that cannot be opened now is opened again by the next batch's
+                // ReopenIfReplaced, as the monitor's own is.
                 visits.reset();
                 store = std::make_unique<RuleStore>();
+                visits = std::make_unique<VisitStore>(*store);
                 storeName = name;
                 store->Open(name);
-                visits = std::make_unique<VisitStore>(*store);
             } else {
                 store->ReopenIfReplaced();
             }
