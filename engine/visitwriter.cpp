@@ -11,6 +11,7 @@
 #include <deque>
 #include <mutex>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace winwarden {
@@ -60,6 +61,7 @@ struct VisitWriter::Shared {
     std::condition_variable wake;
     std::condition_variable written;
     // Under `lock`:
+    std::vector<VisitBatch> incoming; // handed over, not yet taken
     std::deque<Ended> ended;
     qint64 lastSequence = 0;
     QHash<qint64, VisitRow> open; // by serial, as last handed
@@ -76,6 +78,32 @@ struct VisitWriter::Shared {
     int maxWaiting = kMaxWaiting;
     qint64 lost = 0;
     QString failure;
+
+    // The batches handed over, in the state the next write starts from.
+    void Take() {
+        for (VisitBatch& batch : incoming) {
+            for (TrackedVisit& visit : batch.ended) {
+                open.remove(visit.serial);
+                ended.push_back({++lastSequence, std::move(visit)});
+            }
+            for (TrackedVisit& visit : batch.opened) {
+                open.insert(visit.serial, std::move(visit.row));
+            }
+            for (const VisitBatch::Progress& progress : batch.progress) {
+                if (const auto found = open.find(progress.serial); found != open.end()) {
+                    found->end = progress.end;
+                    found->frontMs = progress.frontMs;
+                }
+            }
+            store = std::move(batch.store);
+            wallMs = batch.wallMs;
+            monotonicMs = batch.monotonicMs;
+            keepDays = batch.keepDays;
+            pruneNow = pruneNow || batch.pruneNow;
+        }
+        incoming.clear();
+        Bound();
+    }
 
     void Bound() {
         while (ended.size() > size_t(std::max(maxWaiting, 0))) {
@@ -106,29 +134,17 @@ VisitWriter::~VisitWriter() {
 }
 
 void VisitWriter::Hand(VisitBatch batch) {
-    std::lock_guard guard(m_shared->lock);
-    Shared& s = *m_shared;
-    for (TrackedVisit& visit : batch.ended) {
-        s.open.remove(visit.serial);
-        s.ended.push_back({++s.lastSequence, std::move(visit)});
-    }
-    s.Bound();
-    for (TrackedVisit& visit : batch.opened) {
-        s.open.insert(visit.serial, std::move(visit.row));
-    }
-    for (const VisitBatch::Progress& progress : batch.progress) {
-        if (const auto found = s.open.find(progress.serial); found != s.open.end()) {
-            found->end = progress.end;
-            found->frontMs = progress.frontMs;
+    {
+        std::lock_guard guard(m_shared->lock);
+        m_shared->incoming.push_back(std::move(batch));
+        // A writer that has not taken the last one (a statement that waits on a server) is
+        // caught up here, so that what waits stays within the bound.
+        if (m_shared->incoming.size() > 1) {
+            m_shared->Take();
         }
+        ++m_shared->handed;
     }
-    s.store = std::move(batch.store);
-    s.wallMs = batch.wallMs;
-    s.monotonicMs = batch.monotonicMs;
-    s.keepDays = batch.keepDays;
-    s.pruneNow = s.pruneNow || batch.pruneNow;
-    ++s.handed;
-    s.wake.notify_one();
+    m_shared->wake.notify_one();
 }
 
 bool VisitWriter::WaitWritten(int timeoutMs) {
@@ -148,6 +164,7 @@ VisitWriter::Read(const std::function<std::vector<VisitRow>()>& readStore) {
     std::lock_guard commit(m_shared->commit);
     std::vector<VisitRow> stored = readStore ? readStore() : std::vector<VisitRow>();
     std::lock_guard guard(m_shared->lock);
+    m_shared->Take();
     UnstoredVisits unstored;
     unstored.ended.reserve(m_shared->ended.size());
     for (const Shared::Ended& ended : m_shared->ended) {
@@ -164,7 +181,11 @@ QString VisitWriter::Failure() const {
 
 int VisitWriter::Waiting() const {
     std::lock_guard guard(m_shared->lock);
-    return int(m_shared->ended.size());
+    size_t waiting = m_shared->ended.size();
+    for (const VisitBatch& batch : m_shared->incoming) {
+        waiting += batch.ended.size();
+    }
+    return int(waiting);
 }
 
 qint64 VisitWriter::Lost() const {
@@ -174,6 +195,9 @@ qint64 VisitWriter::Lost() const {
 
 void VisitWriter::Run(const std::shared_ptr<Shared>& shared) {
     Shared& s = *shared;
+    // Background work: woken by a cycle's hand-over, the writer does not take the core from
+    // the cycle (or the window) that woke it.
+    ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kNice);
     // This thread's own connection, opened, used and closed here.
     std::unique_ptr<RuleStore> store;
     std::unique_ptr<VisitStore> visits;
@@ -188,6 +212,7 @@ void VisitWriter::Run(const std::shared_ptr<Shared>& shared) {
             break;
         }
         // What this batch writes, as it stands now: later hand-overs wait for the next one.
+        s.Take();
         const quint64 target = s.handed;
         const qint64 through = s.lastSequence;
         std::vector<TrackedVisit> rows;

@@ -73,6 +73,8 @@ public:
     // How long the destructor waits for a batch under way before it leaves the thread to end
     // alone (a server that stopped answering mid-statement).
     static constexpr int kQuitWaitMs = 3000;
+    // The writer thread's niceness.
+    static constexpr int kNice = 5;
 
     VisitWriter();
     ~VisitWriter();
