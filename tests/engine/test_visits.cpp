@@ -5,9 +5,14 @@
 #include "tests/support/manualclock.h"
 #include "tests/support/viewrig.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
+#include <atomic>
 #include <pwd.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace winwarden;
@@ -207,8 +212,24 @@ private Q_SLOTS:
         QCOMPARE(Stored(),
                  QStringList({u"Open|0|62000|0|通过|"_s, u"Second|62000|62000|-|通过|"_s}));
         Cycle({Page(u"2"_s, u"Second"_s, u"http://b.test/"_s)});
+        // Another program holds the file for a moment: the stop's batch waits for it, and so
+        // does Stop.
+        std::atomic<bool> locked = false;
+        std::thread holder([&] {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"holder"_s);
+                db.setDatabaseName(m->db.path());
+                locked = db.open() && QSqlQuery(db).exec(u"BEGIN IMMEDIATE"_s);
+                QThread::msleep(300);
+                QSqlQuery(db).exec(u"COMMIT"_s);
+            }
+            QSqlDatabase::removeDatabase(u"holder"_s);
+        });
+        QVERIFY(QTest::qWaitFor([&] { return locked.load(); }, 5000));
         m->engine.Stop();
-        QCOMPARE(StoredNow(),
+        const QStringList stored = StoredNow();
+        holder.join();
+        QCOMPARE(stored,
                  QStringList({u"Open|0|64000|2000|通过|"_s, u"Second|62000|66000|-|通过|"_s}));
     }
 
