@@ -67,13 +67,13 @@ class VisitWriter final {
 public:
     static constexpr qint64 kPruneEveryMs = 24LL * 3600 * 1000;
     static constexpr int kMaxWaiting = 20'000;
-    // How long the writer's statements wait for another program's lock on a file. A server's
-    // statements stop at the store's own statement time-out.
+    // How long the writer's statements wait for another program's lock on a file, or (on a
+    // server) may take.
     static constexpr int kBusyTimeoutMs = 2000;
     // How long the destructor waits for a batch under way before it leaves the thread to end
     // alone (a server that stopped answering mid-statement).
     static constexpr int kQuitWaitMs = 3000;
-    // The writer thread's niceness.
+    // The writer thread's niceness: background work, behind the cycles and the window.
     static constexpr int kNice = 5;
 
     VisitWriter();
