@@ -221,7 +221,8 @@ void BM_Classroom(benchmark::State& state) {
                     mine.push_back(&station);
                 }
                 std::vector<double>& times = cycleMs[static_cast<size_t>(d)];
-                for (;;) {
+                // A driver without a station (fewer stations than drivers) has nothing to run.
+                while (!mine.empty()) {
                     Station* next =
                         *std::min_element(mine.begin(), mine.end(), [](Station* a, Station* b) {
                             return a->nextCycle < b->nextCycle;
