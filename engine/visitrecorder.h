@@ -30,12 +30,12 @@ public:
 
     explicit VisitRecorder(RuleStore& store);
 
-    // Visits older than `days` days are removed; 0 records none and keeps none.
-    // A new setting applies at the next batch.
+    // Visits older than `days` days are removed; 0 records none and keeps none. A setting
+    // changed while the record runs applies at once; one given before the first batch, with it.
     void SetKeepDays(int days) {
         if (std::max(days, 0) != m_keepDays) {
             m_keepDays = std::max(days, 0);
-            m_pruneNow = true;
+            m_pruneNow = m_lastHand.has_value();
         }
     }
     int KeepDays() const { return m_keepDays; }
