@@ -5,6 +5,14 @@
 // rule flipped to 禁止 until every station has closed its page (goals: p99 under 20 ms, in
 // force everywhere within one cycle, 2 s).
 //
+// Every station also records its visits, as the guard does: its own pages change every 10 s,
+// and each hands a batch of visits to its writer every WINWARDEN_CLASSROOM_WRITE_SECONDS
+// (default 10, so that several batches fall in the measured time; 60 in use), which stores it
+// over a connection of its own: the server takes two connections a station.
+// WINWARDEN_CLASSROOM_VISITS=0 records none, for comparison.
+// Reported besides: the visits stored, and the cycles whose station had visits it could not
+// write (the first such notice is printed).
+//
 // Every station and the server share this machine's cores, so a station's cycle here also
 // waits for the others' and the server's turn. The server is the fixture's private one (no
 // fsync). WINWARDEN_CLASSROOM_STATIONS and WINWARDEN_CLASSROOM_SECONDS (default 200 and 60)
@@ -144,10 +152,16 @@ double Percentile(std::vector<double> values, double p) {
 void BM_Classroom(benchmark::State& state) {
     const int stations = Setting("WINWARDEN_CLASSROOM_STATIONS", 200);
     const auto length = std::chrono::seconds(Setting("WINWARDEN_CLASSROOM_SECONDS", 60));
-    const auto warmUp = std::chrono::seconds(6);
+    const bool visits = qEnvironmentVariable("WINWARDEN_CLASSROOM_VISITS") != u"0"_s;
+    const qint64 writeMs = 1000LL * Setting("WINWARDEN_CLASSROOM_WRITE_SECONDS", 10);
+    // Measured from after the first period of writing, when every station's writer has
+    // connected (each does at a moment of that period picked at random).
+    const auto warmUp = std::max<std::chrono::milliseconds>(
+        std::chrono::seconds(6), std::chrono::milliseconds(writeMs + 2000));
 
     test::PgServer server;
-    server.Admin(u"ALTER SYSTEM SET max_connections = %1"_s.arg(stations + 20), u"postgres"_s);
+    // Two connections a station: its cycles', and its visit writer's.
+    server.Admin(u"ALTER SYSTEM SET max_connections = %1"_s.arg(2 * stations + 20), u"postgres"_s);
     server.Stop();
     server.Start();
     test::PgRuleDb db(server, true);
@@ -168,6 +182,7 @@ void BM_Classroom(benchmark::State& state) {
         std::vector<std::vector<std::pair<QString, SteadyClock::time_point>>> closes(
             static_cast<size_t>(stations));
         std::atomic<int> failures{0};
+        std::atomic<int> visitFailures{0};
         const SteadyClock::time_point start = SteadyClock::now() + std::chrono::seconds(2);
         const SteadyClock::time_point measureFrom = start + warmUp;
         const SteadyClock::time_point end = measureFrom + length;
@@ -183,6 +198,8 @@ void BM_Classroom(benchmark::State& state) {
                     station.engine = std::make_unique<MonitorEngine>(
                         std::unique_ptr<BrowserSource>(station.pages));
                     station.engine->OpenStore(db.name());
+                    station.engine->SetKeepHistoryDays(visits ? 90 : 0);
+                    station.engine->Visits().SetWritePeriod(writeMs);
                     BrowserPass& pass = station.pages->pass;
                     pass.browsersWatched = pass.browsersRead = 1;
                     for (int j = 0; j < kFlipped; ++j)
@@ -194,6 +211,9 @@ void BM_Classroom(benchmark::State& state) {
                         pass.windows.push_back(
                             Page(u"站 %1 页 %2"_s.arg(s).arg(pass.windows.size()),
                                  u"https://s%1.example/%2"_s.arg(s).arg(pass.windows.size())));
+                    // The pupil's own page in front, the others behind it.
+                    for (BrowserWindow& window : pass.windows)
+                        window.inFront = &window == &pass.windows.back();
                     // Stations start spread over one cycle, as machines switched on at random.
                     const auto phase = std::chrono::milliseconds(random() % kCycle.count());
                     station.nextCycle = start + phase;
@@ -201,7 +221,8 @@ void BM_Classroom(benchmark::State& state) {
                     mine.push_back(&station);
                 }
                 std::vector<double>& times = cycleMs[static_cast<size_t>(d)];
-                for (;;) {
+                // A driver without a station (fewer stations than drivers) has nothing to run.
+                while (!mine.empty()) {
                     Station* next =
                         *std::min_element(mine.begin(), mine.end(), [](Station* a, Station* b) {
                             return a->nextCycle < b->nextCycle;
@@ -230,6 +251,9 @@ void BM_Classroom(benchmark::State& state) {
                             std::chrono::duration<double, std::milli>(done - now).count());
                     if (!next->engine->Status().storeFailure.isEmpty())
                         ++failures;
+                    if (const QStringList notices = next->engine->Visits().Notices();
+                        !notices.isEmpty() && visitFailures++ == 0)
+                        qWarning("%s", qPrintable(notices.join(u'\n')));
                     next->nextCycle += kCycle;
                 }
                 // The closes are read here, and the engines go here, on the thread that made them.
@@ -320,6 +344,9 @@ void BM_Classroom(benchmark::State& state) {
         state.counters["in_force_all_max_ms"] = Percentile(inForceMs, 1.0);
         state.counters["missed"] = missed;
         state.counters["store_failures"] = failures.load();
+        state.counters["visit_failures"] = visitFailures.load();
+        state.counters["visits_stored"] =
+            visits ? db.exec(u"SELECT count(*) FROM 访问记录"_s).toDouble() : 0.0;
     }
 }
 

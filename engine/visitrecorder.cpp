@@ -1,154 +1,122 @@
 #include "engine/visitrecorder.h"
 
-#include "store/storeerror.h"
-
-#include <QSysInfo>
-#include <pwd.h>
-#include <unistd.h>
+#include <QRandomGenerator>
 
 namespace winwarden {
 
-VisitRecorder::VisitRecorder(RuleStore& store)
-    : m_store(store), m_visits(store), m_station(QSysInfo::machineHostName()),
-      m_ownUid(qint64(::getuid())) {}
-
-QString VisitRecorder::UserName(qint64 uid) {
-    if (const auto found = m_names.constFind(uid); found != m_names.cend()) {
-        return *found;
-    }
-    QString name = QString::number(uid);
-    passwd entry{};
-    passwd* result = nullptr;
-    char buffer[4096];
-    if (uid >= 0 && ::getpwuid_r(uid_t(uid), &entry, buffer, sizeof buffer, &result) == 0 &&
-        result) {
-        name = QString::fromLocal8Bit(result->pw_name);
-    }
-    m_names.insert(uid, name);
-    return name;
-}
-
-void VisitRecorder::Fill(VisitRow& row) {
-    if (row.uid < 0) {
-        row.uid = m_ownUid;
-    }
-    if (row.user.isEmpty()) {
-        row.user = UserName(row.uid);
-    }
-    row.station = m_station;
-    row.title.truncate(kMaxTitle);
-    row.url.truncate(kMaxUrl);
-}
+VisitRecorder::VisitRecorder(RuleStore& store) : m_store(store), m_visits(store) {}
 
 void VisitRecorder::Record(const std::vector<VisitSighting>& pages, const Clock& clock) {
     const qint64 now = clock.MonotonicMs();
     if (m_keepDays > 0) {
         m_tracker.Observe(pages, now, clock.Now().toMSecsSinceEpoch());
-        for (VisitRow& row : m_tracker.TakeEnded()) {
-            m_waiting.push_back(std::move(row));
+        for (TrackedVisit& visit : m_tracker.TakeEnded()) {
+            m_waiting.push_back(std::move(visit));
         }
     }
-    if (!m_lastWrite) {
-        m_lastWrite = now;
+    // The first cycle hands a batch at once, and so does the first after a new number of days
+    // to keep: the old visits go when the monitor starts or the setting changes. On a server,
+    // the first comes at a moment of the first period picked at random instead: the stations of
+    // a classroom switched on together would otherwise all connect their writers at once, on
+    // top of their own connections.
+    if (!m_lastHand && m_store.IsOpen() && m_store.IsPostgres()) {
+        m_lastHand = now - QRandomGenerator::global()->bounded(m_writeEveryMs);
     }
-    if (now - *m_lastWrite >= kWriteEveryMs || (!m_lastPrune && m_failure.isEmpty())) {
-        Write(clock);
+    if (!m_lastHand || now - *m_lastHand >= m_writeEveryMs || m_pruneNow) {
+        Hand(clock);
     }
 }
 
 void VisitRecorder::Stop(const Clock& clock) {
     m_tracker.EndAll(clock.MonotonicMs());
-    for (VisitRow& row : m_tracker.TakeEnded()) {
-        m_waiting.push_back(std::move(row));
+    for (TrackedVisit& visit : m_tracker.TakeEnded()) {
+        m_waiting.push_back(std::move(visit));
     }
     Write(clock);
 }
 
-bool VisitRecorder::Write(const Clock& clock) {
-    const qint64 now = clock.MonotonicMs();
-    m_lastWrite = now;
-    std::vector<VisitRow*> batch;
-    batch.reserve(m_waiting.size() + size_t(m_tracker.OpenCount()));
-    for (VisitRow& row : m_waiting) {
-        batch.push_back(&row);
-    }
-    for (VisitRow* row : m_tracker.OpenVisits()) {
-        batch.push_back(row);
-    }
-    for (VisitRow* row : batch) {
-        Fill(*row);
-    }
-    try {
-        if (!m_store.IsOpen()) {
-            throw StoreError(QStringLiteral("closed"), QStringLiteral("规则数据库没有打开"));
-        }
-        m_visits.Write(batch);
-        m_waiting.clear();
-        if (!m_lastPrune || now - *m_lastPrune >= kPruneEveryMs) {
-            const qint64 keepMs = qint64(m_keepDays) * 24 * 3600 * 1000;
-            m_visits.DeleteEndedBefore(clock.Now().toMSecsSinceEpoch() - keepMs);
-            m_lastPrune = now;
-        }
-        m_failure.clear();
-        return true;
-    } catch (const StoreError& error) {
-        m_failure = error.message();
-        while (m_waiting.size() > size_t(m_maxWaiting)) {
-            m_waiting.pop_front();
-            ++m_lost;
-        }
-        return false;
-    }
+bool VisitRecorder::Write(const Clock& clock, int timeoutMs) {
+    Hand(clock);
+    return m_writer.WaitWritten(timeoutMs) && m_writer.Failure().isEmpty();
 }
 
-std::vector<VisitRow> VisitRecorder::Unwritten(const VisitQuery& query) {
-    std::vector<VisitRow> rows;
-    const auto take = [&](VisitRow row) {
-        Fill(row);
+void VisitRecorder::Hand(const Clock& clock) {
+    VisitBatch batch;
+    batch.monotonicMs = clock.MonotonicMs();
+    batch.wallMs = clock.Now().toMSecsSinceEpoch();
+    m_lastHand = batch.monotonicMs;
+    batch.ended = std::exchange(m_waiting, {});
+    // An open visit goes over in full once; after that only how far it has got.
+    for (TrackedVisit* visit : m_tracker.OpenVisits()) {
+        if (visit->handed) {
+            batch.progress.push_back({visit->serial, visit->row.end, visit->row.frontMs});
+        } else {
+            batch.opened.push_back(*visit);
+            visit->handed = true;
+        }
+    }
+    batch.store = m_store.IsOpen() ? m_store.Path() : QString();
+    batch.keepDays = m_keepDays;
+    batch.pruneNow = std::exchange(m_pruneNow, false);
+    m_writer.Hand(std::move(batch));
+}
+
+std::vector<VisitRow> VisitRecorder::Merge(std::vector<VisitRow> stored, UnstoredVisits unstored,
+                                           const VisitQuery& query) {
+    QHash<qint64, size_t> byId;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        byId.insert(stored[i].id, i);
+    }
+    // A visit the store holds as it was while open is shown as it is now, in its place.
+    const auto take = [&](const TrackedVisit& visit) {
+        VisitRow row = visit.row;
+        m_filler.Fill(row);
         if ((query.uid && row.uid != *query.uid) ||
             (!query.uid && !query.user.isEmpty() && row.user != query.user) ||
             (query.since > 0 && row.end < query.since) ||
             (query.until > 0 && row.start >= query.until)) {
             return;
         }
-        rows.push_back(std::move(row));
+        row.id = unstored.ids.value(visit.serial);
+        if (const auto found = byId.constFind(row.id); row.id > 0 && found != byId.cend()) {
+            stored[*found] = std::move(row);
+        } else {
+            stored.push_back(std::move(row));
+        }
     };
-    for (const VisitRow& row : m_waiting) {
-        take(row);
+    for (const TrackedVisit& visit : unstored.ended) {
+        take(visit);
     }
-    for (const VisitRow* row : m_tracker.OpenVisits()) {
-        take(*row);
+    for (const TrackedVisit& visit : m_waiting) {
+        take(visit);
     }
-    return rows;
+    for (const TrackedVisit* visit : m_tracker.OpenVisits()) {
+        take(*visit);
+    }
+    std::stable_sort(stored.begin(), stored.end(),
+                     [](const VisitRow& a, const VisitRow& b) { return a.start < b.start; });
+    return stored;
+}
+
+std::vector<VisitRow> VisitRecorder::Unwritten(const VisitQuery& query) {
+    auto [none, unstored] = m_writer.Read({});
+    return Merge({}, std::move(unstored), query);
 }
 
 std::vector<VisitRow> VisitRecorder::List(const VisitQuery& query) {
-    std::vector<VisitRow> rows = m_visits.List(query);
-    QHash<qint64, size_t> stored;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        stored.insert(rows[i].id, i);
-    }
-    for (VisitRow& row : Unwritten(query)) {
-        if (const auto found = stored.constFind(row.id); row.id > 0 && found != stored.cend()) {
-            rows[*found] = std::move(row);
-        } else {
-            rows.push_back(std::move(row));
-        }
-    }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const VisitRow& a, const VisitRow& b) { return a.start < b.start; });
-    return rows;
+    auto [stored, unstored] = m_writer.Read([&] { return m_visits.List(query); });
+    return Merge(std::move(stored), std::move(unstored), query);
 }
 
 QStringList VisitRecorder::Notices() const {
     QStringList notices;
-    if (!m_failure.isEmpty()) {
+    if (const QString failure = m_writer.Failure(); !failure.isEmpty()) {
         notices << QStringLiteral("访问记录暂时无法写入（%1 条等待写入）：%2")
-                       .arg(m_waiting.size())
-                       .arg(m_failure);
+                       .arg(Waiting())
+                       .arg(failure);
     }
-    if (m_lost > 0) {
-        notices << QStringLiteral("访问记录写入失败，已丢失 %1 条访问记录").arg(m_lost);
+    if (const qint64 lost = m_writer.Lost(); lost > 0) {
+        notices << QStringLiteral("访问记录写入失败，已丢失 %1 条访问记录").arg(lost);
     }
     return notices;
 }

@@ -1,22 +1,21 @@
 #include "engine/visittracker.h"
 
-#include "match/normalize.h"
 #include "store/flag.h"
 
 namespace winwarden {
 
 void VisitTracker::Advance(Open& open, qint64 monotonicMs) {
     const qint64 step = std::max<qint64>(monotonicMs - open.lastMonotonic, 0);
-    if (open.lastInFront && open.row.frontMs) {
-        *open.row.frontMs += step;
+    if (open.lastInFront && open.visit.row.frontMs) {
+        *open.visit.row.frontMs += step;
     }
     open.lastMonotonic = std::max(monotonicMs, open.lastMonotonic);
-    open.row.end = open.row.start + (open.lastMonotonic - open.startMonotonic);
+    open.visit.row.end = open.visit.row.start + (open.lastMonotonic - open.startMonotonic);
 }
 
 void VisitTracker::End(Open& open, qint64 monotonicMs) {
     Advance(open, monotonicMs);
-    m_ended.push_back(std::move(open.row));
+    m_ended.push_back(std::move(open.visit));
 }
 
 void VisitTracker::Observe(const std::vector<VisitSighting>& pages, qint64 monotonicMs,
@@ -29,22 +28,22 @@ void VisitTracker::Observe(const std::vector<VisitSighting>& pages, qint64 monot
             continue; // one tab reported twice in a pass counts once
         }
         if (found != m_open.end() &&
-            (found->row.title != page.title || found->row.url != page.url ||
-             (found->row.result == kFlagBlock) != page.blocked)) {
+            (found->visit.row.title != page.title || found->visit.row.url != page.url ||
+             (found->visit.row.result == kFlagBlock) != page.blocked)) {
             End(*found, monotonicMs);
             m_open.erase(found);
             found = m_open.end();
         }
         if (found == m_open.end()) {
             Open open;
-            open.row.uid = page.uid;
-            open.row.title = page.title;
-            open.row.url = page.url;
-            open.row.host = DisplayHost(PageHost(page.url));
-            open.row.start = wallMs;
-            open.row.end = wallMs;
-            open.row.result = page.blocked ? kFlagBlock : kFlagPass;
-            open.row.rule = page.blocked ? page.rule : QString();
+            open.visit.serial = ++m_serial;
+            open.visit.row.uid = page.uid;
+            open.visit.row.title = page.title;
+            open.visit.row.url = page.url;
+            open.visit.row.start = wallMs;
+            open.visit.row.end = wallMs;
+            open.visit.row.result = page.blocked ? kFlagBlock : kFlagPass;
+            open.visit.row.rule = page.blocked ? page.rule : QString();
             open.startMonotonic = monotonicMs;
             open.lastMonotonic = monotonicMs;
             found = m_open.insert(key, std::move(open));
@@ -53,8 +52,8 @@ void VisitTracker::Observe(const std::vector<VisitSighting>& pages, qint64 monot
         }
         found->cycle = m_cycle;
         found->lastInFront = page.inFront.value_or(false);
-        if (page.inFront && !found->row.frontMs) {
-            found->row.frontMs = 0;
+        if (page.inFront && !found->visit.row.frontMs) {
+            found->visit.row.frontMs = 0;
         }
     }
     for (auto it = m_open.begin(); it != m_open.end();) {
@@ -74,15 +73,15 @@ void VisitTracker::EndAll(qint64 monotonicMs) {
     m_open.clear();
 }
 
-std::vector<VisitRow> VisitTracker::TakeEnded() {
+std::vector<TrackedVisit> VisitTracker::TakeEnded() {
     return std::exchange(m_ended, {});
 }
 
-std::vector<VisitRow*> VisitTracker::OpenVisits() {
-    std::vector<VisitRow*> rows;
+std::vector<TrackedVisit*> VisitTracker::OpenVisits() {
+    std::vector<TrackedVisit*> rows;
     rows.reserve(size_t(m_open.size()));
     for (Open& open : m_open) {
-        rows.push_back(&open.row);
+        rows.push_back(&open.visit);
     }
     return rows;
 }

@@ -5,9 +5,14 @@
 #include "tests/support/manualclock.h"
 #include "tests/support/viewrig.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
+#include <atomic>
 #include <pwd.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace winwarden;
@@ -64,8 +69,19 @@ class TestVisits final : public QObject {
         m->Tick();
         m_clock->Advance(kCycle);
     }
-    // What the store holds, and what a report reads (the unwritten visits as they are now).
-    QStringList Stored() { return Shown(VisitStore(m->engine.Store()).List({}), m_origin); }
+    // What the store holds once the writer has tried the batches handed so far.
+    QStringList Stored() {
+        m->engine.Visits().WaitWritten(10'000);
+        return StoredNow();
+    }
+    QStringList StoredNow() { return Shown(VisitStore(m->engine.Store()).List({}), m_origin); }
+    // The writer's outcome, told by a cycle at the same instant as the last one.
+    void Settle() {
+        QVERIFY(m->engine.Visits().WaitWritten(10'000));
+        m_clock->Advance(-kCycle);
+        m->Tick();
+        m_clock->Advance(kCycle);
+    }
 
 private Q_SLOTS:
     void init() {
@@ -170,17 +186,51 @@ private Q_SLOTS:
         }
         m_clock->Advance(VisitRecorder::kWriteEveryMs);
         Cycle({Page(u"0"_s, u"Long"_s, u"http://long.test/"_s)});
+        Settle();
         QCOMPARE(Stored(), QStringList({u"Long|0|0|-|通过|"_s}));
         QCOMPARE(m->engine.Status().notices.filter(u"已丢失 3 条访问记录"_s).size(), 1);
         QCOMPARE(m->engine.Status().notices.filter(u"disk full"_s).size(), 1);
         m->db.exec(u"DROP TRIGGER full"_s);
         m_clock->Advance(VisitRecorder::kWriteEveryMs);
         Cycle({Page(u"0"_s, u"Long"_s, u"http://long.test/"_s)});
+        Settle();
         QCOMPARE(Stored(),
                  QStringList({u"Long|0|136000|-|通过|"_s, u"Tab 4|8000|10000|-|通过|"_s,
                               u"Tab 5|10000|12000|-|通过|"_s, u"Tab 6|12000|74000|-|通过|"_s}));
         QCOMPARE(m->engine.Status().notices,
                  QStringList(u"访问记录写入失败，已丢失 3 条访问记录"_s));
+    }
+
+    // The writer stores each batch off the cycle: an open visit is one row that later batches
+    // carry on, and the batch of the stop is stored before Stop returns.
+    void theWriterCarriesOpenVisitsOnAndStopWritesTheLastBatch() {
+        Cycle({Page(u"1"_s, u"Open"_s, u"http://a.test/"_s)});
+        QCOMPARE(Stored(), QStringList({u"Open|0|0|-|通过|"_s}));
+        m_clock->Advance(VisitRecorder::kWriteEveryMs);
+        Cycle({Page(u"1"_s, u"Open"_s, u"http://a.test/"_s, true),
+               Page(u"2"_s, u"Second"_s, u"http://b.test/"_s)});
+        QCOMPARE(Stored(),
+                 QStringList({u"Open|0|62000|0|通过|"_s, u"Second|62000|62000|-|通过|"_s}));
+        Cycle({Page(u"2"_s, u"Second"_s, u"http://b.test/"_s)});
+        // Another program holds the file for a moment: the stop's batch waits for it, and so
+        // does Stop.
+        std::atomic<bool> locked = false;
+        std::thread holder([&] {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"holder"_s);
+                db.setDatabaseName(m->db.path());
+                locked = db.open() && QSqlQuery(db).exec(u"BEGIN IMMEDIATE"_s);
+                QThread::msleep(300);
+                QSqlQuery(db).exec(u"COMMIT"_s);
+            }
+            QSqlDatabase::removeDatabase(u"holder"_s);
+        });
+        QVERIFY(QTest::qWaitFor([&] { return locked.load(); }, 5000));
+        m->engine.Stop();
+        const QStringList stored = StoredNow();
+        holder.join();
+        QCOMPARE(stored,
+                 QStringList({u"Open|0|64000|2000|通过|"_s, u"Second|62000|66000|-|通过|"_s}));
     }
 
     // Retention: on the first write and once a day after, what ended more than keep-history
