@@ -110,7 +110,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(kRun) && QDir().mkpath(kState));
         QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-db"_s, u"create"_s, kRules}).status, 0);
         QCOMPARE(RunAs(0, {u"chown"_s, u"4240:4240"_s, kRun, kState, kRules}).status, 0);
-        QVERIFY(m_guard.Start(kGuardProgram, kGuardUid));
+        QVERIFY(m_guard.Start());
         QStandardPaths::setTestModeEnabled(true);
         QVERIFY(QFile::setPermissions(m_settings.path(), QFileDevice::Permissions(0x7777)));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
