@@ -300,7 +300,6 @@ private Q_SLOTS:
         guard.source->SetWindows(pages);
         guard.InGuard([&] {
             guard.engine->SetClock(clock);
-            guard.engine->AddMatchTable();
             guard.engine->AddMatchRule(u"网站"_s, u"child.test"_s, u"禁止"_s);
             guard.engine->SetMatchRuleTimes(1, u"每天 60 分钟"_s);
         });

@@ -66,8 +66,6 @@ class TestAllowance final : public QObject {
     }
     qint64 Rule(const QString& kind, const QString& text, const QString& flag,
                 const QString& times) {
-        if (!m_engine->HasMatchTable())
-            m_engine->AddMatchTable();
         m_engine->AddMatchRule(kind, text, flag);
         const qint64 id = m_engine->ListMatchRules().back().id;
         if (!times.isEmpty())

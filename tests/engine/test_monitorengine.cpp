@@ -22,7 +22,6 @@ class TestMonitorEngine final : public QObject {
     std::unique_ptr<EngineRig> m;
     QStringList m_seen; // "title|flag as shown|url" of every window the cycles reported
 
-    QString Flags() { return m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s); }
     // The windows asked to close so far, by handle.
     QStringList Closed() {
         QStringList ids;
@@ -116,7 +115,8 @@ private Q_SLOTS:
                               u"Blocked here|禁止|http://school.example/b"_s}));
         // The site's window by its own handle, not the first window of its title.
         QCOMPARE(Closed(), (QStringList{u"Home#2"_s, u"Ga\u200Bme over"_s, u"Blocked here"_s}));
-        QCOMPARE(Flags(), u"禁止 通过 通过 通过"_s); // first seen: recorded as passed
+        QCOMPARE(m->db.exec(u"SELECT group_concat(是否禁止, ' ') FROM 窗口名表"_s),
+                 u"禁止 通过 通过 通过"_s); // first seen: recorded as passed
         const SiteRules given{{u"game.example"_s}, {u"school.example"_s}};
         QCOMPARE(m->source->SiteRulesGiven(), QList<SiteRules>{given});
 

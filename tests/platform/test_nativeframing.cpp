@@ -37,18 +37,15 @@ private Q_SLOTS:
                  BridgeMessage(BridgeChallenge{nonce}));
         QCOMPARE(Decode(R"({"type":"proof","nonce":"n","time":1765000000000,"signature":"c2ln"})"),
                  BridgeMessage(BridgeProof{u"n"_s, 1765000000000, u"c2ln"_s}));
+        QVERIFY(std::holds_alternative<std::monostate>(DecodeBridgeMessage(EncodeBridgeMessage(
+            BridgeChallenge{QString::fromLatin1(QByteArray(65, 'x').toBase64())}))));
         // A challenge too short to be fresh, too long, or not base64; a proof without a time.
         for (const char* bad :
              {R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2Rl"})",
               R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2RlZg==%"})",
               R"({"type":"challenge"})", R"({"type":"proof","nonce":"n","signature":"c2ln"})",
-              R"({"type":"proof","nonce":"n","time":"1","signature":"c2ln"})"}) {
-            QVERIFY2(std::holds_alternative<std::monostate>(Decode(bad)), bad);
-        }
-        QVERIFY(std::holds_alternative<std::monostate>(DecodeBridgeMessage(EncodeBridgeMessage(
-            BridgeChallenge{QString::fromLatin1(QByteArray(65, 'x').toBase64())}))));
-        for (const char* bad :
-             {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
+              R"({"type":"proof","nonce":"n","time":"1","signature":"c2ln"})",
+              R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
               R"({"type":"tabs","tabs":[{"id":1,"focused":1}]})",
               R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
               R"({"type":"hello","browser":[]})", R"({"type":"sites","block":["a.test"]})",
