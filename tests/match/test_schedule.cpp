@@ -104,7 +104,6 @@ private Q_SLOTS:
             {u"2026-12-08 07:00"_s, u"Video"_s, tube, 4},
             {u"2026-12-07 03:00"_s, u"Video"_s, tube, 4}, // Sunday began no span
             {u"2026-12-12 03:00"_s, u"Video"_s, tube, 1}, // Friday's span, on Saturday
-            {u"2026-12-13 03:00"_s, u"Video"_s, tube, 4},
             {u"2026-12-12 11:00"_s, u"Game time"_s, other, 2},
             {u"2026-12-12 13:00"_s, u"Game time"_s, other, 0},
             {u"2026-12-13 15:59"_s, u"Game time"_s, other, 2},
@@ -115,9 +114,8 @@ private Q_SLOTS:
         for (const Case& c : cases) {
             const MatchIndex index(rules.HoldingAt(MinuteOfWeek(Berlin(c.when))));
             const Verdict verdict = index.Decide(false, c.title, c.url);
-            const QString where = c.when + u' ' + c.title;
             QCOMPARE(verdict.rule ? verdict.rule->id : 0, c.rule);
-            QVERIFY2(verdict.blocked == (c.rule != 0 && c.rule != 4), qPrintable(where));
+            QVERIFY2(verdict.blocked == (c.rule != 0 && c.rule != 4), qPrintable(c.when));
         }
 
         // Within the stretch from Monday 21:00 to Tuesday 07:00 nothing changes; past it, or
