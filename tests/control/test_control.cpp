@@ -252,20 +252,18 @@ private Q_SLOTS:
         const auto child = WindowOf(guard, kChild), parent = WindowOf(guard, kParent, {kAdmins});
         QVERIFY(child && parent);
         guard.InGuard([&] {
-            std::vector<VisitRow> rows;
+            VisitRow rows[4];
+            std::vector<VisitRow*> batch;
             for (const auto& [uid, user] : {std::pair(kChild, u"alice"_s),
                                             {kOther, u"bob"_s},
                                             {kChild, u"alice"_s},
                                             {kParent, u"mum"_s}}) {
-                VisitRow row;
-                row.uid = uid, row.user = user, row.title = user + QString::number(rows.size());
-                row.start = 1000 * qint64(rows.size() + 1), row.end = row.start + 500;
+                VisitRow& row = rows[batch.size()];
+                row.uid = uid, row.user = user, row.title = user + QString::number(batch.size());
+                row.start = 1000 * qint64(batch.size() + 1), row.end = row.start + 500;
                 row.frontMs = 100, row.result = u"通过"_s;
-                rows.push_back(row);
-            }
-            std::vector<VisitRow*> batch;
-            for (VisitRow& row : rows)
                 batch.push_back(&row);
+            }
             VisitStore(guard.engine->Store()).Write(batch);
         });
         const auto titles = [](const std::vector<VisitRow>& visits) {
