@@ -245,9 +245,10 @@ private Q_SLOTS:
         QVERIFY(child->ListMatchRules().empty());
     }
 
-    // The visit record: an administrator reads everyone's, or one user's by number or name;
-    // anyone else gets their own whatever they ask for, another user's number included.
-    void visitsAreTheirOwnUnlessAdministrator() {
+    // The visit record and today's use of the allowances: an administrator reads everyone's, or
+    // one user's visits by number or name; anyone else gets their own whatever they ask for,
+    // another user's number included.
+    void visitsAndUsesAreTheirOwnUnlessAdministrator() {
         GuardRig guard;
         const auto child = WindowOf(guard, kChild), parent = WindowOf(guard, kParent, {kAdmins});
         QVERIFY(child && parent);
@@ -282,12 +283,7 @@ private Q_SLOTS:
         const std::vector<VisitRow> own = child->ListVisits({});
         QCOMPARE(own.front().frontMs, std::optional<qint64>(100));
         QCOMPARE(own.front().end, 1500);
-    }
 
-    // Today's use of the allowances: an administrator's window reads everyone's, anyone
-    // else's their own alone.
-    void allowanceUsesAreTheirOwnUnlessAdministrator() {
-        GuardRig guard;
         const auto clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
         std::vector<BrowserWindow> pages{Page(kChildPage, kChildUrl, kChild),
                                          Page(kOtherPage, u"https://child.test/x"_s, kOther)};
@@ -303,8 +299,6 @@ private Q_SLOTS:
             guard.Cycle();
             guard.InGuard([&] { clock->Advance(60'000); });
         }
-        const auto child = WindowOf(guard, kChild), parent = WindowOf(guard, kParent, {kAdmins});
-        QVERIFY(child && parent);
         QCOMPARE(parent->AllowanceUses(),
                  (std::vector<AllowanceUse>{{1, kChild, u"4242"_s, 3, 60},
                                             {1, kOther, u"4343"_s, 3, 60}}));
