@@ -1,6 +1,5 @@
-// The system guard's control socket: a real engine over a temporary rule file and the fake
-// browser source, with its control server, in a thread of its own as in a process of its own;
-// and the windows of users of every kind, each connected as that user.
+// The system guard's control socket: a real engine and its control server in a thread of their
+// own, and the windows of users of every kind, each connected as that user.
 #include "app/monitorpane.h"
 #include "app/winwardenapp.h"
 #include "control/controlserver.h"

@@ -58,7 +58,6 @@ private Q_SLOTS:
             {u"周一至周五"_s, u"没有时间段"_s},
             {u"周八 01:00-02:00"_s, u"写法"_s},
             {u"每天 1441 分钟"_s, u"1 与 1440"_s},
-            {u"每天 -5 分钟"_s, u"1 与 1440"_s},
             {u"每天 0分钟"_s, u"1 与 1440"_s},
             {u"60 分钟 周一"_s, u"写法"_s},
             {u"每天 60"_s, u"写法"_s},
@@ -142,7 +141,6 @@ private Q_SLOTS:
         // UTC instant, host, whether its rule holds.
         const QList<std::tuple<QString, QString, bool>> cases{
             {u"2026-03-29T00:59:00Z"_s, u"skipped.example"_s, false}, // 01:59 CET, then 03:00 CEST
-            {u"2026-03-29T01:00:00Z"_s, u"skipped.example"_s, false},
             {u"2026-03-29T00:59:00Z"_s, u"night.example"_s, true},    // 01:59 CET
             {u"2026-03-29T01:00:00Z"_s, u"night.example"_s, false},   // 03:00 CEST
             {u"2026-10-25T00:30:00Z"_s, u"skipped.example"_s, true},  // 02:30 CEST
