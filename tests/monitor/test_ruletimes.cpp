@@ -1,10 +1,10 @@
 // A match rule's times and daily allowance in the window: the rule dialogs' controls against a
-// real rule database, and the match list's column of today's use from a monitor whose uses the
-// test chooses.
+// real rule database, and the match list's column of today's use from a real engine's cycles.
 #include "match/schedule.h"
 #include "res/commandids.h"
 #include "res/texts.h"
 #include "store/flag.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/viewrig.h"
 
@@ -21,41 +21,6 @@
 using namespace winwarden;
 using namespace winwarden::test;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Match rules and today's uses of their allowances as the test sets them; nothing else.
-class UsesMonitor final : public Monitor {
-public:
-    std::vector<MatchRuleRow> rules;
-    std::vector<AllowanceUse> uses;
-    MonitorStatus status;
-
-    void Start() override {}
-    void Stop() override {}
-    bool IsMonitoring() const override { return false; }
-    const MonitorStatus& Status() const override { return status; }
-    void OnTimer() override {}
-    std::vector<Rule> ListByFlag(const QString&) override { return {}; }
-    std::optional<Rule> FindByName(const QString&) override { return {}; }
-    int SetFlagForWindow(const QString&, const QString&, const QString&) override { return 0; }
-    int DeleteRule(const QString&, const QString&) override { return 0; }
-    bool AddRule(const QString&, const QString&, const QString&) override { return false; }
-    std::vector<MatchRuleRow> ListMatchRules() override { return rules; }
-    bool HasMatchTable() override { return true; }
-    void AddMatchTable() override {}
-    std::optional<MatchRuleRow> FindMatchRule(const QString&, const QString&) override {
-        return {};
-    }
-    bool AddMatchRule(const QString&, const QString&, const QString&) override { return false; }
-    int SetMatchRuleFlag(qint64, const QString&) override { return 0; }
-    int SetMatchRuleTimes(qint64, const QString&) override { return 0; }
-    int DeleteMatchRule(qint64) override { return 0; }
-    std::vector<VisitRow> ListVisits(const VisitQuery&) override { return {}; }
-    std::vector<AllowanceUse> AllowanceUses() override { return uses; }
-};
-
-} // namespace
 
 class TestRuleTimes final : public QObject {
     Q_OBJECT
@@ -154,36 +119,53 @@ private Q_SLOTS:
         }
     }
 
-    // The column of today's use: the viewer's own use as "已用 m/n 分钟", several people by name,
-    // each rule with its own use, an unused allowance as 0, a rule without one blank; and the
-    // column follows the monitor when the list refreshes; the list's widths are remembered.
+    // The column of today's use: the viewer's own use as "已用 m/n 分钟", several people in
+    // the order of their names (not of their numbers), each rule with its own use, an unused
+    // allowance as 0, a rule without one blank; and the column follows the monitor when the
+    // list refreshes; the list's widths are remembered.
     void useColumn() {
         QSettings().remove(u"Columns"_s); // widths an earlier run left
-        UsesMonitor monitor;
-        const auto rule = [](qint64 id, const QString& times) {
-            return MatchRuleRow{id, kKindSite, u"site%1.example"_s.arg(id), kFlagBlock, times};
-        };
-        monitor.rules = {rule(1, u"每天 60 分钟"_s), rule(2, u"周六日 30 分钟"_s),
-                         rule(3, u"每天 20 分钟"_s), rule(4, u"每天 21:00-07:00"_s)};
-        const qint64 me = ::getuid();
-        monitor.uses = {{2, me + 2, u"bob"_s, 25, 30},
-                        {1, me, u"me"_s, 42, 60},
-                        {2, me + 1, u"alice"_s, 10, 30}};
-        CWinwardenView view(monitor);
-        const auto column = [&view] {
-            view.OnCmdMsg(cmd::kShowMatchRules);
+        const auto clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        m->engine.SetClock(clock);
+        for (const QString& times :
+             {u"每天 60 分钟"_s, u"每天 30 分钟"_s, u"每天 20 分钟"_s, u"每天 21:00-07:00"_s}) {
+            m->engine.AddMatchRule(kKindSite,
+                                   u"site%1.example"_s.arg(m->engine.ListMatchRules().size() + 1),
+                                   kFlagBlock);
+            m->engine.SetMatchRuleTimes(m->engine.ListMatchRules().back().id, times);
+        }
+        // The viewer in front of the first site, two others of the second.
+        std::vector<BrowserWindow> tabs;
+        for (const auto& [site, uid] :
+             {std::pair{1, qint64(::getuid())}, {2, qint64(10000)}, {2, qint64(9999)}}) {
+            const QString url = u"https://site%1.example/"_s.arg(site);
+            tabs.push_back({BrowserWindow::Kind::HtmlDocument,
+                            url,
+                            url,
+                            {-1, u"fake"_s, QString::number(uid)},
+                            u"chromium"_s,
+                            uid});
+            tabs.back().inFront = true;
+        }
+        m->source->SetWindows(tabs);
+        const auto column = [this, &clock](int minutes) {
+            for (int minute = 0; minute < minutes; ++minute) {
+                m->Tick();
+                clock->Advance(60'000);
+            }
+            m->view.OnCmdMsg(cmd::kShowMatchRules);
             QStringList cells;
-            for (int row = 0; row < view.ListControl()->rowCount(); ++row)
-                cells << view.CellText(row, 4);
+            for (int row = 0; row < m->view.ListControl()->rowCount(); ++row)
+                cells << m->Cell(row, 4);
             return cells;
         };
-        QCOMPARE(column(), QStringList({u"已用 42/60 分钟"_s, u"已用 alice 10/30，bob 25/30 分钟"_s,
-                                        u"已用 0/20 分钟"_s, QString()}));
-        monitor.uses = {{1, me + 1, u"alice"_s, 50, 60}};
-        QCOMPARE(column().first(2), QStringList({u"已用 alice 50/60 分钟"_s, u"已用 0/30 分钟"_s}));
+        QCOMPARE(column(4), QStringList({u"已用 3/60 分钟"_s, u"已用 10000 3/30，9999 3/30 分钟"_s,
+                                         u"已用 0/20 分钟"_s, QString()}));
+        QCOMPARE(column(2).first(2),
+                 QStringList({u"已用 5/60 分钟"_s, u"已用 10000 5/30，9999 5/30 分钟"_s}));
         // The widths given to the columns stay for the next list.
-        view.ListControl()->setColumnWidth(3, 111);
-        CWinwardenView again(monitor);
+        m->view.ListControl()->setColumnWidth(3, 111);
+        CWinwardenView again(m->engine);
         again.OnCmdMsg(cmd::kShowMatchRules);
         QCOMPARE(again.ListControl()->columnWidth(3), 111);
     }

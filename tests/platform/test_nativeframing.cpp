@@ -32,23 +32,19 @@ private Q_SLOTS:
                  BridgeMessage(BridgeSites{{u"a.test"_s, u"b.test"_s}, {}, false}));
         QCOMPARE(Decode(R"({"type":"sites","block":[],"allow":["c.test"],"more":true})"),
                  BridgeMessage(BridgeSites{{}, {u"c.test"_s}, true}));
-        const QString nonce = u"MDEyMzQ1Njc4OWFiY2RlZg=="_s; // 16 bytes
-        QCOMPARE(Decode(R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2RlZg=="})"),
-                 BridgeMessage(BridgeChallenge{nonce}));
+        QCOMPARE(Decode(R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2RlZg=="})"), // 16 bytes
+                 BridgeMessage(BridgeChallenge{u"MDEyMzQ1Njc4OWFiY2RlZg=="_s}));
         QCOMPARE(Decode(R"({"type":"proof","nonce":"n","time":1765000000000,"signature":"c2ln"})"),
                  BridgeMessage(BridgeProof{u"n"_s, 1765000000000, u"c2ln"_s}));
+        QVERIFY(std::holds_alternative<std::monostate>(DecodeBridgeMessage(EncodeBridgeMessage(
+            BridgeChallenge{QString::fromLatin1(QByteArray(65, 'x').toBase64())}))));
         // A challenge too short to be fresh, too long, or not base64; a proof without a time.
         for (const char* bad :
              {R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2Rl"})",
               R"({"type":"challenge","nonce":"MDEyMzQ1Njc4OWFiY2RlZg==%"})",
               R"({"type":"challenge"})", R"({"type":"proof","nonce":"n","signature":"c2ln"})",
-              R"({"type":"proof","nonce":"n","time":"1","signature":"c2ln"})"}) {
-            QVERIFY2(std::holds_alternative<std::monostate>(Decode(bad)), bad);
-        }
-        QVERIFY(std::holds_alternative<std::monostate>(DecodeBridgeMessage(EncodeBridgeMessage(
-            BridgeChallenge{QString::fromLatin1(QByteArray(65, 'x').toBase64())}))));
-        for (const char* bad :
-             {R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
+              R"({"type":"proof","nonce":"n","time":"1","signature":"c2ln"})",
+              R"({"type":"tabs","tabs":[{"id":1.5}]})", R"({"type":"tabs","tabs":[{"id":"1"}]})",
               R"({"type":"tabs","tabs":[{"id":1,"focused":1}]})",
               R"({"type":"close","tabs":[9007199254740992]})", R"({"type":"run","command":"rm"})",
               R"({"type":"hello","browser":[]})", R"({"type":"sites","block":["a.test"]})",

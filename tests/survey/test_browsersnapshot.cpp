@@ -18,13 +18,6 @@ BrowserWindow Window(Kind kind, const QString& title, const QString& id = {},
     return {kind, title, url, WindowHandle{-1, u"b"_s, id.isEmpty() ? title : id}, {}};
 }
 
-BrowserPass ReadPass(std::vector<BrowserWindow> windows) {
-    BrowserPass pass;
-    pass.browsersWatched = pass.browsersRead = 1;
-    pass.windows = std::move(windows);
-    return pass;
-}
-
 } // namespace
 
 class BrowserSnapshotTest final : public QObject {
@@ -34,13 +27,15 @@ private Q_SLOTS:
     // A page of the browser's own is never found, whatever its title.
     void aWindowIsFoundByItsExactCaptionInThePass() {
         const QString& suffix = text::kCaptionSuffix;
-        const BrowserPass pass = ReadPass({Window(Kind::NoHtmlDocument, u"W"_s),
-                                           Window(Kind::HtmlDocument, u"A & B"_s, u"tab"_s,
-                                                  u"chrome://new-tab-page-third-party/"_s),
-                                           Window(Kind::HtmlDocument, u"A & B"_s, u"blank"_s, {}),
-                                           Window(Kind::HtmlDocument, {}, u"untitled"_s),
-                                           Window(Kind::HtmlDocument, u"A & B"_s, u"first"_s),
-                                           Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)});
+        BrowserPass pass;
+        pass.browsersWatched = pass.browsersRead = 1;
+        pass.windows = {Window(Kind::NoHtmlDocument, u"W"_s),
+                        Window(Kind::HtmlDocument, u"A & B"_s, u"tab"_s,
+                               u"chrome://new-tab-page-third-party/"_s),
+                        Window(Kind::HtmlDocument, u"A & B"_s, u"blank"_s, {}),
+                        Window(Kind::HtmlDocument, {}, u"untitled"_s),
+                        Window(Kind::HtmlDocument, u"A & B"_s, u"first"_s),
+                        Window(Kind::HtmlDocument, u"A & B"_s, u"second"_s)};
         QList<WindowHandle> closed;
         TopLevelWindows windows(pass, [&](const WindowHandle& h) { closed.append(h); });
         for (const QString& caption : {u"A & B"_s, u"a & b"_s + suffix, u"W"_s + suffix, suffix})
