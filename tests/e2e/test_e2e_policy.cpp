@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -235,28 +236,23 @@ private Q_SLOTS:
                 forger.Send(EncodeBridgeMessage(forgeries[answered % 4]));
             }
         };
-        // Whether a tab the extension reported shows the page for no guard, standing for `url`.
-        const auto refusedShown = [&](const QString& url) {
-            for (const QJsonObject& message : forger.Messages())
-                for (const QJsonValue& entry : message[u"tabs"].toArray())
-                    if (entry[u"title"] == u"浏览哨兵未运行，暂时不能打开网页"_s &&
-                        entry[u"url"].toString().endsWith(u"#"_s + url))
-                        return true;
-            return false;
-        };
-        // Pages open one after another until one shows it. A loaded browser may report a tab
-        // late, after the next page was opened: any page opened so far counts.
-        QStringList opened;
+        // Pages open one after another until a tab the extension reports shows its page for no
+        // guard standing for one of them; a loaded browser may report it after the next opened.
+        QSet<QString> opened;
         QString refused;
+        size_t read = 0; // the reports looked through
         const auto anyRefused = [&] {
-            for (const QString& url : opened)
-                if (refusedShown(url))
-                    refused = url;
+            for (; refused.isEmpty() && read < forger.Messages().size(); ++read)
+                for (const QJsonValue& entry : forger.Messages()[read][u"tabs"].toArray())
+                    if (entry[u"title"] == u"浏览哨兵未运行，暂时不能打开网页"_s &&
+                        opened.contains(entry[u"url"].toString().section(u'#', 1)))
+                        refused = entry[u"url"].toString().section(u'#', 1);
             return !refused.isEmpty();
         };
         for (int n = 0; !anyRefused() && n < 60; ++n) {
-            opened << u"http://forged%1.test/"_s.arg(n);
-            pages.Open(opened.back());
+            const QString url = u"http://forged%1.test/"_s.arg(n);
+            opened.insert(url);
+            pages.Open(url);
             for (int tick = 0; tick < 4 && !QTest::qWaitFor(anyRefused, 250); ++tick)
                 forge();
         }
