@@ -2,12 +2,11 @@
 #include "store/rulestore.h"
 #include "store/visitday.h"
 #include "store/visitstore.h"
+#include "tests/support/bridgebrowser.h"
 #include "tests/support/pgserver.h"
 #include "tests/support/testdb.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,15 +18,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-int RunTool(const QStringList& args, QString* output = nullptr) {
-    QProcess process;
-    process.start(qEnvironmentVariable("WINWARDEN_DB_TOOL"), args);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    if (output)
-        *output =
-            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
-    return process.exitCode();
+RunOutcome RunTool(const QStringList& args) {
+    return RunProgram(qEnvironmentVariable("WINWARDEN_DB_TOOL"), args);
 }
 
 // RFC 4180 records: quoted fields with doubled quotes, CRLF after each.
@@ -103,12 +95,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString csv = dir.filePath(u"h.csv"_s), html = dir.filePath(u"r.html"_s);
         QCOMPARE(RunTool({u"history"_s, u"--user"_s, u"carol"_s, u"--since"_s, u"2026-02-10"_s,
-                          u"--until"_s, u"2026-02-11"_s, csv, db.path()}),
+                          u"--until"_s, u"2026-02-11"_s, csv, db.path()})
+                     .code,
                  0);
-        QFile csvFile(csv);
-        QVERIFY(csvFile.open(QIODevice::ReadOnly));
-        const QList<QStringList> records = ReadCsv(QString::fromUtf8(csvFile.readAll()));
-        QCOMPARE(records.first().join(u','),
+        const QList<QStringList> records = ReadCsv(QString::fromUtf8(ReadFile(csv)));
+        QCOMPARE(records.value(0).join(u','),
                  u"用户,用户编号,站点,开始,结束,在前（秒）,窗口名称,主机,网址,结果,规则"_s);
         // Two days of six, and the nights that touch them: that of the 9th runs into the 10th.
         QCOMPARE(records.size(), 1 + 2 * 7 + 1);
@@ -128,15 +119,10 @@ private Q_SLOTS:
         }
 
         const QDate day(2026, 2, 10);
-        QString said;
-        QCOMPARE(RunTool({u"report"_s, u"--day"_s, u"2026-02-10"_s, u"--user"_s, u"carol"_s, html,
-                          db.path()},
-                         &said),
-                 0);
-        QVERIFY2(said.contains(u"8 次访问"_s), qPrintable(said));
-        QFile htmlFile(html);
-        QVERIFY(htmlFile.open(QIODevice::ReadOnly));
-        const QByteArray page = htmlFile.readAll();
+        const RunOutcome said = RunTool(
+            {u"report"_s, u"--day"_s, u"2026-02-10"_s, u"--user"_s, u"carol"_s, html, db.path()});
+        QVERIFY2(said.code == 0 && said.out.contains(u"8 次访问"_s), qPrintable(said.err));
+        const QByteArray page = ReadFile(html);
         QXmlStreamReader reader(page);
         QMap<QString, qint64> reported;
         int svgs = 0, blockedRows = 0;
@@ -171,11 +157,9 @@ private Q_SLOTS:
                 night += SpentWithin(row, begin, end);
         QCOMPARE(night, qint64(800'000)); // 20 of its 30 minutes: two thirds of 20 in front
 
-        QCOMPARE(RunTool({u"report"_s, u"--day"_s, u"2027-01-01"_s, html, db.path()}, &said), 0);
-        QFile empty(html);
-        QVERIFY(empty.open(QIODevice::ReadOnly));
-        QVERIFY(empty.readAll().contains("这一天没有访问记录"));
-        QCOMPARE(RunTool({u"report"_s, html, db.path()}), 2); // a report names its day
+        QCOMPARE(RunTool({u"report"_s, u"--day"_s, u"2027-01-01"_s, html, db.path()}).code, 0);
+        QVERIFY(ReadFile(html).contains("这一天没有访问记录"));
+        QCOMPARE(RunTool({u"report"_s, html, db.path()}).code, 2); // a report names its day
     }
 
     // On a server: the table comes with the database; open visits are updated in place, many
