@@ -17,6 +17,19 @@ bool AllowanceRule::Covers(QStringView pageHost) const {
                                  pageHost[pageHost.size() - host.size() - 1] == u'.'));
 }
 
+void AllowanceMeter::SetRules(std::vector<AllowanceRule> rules) {
+    m_rules = std::move(rules);
+    m_byHost.clear();
+    m_everyPage.clear();
+    for (int i = 0; i < int(m_rules.size()); ++i) {
+        if (m_rules[size_t(i)].rule.kind == MatchRule::Kind::AllWeb) {
+            m_everyPage.push_back(i);
+        } else if (!m_rules[size_t(i)].host.isEmpty()) {
+            m_byHost.insert(m_rules[size_t(i)].host, i);
+        }
+    }
+}
+
 QDate AllowanceMeter::DayOf(const QDateTime& wall) const {
     // Before the day-start hour the wall time still belongs to the day before.
     return wall.time().hour() < m_dayStartHour ? wall.date().addDays(-1) : wall.date();
@@ -46,14 +59,28 @@ bool AllowanceMeter::Observe(const std::vector<FrontPage>& front, qint64 monoton
 
     m_front.clear();
     const int minute = MinuteOfWeek(wall);
-    for (const AllowanceRule& rule : m_rules) {
-        if (rule.schedule && !ScheduleHolds(*rule.schedule, minute)) {
+    const auto count = [&](const FrontPage& page, int index) {
+        const AllowanceRule& rule = m_rules[size_t(index)];
+        if (!rule.schedule || ScheduleHolds(*rule.schedule, minute)) {
+            m_front << Key{page.uid, rule.rule.id};
+        }
+    };
+    for (const FrontPage& page : front) {
+        if (page.host.isEmpty()) {
             continue;
         }
-        for (const FrontPage& page : front) {
-            if (rule.Covers(page.host)) {
-                m_front << Key{page.uid, rule.rule.id};
+        for (const int index : m_everyPage) {
+            count(page, index);
+        }
+        // The host itself, then each domain it lies in: "a.b.c", "b.c", "c".
+        for (qsizetype from = 0; from >= 0;) {
+            const QString domain = page.host.mid(from);
+            for (auto rule = m_byHost.constFind(domain);
+                 rule != m_byHost.cend() && rule.key() == domain; ++rule) {
+                count(page, rule.value());
             }
+            const qsizetype dot = page.host.indexOf(u'.', from);
+            from = dot < 0 ? -1 : dot + 1;
         }
     }
     return newDay;

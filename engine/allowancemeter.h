@@ -61,7 +61,7 @@ public:
     QDate DayOf(const QDateTime& wall) const;
     QDateTime DayBegins(const QDate& day) const;
 
-    void SetRules(std::vector<AllowanceRule> rules) { m_rules = std::move(rules); }
+    void SetRules(std::vector<AllowanceRule> rules);
     const std::vector<AllowanceRule>& Rules() const { return m_rules; }
 
     // One cycle at `monotonicMs`, the wall time being `wall`, with the tabs in front now: the
@@ -88,6 +88,10 @@ private:
     template <typename Keys> void Add(const Keys& keys, qint64 ms);
 
     std::vector<AllowanceRule> m_rules;
+    // The rules by the host they name, and those of every web page: a page's rules are found
+    // through its host and the domains it lies in, not by asking every rule of every page.
+    QMultiHash<QString, int> m_byHost;
+    std::vector<int> m_everyPage;
     int m_dayStartHour = 0;
     std::optional<QDate> m_day;
     QHash<Key, qint64> m_used;
