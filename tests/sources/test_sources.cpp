@@ -112,16 +112,18 @@ private Q_SLOTS:
         QCOMPARE(second.Messages(),
                  (std::vector{Sites(rules), EncodeBridgeMessage(BridgeClose{{4}})}));
         QCOMPARE(first.Messages(), std::vector{Sites(rules)});
-        // A change, given from the passes' thread, goes to every browser at once, as does a
-        // notice for the one user this bridge serves.
-        const SiteRules changed{
-            {u"game.test"_s, u"other.test"_s}, {}, true, {{u""_s, u"夜里不能上网"_s}}};
+        // A change, given from the passes' thread, goes to every browser at once, as do the
+        // own rules of and a notice for the one user this bridge serves.
+        SiteRules changed{{u"game.test"_s, u"other.test"_s}, {}};
+        changed.users[-1] = {{}, true, {{u""_s, u"夜里不能上网"_s}}};
         std::thread([&] {
             source->SetSiteRules(changed);
             source->Notify(-1, u"还有 5 分钟"_s);
         }).join();
         QVERIFY(first.WaitForMessages(3) && second.WaitForMessages(4));
         const auto notice = EncodeBridgeMessage(BridgeNotice{u"还有 5 分钟"_s});
+        changed.blockAll = true;
+        changed.reasons = changed.users[-1].reasons;
         QCOMPARE(first.Messages(), (std::vector{Sites(rules), Sites(changed), notice}));
         QCOMPARE(second.Messages().back(), notice);
     }
