@@ -2,7 +2,9 @@
 // in the MatchRules variants 10,000 match rules beside them (goal: under 5 ms); in the
 // TimedRules variants 1,000 of those hold only at their times, the clock moving 2 s a cycle as
 // it does (the rules that hold change about once a minute), or an hour a cycle, so that every
-// cycle finds others holding and makes the index again.
+// cycle finds others holding and makes the index again. BM_MonitorCycleAllowances is the
+// TimedRules case with a daily allowance on the 网站 rules of open pages and a 全部网页 rule
+// with one, one tab in front per person for 50 people.
 // BM_MonitorCycle runs the engine's own cycle on a pass that has been taken, which is all the
 // user-interface thread does, with nothing else writing to the rules (the usual case);
 // BM_MonitorCycleOtherWriter the same while another program changes a rule before every
@@ -135,7 +137,7 @@ QList<int> OpenPages() {
 // is read through and every host looked up to its last label.
 // With `timed`, every tenth rule holds on 周一至周五 for 90 minutes from a time of its own,
 // spread over the day, some spans over midnight.
-void FillMatchRules(const QString& path, bool timed = false) {
+void FillMatchRules(const QString& path, bool timed = false, bool allowances = false) {
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
@@ -155,12 +157,22 @@ void FillMatchRules(const QString& path, bool timed = false) {
             query.bindValue(2, i % 10 == 5 ? kFlagPass : kFlagBlock);
             const int start = i * 7 % (24 * 60);
             const int end = (start + 90) % (24 * 60);
-            query.bindValue(3, timed && i % 10 == 3 ? QStringLiteral("周一至周五 %1:%2-%3:%4")
-                                                          .arg(start / 60, 2, 10, QLatin1Char('0'))
-                                                          .arg(start % 60, 2, 10, QLatin1Char('0'))
-                                                          .arg(end / 60, 2, 10, QLatin1Char('0'))
-                                                          .arg(end % 60, 2, 10, QLatin1Char('0'))
-                                                    : QVariant(QMetaType::fromType<QString>()));
+            const bool allowance = allowances && i % 100 == 0;
+            query.bindValue(3, allowance ? QStringLiteral("每天 600 分钟")
+                               : timed && i % 10 == 3
+                                   ? QStringLiteral("周一至周五 %1:%2-%3:%4")
+                                         .arg(start / 60, 2, 10, QLatin1Char('0'))
+                                         .arg(start % 60, 2, 10, QLatin1Char('0'))
+                                         .arg(end / 60, 2, 10, QLatin1Char('0'))
+                                         .arg(end % 60, 2, 10, QLatin1Char('0'))
+                                   : QVariant(QMetaType::fromType<QString>()));
+            Check(query.exec(), "insert");
+        }
+        if (allowances) {
+            query.bindValue(0, kKindAllWeb);
+            query.bindValue(1, QStringLiteral("所有网页"));
+            query.bindValue(2, kFlagBlock);
+            query.bindValue(3, QStringLiteral("每天 600 分钟"));
             Check(query.exec(), "insert");
         }
         Check(db.commit(), "commit");
@@ -176,12 +188,12 @@ enum class OtherWriter { None, TitleRule, MatchRule };
 
 // How far the clock moves between cycles of the TimedRules variants; 0: not set.
 void RunMonitorCycles(benchmark::State& state, OtherWriter otherWriter, bool matchRules = false,
-                      qint64 clockStepMs = 0) {
+                      qint64 clockStepMs = 0, bool allowances = false) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("winwarden.mdb"));
     FillRules(path, true);
     if (matchRules)
-        FillMatchRules(path, clockStepMs > 0);
+        FillMatchRules(path, clockStepMs > 0, allowances);
     auto* pages = new Pages;
     MonitorEngine engine{std::unique_ptr<BrowserSource>(pages)};
     // A Monday morning in Berlin.
@@ -199,7 +211,11 @@ void RunMonitorCycles(benchmark::State& state, OtherWriter otherWriter, bool mat
         engine.RunCycle(PassOf(ids));
     }
     Check(view.ListControl()->rowCount() == kListed, "list filled");
-    const BrowserPass pass = PassOf(OpenPages());
+    BrowserPass pass = PassOf(OpenPages());
+    for (int i = 0; allowances && i < 50; ++i) {
+        pass.windows[size_t(i * 20)].uid = 1000 + i;
+        pass.windows[size_t(i * 20)].inFront = true;
+    }
     engine.WaitForCloseRequests();
     pages->closes = 0;
     QSqlDatabase other =
@@ -257,6 +273,10 @@ void BM_MonitorCycleTimedRules(benchmark::State& state) {
 
 void BM_MonitorCycleTimedRulesEveryCycleNew(benchmark::State& state) {
     RunMonitorCycles(state, OtherWriter::None, true, 60 * 60 * 1000);
+}
+
+void BM_MonitorCycleAllowances(benchmark::State& state) {
+    RunMonitorCycles(state, OtherWriter::None, true, MonitorEngine::kMonitorPeriodMs, true);
 }
 
 void BM_MonitorCycleMatchRuleChanged(benchmark::State& state) {
@@ -449,6 +469,7 @@ BENCHMARK(BM_MonitorCycleMatchRulesOtherWriter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleMatchRuleChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleTimedRules)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleTimedRulesEveryCycleNew)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MonitorCycleAllowances)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitorCycleNaive)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MatchRuleList)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_EventLoopStall1000Windows)->Unit(benchmark::kMillisecond)->Iterations(10);

@@ -38,6 +38,7 @@ constexpr std::array kCommands{
         ControlCommand::SetMatchRuleTimes, "setMatchRuleTimes"_L1, true, {"times"_L1}, true},
     CommandSpec{
         ControlCommand::ListVisits, "listVisits"_L1, false, {"user"_L1, "since"_L1, "until"_L1}},
+    CommandSpec{ControlCommand::AllowanceUses, "allowanceUses"_L1, false, {}},
 };
 
 const CommandSpec& Spec(ControlCommand command) {
@@ -167,6 +168,7 @@ bool AnyoneMayAsk(const ControlCall& call) {
     case ControlCommand::FindMatchRule:
         return true; // sites and words, which are nobody's browsing
     case ControlCommand::ListVisits:
+    case ControlCommand::AllowanceUses:
         return true; // the guard answers anyone but an administrator with their own alone
     default:
         return false;

@@ -58,7 +58,8 @@ enum class ControlCommand {
     SetMatchRuleFlag,
     DeleteMatchRule,
     SetMatchRuleTimes,
-    ListVisits, // control/visitprotocol.h
+    ListVisits,    // control/visitprotocol.h
+    AllowanceUses, // control/allowanceprotocol.h
 };
 
 struct ControlCall {

@@ -1,5 +1,6 @@
 #include "control/controlserver.h"
 
+#include "control/allowanceprotocol.h"
 #include "control/visitprotocol.h"
 #include "platform/localserver.h"
 #include "platform/peercred.h"
@@ -171,6 +172,13 @@ QJsonValue ControlServer::Apply(const ControlCall& call, bool admin, uid_t peer)
             query.user.clear();
         }
         return EncodeVisits(m_monitor.ListVisits(query));
+    }
+    case ControlCommand::AllowanceUses: {
+        std::vector<AllowanceUse> uses = m_monitor.AllowanceUses();
+        if (!admin) {
+            std::erase_if(uses, [peer](const AllowanceUse& use) { return use.uid != peer; });
+        }
+        return EncodeAllowanceUses(uses);
     }
     }
     Q_UNREACHABLE();

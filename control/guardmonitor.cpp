@@ -1,5 +1,6 @@
 #include "control/guardmonitor.h"
 
+#include "control/allowanceprotocol.h"
 #include "control/visitprotocol.h"
 #include "res/texts.h"
 #include "store/storeerror.h"
@@ -109,6 +110,10 @@ int GuardMonitor::SetMatchRuleTimes(qint64 id, const QString& times) {
 
 std::vector<VisitRow> GuardMonitor::ListVisits(const VisitQuery& query) {
     return Expect(DecodeVisits(Call(ControlCommand::ListVisits, VisitCallArgs(query))));
+}
+
+std::vector<AllowanceUse> GuardMonitor::AllowanceUses() {
+    return Expect(DecodeAllowanceUses(Call(ControlCommand::AllowanceUses, {})));
 }
 
 int GuardMonitor::DeleteMatchRule(qint64 id) {

@@ -50,6 +50,7 @@ public:
     int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
     std::vector<VisitRow> ListVisits(const VisitQuery& query) override;
+    std::vector<AllowanceUse> AllowanceUses() override;
     // As the guard decided for this connection.
     bool MayChangeRules() const override { return m_admin; }
 

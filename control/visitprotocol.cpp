@@ -19,7 +19,8 @@ qint64 Bound(const QString& text) {
     return value;
 }
 
-// A whole number as JSON carries it exactly.
+} // namespace
+
 std::optional<qint64> Whole(const QJsonValue& value) {
     if (!value.isDouble()) {
         return std::nullopt;
@@ -32,8 +33,6 @@ std::optional<qint64> Whole(const QJsonValue& value) {
     }
     return static_cast<qint64>(number);
 }
-
-} // namespace
 
 QStringList VisitCallArgs(const VisitQuery& query) {
     return {query.uid ? u"#"_s + QString::number(*query.uid) : query.user,

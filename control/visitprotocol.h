@@ -16,6 +16,9 @@ namespace winwarden {
 //   [{"id","uid","user","station","title","host","url","start","end","front","result","rule"},…]
 // with "front" null where the time in front is not known.
 
+// A whole number as JSON carries it exactly (below 2^53), or nothing.
+std::optional<qint64> Whole(const QJsonValue& value);
+
 QStringList VisitCallArgs(const VisitQuery& query);
 // Throws StoreError for fields that are not of that form.
 VisitQuery VisitQueryFromCall(const ControlCall& call);

@@ -77,6 +77,7 @@ void MonitorEngine::Stop() {
         // A visit open when the monitor stops ends then.
         m_visits.Stop(*m_clock);
     }
+    m_allowances.Pause();
     m_timer.stop();
     m_earlyTimer.stop();
     m_earlyWanted = false;
@@ -207,6 +208,9 @@ bool MonitorEngine::AddMatchRule(const QString& kind, const QString& text, const
             throw StoreError(QStringLiteral("no-words"), text::kMatchNoWords);
         }
         kept = text.trimmed();
+    } else if (kind == kKindAllWeb) {
+        // Only a name: the rule speaks of every web page whatever it is called.
+        kept = text.trimmed().isEmpty() ? QStringLiteral("所有网页") : text.trimmed();
     } else {
         throw StoreError(QStringLiteral("kind"), text::kMatchUnknownKind.arg(kind));
     }
@@ -224,8 +228,15 @@ int MonitorEngine::SetMatchRuleFlag(qint64 id, const QString& flag) {
 int MonitorEngine::SetMatchRuleTimes(qint64 id, const QString& times) {
     QString kept;
     if (!times.trimmed().isEmpty()) {
+        // The kind decides whether an allowance may stand in the times.
+        QString kind;
+        for (const MatchRuleRow& rule : CommandMatches().List()) {
+            if (rule.id == id) {
+                kind = rule.kind.value_or(QString());
+            }
+        }
         QString why;
-        const std::optional<Schedule> schedule = ParseSchedule(times, &why);
+        const std::optional<Schedule> schedule = ParseRuleTimes(kind, times, &why);
         if (!schedule) {
             throw StoreError(QStringLiteral("times"), QStringLiteral("时间设置无效：") + why);
         }
@@ -308,6 +319,7 @@ void MonitorEngine::RunCycle(const BrowserPass& pass) {
         ReportStoreFailure(QStringLiteral("监视时读取窗口规则失败"), error.message());
         return;
     }
+    CountAllowances(pass);
     if (titles.isEmpty()) {
         m_sightings.clear();
         RecordVisits(m_status);
@@ -406,7 +418,9 @@ void MonitorEngine::RefreshMatchRules() {
         rules.reserve(rows->size());
         for (const MatchRuleRow& row : *rows) {
             // A kind this program does not know, or a rule without text, decides nothing.
-            if (!row.kind || !row.text || (*row.kind != kKindSite && *row.kind != kKindTitleWord)) {
+            if (!row.kind || !row.text ||
+                (*row.kind != kKindSite && *row.kind != kKindTitleWord &&
+                 *row.kind != kKindAllWeb)) {
                 continue;
             }
             // Times that are no schedule (written by hand into the table) make the rule hold
@@ -415,12 +429,29 @@ void MonitorEngine::RefreshMatchRules() {
             if (row.times && !row.times->trimmed().isEmpty()) {
                 schedule = ParseSchedule(*row.times, nullptr).value_or(Schedule{});
             }
+            const MatchRule::Kind kind = *row.kind == kKindSite     ? MatchRule::Kind::Site
+                                         : *row.kind == kKindAllWeb ? MatchRule::Kind::AllWeb
+                                                                    : MatchRule::Kind::TitleWord;
+            // An allowance counts on a 网站 or 全部网页 rule alone (ParseRuleTimes); one
+            // written by hand on a 标题包含 rule is left out, the rule keeping its times.
+            const int allowance =
+                schedule && kind != MatchRule::Kind::TitleWord ? schedule->allowance : 0;
             rules.push_back(
-                {{row.id,
-                  *row.kind == kKindSite ? MatchRule::Kind::Site : MatchRule::Kind::TitleWord,
-                  *row.text, row.flag && IsBlockingFlag(*row.flag)},
+                {{row.id, kind, *row.text, row.flag && IsBlockingFlag(*row.flag), allowance},
                  std::move(schedule)});
         }
+        std::vector<AllowanceRule> allowances;
+        for (const TimedRule& rule : rules) {
+            if (rule.rule.allowance > 0) {
+                allowances.push_back({rule.rule, rule.schedule,
+                                      rule.rule.kind == MatchRule::Kind::Site
+                                          ? CanonicalHost(rule.rule.text).value_or(QString())
+                                          : QString()});
+            }
+        }
+        // The rules with an allowance may be new: their time today is read again.
+        m_allowances.SetRules(std::move(allowances));
+        m_allowancesSeeded = false;
         m_timedRules = TimedRules(std::move(rules));
     }
     // The rules that hold are asked again only when the wall time has left the stretch of the
@@ -429,15 +460,19 @@ void MonitorEngine::RefreshMatchRules() {
     if (!rows && !m_timedRules.Due(minute)) {
         return;
     }
-    m_match = MatchIndex(m_timedRules.HoldingAt(minute));
-    m_pageMatches.clear();
-    const SiteRules sites{m_match.SitesBlocked(), m_match.SitesAllowed()};
-    if (sites == m_siteRulesGiven) {
-        return;
+    std::vector<MatchRule> holding = m_timedRules.HoldingAt(minute);
+    m_allowancesHolding.clear();
+    bool blockAll = false;
+    for (const MatchRule& rule : holding) {
+        if (rule.allowance > 0) {
+            m_allowancesHolding.insert(rule.id);
+        } else if (rule.kind == MatchRule::Kind::AllWeb && rule.blocks) {
+            blockAll = true;
+        }
     }
-    m_siteRulesGiven = sites;
-    QMetaObject::invokeMethod(
-        m_worker, [this, sites] { m_source->SetSiteRules(sites); }, Qt::QueuedConnection);
+    m_match = MatchIndex(std::move(holding));
+    m_pageMatches.clear();
+    m_siteRules = SiteRules{m_match.SitesBlocked(), m_match.SitesAllowed(), blockAll};
 }
 
 SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& url,
@@ -463,11 +498,13 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
     // more than remembering it.
     PageMatch* page = nullptr;
     const MatchRule* site = nullptr;
-    if (m_match.HasSites() || m_match.HasWords()) {
+    if (m_match.HasSites() || m_match.HasWords() || m_match.AllWebCount() > 0) {
         page = &m_pageMatches[title];
         if (!page->siteKnown || page->url != url) {
+            const QString host = PageHost(url);
             page->url = url;
-            page->site = m_match.HasSites() ? m_match.SiteFor(PageHost(url)) : nullptr;
+            page->site = m_match.HasSites() ? m_match.SiteFor(host) : nullptr;
+            page->web = !host.isEmpty();
             page->siteKnown = true;
         }
         site = page->site;
@@ -482,7 +519,9 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
         }
         return page->word;
     };
-    const Verdict verdict = Decide(titleBlocks, site, words);
+    // The cached match is the same for everyone; what a person's allowance says is theirs.
+    const Verdict verdict =
+        WithAllowances(Decide(titleBlocks, site, words), page && page->web, window.uid);
     switch (verdict.by) {
     case Verdict::By::TitleRule:
         // The n-th entry of a title finds the n-th window of that title (the pass's order), so
@@ -497,6 +536,7 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
         break;
     case Verdict::By::Site:
     case Verdict::By::TitleWord:
+    case Verdict::By::AllWeb:
         // The rule speaks of this page alone (its host, its words), not of every window
         // that shares its title: this window goes, by its own handle.
         if (verdict.blocked && m_windows) {
@@ -504,8 +544,10 @@ SeenWindow MonitorEngine::CheckWindowRule(const QString& title, const QString& u
             Q_EMIT windowClosing(title, url, window.uid);
         }
         seen.matchFlag = verdict.blocked ? kFlagBlock : kFlagPass;
-        seen.matchRule = (verdict.by == Verdict::By::Site ? kKindSite : kKindTitleWord) + u' ' +
-                         verdict.rule->text;
+        seen.matchRule = (verdict.by == Verdict::By::Site        ? kKindSite
+                          : verdict.by == Verdict::By::TitleWord ? kKindTitleWord
+                                                                 : kKindAllWeb) +
+                         u' ' + verdict.rule->text;
         break;
     case Verdict::By::Nothing:
         break;

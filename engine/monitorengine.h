@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/allowancemeter.h"
 #include "engine/clock.h"
 #include "engine/monitor.h"
 #include "engine/visitrecorder.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -74,6 +76,10 @@ public:
     int SetMatchRuleTimes(qint64 id, const QString& times) override;
     int DeleteMatchRule(qint64 id) override;
     std::vector<VisitRow> ListVisits(const VisitQuery& query) override;
+    std::vector<AllowanceUse> AllowanceUses() override;
+    // The hour (0..23) at which a day of the allowances begins; 00:00 unless set.
+    void SetDayStartHour(int hour);
+    const AllowanceMeter& Allowances() const { return m_allowances; }
     // Visits older than this many days are removed (0: none recorded, none kept).
     void SetKeepHistoryDays(int days) { m_visits.SetKeepDays(days); }
     VisitRecorder& Visits() { return m_visits; }
@@ -115,6 +121,20 @@ private:
     // After a rule change: a look at the browsers now, so that the change is in force at once.
     void CycleNow();
     void RecordVisits(MonitorStatus status);
+    // The allowances of the cycle (monitorallowance.cpp): the time counted, the site rules the
+    // source is given, the notices.
+    void CountAllowances(const BrowserPass& pass);
+    void Meter(const BrowserPass& pass);
+    void SeedAllowances();
+    void GiveSiteRules();
+    void NoticeAllowances();
+    void NoticeBeginnings(const BrowserPass& pass);
+    Verdict WithAllowances(Verdict verdict, bool webPage, qint64 uid) const;
+    bool UsedUp(const MatchRule& rule, qint64 uid) const;
+    // A cycle's uid as the meter and the store know it: the window's own pages (-1) are its
+    // user's; and back, as the source knows it.
+    qint64 MeterUid(qint64 uid) const;
+    qint64 SourceUid(qint64 uid) const;
 
     RuleStore m_store;
     MatchStore m_matches{m_store};
@@ -123,6 +143,12 @@ private:
     TimedRules m_timedRules;                   // every match rule with its times
     MatchIndex m_match;                        // those of them that hold now
     std::optional<SiteRules> m_siteRulesGiven; // what the source was last told
+    SiteRules m_siteRules;                     // those of m_match, before the allowances
+    AllowanceMeter m_allowances;
+    QSet<qint64> m_allowancesHolding; // the rules with an allowance among those that hold
+    bool m_allowancesSeeded = false;
+    bool m_ownPagesUnknown = false; // the source gives this process's user's pages uid -1
+    QString m_beginNoticed;         // the day and minute of the last schedule begin noticed
     // What the rules in m_match answered for a page title: its words, and the site of the
     // address it was last seen with.
     struct PageMatch {
@@ -131,6 +157,7 @@ private:
         const MatchRule* word = nullptr;
         bool siteKnown = false;
         bool wordKnown = false;
+        bool web = false; // an http(s) address: a 全部网页 rule speaks of it
     };
     QHash<QString, PageMatch> m_pageMatches;
     std::unique_ptr<BrowserSource> m_source;

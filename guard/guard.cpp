@@ -51,8 +51,8 @@ QString ModeText(mode_t mode) {
     return QString::number(mode & 07777, 8).rightJustified(4, u'0');
 }
 
-std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error,
-                                     int* keepHistoryDays) {
+std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error, int* keepHistoryDays,
+                                     int* dayStartHour) {
     QFile file(paths.config);
     if (!file.exists()) {
         return paths.DefaultDatabase();
@@ -85,6 +85,20 @@ std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error,
             }
             if (keepHistoryDays) {
                 *keepHistoryDays = days;
+            }
+            continue;
+        }
+        if (equals >= 0 && key == "day-start"_L1) {
+            bool ok = false;
+            const int hour = value.toInt(&ok);
+            if (!ok || hour < 0 || hour > 23) {
+                *error = u"%1 第 %2 行：day-start 须是一天开始的钟点（0 到 23 的整数）"_s
+                             .arg(paths.config)
+                             .arg(number);
+                return std::nullopt;
+            }
+            if (dayStartHour) {
+                *dayStartHour = hour;
             }
             continue;
         }
@@ -140,7 +154,8 @@ Guard::~Guard() = default;
 bool Guard::Start() {
     QString error;
     int keepHistory = VisitRecorder::kDefaultKeepDays;
-    const std::optional<QString> database = GuardDatabase(m_paths, &error, &keepHistory);
+    int dayStart = 0;
+    const std::optional<QString> database = GuardDatabase(m_paths, &error, &keepHistory, &dayStart);
     const std::optional<EnforceSettings> enforce = ReadEnforceSettings(m_paths.config, &error);
     if (!database || !enforce || !PrepareGuardFolder(m_paths.runtimeDir, kRuntimeDirMode, &error) ||
         !PrepareGuardFolder(m_paths.stateDir, kStateDirMode, &error)) {
@@ -180,6 +195,7 @@ bool Guard::Start() {
         return false;
     }
     m_engine->SetKeepHistoryDays(keepHistory);
+    m_engine->SetDayStartHour(dayStart);
     try {
         m_engine->OpenStore(*database);
     } catch (const StoreError& failure) {

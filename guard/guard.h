@@ -48,9 +48,10 @@ QString ModeText(mode_t mode);
 // The rule database that the configuration file names ("database = <path or URI>", as
 // WINWARDEN_DATABASE), or the default file when the file or the line is missing. Nothing, with
 // the reason, when the file cannot be read or names no usable database. "keep-history = <days>"
-// (a whole number, 0 or more) sets `keepHistoryDays` where given; it is left as it is otherwise.
+// (a whole number, 0 or more) sets `keepHistoryDays` where given, "day-start = <hour>" (0 to
+// 23: when a day of the daily allowances begins) `dayStartHour`; each is left as it is otherwise.
 std::optional<QString> GuardDatabase(const GuardPaths& paths, QString* error,
-                                     int* keepHistoryDays = nullptr);
+                                     int* keepHistoryDays = nullptr, int* dayStartHour = nullptr);
 
 // Makes one of the guard's folders where it is missing; one that is there must be a real
 // folder of this user's or root's, and loses any write permission of others. False, with the

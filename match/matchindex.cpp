@@ -19,6 +19,8 @@ MatchIndex::MatchIndex(std::vector<MatchRule> rules) : m_rules(std::move(rules))
                 host && !m_sites.contains(*host)) {
                 m_sites.insert(*host, i);
             }
+        } else if (rule.kind == MatchRule::Kind::AllWeb) {
+            m_allWeb.push_back(i);
         }
     }
     BuildWords();
@@ -193,6 +195,18 @@ std::optional<int> TimedRules::NextChange(int minuteOfWeek) const {
     return next == m_changes.end() ? m_changes.front() : *next;
 }
 
+std::vector<MatchRule> TimedRules::BeginningAt(int minuteOfWeek) const {
+    const int before = (minuteOfWeek + kMinutesPerWeek - 1) % kMinutesPerWeek;
+    std::vector<MatchRule> beginning;
+    for (const TimedRule& timed : m_rules) {
+        if (timed.schedule && ScheduleHolds(*timed.schedule, minuteOfWeek) &&
+            !ScheduleHolds(*timed.schedule, before)) {
+            beginning.push_back(timed.rule);
+        }
+    }
+    return beginning;
+}
+
 std::vector<MatchRule> TimedRules::HoldingAt(int minuteOfWeek) {
     if (m_changes.empty()) {
         m_from = m_to = 0; // one stretch, the whole week
@@ -214,7 +228,8 @@ std::vector<MatchRule> TimedRules::HoldingAt(int minuteOfWeek) {
 QStringList MatchIndex::Sites(bool blocking) const {
     QStringList hosts;
     for (auto site = m_sites.cbegin(); site != m_sites.cend(); ++site) {
-        if (m_rules[static_cast<size_t>(site.value())].blocks == blocking) {
+        const MatchRule& rule = m_rules[static_cast<size_t>(site.value())];
+        if ((rule.blocks && rule.allowance == 0) == blocking) {
             hosts.append(site.key());
         }
     }

@@ -15,8 +15,12 @@ struct MatchRule {
     enum class Kind { Site, TitleWord, AllWeb };
     qint64 id = 0; // 编号: of two rules for one host or word, the lower decides
     Kind kind = Kind::Site;
-    QString text; // 内容 as stored: a host (or a pasted address), or the words
+    QString text; // 内容 as stored: a host (or a pasted address), or the words; a name (全部网页)
     bool blocks = false;
+    // Minutes a day per person (match/schedule.h), 0 for none. A blocking rule with one lets a
+    // person's pages through until their time today reaches it; the engine, which knows the
+    // person and their time, applies it after the decision below.
+    int allowance = 0;
 };
 
 // A match rule with its times; none: it holds always.
@@ -40,6 +44,8 @@ public:
     std::vector<MatchRule> HoldingAt(int minuteOfWeek);
     // The next minute of the week at which the rules that hold change; none when they never do.
     std::optional<int> NextChange(int minuteOfWeek) const;
+    // The rules that do not hold the minute before `minuteOfWeek` and hold at it.
+    std::vector<MatchRule> BeginningAt(int minuteOfWeek) const;
 
 private:
     std::vector<TimedRule> m_rules;
@@ -50,10 +56,10 @@ private:
 
 // Which rule decided for a page.
 struct Verdict {
-    enum class By { Nothing, TitleRule, Site, TitleWord };
+    enum class By { Nothing, TitleRule, Site, TitleWord, AllWeb };
     By by = By::Nothing;
     bool blocked = false;
-    const MatchRule* rule = nullptr; // the match rule, for Site and TitleWord
+    const MatchRule* rule = nullptr; // the match rule, for Site, TitleWord and AllWeb
 };
 
 // The decision, in order: the page's own title rule blocks; else the most specific 网站 rule
@@ -92,7 +98,15 @@ public:
 
     bool HasWords() const { return !m_nodes.empty(); }
     bool HasSites() const { return !m_sites.isEmpty(); }
-    // The canonical hosts of the 网站 rules that decide for them, by what they say.
+    // The 全部网页 rules, lowest key first: they speak of every web page no 网站 rule decides
+    // for, which the engine applies with the person's allowances.
+    int AllWebCount() const { return static_cast<int>(m_allWeb.size()); }
+    const MatchRule& AllWeb(int i) const {
+        return m_rules[static_cast<size_t>(m_allWeb[static_cast<size_t>(i)])];
+    }
+    // The canonical hosts of the 网站 rules that decide for them, by what they say; a blocking
+    // rule with an allowance lets its site through until someone's is used up, so it counts
+    // as allowing here, and the engine blocks it for that person alone.
     QStringList SitesBlocked() const { return Sites(true); }
     QStringList SitesAllowed() const { return Sites(false); }
 
@@ -113,6 +127,7 @@ private:
 
     std::vector<MatchRule> m_rules;
     QHash<QString, int> m_sites; // canonical host -> deciding rule
+    std::vector<int> m_allWeb;   // the 全部网页 rules
     std::vector<Node> m_nodes;   // Aho-Corasick automaton over the words' UTF-16 units
     std::vector<Edge> m_edges;   // each node's edges together, sorted by unit
 };

@@ -201,6 +201,27 @@ bool ValidScheduleText(QStringView text, QString* error) {
     return text.trimmed().isEmpty() || ParseSchedule(text, error).has_value();
 }
 
+std::optional<Schedule> ParseRuleTimes(QStringView kind, QStringView text, QString* error) {
+    if (text.trimmed().isEmpty()) {
+        return Schedule{};
+    }
+    std::optional<Schedule> schedule = ParseSchedule(text, error);
+    // A title's words do not tell which pages are one thing a person spends time on.
+    if (schedule && schedule->allowance > 0 && kind == u"标题包含") {
+        if (error) {
+            *error =
+                u"标题包含 规则不能有每天的时间（%1 分钟）：每天限时只用于 网站 和 全部网页 规则"_s
+                    .arg(schedule->allowance);
+        }
+        return std::nullopt;
+    }
+    return schedule;
+}
+
+bool ValidRuleTimes(QStringView kind, QStringView text, QString* error) {
+    return ParseRuleTimes(kind, text, error).has_value();
+}
+
 int MinuteOfWeek(const QDateTime& local) {
     const QTime time = local.time();
     return (local.date().dayOfWeek() - 1) * kMinutesPerDay + time.hour() * 60 + time.minute();

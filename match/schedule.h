@@ -48,6 +48,12 @@ std::optional<Schedule> ParseSchedule(QStringView text, QString* error);
 QString ScheduleText(const Schedule& schedule);
 // Checks a rule's stored times: true for none (always) and for a valid schedule.
 bool ValidScheduleText(QStringView text, QString* error);
+// The one check of the times of a rule of a kind (its 种类 text), for every path that stores
+// them: ParseSchedule, and an allowance only where a person's time can be counted, on the
+// pages of a 网站 or 全部网页 rule; a 标题包含 rule with one is refused whole. None for text
+// that is refused; an empty schedule (days 0) for empty text: the rule holds always.
+std::optional<Schedule> ParseRuleTimes(QStringView kind, QStringView text, QString* error);
+bool ValidRuleTimes(QStringView kind, QStringView text, QString* error);
 
 // The minute of the week a local time falls in: 0 is Monday 00:00, in the time's own zone.
 int MinuteOfWeek(const QDateTime& local);

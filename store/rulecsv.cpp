@@ -205,7 +205,8 @@ std::optional<CsvRules> ReadRulesCsv(const QByteArray& input, QString* error) {
         }
         if (values[4] && !values[4]->trimmed().isEmpty()) {
             QString why;
-            const std::optional<Schedule> schedule = ParseSchedule(*values[4], &why);
+            const std::optional<Schedule> schedule =
+                ParseRuleTimes(values[3].value_or(QString()), *values[4], &why);
             if (!schedule) {
                 return fail(QStringLiteral("第 %1 条规则：%2").arg(r).arg(why));
             }

@@ -11,6 +11,7 @@
 #include "store/storeerror.h"
 #include "store/visitstore.h"
 #include "tests/support/fakesource.h"
+#include "tests/support/manualclock.h"
 #include "tests/support/modalanswer.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/viewrig.h"
@@ -285,6 +286,35 @@ private Q_SLOTS:
         const std::vector<VisitRow> own = child->ListVisits({});
         QCOMPARE(own.front().frontMs, std::optional<qint64>(100));
         QCOMPARE(own.front().end, 1500);
+    }
+
+    // Today's use of the allowances: an administrator's window reads everyone's, anyone
+    // else's their own alone.
+    void allowanceUsesAreTheirOwnUnlessAdministrator() {
+        GuardRig guard;
+        const auto clock = std::make_shared<ManualClock>(QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        std::vector<BrowserWindow> pages{Page(kChildPage, kChildUrl, kChild),
+                                         Page(kOtherPage, u"https://child.test/x"_s, kOther)};
+        for (BrowserWindow& page : pages)
+            page.inFront = true;
+        guard.source->SetWindows(pages);
+        guard.InGuard([&] {
+            guard.engine->SetClock(clock);
+            guard.engine->AddMatchTable();
+            guard.engine->AddMatchRule(u"网站"_s, u"child.test"_s, u"禁止"_s);
+            guard.engine->SetMatchRuleTimes(1, u"每天 60 分钟"_s);
+        });
+        for (int cycle = 0; cycle < 4; ++cycle) {
+            guard.Cycle();
+            guard.InGuard([&] { clock->Advance(60'000); });
+        }
+        const auto child = WindowOf(guard, kChild), parent = WindowOf(guard, kParent, {kAdmins});
+        QVERIFY(child && parent);
+        QCOMPARE(parent->AllowanceUses(),
+                 (std::vector<AllowanceUse>{{1, kChild, u"4242"_s, 3, 60},
+                                            {1, kOther, u"4343"_s, 3, 60}}));
+        QCOMPARE(child->AllowanceUses(),
+                 (std::vector<AllowanceUse>{{1, kChild, u"4242"_s, 3, 60}}));
     }
 
     // Garbage from a hand-made client, or a client that does not read, is cut off, root's

@@ -1,6 +1,7 @@
 // Any bytes on the guard's control socket, either way: a window's requests as the guard reads
 // them (any local user may write them), and the guard's replies and pushes as a window reads
 // them. Whatever decodes encodes back to what decodes the same.
+#include "control/allowanceprotocol.h"
 #include "control/controlprotocol.h"
 #include "platform/nativeframing.h"
 
@@ -62,6 +63,8 @@ void ReadResult(const QJsonValue& result) {
         Require(DecodeMatchRules(EncodeMatchRules(*rules)) == rules);
     if (const auto rule = DecodeMatchRule(result))
         Require(DecodeMatchRule(EncodeMatchRule(*rule)) == rule);
+    if (const auto uses = DecodeAllowanceUses(result))
+        Require(DecodeAllowanceUses(EncodeAllowanceUses(*uses)) == uses);
     (void)DecodeTruth(result);
     (void)DecodeCount(result);
 }
