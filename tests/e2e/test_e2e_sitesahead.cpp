@@ -2,6 +2,7 @@
 // in private namespaces: the child's own rules (every web page refused but an allowed site, a
 // site refused with the reason why) and a notice, shown as the browser's notification. The
 // decisions behind them: engine.test_monitorengine; users kept apart: sources.test_sources.
+#include "engine/monitorengine.h"
 #include "platform/bridgeprotocol.h"
 #include "sources/bridge/bridgesource.h"
 #include "sources/devtools/devtoolsclient.h"
@@ -11,15 +12,18 @@
 #include "tests/support/guardrun.h"
 #include "tests/support/nativehost.h"
 #include "tests/support/privatesystem.h"
+#include "tests/support/testdb.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
+#include <atomic>
 
 using namespace winwarden;
 using namespace winwarden::test;
@@ -129,6 +133,18 @@ QJsonValue Evaluate(const QString& endpoint, const QString& target, const QStrin
     }
 }
 
+// The engine's wall time, moved ahead by what the test says; its monotonic time, the system's.
+class ShiftedClock final : public Clock {
+public:
+    ShiftedClock() { m_start.start(); }
+    qint64 MonotonicMs() const override { return m_start.elapsed(); }
+    QDateTime Now() const override { return QDateTime::currentDateTime().addSecs(offsetS); }
+    std::atomic<qint64> offsetS = 0;
+
+private:
+    QElapsedTimer m_start;
+};
+
 } // namespace
 
 class TestE2eSitesAhead final : public QObject {
@@ -221,6 +237,70 @@ private Q_SLOTS:
                             .isEmpty();
             },
             10000));
+    }
+
+    // The engine behind the guard's bridge, from the rules of its store: a 全部网页 rule refuses
+    // every web page but the 通过 site's; then a 1-minute allowance of a site lets its tab in
+    // front through for about a minute, says so before it runs out, closes it once used up,
+    // and lets it through again on the next day.
+    void theEnginesRulesAndAllowancesReachTheBrowser() {
+        TempRuleDb db;
+        BridgeWatch watch;
+        watch.running = {};
+        MonitorEngine engine(MakeSystemBridgeSource(QLatin1StringView(kSystemBridgeSocket), watch));
+        const auto clock = std::make_shared<ShiftedClock>();
+        const QDateTime now = QDateTime::currentDateTime();
+        clock->offsetS = now.secsTo(QDateTime(now.date(), QTime(12, 0)));
+        engine.SetClock(clock);
+        engine.OpenStore(db.path());
+        engine.Start();
+        QCOMPARE(RunSqlite3(db.path(), u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止) VALUES "
+                                       u"('全部网页', '全部', '禁止'), ('网站', 'school.test', "
+                                       u"'通过');"_s),
+                 0);
+        const QString endpoint = Endpoint(m_chromium);
+        bool refused = false;
+        for (int n = 0; !refused && n < 30; ++n)
+            refused = !OpenShowing(endpoint, u"http://q%1.test/"_s.arg(n),
+                                   kSiteBlocked + u"q%1.test"_s.arg(n))
+                           .isEmpty();
+        QVERIFY2(refused, "the 全部网页 rule never came into force");
+        QVERIFY(!OpenShowing(endpoint, u"http://school.test/"_s, u"页 school.test"_s).isEmpty());
+
+        const QString worker = Worker(endpoint);
+        const QString count = u"chrome.notifications.getAll().then((n) => Object.keys(n).length)"_s;
+        const QJsonValue before = Evaluate(endpoint, worker, count);
+        QCOMPARE(RunSqlite3(db.path(), u"DELETE FROM 匹配规则 WHERE 种类 = '全部网页'; "
+                                       u"INSERT INTO 匹配规则 (种类, 内容, 是否禁止, 时间) VALUES "
+                                       u"('网站', 'video.test', '禁止', '1 分钟');"_s),
+                 0);
+        QString tab;
+        QElapsedTimer used;
+        for (int n = 0; tab.isEmpty() && n < 10; ++n) {
+            QTest::qWait(1000); // the 全部网页 rule leaving the browser
+            tab = OpenShowing(endpoint, u"http://video.test/"_s, u"页 video.test"_s);
+        }
+        used.start();
+        QVERIFY2(!tab.isEmpty(), "the site of the allowance did not load");
+        QVERIFY2(
+            QTest::qWaitFor([&] { return Evaluate(endpoint, worker, count) != before; }, 20000),
+            "no notice before the allowance ran out");
+        QVERIFY(used.elapsed() < 50000);
+        const auto gone = [&] {
+            const auto targets = Targets(endpoint);
+            return !targets.empty() &&
+                   std::none_of(targets.begin(), targets.end(),
+                                [&](const DevToolsTarget& target) { return target.id == tab; });
+        };
+        QVERIFY2(QTest::qWaitFor(gone, 120000), "the tab stayed open after its minute");
+        QVERIFY2(used.elapsed() > 55000, "closed before its minute was used");
+        // The next day it is open again: a tab of the site loads and stays.
+        clock->offsetS += 24 * 3600;
+        QTest::qWait(4000);
+        tab = OpenShowing(endpoint, u"http://video.test/"_s, u"页 video.test"_s);
+        QVERIFY2(!tab.isEmpty(), "the site stayed refused on the next day");
+        QTest::qWait(6000);
+        QVERIFY2(!gone(), "the site was closed on the next day");
     }
 };
 
