@@ -308,7 +308,10 @@ std::vector<QByteArray> BridgeServer::SiteFramesFor(uid_t uid) const {
         if (own == m_sites->users.end()) {
             continue;
         }
+        // A user's own block (an allowance used up) outweighs the same host's common 通过:
+        // the engine lets a site with an allowance pass until it is used up.
         for (const QString& host : own->block) {
+            sites.allow.removeAll(host);
             if (!sites.block.contains(host)) {
                 sites.block.append(host);
             }

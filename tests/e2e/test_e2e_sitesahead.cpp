@@ -294,6 +294,18 @@ private Q_SLOTS:
         };
         QVERIFY2(QTest::qWaitFor(gone, 120000), "the tab stayed open after its minute");
         QVERIFY2(used.elapsed() > 55000, "closed before its minute was used");
+        // The browser puts the rule in force on its own time, from the cycle of the close on.
+        QString again;
+        for (int n = 0; again.isEmpty() && n < 4; ++n)
+            again = OpenShowing(endpoint, u"http://www%1.video.test/"_s.arg(n),
+                                kSiteBlocked + u"www%1.video.test"_s.arg(n));
+        QVERIFY2(!again.isEmpty(), "the site loaded after its minute");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return Evaluate(endpoint, again, u"document.getElementById('why').textContent"_s) ==
+                       QJsonValue(u"今天的 1 分钟已用完，明天 00:00 再开放"_s);
+            },
+            5000));
         // The next day it is open again: a tab of the site loads and stays.
         clock->offsetS += 24 * 3600;
         QTest::qWait(4000);
