@@ -1,7 +1,8 @@
 // winwarden's companion: tells winwarden-host every tab this browser has, closes the tabs it is
-// asked to close, and refuses the sites winwarden blocks before a request for them leaves the
-// browser. It decides nothing itself: the rules are winwarden's. Where the administrator's
-// policy asks it to fail closed, it refuses every web page while no guard answers.
+// asked to close, refuses the sites winwarden blocks before a request for them leaves the
+// browser, and shows winwarden's notices as the browser's notifications. It decides nothing
+// itself: the rules are winwarden's. Where the administrator's policy asks it to fail closed,
+// it refuses every web page while no guard answers.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -145,7 +146,7 @@ async function querySend() {
 // The 网站 rules become declarativeNetRequest dynamic rules, which the browser keeps across
 // restarts of the extension and of itself, so a blocked site stays blocked while winwarden is
 // away. They take the ids SITE_FIRST_ID to SITE_LAST_ID; ids below 100 are kept for rules of
-// other kinds.
+// other kinds. A 全部网页 rule in force is one more rule in that range, below every other.
 const SITE_FIRST_ID = 1000;
 const SITE_LAST_ID = 1999;
 const FRAMES = ["main_frame", "sub_frame"];
@@ -155,19 +156,55 @@ const HOST_NAME = /^[a-z0-9_-]{1,63}(\.[a-z0-9_-]{1,63})*$/;
 // The whole address, with the host as the first group: the blocked page names it.
 const HOST_OF_URL = "^[^:/?#]+://(?:[^/?#@]*@)?([^/?#:]+).*$";
 
-let sitesPart = { block: [], allow: [] }; // a set that comes in several messages, so far
+// Below every host's rule (whose priorities count labels, from 1): at the same priority an
+// allow wins over a redirect, so the 通过 hosts still pass.
+const ALL_PRIORITY = 1;
+// Every web address, with the host as the first group.
+const WEB_HOST_OF_URL = "^https?://(?:[^/?#@]*@)?([^/?#:]+).*$";
+
+function noSites() {
+  return { block: [], allow: [], all: false, reasons: new Map() };
+}
+
+let sitesPart = noSites(); // a set that comes in several messages, so far
 let sitesWanted = null; // the latest whole set, until it is in force
 let sitesApplying = false;
+// Why a host is refused ("": every page), from the last whole set: the block page asks for it.
+let reasons = new Map();
 
 function onSites(message) {
   sitesPart.block = sitesPart.block.concat(message.block);
   sitesPart.allow = sitesPart.allow.concat(message.allow);
+  sitesPart.all = sitesPart.all || message.all === true;
+  for (const [host, text] of Object.entries(message.reasons ?? {})) {
+    if (typeof text === "string") {
+      sitesPart.reasons.set(host, text);
+    }
+  }
   if (message.more === true) {
     return;
   }
   sitesWanted = sitesPart;
-  sitesPart = { block: [], allow: [] };
+  reasons = sitesPart.reasons;
+  api.storage?.session?.set({ reasons: [...reasons] }).catch(() => {});
+  sitesPart = noSites();
   applySites();
+}
+
+// The reason for a host's page: its own, or that of the nearest parent domain a rule names,
+// or that of every page.
+function reasonFor(host) {
+  if (typeof host !== "string") {
+    return "";
+  }
+  const labels = host.toLowerCase().split(".");
+  for (let i = 0; i < labels.length; ++i) {
+    const text = reasons.get(labels.slice(i).join("."));
+    if (text !== undefined) {
+      return text;
+    }
+  }
+  return reasons.get("") ?? "";
 }
 
 // One rule per kind and number of labels, each naming all its hosts. The priority grows with
@@ -191,6 +228,14 @@ function siteRules(sites) {
   const page = api.runtime.getURL("blocked.html");
   const rules = [];
   let id = SITE_FIRST_ID;
+  if (sites.all) {
+    rules.push({
+      id: id++,
+      priority: ALL_PRIORITY,
+      action: { type: "redirect", redirect: { regexSubstitution: page + "#\\1" } },
+      condition: { regexFilter: WEB_HOST_OF_URL, resourceTypes: FRAMES },
+    });
+  }
   for (const [labels, hosts] of levels) {
     // To winwarden's page naming the host. (Where the user has withdrawn the extension's
     // access to sites, the browser ignores redirects: the page loads, and the next cycle
@@ -418,7 +463,26 @@ async function onProof(message) {
   api.storage?.session?.set({ guardSeenAt }).catch(() => {});
 }
 
+// A notice of winwarden's for the person, as the browser's notification.
+function onNotice(message) {
+  if (typeof message.text !== "string" || !api.notifications) {
+    return;
+  }
+  api.notifications
+    .create({
+      type: "basic",
+      iconUrl: api.runtime.getURL("icon-128.png"),
+      title: "浏览哨兵",
+      message: message.text,
+    })
+    .catch((e) => console.error("winwarden: a notice could not be shown:", e));
+}
+
 function onHostMessage(message) {
+  if (message?.type === "notice") {
+    onNotice(message);
+    return;
+  }
   if (message?.type === "proof") {
     onProof(message);
     return;
@@ -452,7 +516,7 @@ function connect() {
   port.onMessage.addListener(onHostMessage);
   port.onDisconnect.addListener(() => {
     port = null;
-    sitesPart = { block: [], allow: [] };
+    sitesPart = noSites();
     clearInterval(resendTimer);
     resendTimer = null;
     // A host that ran for a while gets a quick retry; one that keeps failing, a slower one.
@@ -498,12 +562,28 @@ setInterval(() => {
   }
 }, 1000);
 setInterval(sendChallenge, CHALLENGE_MS);
-// The waiting page asks whether web pages open again, to load the one it stands for.
+// The waiting page asks whether web pages open again, to load the one it stands for; the block
+// page asks why its host is refused. The reason is only ever winwarden's: any site may link to
+// the block page with whatever it likes in the address.
 api.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (message?.type === "open?" && sender.id === api.runtime.id) {
+  if (sender.id !== api.runtime.id) {
+    return;
+  }
+  if (message?.type === "open?") {
     sendResponse(closedInForce === false);
+  } else if (message?.type === "reason?") {
+    sendResponse(reasonFor(message.host));
   }
 });
+// A worker started again has no set until the host sends it: the last one's reasons meanwhile.
+api.storage?.session
+  ?.get("reasons")
+  .then((kept) => {
+    if (reasons.size === 0 && Array.isArray(kept?.reasons)) {
+      reasons = new Map(kept.reasons);
+    }
+  })
+  .catch(() => {});
 readClosed();
 api.tabs.onCreated.addListener(onTab);
 api.tabs.onUpdated.addListener((id, change, tab) => onTab(tab));

@@ -1,6 +1,7 @@
 // The page a refused address leads to: "?guard" while the guard has not answered, with the
 // address asked for after the "#", which it loads by itself once web pages open again; else the
-// blocked site's host after the "#".
+// blocked site's host after the "#", and below it why, where winwarden said (an allowance used
+// up). The reason comes from the extension's worker, never from this page's address.
 "use strict";
 
 const api = globalThis.browser ?? globalThis.chrome;
@@ -27,6 +28,14 @@ if (location.search === "?guard") {
   try {
     const host = decodeURIComponent(location.hash.slice(1));
     said = host ? "此网站已被浏览哨兵禁止：" + host : "";
+    api.runtime.sendMessage({ type: "reason?", host }).then(
+      (why) => {
+        if (typeof why === "string") {
+          document.getElementById("why").textContent = why;
+        }
+      },
+      () => {}, // the worker is starting again: the page says only that the site is blocked
+    );
   } catch (e) {
     // Not an escaped host: the page says only that the site is blocked.
   }

@@ -239,6 +239,10 @@ void HostRelay::ReadWinwarden() {
             SendToBrowser(EncodeBridgeMessage(*sites));
             continue;
         }
+        if (const auto* notice = std::get_if<BridgeNotice>(&decoded)) {
+            SendToBrowser(EncodeBridgeMessage(*notice));
+            continue;
+        }
         // Passed on as it came: whether it proves anything is the extension's to check.
         if (const auto* proof = std::get_if<BridgeProof>(&decoded)) {
             SendToBrowser(EncodeBridgeMessage(*proof));

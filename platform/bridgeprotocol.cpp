@@ -147,13 +147,33 @@ BridgeMessage DecodeBridgeMessage(const QJsonObject& message, QString* why) {
     if (type == "sites"_L1) {
         BridgeSites sites;
         const QJsonValue more = message.value("more"_L1);
+        const QJsonValue all = message.value("all"_L1);
         if (!ReadStrings(message.value("block"_L1), &sites.block) ||
             !ReadStrings(message.value("allow"_L1), &sites.allow) ||
-            !(more.isUndefined() || more.isBool())) {
+            !(more.isUndefined() || more.isBool()) || !(all.isUndefined() || all.isBool())) {
             return Unknown(why, u"sites 消息没有两个主机名列表"_s);
         }
+        const QJsonValue reasons = message.value("reasons"_L1);
+        if (!reasons.isUndefined() && !reasons.isObject()) {
+            return Unknown(why, u"sites 消息的 reasons 不是对象"_s);
+        }
+        const QJsonObject reasonsByHost = reasons.toObject();
+        for (auto reason = reasonsByHost.begin(); reason != reasonsByHost.end(); ++reason) {
+            if (!reason.value().isString()) {
+                return Unknown(why, u"sites 消息的某个原因不是文本"_s);
+            }
+            sites.reasons.insert(reason.key(), reason.value().toString());
+        }
         sites.more = more.toBool();
+        sites.all = all.toBool();
         return sites;
+    }
+    if (type == "notice"_L1) {
+        const QJsonValue text = message.value("text"_L1);
+        if (!text.isString()) {
+            return Unknown(why, u"notice 消息没有文本"_s);
+        }
+        return BridgeNotice{text.toString()};
     }
     if (type == "challenge"_L1) {
         const QJsonValue nonce = message.value("nonce"_L1);
@@ -230,7 +250,22 @@ QJsonObject EncodeBridgeMessage(const BridgeSites& sites) {
     if (sites.more) {
         message.insert("more"_L1, true);
     }
+    // Left out when there is nothing to say, so that a plain set reads as it always has.
+    if (sites.all) {
+        message.insert("all"_L1, true);
+    }
+    if (!sites.reasons.isEmpty()) {
+        QJsonObject reasons;
+        for (auto reason = sites.reasons.begin(); reason != sites.reasons.end(); ++reason) {
+            reasons.insert(reason.key(), reason.value());
+        }
+        message.insert("reasons"_L1, reasons);
+    }
     return message;
+}
+
+QJsonObject EncodeBridgeMessage(const BridgeNotice& notice) {
+    return {{"type"_L1, u"notice"_s}, {"text"_L1, notice.text}};
 }
 
 QJsonObject EncodeBridgeMessage(const BridgeChallenge& challenge) {
@@ -245,32 +280,44 @@ QJsonObject EncodeBridgeMessage(const BridgeProof& proof) {
 }
 
 std::vector<BridgeSites> SplitBridgeSites(const BridgeSites& sites, qint64 cap, QStringList* left) {
-    const qint64 empty = QJsonDocument(EncodeBridgeMessage(BridgeSites{{}, {}, true}))
-                             .toJson(QJsonDocument::Compact)
-                             .size();
+    // With room for the reasons' braces and key, which a part may or may not need.
+    const qint64 empty =
+        QJsonDocument(EncodeBridgeMessage(BridgeSites{{}, {}, true, sites.all, {{u""_s, u""_s}}}))
+            .toJson(QJsonDocument::Compact)
+            .size();
     std::vector<BridgeSites> parts(1);
+    parts.back().all = sites.all;
     qint64 size = empty;
-    const auto put = [&](const QString& host, QStringList BridgeSites::*list) {
-        const qint64 more = JsonSize(host);
+    const auto fits = [&](qint64 more, const QString& named) {
         if (empty + more > cap) {
             if (left != nullptr) {
-                left->append(host);
+                left->append(named);
             }
-            return;
+            return false;
         }
         if (size + more > cap) {
             parts.back().more = true;
             parts.emplace_back();
+            parts.back().all = sites.all;
             size = empty;
         }
-        (parts.back().*list).append(host);
         size += more;
+        return true;
     };
     for (const QString& host : sites.block) {
-        put(host, &BridgeSites::block);
+        if (fits(JsonSize(host), host)) {
+            parts.back().block.append(host);
+        }
     }
     for (const QString& host : sites.allow) {
-        put(host, &BridgeSites::allow);
+        if (fits(JsonSize(host), host)) {
+            parts.back().allow.append(host);
+        }
+    }
+    for (auto reason = sites.reasons.begin(); reason != sites.reasons.end(); ++reason) {
+        if (fits(JsonSize(reason.key()) + JsonSize(reason.value()), reason.key())) {
+            parts.back().reasons.insert(reason.key(), reason.value());
+        }
     }
     return parts;
 }

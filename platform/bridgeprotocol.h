@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -27,7 +28,15 @@ namespace winwarden {
 //   {"type":"sites","block":["game.example",…],"allow":["school.example",…]}
 //                                         the 网站 rules in force, on connecting and on every
 //                                         change; "more":true when the next message continues
-//                                         the set (a set larger than one message allows)
+//                                         the set (a set larger than one message allows);
+//                                         "all":true when every web page is refused but the
+//                                         allowed hosts' (a 全部网页 rule); "reasons":{"game.
+//                                         example":"今天的 60 分钟已用完，明天 00:00 再开放"}
+//                                         why a host is refused, "" for every page; both for
+//                                         the user at this connection's other end
+//   {"type":"notice","text":"还有 5 分钟：…"}
+//                                         a notice for the person, shown as the browser's
+//                                         notification
 //   {"type":"proof","nonce":"<base64>","time":<ms since 1970>,"signature":"<base64>"}
 //                                         the guard's answer to a challenge: its ECDSA P-256
 //                                         SHA-256 signature (r||s) of BridgeProofText; only
@@ -94,7 +103,15 @@ struct BridgeSites {
     QStringList block;
     QStringList allow;
     bool more = false; // the set goes on in the next message
+    bool all = false;  // every web page is refused but those of `allow`; said in every part
+    QMap<QString, QString> reasons = {}; // why a host is refused ("": every page), by host
     bool operator==(const BridgeSites&) const = default;
+};
+
+// A notice for the person at the browser.
+struct BridgeNotice {
+    QString text;
+    bool operator==(const BridgeNotice&) const = default;
 };
 
 // The monitor that the host speaks to has run a cycle. `guard` is set by the host only.
@@ -118,8 +135,9 @@ struct BridgeProof {
 };
 
 // What a message says; std::monostate when it is none of the above, with the reason.
-using BridgeMessage = std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose,
-                                   BridgeSites, BridgeAlive, BridgeChallenge, BridgeProof>;
+using BridgeMessage =
+    std::variant<std::monostate, BridgeHello, BridgeTabs, BridgeClose, BridgeSites, BridgeAlive,
+                 BridgeChallenge, BridgeProof, BridgeNotice>;
 
 // What the guard signs for a challenge: a fixed word, the nonce and the time, so that a
 // signature means nothing outside this exchange.
@@ -136,10 +154,12 @@ QJsonObject EncodeBridgeMessage(const BridgeAlive& alive);
 QJsonObject EncodeBridgeMessage(const BridgeSites& sites);
 QJsonObject EncodeBridgeMessage(const BridgeChallenge& challenge);
 QJsonObject EncodeBridgeMessage(const BridgeProof& proof);
+QJsonObject EncodeBridgeMessage(const BridgeNotice& notice);
 
 // The set as messages whose JSON stays within `cap` bytes each, every one but the last with
-// `more`; one message when it fits. A host name that cannot fit even alone is left out and
-// named in `left` (the browsers refuse longer names anyway).
+// `more`; one message when it fits. `all` goes with every part; each reason goes with one. A
+// host name (or a reason) that cannot fit even alone is left out and named in `left` (the
+// browsers refuse longer names anyway).
 std::vector<BridgeSites> SplitBridgeSites(const BridgeSites& sites, qint64 cap,
                                           QStringList* left = nullptr);
 

@@ -97,6 +97,7 @@ void BridgeServer::Accept() {
         socket->setParent(&m_context);
         Connection& connection = m_connections[number];
         connection.socket = socket;
+        connection.uid = peer->uid;
         connection.reader =
             FrameReader(kFromBrowserFrameCap, [this, number](const QByteArray& why) {
                 if (const auto found = m_connections.find(number); found != m_connections.end()) {
@@ -292,21 +293,37 @@ void BridgeServer::Answer(Connection& connection, const BridgeChallenge& challen
     }
 }
 
-void BridgeServer::SendSites(const Connection& connection) const {
-    for (const QByteArray& frame : m_siteFrames) {
-        connection.socket->write(frame);
+std::vector<QByteArray> BridgeServer::SiteFramesFor(uid_t uid) const {
+    BridgeSites sites{m_sites->block, m_sites->allow, false, m_sites->blockAll};
+    for (auto reason = m_sites->reasons.begin(); reason != m_sites->reasons.end(); ++reason) {
+        sites.reasons.insert(reason.key(), reason.value());
     }
-}
-
-void BridgeServer::SetSiteRules(const SiteRules& rules) {
-    if (m_siteRules == rules) {
-        return;
+    // A user's own bridge serves one user, whom the rules may also name as "the only one".
+    std::vector<qint64> whose{qint64(uid)};
+    if (!m_system) {
+        whose.push_back(-1);
     }
-    m_siteRules = rules;
+    for (const qint64 user : whose) {
+        const auto own = m_sites->users.find(user);
+        if (own == m_sites->users.end()) {
+            continue;
+        }
+        // A user's own block (an allowance used up) outweighs the same host's common 通过:
+        // the engine lets a site with an allowance pass until it is used up.
+        for (const QString& host : own->block) {
+            sites.allow.removeAll(host);
+            if (!sites.block.contains(host)) {
+                sites.block.append(host);
+            }
+        }
+        sites.all = sites.all || own->blockAll;
+        for (auto reason = own->reasons.begin(); reason != own->reasons.end(); ++reason) {
+            sites.reasons.insert(reason.key(), reason.value());
+        }
+    }
     QStringList left;
     std::vector<QByteArray> frames;
-    for (const BridgeSites& part :
-         SplitBridgeSites({rules.block, rules.allow, false}, kToBrowserFrameCap, &left)) {
+    for (const BridgeSites& part : SplitBridgeSites(sites, kToBrowserFrameCap, &left)) {
         if (const auto frame = EncodeFrame(EncodeBridgeMessage(part), kToBrowserFrameCap)) {
             frames.push_back(*frame);
         }
@@ -315,15 +332,54 @@ void BridgeServer::SetSiteRules(const SiteRules& rules) {
         LogLine(u"%1 条网站规则太长，无法发给浏览器：%2"_s.arg(left.size())
                     .arg(left.join(u' ').left(200)));
     }
+    return frames;
+}
+
+void BridgeServer::SendSites(Connection& connection) const {
+    if (!m_sites) {
+        return;
+    }
+    std::vector<QByteArray> frames = SiteFramesFor(connection.uid);
+    if (frames == connection.sites) {
+        return;
+    }
+    for (const QByteArray& frame : frames) {
+        connection.socket->write(frame);
+    }
+    connection.sites = std::move(frames);
+}
+
+void BridgeServer::SetSiteRules(const SiteRules& rules) {
+    if (m_siteRules == rules) {
+        return;
+    }
+    m_siteRules = rules;
     QMetaObject::invokeMethod(
         &m_context,
-        [this, frames = std::move(frames)] {
-            m_siteFrames = frames;
-            for (const auto& [number, connection] : m_connections) {
+        [this, rules] {
+            m_sites = rules;
+            for (auto& [number, connection] : m_connections) {
                 SendSites(connection);
             }
         },
         Qt::QueuedConnection);
+}
+
+void BridgeServer::Notify(qint64 uid, const QString& text) {
+    QMetaObject::invokeMethod(
+        &m_context, [this, uid, text] { SendNotice(uid, text); }, Qt::QueuedConnection);
+}
+
+void BridgeServer::SendNotice(qint64 uid, const QString& text) {
+    const auto frame = EncodeFrame(EncodeBridgeMessage(BridgeNotice{text}), kToBrowserFrameCap);
+    if (!frame) {
+        return;
+    }
+    for (const auto& [number, connection] : m_connections) {
+        if (uid == -1 || qint64(connection.uid) == uid) {
+            connection.socket->write(*frame);
+        }
+    }
 }
 
 void BridgeServer::SetChangeNotifier(std::function<void()> notify) {

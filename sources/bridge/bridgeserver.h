@@ -28,6 +28,7 @@ public:
     BrowserPass TakePass() override;
     void RequestClose(const WindowHandle& window) override;
     void SetSiteRules(const SiteRules& rules) override;
+    void Notify(qint64 uid, const QString& text) override;
 
 private:
     struct Connection {
@@ -37,6 +38,9 @@ private:
         // The challenges answered in the second that began at `answering`.
         BridgeClock::time_point answering;
         int answered = 0;
+        uid_t uid = 0; // the user at the other end, as the kernel says
+        // The 网站 rules as last sent to it, as frames: a change for other users sends nothing.
+        std::vector<QByteArray> sites;
     };
     struct Browser {
         QString name;    // the handle's browser: "bridge:<number>"
@@ -78,13 +82,17 @@ private:
     void SendAlive();
     // Answers a challenge with the guard's signature, where this bridge has one.
     void Answer(Connection& connection, const BridgeChallenge& challenge, Clock::time_point now);
-    void SendSites(const Connection& connection) const;
+    // Sends the rules that hold for the connection's user, when they differ from the last.
+    void SendSites(Connection& connection) const;
+    // The frames of the rules that hold for `uid`: the common ones and that user's own.
+    std::vector<QByteArray> SiteFramesFor(uid_t uid) const;
+    void SendNotice(qint64 uid, const QString& text);
 
     const bool m_system;
     std::map<quint64, Connection> m_connections; // the server's thread only
-    // The 网站 rules as frames for the browsers, the server's thread only; none until the
-    // rules have been given, so that a browser keeps the ones it has until then.
-    std::vector<QByteArray> m_siteFrames;
+    // The 网站 rules for the browsers, the server's thread only; none until the rules have been
+    // given, so that a browser keeps the ones it has until then.
+    std::optional<SiteRules> m_sites;
     std::optional<SiteRules> m_siteRules; // the caller of SetSiteRules only
     quint64 m_next = 1;
     std::mutex m_mutex;

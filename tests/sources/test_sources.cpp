@@ -41,7 +41,10 @@ QJsonObject ManyTabs(int count) {
 }
 
 QJsonObject Sites(const SiteRules& rules) {
-    return EncodeBridgeMessage(BridgeSites{rules.block, rules.allow, false});
+    BridgeSites sites{rules.block, rules.allow, false, rules.blockAll};
+    for (auto reason = rules.reasons.begin(); reason != rules.reasons.end(); ++reason)
+        sites.reasons.insert(reason.key(), reason.value());
+    return EncodeBridgeMessage(sites);
 }
 
 QStringList Titles(const BrowserPass& pass) {
@@ -109,12 +112,66 @@ private Q_SLOTS:
         QCOMPARE(second.Messages(),
                  (std::vector{Sites(rules), EncodeBridgeMessage(BridgeClose{{4}})}));
         QCOMPARE(first.Messages(), std::vector{Sites(rules)});
-        // A change, given from the passes' thread, goes to every browser at once.
-        const SiteRules changed{{u"game.test"_s, u"other.test"_s}, {}};
-        std::thread([&] { source->SetSiteRules(changed); }).join();
-        QVERIFY(first.WaitForMessages(2) && second.WaitForMessages(3));
-        QCOMPARE(first.Messages().back(), Sites(changed));
-        QCOMPARE(second.Messages().back(), Sites(changed));
+        // A change, given from the passes' thread, goes to every browser at once, as do the
+        // own rules of and a notice for the one user this bridge serves.
+        SiteRules changed{{u"game.test"_s, u"other.test"_s}, {}};
+        changed.users[-1] = {{}, true, {{u""_s, u"夜里不能上网"_s}}};
+        std::thread([&] {
+            source->SetSiteRules(changed);
+            source->Notify(-1, u"还有 5 分钟"_s);
+        }).join();
+        QVERIFY(first.WaitForMessages(3) && second.WaitForMessages(4));
+        const auto notice = EncodeBridgeMessage(BridgeNotice{u"还有 5 分钟"_s});
+        changed.blockAll = true;
+        changed.reasons = changed.users[-1].reasons;
+        QCOMPARE(first.Messages(), (std::vector{Sites(rules), Sites(changed), notice}));
+        QCOMPARE(second.Messages().back(), notice);
+    }
+
+    // On the guard's bridge each user's browsers get the rules that hold for that user: the
+    // common ones and the user's own (a used-up allowance), again only when theirs change; a
+    // notice goes to its user's browsers alone.
+    void eachUserHearsTheirOwnRulesAndNotices() {
+        if (::geteuid() != 0)
+            QSKIP("clients of other users need root");
+        QTemporaryDir folder;
+        QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0711) == 0);
+        const QString path = folder.filePath(u"bridge"_s);
+        BridgeWatch watch;
+        watch.running = {};
+        const auto source = MakeSystemBridgeSource(path, watch);
+        const QString used = u"今天的 60 分钟已用完，明天 00:00 再开放"_s;
+        // video.test passes but for the child who used up its allowance.
+        SiteRules rules{{u"game.test"_s}, {u"school.test"_s, u"video.test"_s}};
+        rules.users[4242] = {{u"video.test"_s}, false, {{u"video.test"_s, used}}};
+        rules.users[4243] = {{}, true, {{u""_s, u"夜里不能上网"_s}}};
+        source->SetSiteRules(rules);
+
+        BridgeClient root, child, night;
+        QVERIFY(root.Connect(path) && child.Connect(path, 4242) && night.Connect(path, 4243));
+        QVERIFY(root.WaitForMessages(1) && child.WaitForMessages(1) && night.WaitForMessages(1));
+        QCOMPARE(root.Messages().back(), Sites(rules));
+        QCOMPARE(child.Messages().back(), Sites({{u"game.test"_s, u"video.test"_s},
+                                                 {u"school.test"_s},
+                                                 false,
+                                                 {{u"video.test"_s, used}}}));
+        QCOMPARE(night.Messages().back(), Sites({{u"game.test"_s},
+                                                 {u"school.test"_s, u"video.test"_s},
+                                                 true,
+                                                 {{u""_s, u"夜里不能上网"_s}}}));
+
+        rules.users[4242].block.append(u"more.test"_s);
+        source->SetSiteRules(rules);
+        source->Notify(4243, u"还有 5 分钟：youtube.com 今天的时间快用完了"_s);
+        QVERIFY(child.WaitForMessages(2) && night.WaitForMessages(2));
+        QTest::qWait(300);
+        QCOMPARE(root.Messages().size(), size_t(1));
+        QCOMPARE(child.Messages().size(), size_t(2));
+        QCOMPARE(child.Messages().back()[u"block"_s].toArray().last(), u"more.test"_s);
+        QCOMPARE(night.Messages(),
+                 (std::vector{night.Messages().front(),
+                              EncodeBridgeMessage(BridgeNotice{
+                                  u"还有 5 分钟：youtube.com 今天的时间快用完了"_s})}));
     }
 
     void theSocketIsTheUsersOnlyAndAStaleOneIsTakenOver() {
