@@ -17,7 +17,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -157,8 +156,15 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(Append(u"/etc/passwd"_s, "child1:x:4242:4242::/nonexistent:/bin/sh\n"));
         QVERIFY(Append(u"/etc/group"_s, "child1:x:4242:\n"));
-        QCOMPARE(BrowserTool({u"install"_s, u"--system"_s, u"--no-incognito"_s, u"--host"_s,
-                              QFileInfo(HostProgram()).canonicalFilePath()}),
+        // Installed where the child may run and read it: a checkout may lie in a folder closed
+        // to other users.
+        const QString build = QCoreApplication::applicationDirPath() + u"/.."_s;
+        QCOMPARE(
+            RunAs(0, {u"cmake"_s, u"--install"_s, build, u"--prefix"_s, u"/usr/local"_s}).status,
+            0);
+        QCOMPARE(RunAs(0, {u"/usr/local/bin/winwarden-browser"_s, u"install"_s, u"--system"_s,
+                           u"--no-incognito"_s})
+                     .status,
                  0);
         QVERIFY(QDir().mkpath(QLatin1StringView(kGuardRuntimeDir)));
         // The test reads the force-installed extension's worker and pages, which a policy's
