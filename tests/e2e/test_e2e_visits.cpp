@@ -139,7 +139,8 @@ private Q_SLOTS:
         for (auto [browser, uid, own] :
              {std::tuple{&m_child1, kChild1, own1}, std::tuple{&m_child2, kChild2, own2}}) {
             QVERIFY(WritePages(*browser) && StartChildsChromium(*browser, uid, m_pages));
-            QVERIFY2(QTest::qWaitFor([&] { return seen(uid, kBlockedTitle, u"通过"_s); }, 90000),
+            const uid_t child = uid; // a structured binding, which a lambda may not name
+            QVERIFY2(QTest::qWaitFor([&] { return seen(child, kBlockedTitle, u"通过"_s); }, 90000),
                      qPrintable(m_guard.Said()));
             const QString endpoint =
                 ParseDevToolsEndpoints(browser->Path(u"profile/DevToolsActivePort"_s))

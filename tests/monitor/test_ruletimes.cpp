@@ -102,8 +102,9 @@ private Q_SLOTS:
                                     spans);
         m->view.OnCmdMsg(cmd::kShowMatchRules);
         m->view.ListControl()->selectRow(0);
-        for (const auto& [minutes, times] :
+        for (const auto& [typed, times] :
              {std::pair{QString(), spans}, {u"45"_s, u"周一至周五 45 分钟"_s}}) {
+            const QString minutes = typed; // a structured binding, which a lambda may not name
             int opened = 0;
             ModalAnswer edit({[&minutes, &opened](QWidget* modal) {
                 opened = Child<QSpinBox>(modal, "minutes")->value();
