@@ -83,7 +83,9 @@ RunOutcome RunProgram(const QString& program, const QStringList& arguments, cons
 int RunSqlite3(const QString& file, const QString& script) {
     QProcess sqlite;
     sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sqlite.start(u"sqlite3"_s, {u"-batch"_s, u"-bail"_s, file});
+    // Another program as a person runs it: it waits for the monitor's writers (the visit
+    // record commits beside the cycle) rather than failing at once on their lock.
+    sqlite.start(u"sqlite3"_s, {u"-batch"_s, u"-bail"_s, u"-cmd"_s, u".timeout 10000"_s, file});
     sqlite.write(script.toUtf8());
     sqlite.closeWriteChannel();
     return sqlite.waitForFinished(30000) && sqlite.exitStatus() == QProcess::NormalExit
